@@ -1,0 +1,94 @@
+// The agent keeps one process running for any number of heartbeats and state
+// changes: it prints the menu, reads one line, performs its last character as
+// a command letter, and starts over.
+#include "agent.h"
+
+#include "console.h"
+#include "line_input.h"
+
+#include <corvane-pulsewarden.h>
+
+#include <cstdlib>
+
+static const char menu[] =
+	"Please choose an action:\n"
+	"enable(e)\n"
+	"markactive(m)\n"
+	"isenabled(i)\n"
+	"getappstatus(g)\n"
+	"postappstateNeedReset(p)\n"
+	"postappstateOk(o)\n"
+	"disable(d)\n"
+	"toggle silent output mode(s)\n"
+	"quit program(q)\n"
+	"\n";
+
+static LineInput input = {0, false, 0, 0, {}};
+// Large enough that a script piping in a thousand commands costs a few writes.
+static char outputBuffer[1 << 16];
+
+static void perform(char letter)
+{
+	switch (letter) {
+	case 'e':
+		printOut("Enabling app monitoring\n");
+		reportResultForLetter(letter, Tendwell_Enable());
+		break;
+	case 'd':
+		printOut("Disabling app monitoring\n");
+		reportResultForLetter(letter, Tendwell_Disable());
+		break;
+	case 'm':
+		printOut("Marking active by sending a heartbeat\n");
+		reportResultForLetter(letter, Tendwell_MarkActive());
+		break;
+	case 'i': {
+		printOut("Checking whether app monitoring is enabled or not\n");
+		bool enabled = Tendwell_IsEnabled() != 0;
+		if (!silentMode)
+			printOut("%s\n", enabled ? "true" : "false");
+		break;
+	}
+	case 'g': {
+		printOut("Getting application status\n");
+		char *status = Tendwell_GetAppStatus();
+		if (status) {
+			if (!silentMode)
+				printOut("%s\n", status);
+			Tendwell_Free(status);
+		}
+		break;
+	}
+	case 'p':
+		printOut("Posting application state appStateNeedReset\n");
+		reportResultForLetter(letter, Tendwell_PostAppState(TENDWELL_APP_STATE_NEED_RESET));
+		break;
+	case 'o':
+		printOut("Posting application state appStateOk\n");
+		reportResultForLetter(letter, Tendwell_PostAppState(TENDWELL_APP_STATE_OK));
+		break;
+	case 's':
+		silentMode = !silentMode;
+		printOut(silentMode ? "Silenced the outputs\n" : "Outputs are verbose(non-silent)\n");
+		break;
+	case 'q':
+		printOut("Quitting program\n");
+		exit(0);
+	default:
+		printOut("Command not recognized: %c\n", letter);
+		break;
+	}
+}
+
+void runAgent()
+{
+	setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+	for (;;) {
+		printOut("%s", menu);
+		int command = readCommandLine(&input);
+		if (command == endOfInput)
+			exit(0);
+		printOut("Parsing command %c\n", command);
+		perform(static_cast<char>(command));
+	}
+}

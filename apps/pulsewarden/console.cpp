@@ -1,0 +1,63 @@
+// Console output and the library's result messages, in a word form for
+// one-shot commands and a letter form for the agent.
+#include "console.h"
+
+#include <cstdarg>
+
+bool silentMode = false;
+
+void printOut(const char *format, ...)
+{
+	va_list ap;
+	va_start(ap, format);
+	vfprintf(stdout, format, ap);
+	va_end(ap);
+}
+
+void printTo(FILE *stream, const char *format, ...)
+{
+	// With both streams on one pipe or file, the dialogue must read in the
+	// order it happened.
+	if (stream != stdout)
+		fflush(stdout);
+	va_list ap;
+	va_start(ap, format);
+	vfprintf(stream, format, ap);
+	va_end(ap);
+}
+
+// Messages for result codes 1 to 4.
+static const char *const fixedMessages[] = {
+	"Unspecified error occurred",
+	"pulsewarden must be run in a Corvane Virtual Machine",
+	"Application monitoring is not enabled",
+	"Application monitoring is not supported",
+};
+
+// Null for an unknown code. Compared as unsigned, so a negative code can
+// never select a fixed message.
+static const char *fixedMessage(int result)
+{
+	unsigned index = static_cast<unsigned>(result) - 1;
+	return index < 4 ? fixedMessages[index] : nullptr;
+}
+
+void reportResultForWord(const char *word, int result)
+{
+	if (result == 0)
+		return;
+	if (const char *message = fixedMessage(result))
+		printTo(stderr, "%s: %s\n", word, message);
+	else
+		printTo(stderr, "%s: Unknown error (%d) occurred\n", word, result);
+}
+
+void reportResultForLetter(char letter, int result)
+{
+	if (result == 0)
+		return;
+	if (const char *message = fixedMessage(result))
+		printTo(stderr, "%c: %s\n", letter, message);
+	else
+		printTo(stderr, "%c: Unknown error (%d) occurred\n", letter, result);
+}

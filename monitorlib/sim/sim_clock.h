@@ -1,0 +1,11 @@
+// Heartbeat time: a clock that wall-clock changes do not move, and the boot
+// it belongs to (the clock starts again at every boot).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+int64_t bootClockNs();
+
+// The kernel's id of this boot, or "unknown" when it cannot be read.
+void currentBootId(char *id, size_t size);
