@@ -64,9 +64,10 @@ static bool takeNanoseconds(Cursor *c, int64_t *value)
 	int64_t v = 0;
 	const char *start = c->at;
 	while (c->at < c->end && *c->at >= '0' && *c->at <= '9') {
-		if (v > (INT64_MAX - 9) / 10)
+		int digit = *c->at++ - '0';
+		if (v > (INT64_MAX - digit) / 10)
 			return false;
-		v = v * 10 + (*c->at++ - '0');
+		v = v * 10 + digit;
 	}
 	if (c->at == start || (c->at - start > 1 && *start == '0'))
 		return false;

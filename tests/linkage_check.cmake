@@ -1,0 +1,44 @@
+# Checks what the dynamic linker sees of the tool and the library:
+#   the library is libcorvane-pulsewarden.so.1 and exports the seven
+#   operations and nothing else;
+#   the tool names that library as NEEDED (so any other build of it can take
+#   its place), does not load it by hand, and needs no C++ runtime.
+function(run out)
+  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed: ${ARGN}")
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+run(dynamic readelf -d ${LIBRARY})
+if(NOT dynamic MATCHES "Library soname: \\[libcorvane-pulsewarden\\.so\\.1\\]")
+  message(FATAL_ERROR "library SONAME is not libcorvane-pulsewarden.so.1:\n${dynamic}")
+endif()
+
+run(symbols nm -D --defined-only --format=just-symbols ${LIBRARY})
+string(REGEX REPLACE "\n$" "" symbols "${symbols}")
+string(REPLACE "\n" ";" symbols "${symbols}")
+list(SORT symbols)
+set(expected Tendwell_Disable Tendwell_Enable Tendwell_Free Tendwell_GetAppStatus
+  Tendwell_IsEnabled Tendwell_MarkActive Tendwell_PostAppState)
+if(NOT symbols STREQUAL expected)
+  message(FATAL_ERROR "library exports ${symbols}\nexpected ${expected}")
+endif()
+
+run(needed readelf -d ${TOOL})
+if(NOT needed MATCHES "Shared library: \\[libcorvane-pulsewarden\\.so\\.1\\]")
+  message(FATAL_ERROR "the tool does not link the library by its SONAME:\n${needed}")
+endif()
+if(NOT SANITIZED AND needed MATCHES "libstdc\\+\\+")
+  message(FATAL_ERROR "the tool needs libstdc++:\n${needed}")
+endif()
+run(imports nm -D --undefined-only --format=just-symbols ${TOOL})
+if(imports MATCHES "dlopen|dlsym")
+  message(FATAL_ERROR "the tool loads libraries by hand:\n${imports}")
+endif()
+foreach(op IN LISTS expected)
+  if(NOT imports MATCHES "${op}")
+    message(FATAL_ERROR "the tool does not call ${op} through the dynamic linker")
+  endif()
+endforeach()

@@ -1,0 +1,318 @@
+// The tool with the library it ships, whose simulated platform keeps its
+// state between processes: run as a user runs it, one process per command.
+#include "support/tool_under_test.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class SimulatedPlatform : public testing::Test {
+protected:
+	void SetUp() override
+	{
+		root = makeTempDir("sim");
+		stateDir = root + "/state";
+	}
+	void TearDown() override
+	{
+		chmod(stateDir.c_str(), 0700);
+		removeTree(root);
+	}
+
+	RunResult run(std::vector<std::string> args, RunSpec spec = {})
+	{
+		spec.args = std::move(args);
+		spec.env.push_back("CORVANE_SIM_STATE_DIR=" + stateDir);
+		return runProgram(toolPath(), spec);
+	}
+
+	struct Step {
+		std::vector<std::string> args;
+		std::string out;
+		std::string err;
+		int status;
+	};
+
+	void expectSteps(const std::vector<Step> &steps, RunSpec spec = {})
+	{
+		int i = 0;
+		for (const Step &step : steps) {
+			SCOPED_TRACE("step " + std::to_string(++i) + ": " + step.args[0]);
+			RunResult r = run(step.args, spec);
+			EXPECT_FALSE(r.timedOut);
+			EXPECT_EQ(r.out, step.out);
+			EXPECT_EQ(r.err, step.err);
+			EXPECT_EQ(r.status, step.status);
+		}
+	}
+
+	std::string stateFile() const { return stateDir + "/state"; }
+
+	std::string root;
+	std::string stateDir;
+};
+
+const std::string notEnabled = ": Application monitoring is not enabled\n";
+const std::string unspecified = ": Unspecified error occurred\n";
+
+TEST_F(SimulatedPlatform, MonitoringLifecycle)
+{
+	expectSteps({
+		{{"isEnabled"}, "false\n", "", 0},
+		{{"getAppStatus"}, "gray\n", "", 0},
+		{{"markActive"}, "", "markActive" + notEnabled, 3},
+		{{"postAppState", "appStateOk"}, "", "postAppState" + notEnabled, 3},
+		{{"disable"}, "", "", 0},
+		{{"markActive"}, "", "markActive" + notEnabled, 3},
+		{{"enable"}, "", "", 0},
+		{{"enable"}, "", "", 0},
+		{{"isEnabled"}, "true\n", "", 1},
+		{{"getAppStatus"}, "gray\n", "", 0},
+		{{"postAppState", "appStateNeedReset"}, "", "", 0},
+		{{"getAppStatus"}, "gray\n", "", 0},
+		{{"markActive"}, "", "", 0},
+		{{"getAppStatus"}, "red\n", "", 2},
+		{{"postAppState", "appStateOk"}, "", "", 0},
+		{{"getAppStatus"}, "green\n", "", 1},
+		{{"postAppState", "appStateBogus"}, "", "postAppState" + unspecified, 1},
+		{{"postAppState", "appStateok"}, "", "postAppState" + unspecified, 1},
+		{{"getAppStatus"}, "green\n", "", 1},
+		{{"postAppState", "appStateNeedReset"}, "", "", 0},
+		{{"enable"}, "", "", 0},
+		{{"getAppStatus"}, "gray\n", "", 0},
+		{{"markActive"}, "", "", 0},
+		{{"getAppStatus", "-s"}, "", "", 1},
+		{{"disable"}, "", "", 0},
+		{{"isEnabled"}, "false\n", "", 0},
+		{{"getAppStatus"}, "gray\n", "", 0},
+		{{"postAppState", "appStateOk"}, "", "postAppState" + notEnabled, 3},
+	});
+
+	struct stat st;
+	ASSERT_EQ(stat(stateDir.c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 07777, 0700u);
+	ASSERT_EQ(stat(stateFile().c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 07777, 0600u);
+	EXPECT_NE(access((stateDir + "/state.new").c_str(), F_OK), 0) << "temporary file left behind";
+}
+
+TEST_F(SimulatedPlatform, QueriesCreateNothing)
+{
+	expectSteps({
+		{{"isEnabled"}, "false\n", "", 0},
+		{{"getAppStatus"}, "gray\n", "", 0},
+	});
+	EXPECT_NE(access(stateDir.c_str(), F_OK), 0);
+}
+
+TEST_F(SimulatedPlatform, HeartbeatOlderThanTheWindowTurnsRed)
+{
+	RunSpec oneSecond;
+	oneSecond.env = {"CORVANE_SIM_HEARTBEAT_TIMEOUT=1"};
+	expectSteps({
+		{{"enable"}, "", "", 0},
+		{{"markActive"}, "", "", 0},
+		{{"getAppStatus"}, "green\n", "", 1},
+	}, oneSecond);
+	usleep(1300 * 1000);
+	expectSteps({{{"getAppStatus"}, "green\n", "", 1}});  // the default window is 30 s
+	expectSteps({
+		{{"getAppStatus"}, "red\n", "", 2},
+		{{"markActive"}, "", "", 0},
+		{{"getAppStatus"}, "green\n", "", 1},
+	}, oneSecond);
+}
+
+TEST_F(SimulatedPlatform, ManyProcessesAtOnceAllSucceedAndKeepTheStateWhole)
+{
+	ASSERT_EQ(run({"enable"}).status, 0);
+	std::atomic<int> failures{0};
+	std::vector<std::thread> workers;
+	for (int w = 0; w < 8; w++) {
+		workers.emplace_back([&, w] {
+			for (int i = 0; i < 40; i++) {
+				RunResult r;
+				switch ((w + i) % 4) {
+				case 0:
+					r = run({"markActive"});
+					failures += r.status != 0 || !r.err.empty();
+					break;
+				case 1:
+					r = run({"postAppState", "appStateOk"});
+					failures += r.status != 0 || !r.err.empty();
+					break;
+				case 2:
+					r = run({"isEnabled"});
+					failures += r.status != 1 || r.out != "true\n";
+					break;
+				case 3:
+					// Gray until the first heartbeat lands, then green.
+					r = run({"getAppStatus"});
+					failures += !(r.status == 1 && r.out == "green\n")
+						&& !(r.status == 0 && r.out == "gray\n");
+					break;
+				}
+			}
+		});
+	}
+	for (std::thread &t : workers)
+		t.join();
+	EXPECT_EQ(failures.load(), 0);
+	expectSteps({{{"getAppStatus"}, "green\n", "", 1}});
+}
+
+TEST_F(SimulatedPlatform, DamagedStateFailsUntilEnableOrDisableWritesAFreshOne)
+{
+	const std::string truncated = "corvane-sim-state 1\nenabled 1\nheart";
+	for (const std::string &damage : {std::string(), truncated, std::string("\x7f" "ELF\x02\x01\x01\0\xff", 9)}) {
+		SCOPED_TRACE("damage of " + std::to_string(damage.size()) + " bytes");
+		ASSERT_EQ(run({"enable"}).status, 0);
+		writeFile(stateFile(), damage);
+		expectSteps({
+			{{"isEnabled"}, "false\n", "", 0},
+			{{"getAppStatus"}, "", "", 103},
+			{{"markActive"}, "", "markActive" + unspecified, 1},
+			{{"postAppState", "appStateOk"}, "", "postAppState" + unspecified, 1},
+			{{"disable"}, "", "", 0},
+			{{"getAppStatus"}, "gray\n", "", 0},
+		});
+		writeFile(stateFile(), damage);
+		expectSteps({
+			{{"enable"}, "", "", 0},
+			{{"markActive"}, "", "", 0},
+			{{"getAppStatus"}, "green\n", "", 1},
+		});
+	}
+}
+
+TEST_F(SimulatedPlatform, StateFileThatIsNotAFileIsNeverFollowedNorWaitedOn)
+{
+	ASSERT_EQ(run({"enable"}).status, 0);
+	// A FIFO: opening it for reading must not wait for a writer.
+	ASSERT_EQ(unlink(stateFile().c_str()), 0);
+	ASSERT_EQ(mkfifo(stateFile().c_str(), 0600), 0);
+	expectSteps({
+		{{"getAppStatus"}, "", "", 103},
+		{{"markActive"}, "", "markActive" + unspecified, 1},
+		{{"enable"}, "", "", 0},
+		{{"isEnabled"}, "true\n", "", 1},
+	});
+
+	// A symbolic link: read as damaged, replaced, its target untouched.
+	std::string other = root + "/other";
+	writeFile(other, "precious\n");
+	ASSERT_EQ(unlink(stateFile().c_str()), 0);
+	ASSERT_EQ(symlink(other.c_str(), stateFile().c_str()), 0);
+	expectSteps({
+		{{"isEnabled"}, "false\n", "", 0},
+		{{"getAppStatus"}, "", "", 103},
+		{{"disable"}, "", "", 0},
+	});
+	EXPECT_EQ(readFile(other), "precious\n");
+	struct stat st;
+	ASSERT_EQ(lstat(stateFile().c_str(), &st), 0);
+	EXPECT_TRUE(S_ISREG(st.st_mode));
+
+	// A directory cannot be replaced: every change fails.
+	ASSERT_EQ(unlink(stateFile().c_str()), 0);
+	ASSERT_EQ(mkdir(stateFile().c_str(), 0700), 0);
+	expectSteps({
+		{{"enable"}, "", "enable" + unspecified, 1},
+		{{"getAppStatus"}, "", "", 103},
+	});
+	rmdir(stateFile().c_str());
+}
+
+TEST_F(SimulatedPlatform, UnsafeOrUnusableStateDirectoryIsRefused)
+{
+	std::string real = root + "/real";
+	ASSERT_EQ(mkdir(real.c_str(), 0700), 0);
+	auto expectRefused = [&](const char *what) {
+		SCOPED_TRACE(what);
+		expectSteps({
+			{{"enable"}, "", "enable" + unspecified, 1},
+			{{"disable"}, "", "disable" + unspecified, 1},
+			{{"markActive"}, "", "markActive" + unspecified, 1},
+			{{"isEnabled"}, "false\n", "", 0},
+			{{"getAppStatus"}, "", "", 103},
+		});
+	};
+
+	ASSERT_EQ(symlink(real.c_str(), stateDir.c_str()), 0);
+	expectRefused("symbolic link");
+	EXPECT_NE(access((real + "/state").c_str(), F_OK), 0) << "written through the link";
+	ASSERT_EQ(unlink(stateDir.c_str()), 0);
+
+	ASSERT_EQ(mkdir(stateDir.c_str(), 0700), 0);
+	ASSERT_EQ(chmod(stateDir.c_str(), 0777), 0);
+	expectRefused("writable by everyone");
+	ASSERT_EQ(chmod(stateDir.c_str(), 0770), 0);
+	expectRefused("writable by the group");
+	EXPECT_NE(access((stateDir + "/state").c_str(), F_OK), 0);
+	ASSERT_EQ(chmod(stateDir.c_str(), 0755), 0);
+	expectSteps({{{"enable"}, "", "", 0}});
+	ASSERT_EQ(rmdir((stateDir + "/lock").c_str()) == 0 || unlink((stateDir + "/lock").c_str()) == 0, true);
+	unlink(stateFile().c_str());
+	ASSERT_EQ(rmdir(stateDir.c_str()), 0);
+
+	writeFile(stateDir, "not a directory\n");
+	expectRefused("a plain file");
+	ASSERT_EQ(unlink(stateDir.c_str()), 0);
+
+	if (geteuid() == 0) {
+		ASSERT_EQ(mkdir(stateDir.c_str(), 0700), 0);
+		ASSERT_EQ(chown(stateDir.c_str(), 65534, 65534), 0);
+		expectRefused("owned by another user");
+		ASSERT_EQ(chown(stateDir.c_str(), 0, 0), 0);
+	}
+}
+
+TEST_F(SimulatedPlatform, MissingParentIsAnErrorForChangesOnly)
+{
+	stateDir = root + "/missing/state";
+	expectSteps({
+		{{"enable"}, "", "enable" + unspecified, 1},
+		{{"isEnabled"}, "false\n", "", 0},
+		{{"getAppStatus"}, "gray\n", "", 0},
+	});
+}
+
+TEST_F(SimulatedPlatform, StateLivesInTheRuntimeDirectoryWhenNoneIsNamed)
+{
+	RunSpec spec;
+	spec.args = {"enable"};
+	spec.env = {"XDG_RUNTIME_DIR=" + root};
+	ASSERT_EQ(runProgram(toolPath(), spec).status, 0);
+	spec.args = {"isEnabled"};
+	EXPECT_EQ(runProgram(toolPath(), spec).out, "true\n");
+	EXPECT_EQ(readFile(root + "/corvane-sim/state").rfind("corvane-sim-state 1\nenabled 1\n", 0), 0u);
+	removeTree(root + "/corvane-sim");
+}
+
+TEST_F(SimulatedPlatform, ClosedStandardStreamsNeverReachTheState)
+{
+	RunSpec closed;
+	closed.in = Stream::closed;
+	closed.out = Stream::closed;
+	closed.err = Stream::closed;
+	expectSteps({
+		{{"enable"}, "", "", 0},
+		{{"markActive"}, "", "", 0},
+		{{"postAppState", "appStateOk"}, "", "", 0},
+		{{"getAppStatus"}, "", "", 1},
+		{{"isEnabled"}, "", "", 1},
+		{{"postAppState", "junk"}, "", "", 1},
+	}, closed);
+	std::string state = readFile(stateFile());
+	EXPECT_EQ(state.rfind("corvane-sim-state 1\nenabled 1\nheartbeat ", 0), 0u) << state;
+	EXPECT_EQ(state.find("green"), std::string::npos);
+	EXPECT_EQ(state.find("Unspecified"), std::string::npos);
+	expectSteps({{{"getAppStatus"}, "green\n", "", 1}});
+}
+
+} // namespace

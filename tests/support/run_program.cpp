@@ -1,0 +1,220 @@
+#include "run_program.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+static bool steersLibrary(const char *entry)
+{
+	static const char *const prefixes[] = {"CORVANE_", "TENDWELL_", "XDG_RUNTIME_DIR=",
+		"LD_LIBRARY_PATH=", "LD_PRELOAD=", "PULSEWARDEN_"};
+	for (const char *prefix : prefixes)
+		if (strncmp(entry, prefix, strlen(prefix)) == 0)
+			return true;
+	return false;
+}
+
+std::vector<std::string> cleanEnvironment()
+{
+	std::vector<std::string> env;
+	for (char **e = environ; *e; e++)
+		if (!steersLibrary(*e))
+			env.emplace_back(*e);
+	return env;
+}
+
+static int64_t nowMs()
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+static void setNonBlocking(int fd)
+{
+	fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+// In the child: put the stream on fd as asked. pipeEnd is the child's end
+// of the stream's pipe, when there is one.
+static void placeStream(int fd, Stream how, int pipeEnd)
+{
+	switch (how) {
+	case Stream::captured:
+		dup2(pipeEnd, fd);
+		break;
+	case Stream::closed:
+		close(fd);
+		break;
+	case Stream::devNull:
+	case Stream::devFull: {
+		int f = open(how == Stream::devNull ? "/dev/null" : "/dev/full", O_RDWR);
+		dup2(f, fd);
+		close(f);
+		break;
+	}
+	case Stream::intoStdout:
+		dup2(STDOUT_FILENO, fd);
+		break;
+	}
+}
+
+RunResult runProgram(const std::string &path, const RunSpec &spec)
+{
+	RunResult result;
+	int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
+	if ((spec.in == Stream::captured && pipe2(inPipe, O_CLOEXEC) != 0)
+	    || (spec.out == Stream::captured && pipe2(outPipe, O_CLOEXEC) != 0)
+	    || (spec.err == Stream::captured && pipe2(errPipe, O_CLOEXEC) != 0))
+		return result;
+
+	std::vector<std::string> env = cleanEnvironment();
+	for (const std::string &entry : spec.env) {
+		std::string name = entry.substr(0, entry.find('=') + 1);
+		std::erase_if(env, [&](const std::string &e) { return e.rfind(name, 0) == 0; });
+		env.push_back(entry);
+	}
+	std::vector<char *> envp;
+	for (std::string &e : env)
+		envp.push_back(e.data());
+	envp.push_back(nullptr);
+
+	std::vector<std::string> args;
+	args.emplace_back(spec.invocationName ? spec.invocationName : path);
+	args.insert(args.end(), spec.args.begin(), spec.args.end());
+	std::vector<char *> argv;
+	for (std::string &a : args)
+		argv.push_back(a.data());
+	argv.push_back(nullptr);
+
+	pid_t pid = fork();
+	if (pid == 0) {
+		placeStream(STDIN_FILENO, spec.in, inPipe[0]);
+		placeStream(STDOUT_FILENO, spec.out, outPipe[1]);
+		placeStream(STDERR_FILENO, spec.err, errPipe[1]);
+		signal(SIGPIPE, SIG_DFL);
+		execve(path.c_str(), argv.data(), envp.data());
+		_exit(127);
+	}
+	for (int fd : {inPipe[0], outPipe[1], errPipe[1]})
+		if (fd >= 0)
+			close(fd);
+
+	// Feed stdin and drain both outputs together, so no pipe fills and stalls.
+	size_t fed = 0;
+	int toChild = inPipe[1];
+	if (toChild >= 0 && spec.input.empty()) {
+		close(toChild);
+		toChild = -1;
+	}
+	if (toChild >= 0)
+		setNonBlocking(toChild);
+	int fromOut = outPipe[0], fromErr = errPipe[0];
+	int64_t deadline = nowMs() + spec.timeoutSeconds * 1000LL;
+	char chunk[65536];
+	while (toChild >= 0 || fromOut >= 0 || fromErr >= 0) {
+		int64_t left = deadline - nowMs();
+		if (left <= 0) {
+			result.timedOut = true;
+			kill(pid, SIGKILL);
+			break;
+		}
+		struct pollfd fds[3] = {{toChild, POLLOUT, 0}, {fromOut, POLLIN, 0}, {fromErr, POLLIN, 0}};
+		if (poll(fds, 3, static_cast<int>(left)) < 0 && errno != EINTR)
+			break;
+		if (fds[0].revents) {
+			ssize_t n = write(toChild, spec.input.data() + fed, spec.input.size() - fed);
+			if (n > 0)
+				fed += static_cast<size_t>(n);
+			if (n < 0 ? errno != EAGAIN : fed == spec.input.size()) {
+				close(toChild);
+				toChild = -1;
+			}
+		}
+		int *sources[2] = {&fromOut, &fromErr};
+		std::string *sinks[2] = {&result.out, &result.err};
+		for (int i = 0; i < 2; i++) {
+			if (!fds[i + 1].revents)
+				continue;
+			ssize_t n = read(*sources[i], chunk, sizeof chunk);
+			if (n > 0)
+				sinks[i]->append(chunk, static_cast<size_t>(n));
+			else if (n == 0 || errno != EINTR) {
+				close(*sources[i]);
+				*sources[i] = -1;
+			}
+		}
+	}
+	for (int fd : {toChild, fromOut, fromErr})
+		if (fd >= 0)
+			close(fd);
+
+	// The outputs can close before the process ends: bound the wait too.
+	int wstatus = 0;
+	while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+		if (nowMs() > deadline) {
+			result.timedOut = true;
+			kill(pid, SIGKILL);
+		}
+		usleep(1000);
+	}
+	if (WIFSIGNALED(wstatus)) {
+		result.signal = WTERMSIG(wstatus);
+		result.status = 128 + result.signal;
+	} else {
+		result.status = WEXITSTATUS(wstatus);
+	}
+	return result;
+}
+
+std::string makeTempDir(const char *tag)
+{
+	const char *base = getenv("TMPDIR");
+	std::string path = std::string(base && *base ? base : "/tmp") + "/pulsewarden-" + tag + "-XXXXXX";
+	if (!mkdtemp(path.data()))
+		abort();
+	return path;
+}
+
+static int removeEntry(const char *path, const struct stat *, int, struct FTW *)
+{
+	return remove(path);
+}
+
+void removeTree(const std::string &path)
+{
+	nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string readFile(const std::string &path)
+{
+	std::string content;
+	FILE *f = fopen(path.c_str(), "rb");
+	if (!f)
+		return content;
+	char chunk[4096];
+	size_t n;
+	while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
+		content.append(chunk, n);
+	fclose(f);
+	return content;
+}
+
+void writeFile(const std::string &path, const std::string &content)
+{
+	FILE *f = fopen(path.c_str(), "wb");
+	if (!f)
+		abort();
+	fwrite(content.data(), 1, content.size(), f);
+	fclose(f);
+}

@@ -1,0 +1,42 @@
+// Runs a program as a user or a script would: arguments, standard input,
+// streams captured apart or together, closed or full, and the exit status.
+// Every run is bounded in time; a run that overstays is killed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class Stream { captured, closed, devNull, devFull, intoStdout };
+
+struct RunSpec {
+	std::vector<std::string> args;     // after the invocation name
+	const char *invocationName = nullptr; // argv[0]; default: the path
+	std::string input;
+	Stream in = Stream::captured;      // captured: fed from `input`
+	Stream out = Stream::captured;
+	Stream err = Stream::captured;     // intoStdout: one pipe for both
+	std::vector<std::string> env;      // NAME=value, on top of a clean set
+	int timeoutSeconds = 30;
+};
+
+struct RunResult {
+	std::string out;
+	std::string err;
+	int status = -1;         // exit status, or 128 + signal
+	int signal = 0;          // the signal that ended it, if any
+	bool timedOut = false;
+};
+
+RunResult runProgram(const std::string &path, const RunSpec &spec);
+
+// The environment a run starts from: the caller's, less every variable
+// that steers the tool's library, so that the outer shell cannot leak in.
+std::vector<std::string> cleanEnvironment();
+
+// A fresh directory under the test temporary directory, removed by the test
+// that made it through removeTree().
+std::string makeTempDir(const char *tag);
+void removeTree(const std::string &path);
+
+std::string readFile(const std::string &path);
+void writeFile(const std::string &path, const std::string &content);

@@ -1,0 +1,43 @@
+#include "tool_under_test.h"
+
+#include <cstdlib>
+
+std::string toolPath()
+{
+	const char *override = getenv("PULSEWARDEN_BIN");
+	return override && *override ? override : PULSEWARDEN_BUILT_BIN;
+}
+
+static std::vector<std::string> lines(const std::string &text)
+{
+	std::vector<std::string> result;
+	size_t start = 0, end;
+	while ((end = text.find('\n', start)) != std::string::npos) {
+		result.push_back(text.substr(start, end - start));
+		start = end + 1;
+	}
+	return result;
+}
+
+DoubleRun runAgainstDouble(RunSpec spec, const DoubleScript &script)
+{
+	std::string dir = makeTempDir("double");
+	std::string log = dir + "/calls";
+	spec.env.push_back("LD_LIBRARY_PATH=" TEST_DOUBLE_DIR);
+	spec.env.push_back("TENDWELL_DOUBLE_LOG=" + log);
+	spec.env.push_back("TENDWELL_DOUBLE_RESULTS=" + script.results);
+	spec.env.push_back("TENDWELL_DOUBLE_ENABLED=" + script.enabled);
+	if (script.status)
+		spec.env.push_back("TENDWELL_DOUBLE_STATUS=" + *script.status);
+	DoubleRun result;
+	result.run = runProgram(toolPath(), spec);
+	result.calls = lines(readFile(log));
+	removeTree(dir);
+	return result;
+}
+
+std::string usageLine(const std::string &invocationName)
+{
+	return "Usage: " + invocationName + " {enable | disable | markActive | isEnabled | "
+		"getAppStatus | postAppState [appStateOk|appStateNeedReset]}\n";
+}

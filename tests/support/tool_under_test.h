@@ -1,0 +1,29 @@
+// The binary under test and the libraries it can be run against. The
+// binary comes from the build unless PULSEWARDEN_BIN names another one.
+#pragma once
+
+#include "run_program.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+std::string toolPath();
+
+// How the test double answers (see tests/double).
+struct DoubleScript {
+	std::string results = "0";          // codes, comma-separated, in turn
+	std::string enabled = "0";          // isEnabled's byte
+	std::optional<std::string> status;  // nullopt: a null status
+};
+
+struct DoubleRun {
+	RunResult run;
+	std::vector<std::string> calls;     // the double's log, a line each
+};
+
+// Runs the tool against the double, in a directory of its own.
+DoubleRun runAgainstDouble(RunSpec spec, const DoubleScript &script);
+
+// The usage line for an invocation name.
+std::string usageLine(const std::string &invocationName);
