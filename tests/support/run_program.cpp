@@ -69,14 +69,15 @@ static void placeStream(int fd, Stream how, int pipeEnd)
 	}
 }
 
-RunResult runProgram(const std::string &path, const RunSpec &spec)
+// Starts the program with its streams placed as the spec says; the
+// parent's ends of the captured ones come back in the Session.
+static bool spawn(const std::string &path, const RunSpec &spec, Session *session)
 {
-	RunResult result;
 	int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
 	if ((spec.in == Stream::captured && pipe2(inPipe, O_CLOEXEC) != 0)
 	    || (spec.out == Stream::captured && pipe2(outPipe, O_CLOEXEC) != 0)
 	    || (spec.err == Stream::captured && pipe2(errPipe, O_CLOEXEC) != 0))
-		return result;
+		return false;
 
 	std::vector<std::string> env = cleanEnvironment();
 	for (const std::string &entry : spec.env) {
@@ -109,40 +110,43 @@ RunResult runProgram(const std::string &path, const RunSpec &spec)
 	for (int fd : {inPipe[0], outPipe[1], errPipe[1]})
 		if (fd >= 0)
 			close(fd);
+	session->pid = pid;
+	session->toChild = inPipe[1];
+	session->fromOut = outPipe[0];
+	session->fromErr = errPipe[0];
+	session->deadlineMs = nowMs() + spec.timeoutSeconds * 1000LL;
+	return pid > 0;
+}
 
-	// Feed stdin and drain both outputs together, so no pipe fills and stalls.
-	size_t fed = 0;
-	int toChild = inPipe[1];
-	if (toChild >= 0 && spec.input.empty()) {
-		close(toChild);
-		toChild = -1;
-	}
-	if (toChild >= 0)
-		setNonBlocking(toChild);
-	int fromOut = outPipe[0], fromErr = errPipe[0];
-	int64_t deadline = nowMs() + spec.timeoutSeconds * 1000LL;
+// Moves data until `done` says so, all of `pending` is fed, the streams
+// close or the deadline passes; output is collected all the while.
+template <typename Done>
+static void pump(Session *s, std::string *pending, Done done)
+{
 	char chunk[65536];
-	while (toChild >= 0 || fromOut >= 0 || fromErr >= 0) {
-		int64_t left = deadline - nowMs();
+	size_t fed = 0;
+	auto feeding = [&] { return s->toChild >= 0 && fed < pending->size(); };
+	while (!done() && (pending->empty() || fed < pending->size())
+	       && (feeding() || s->fromOut >= 0 || s->fromErr >= 0)) {
+		int64_t left = s->deadlineMs - nowMs();
 		if (left <= 0) {
-			result.timedOut = true;
-			kill(pid, SIGKILL);
+			s->result.timedOut = true;
+			kill(s->pid, SIGKILL);
 			break;
 		}
-		struct pollfd fds[3] = {{toChild, POLLOUT, 0}, {fromOut, POLLIN, 0}, {fromErr, POLLIN, 0}};
+		struct pollfd fds[3] = {{feeding() ? s->toChild : -1, POLLOUT, 0},
+			{s->fromOut, POLLIN, 0}, {s->fromErr, POLLIN, 0}};
 		if (poll(fds, 3, static_cast<int>(left)) < 0 && errno != EINTR)
 			break;
 		if (fds[0].revents) {
-			ssize_t n = write(toChild, spec.input.data() + fed, spec.input.size() - fed);
+			ssize_t n = write(s->toChild, pending->data() + fed, pending->size() - fed);
 			if (n > 0)
 				fed += static_cast<size_t>(n);
-			if (n < 0 ? errno != EAGAIN : fed == spec.input.size()) {
-				close(toChild);
-				toChild = -1;
-			}
+			else if (errno != EAGAIN && errno != EINTR)
+				s->closeInput();
 		}
-		int *sources[2] = {&fromOut, &fromErr};
-		std::string *sinks[2] = {&result.out, &result.err};
+		int *sources[2] = {&s->fromOut, &s->fromErr};
+		std::string *sinks[2] = {&s->result.out, &s->result.err};
 		for (int i = 0; i < 2; i++) {
 			if (!fds[i + 1].revents)
 				continue;
@@ -155,14 +159,57 @@ RunResult runProgram(const std::string &path, const RunSpec &spec)
 			}
 		}
 	}
-	for (int fd : {toChild, fromOut, fromErr})
+	pending->erase(0, fed);
+}
+
+bool Session::start(const std::string &path, const RunSpec &spec)
+{
+	if (!spawn(path, spec, this))
+		return false;
+	if (toChild >= 0)
+		setNonBlocking(toChild);
+	return true;
+}
+
+void Session::send(const std::string &text)
+{
+	if (text.empty())
+		return;
+	std::string pending = text;
+	pump(this, &pending, [] { return false; });
+}
+
+bool Session::waitForOutput(const std::string &ending)
+{
+	auto ends = [&] {
+		return result.out.size() >= ending.size()
+			&& result.out.compare(result.out.size() - ending.size(), ending.size(), ending) == 0;
+	};
+	std::string nothing;
+	pump(this, &nothing, ends);
+	return ends();
+}
+
+void Session::closeInput()
+{
+	if (toChild >= 0)
+		close(toChild);
+	toChild = -1;
+}
+
+RunResult Session::finish()
+{
+	closeInput();
+	std::string nothing;
+	pump(this, &nothing, [] { return false; });
+	for (int fd : {fromOut, fromErr})
 		if (fd >= 0)
 			close(fd);
-
+	fromOut = fromErr = -1;
 	// The outputs can close before the process ends: bound the wait too.
 	int wstatus = 0;
 	while (waitpid(pid, &wstatus, WNOHANG) == 0) {
-		if (nowMs() > deadline) {
+		if (nowMs() > deadlineMs) {
 			result.timedOut = true;
 			kill(pid, SIGKILL);
 		}
@@ -175,6 +222,15 @@ RunResult runProgram(const std::string &path, const RunSpec &spec)
 		result.status = WEXITSTATUS(wstatus);
 	}
 	return result;
+}
+
+RunResult runProgram(const std::string &path, const RunSpec &spec)
+{
+	Session session;
+	if (!session.start(path, spec))
+		return session.result;
+	session.send(spec.input);
+	return session.finish();
 }
 
 std::string makeTempDir(const char *tag)

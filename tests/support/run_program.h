@@ -3,6 +3,7 @@
 // Every run is bounded in time; a run that overstays is killed.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,24 @@ struct RunResult {
 };
 
 RunResult runProgram(const std::string &path, const RunSpec &spec);
+
+// A program driven as a dialogue: write some input, wait for the reply,
+// write more. The deadline of the spec bounds the whole dialogue.
+struct Session {
+	bool start(const std::string &path, const RunSpec &spec);
+	void send(const std::string &text);
+	// True once stdout ends with `ending`; false if it never does.
+	bool waitForOutput(const std::string &ending);
+	void closeInput();
+	RunResult finish();   // closes the input, drains, waits for the end
+
+	RunResult result;     // out and err so far
+	int pid = -1;
+	int toChild = -1;
+	int fromOut = -1;
+	int fromErr = -1;
+	int64_t deadlineMs = 0;
+};
 
 // The environment a run starts from: the caller's, less every variable
 // that steers the tool's library, so that the outer shell cannot leak in.
