@@ -56,34 +56,8 @@ void expectRows(const std::vector<Row> &rows, RunSpec base = {})
 		spec.args = {"runAsAgent"};
 		spec.args.insert(spec.args.end(), row.options.begin(), row.options.end());
 		spec.input = row.input;
-		DoubleRun r = runAgainstDouble(spec, row.script);
-		EXPECT_FALSE(r.run.timedOut);
-		EXPECT_EQ(r.run.status, 0);
-		EXPECT_EQ(r.run.out, row.out);
-		EXPECT_EQ(r.run.err, row.err);
-		EXPECT_EQ(r.calls, row.calls);
+		expectRun(runAgainstDouble(spec, row.script), row.out, row.err, 0, row.calls);
 	}
-}
-
-DoubleScript answering(const std::string &results)
-{
-	DoubleScript script;
-	script.results = results;
-	return script;
-}
-
-DoubleScript enabledByte(const std::string &flag)
-{
-	DoubleScript script;
-	script.enabled = flag;
-	return script;
-}
-
-DoubleScript status(const std::string &word)
-{
-	DoubleScript script;
-	script.status = word;
-	return script;
 }
 
 TEST(Agent, ChangingLettersCallTheLibraryAndReportFailuresUnderTheLetter)

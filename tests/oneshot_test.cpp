@@ -26,35 +26,8 @@ void expectRows(const std::vector<Row> &rows, const RunSpec &base = {})
 		SCOPED_TRACE(row.name);
 		RunSpec spec = base;
 		spec.args = row.args;
-		DoubleRun r = runAgainstDouble(spec, row.script);
-		EXPECT_FALSE(r.run.timedOut);
-		EXPECT_EQ(r.run.signal, 0);
-		EXPECT_EQ(r.run.out, row.out);
-		EXPECT_EQ(r.run.err, row.err);
-		EXPECT_EQ(r.run.status, row.status);
-		EXPECT_EQ(r.calls, row.calls);
+		expectRun(runAgainstDouble(spec, row.script), row.out, row.err, row.status, row.calls);
 	}
-}
-
-DoubleScript answering(const std::string &results)
-{
-	DoubleScript script;
-	script.results = results;
-	return script;
-}
-
-DoubleScript enabledByte(const std::string &flag)
-{
-	DoubleScript script;
-	script.enabled = flag;
-	return script;
-}
-
-DoubleScript status(const std::string &word)
-{
-	DoubleScript script;
-	script.status = word;
-	return script;
 }
 
 const std::vector<std::string> getAndFree = {"GetAppStatus -> #1", "Free #1"};

@@ -294,6 +294,30 @@ TEST_F(SimulatedPlatform, StateLivesInTheRuntimeDirectoryWhenNoneIsNamed)
 	removeTree(root + "/corvane-sim");
 }
 
+TEST_F(SimulatedPlatform, StrictUmaskLeavesTheStateUsable)
+{
+	// Only an unprivileged user meets file modes; run as one when we can.
+	if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+		GTEST_SKIP() << "needs root to run the tool as another user";
+	ASSERT_EQ(chown(root.c_str(), 65534, 65534), 0);
+	auto asNobody = [&](const char *command) {
+		RunSpec spec;
+		spec.args = {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
+			"umask 0377; exec \"$0\" \"$@\"", toolPath(), command};
+		spec.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
+		return runProgram("/usr/bin/setpriv", spec);
+	};
+	if (asNobody("isEnabled").status == 126)
+		GTEST_SKIP() << "the tool is out of reach of other users";
+	EXPECT_EQ(asNobody("enable").status, 0);
+	EXPECT_EQ(asNobody("markActive").status, 0) << "a second change must still get the lock";
+	RunResult r = asNobody("getAppStatus");
+	EXPECT_EQ(r.out, "green\n");
+	struct stat st;
+	ASSERT_EQ(stat(stateDir.c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 07777, 0700u) << "created 0700 whatever the umask";
+}
+
 TEST_F(SimulatedPlatform, ClosedStandardStreamsNeverReachTheState)
 {
 	RunSpec closed;

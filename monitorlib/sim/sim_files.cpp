@@ -39,12 +39,16 @@ int openStateDir(bool create)
 	char path[PATH_MAX];
 	if (!stateDirPath(path, sizeof path))
 		return stateDirRefused;
-	if (create && mkdir(path, 0700) != 0 && errno != EEXIST)
+	bool created = create && mkdir(path, 0700) == 0;
+	if (create && !created && errno != EEXIST)
 		return stateDirRefused;
 	int fd = openAboveStdio(AT_FDCWD, path,
 		O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
 	if (fd < 0)
 		return errno == ENOENT ? stateDirMissing : stateDirRefused;
+	// 0700 exactly: the umask may have taken the owner's own bits.
+	if (created)
+		fchmod(fd, 0700);
 	struct stat st;
 	if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()
 	    || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
@@ -69,9 +73,11 @@ static int64_t monotonicNs()
 
 int lockStateDir(int dirFd)
 {
-	// O_NONBLOCK: a FIFO planted under the lock's name must not block us.
+	// Read-only is enough for flock(), and still works when the umask left
+	// the lock file without its write bit. O_NONBLOCK: a FIFO planted under
+	// the lock's name must not block us.
 	int fd = openAboveStdio(dirFd, lockName,
-		O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+		O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
 	if (fd < 0)
 		return -1;
 	if (!isRegularFile(fd)) {

@@ -1,5 +1,7 @@
 #include "tool_under_test.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 
 std::string toolPath()
@@ -17,6 +19,38 @@ static std::vector<std::string> lines(const std::string &text)
 		start = end + 1;
 	}
 	return result;
+}
+
+DoubleScript answering(const std::string &results)
+{
+	DoubleScript script;
+	script.results = results;
+	return script;
+}
+
+DoubleScript enabledByte(const std::string &flag)
+{
+	DoubleScript script;
+	script.enabled = flag;
+	return script;
+}
+
+DoubleScript status(const std::string &word)
+{
+	DoubleScript script;
+	script.status = word;
+	return script;
+}
+
+void expectRun(const DoubleRun &r, const std::string &out, const std::string &err, int status,
+	const std::vector<std::string> &calls)
+{
+	EXPECT_FALSE(r.run.timedOut);
+	EXPECT_EQ(r.run.signal, 0);
+	EXPECT_EQ(r.run.out, out);
+	EXPECT_EQ(r.run.err, err);
+	EXPECT_EQ(r.run.status, status);
+	EXPECT_EQ(r.calls, calls);
 }
 
 DoubleRun runAgainstDouble(RunSpec spec, const DoubleScript &script)

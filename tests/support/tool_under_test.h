@@ -22,8 +22,17 @@ struct DoubleRun {
 	std::vector<std::string> calls;     // the double's log, a line each
 };
 
+// Scripts for the double: result codes in turn, isEnabled's byte, a status.
+DoubleScript answering(const std::string &results);
+DoubleScript enabledByte(const std::string &flag);
+DoubleScript status(const std::string &word);
+
 // Runs the tool against the double, in a directory of its own.
 DoubleRun runAgainstDouble(RunSpec spec, const DoubleScript &script);
+
+// Checks a run that ended by itself: its output, status and calls.
+void expectRun(const DoubleRun &r, const std::string &out, const std::string &err, int status,
+	const std::vector<std::string> &calls);
 
 // The usage line for an invocation name.
 std::string usageLine(const std::string &invocationName);
