@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -318,25 +320,98 @@ TEST_F(SimulatedPlatform, StrictUmaskLeavesTheStateUsable)
 	EXPECT_EQ(st.st_mode & 07777, 0700u) << "created 0700 whatever the umask";
 }
 
-TEST_F(SimulatedPlatform, ClosedStandardStreamsNeverReachTheState)
+TEST_F(SimulatedPlatform, EveryCommandKeepsItsOutcomeWhateverTheStreams)
 {
-	RunSpec closed;
-	closed.in = Stream::closed;
-	closed.out = Stream::closed;
-	closed.err = Stream::closed;
-	expectSteps({
-		{{"enable"}, "", "", 0},
-		{{"markActive"}, "", "", 0},
-		{{"postAppState", "appStateOk"}, "", "", 0},
-		{{"getAppStatus"}, "", "", 1},
-		{{"isEnabled"}, "", "", 1},
-		{{"postAppState", "junk"}, "", "", 1},
-	}, closed);
-	std::string state = readFile(stateFile());
-	EXPECT_EQ(state.rfind("corvane-sim-state 1\nenabled 1\nheartbeat ", 0), 0u) << state;
-	EXPECT_EQ(state.find("green"), std::string::npos);
-	EXPECT_EQ(state.find("Unspecified"), std::string::npos);
-	expectSteps({{{"getAppStatus"}, "green\n", "", 1}});
+	struct Condition {
+		const char *name;
+		Stream in, out, err;
+	};
+	const Condition conditions[] = {
+		{"stdin closed", Stream::closed, Stream::captured, Stream::captured},
+		{"stdout closed", Stream::captured, Stream::closed, Stream::captured},
+		{"stderr closed", Stream::captured, Stream::captured, Stream::closed},
+		{"all closed", Stream::closed, Stream::closed, Stream::closed},
+		{"stdout full", Stream::captured, Stream::devFull, Stream::captured},
+		{"stderr full", Stream::captured, Stream::captured, Stream::devFull},
+		{"stdout reader gone", Stream::captured, Stream::brokenPipe, Stream::captured},
+		{"stderr reader gone", Stream::captured, Stream::captured, Stream::brokenPipe},
+	};
+	struct Command {
+		std::vector<std::string> args;
+		int status;
+	};
+	const Command commands[] = {
+		{{"markActive"}, 3},
+		{{"enable"}, 0},
+		{{"markActive"}, 0},
+		{{"postAppState", "appStateOk"}, 0},
+		{{"postAppState", "junk"}, 1},
+		{{"isEnabled"}, 1},
+		{{"getAppStatus"}, 1},
+		{{"enable", "disable"}, 100},
+		{{"postAppState", "appStateNeedReset"}, 0},
+		{{"getAppStatus"}, 2},
+		{{"disable"}, 0},
+		{{"isEnabled"}, 0},
+		{{"getAppStatus"}, 0},
+	};
+	for (const Condition &c : conditions) {
+		SCOPED_TRACE(c.name);
+		removeTree(stateDir);
+		RunSpec spec;
+		spec.in = c.in;
+		spec.out = c.out;
+		spec.err = c.err;
+		spec.timeoutSeconds = 10;
+		for (const Command &command : commands) {
+			SCOPED_TRACE(command.args[0]);
+			RunResult r = run(command.args, spec);
+			EXPECT_FALSE(r.timedOut);
+			EXPECT_EQ(r.status, command.status);
+		}
+		// Only the platform's own words are in its state.
+		EXPECT_EQ(readFile(stateFile()),
+			"corvane-sim-state 1\nenabled 0\nheartbeat none\nposted none\n");
+	}
+}
+
+TEST_F(SimulatedPlatform, AgentBehindClosedOrFullStreams)
+{
+	for (Stream out : {Stream::closed, Stream::devFull}) {
+		RunSpec spec;
+		spec.out = out;
+		spec.input = "e\nm\np\nq\n";
+		EXPECT_EQ(run({"runAsAgent"}, spec).status, 0);
+		expectSteps({{{"getAppStatus"}, "red\n", "", 2}});
+		spec.input = "d\n";
+		EXPECT_EQ(run({"runAsAgent"}, spec).status, 0) << "end of input";
+		expectSteps({{{"isEnabled"}, "false\n", "", 0}});
+	}
+	RunSpec noInput;
+	noInput.in = Stream::closed;
+	EXPECT_EQ(run({"runAsAgent"}, noInput).status, 0);
+}
+
+TEST_F(SimulatedPlatform, AgentEndsBySigpipeWhenItsReaderHasGone)
+{
+	for (bool ignoredByParent : {false, true}) {
+		SCOPED_TRACE(ignoredByParent ? "SIGPIPE ignored by the parent" : "SIGPIPE as usual");
+		RunSpec spec;
+		spec.args = {"runAsAgent"};
+		spec.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
+		spec.out = Stream::brokenPipe;
+		spec.sigpipeIgnored = ignoredByParent;
+		spec.timeoutSeconds = 10;
+		// Input stays open: the agent must end on its own, at its first menu.
+		Session agent;
+		ASSERT_TRUE(agent.start(toolPath(), spec));
+		int status;
+		ASSERT_EQ(waitpid(agent.pid, &status, 0), agent.pid);
+		EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE);
+		agent.closeInput();
+		close(agent.fromErr);
+		agent.fromErr = -1;
+	}
 }
 
 } // namespace

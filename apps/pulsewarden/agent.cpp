@@ -8,6 +8,7 @@
 
 #include <corvane-pulsewarden.h>
 
+#include <csignal>
 #include <cstdlib>
 
 static const char menu[] =
@@ -27,7 +28,8 @@ static LineInput input = {0, false, 0, 0, {}};
 // Large enough that a script piping in a thousand commands costs a few writes.
 static char outputBuffer[1 << 16];
 
-static void perform(char letter)
+// False for "q".
+static bool perform(char letter)
 {
 	switch (letter) {
 	case 'e':
@@ -73,22 +75,31 @@ static void perform(char letter)
 		break;
 	case 'q':
 		printOut("Quitting program\n");
-		exit(0);
+		return false;
 	default:
 		printOut("Command not recognized: %c\n", letter);
 		break;
 	}
+	return true;
+}
+
+bool agentStep(LineInput *in)
+{
+	printOut("%s", menu);
+	int command = readCommandLine(in);
+	if (command == endOfInput)
+		return false;
+	printOut("Parsing command %c\n", command);
+	return perform(static_cast<char>(command));
 }
 
 void runAgent()
 {
+	// With nobody left to read the dialogue, end as any filter does, by
+	// SIGPIPE, rather than go on performing commands no one sees.
+	signal(SIGPIPE, SIG_DFL);
 	setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
-	for (;;) {
-		printOut("%s", menu);
-		int command = readCommandLine(&input);
-		if (command == endOfInput)
-			exit(0);
-		printOut("Parsing command %c\n", command);
-		perform(static_cast<char>(command));
-	}
+	while (agentStep(&input))
+		;
+	exit(0);
 }

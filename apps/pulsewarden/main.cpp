@@ -2,35 +2,14 @@
 // One command word per run, performed with one library call and turned into
 // console text and an exit status; or, with runAsAgent, the menu-driven agent.
 #include "agent.h"
+#include "command_line.h"
 #include "console.h"
 #include "exit_status.h"
 #include "named_value.h"
 
 #include <corvane-pulsewarden.h>
 
-#include <cstring>
-
-enum : int32_t {
-	commandEnable = 0,
-	commandDisable = 1,
-	commandMarkActive = 2,
-	commandIsEnabled = 3,
-	commandGetAppStatus = 4,
-	commandPostAppState = 5,
-	commandRunAsAgent = 6,
-	commandNone = 7,
-};
-
-static const NamedValue commandTable[] = {
-	{"markActive", commandMarkActive},
-	{"enable", commandEnable},
-	{"disable", commandDisable},
-	{"isEnabled", commandIsEnabled},
-	{"getAppStatus", commandGetAppStatus},
-	{"postAppState", commandPostAppState},
-	{"runAsAgent", commandRunAsAgent},
-	{nullptr, commandNone},
-};
+#include <csignal>
 
 // getAppStatus exits with the status word's number.
 static const NamedValue statusTable[] = {
@@ -39,9 +18,6 @@ static const NamedValue statusTable[] = {
 	{"red", 2},
 	{nullptr, 3},
 };
-
-static int32_t currentCommand = commandNone;
-static const char *commandWord;
 
 static int usage(const char *invocationName)
 {
@@ -78,8 +54,17 @@ static int getAppStatus()
 	return value;
 }
 
-static int perform(const char *operand)
+int main(int argc, char **argv)
 {
+	// The exit status carries the outcome: a reader that has gone away is
+	// one more output error to ignore, not a reason to die with SIGPIPE.
+	signal(SIGPIPE, SIG_IGN);
+
+	// execve() may pass no arguments at all; the usage line still needs a name.
+	const char *invocationName = argc > 0 ? argv[0] : "pulsewarden";
+	if (!scanCommandLine(argc, argv))
+		return usage(invocationName);
+
 	switch (currentCommand) {
 	case commandEnable:
 		return reported(Tendwell_Enable());
@@ -88,7 +73,7 @@ static int perform(const char *operand)
 	case commandMarkActive:
 		return reported(Tendwell_MarkActive());
 	case commandPostAppState:
-		return reported(Tendwell_PostAppState(operand));
+		return reported(Tendwell_PostAppState(commandOperand));
 	case commandIsEnabled:
 		return isEnabled();
 	case commandGetAppStatus:
@@ -96,34 +81,4 @@ static int perform(const char *operand)
 	default:
 		runAgent();
 	}
-}
-
-int main(int argc, char **argv)
-{
-	// execve() may pass no arguments at all; the usage line still needs a name.
-	const char *invocationName = argc > 0 ? argv[0] : "pulsewarden";
-	const char *operand = nullptr;
-
-	for (int i = 1; i < argc; i++) {
-		const char *arg = argv[i];
-		if (strcmp(arg, "--silent") == 0 || strcmp(arg, "-s") == 0) {
-			silentMode = true;
-			continue;
-		}
-		if (currentCommand != commandNone)
-			return usage(invocationName);
-		currentCommand = lookupNamedValue(commandTable, arg);
-		if (currentCommand == commandNone)
-			return usage(invocationName);
-		commandWord = arg;
-		if (currentCommand == commandPostAppState) {
-			// The operand is taken as typed, even if it reads like an option.
-			if (++i == argc)
-				return usage(invocationName);
-			operand = argv[i];
-		}
-	}
-	if (currentCommand == commandNone)
-		return usage(invocationName);
-	return perform(operand);
 }

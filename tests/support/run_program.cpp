@@ -63,6 +63,15 @@ static void placeStream(int fd, Stream how, int pipeEnd)
 		close(f);
 		break;
 	}
+	case Stream::brokenPipe: {
+		int p[2];
+		if (pipe(p) == 0) {
+			close(p[0]);
+			dup2(p[1], fd);
+			close(p[1]);
+		}
+		break;
+	}
 	case Stream::intoStdout:
 		dup2(STDOUT_FILENO, fd);
 		break;
@@ -103,7 +112,7 @@ static bool spawn(const std::string &path, const RunSpec &spec, Session *session
 		placeStream(STDIN_FILENO, spec.in, inPipe[0]);
 		placeStream(STDOUT_FILENO, spec.out, outPipe[1]);
 		placeStream(STDERR_FILENO, spec.err, errPipe[1]);
-		signal(SIGPIPE, SIG_DFL);
+		signal(SIGPIPE, spec.sigpipeIgnored ? SIG_IGN : SIG_DFL);
 		execve(path.c_str(), argv.data(), envp.data());
 		_exit(127);
 	}

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-enum class Stream { captured, closed, devNull, devFull, intoStdout };
+// captured: a pipe to the test; brokenPipe: a pipe whose reader has gone.
+enum class Stream { captured, closed, devNull, devFull, brokenPipe, intoStdout };
 
 struct RunSpec {
 	std::vector<std::string> args;     // after the invocation name
@@ -18,6 +19,7 @@ struct RunSpec {
 	Stream err = Stream::captured;     // intoStdout: one pipe for both
 	std::vector<std::string> env;      // NAME=value, on top of a clean set
 	int timeoutSeconds = 30;
+	bool sigpipeIgnored = false;       // as a parent that ignores it leaves it
 };
 
 struct RunResult {

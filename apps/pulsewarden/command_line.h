@@ -1,0 +1,24 @@
+// The command line: options, exactly one command word, and postAppState's
+// operand.
+#pragma once
+
+#include <cstdint>
+
+enum : int32_t {
+	commandEnable = 0,
+	commandDisable = 1,
+	commandMarkActive = 2,
+	commandIsEnabled = 3,
+	commandGetAppStatus = 4,
+	commandPostAppState = 5,
+	commandRunAsAgent = 6,
+	commandNone = 7,
+};
+
+extern int32_t currentCommand;
+extern const char *commandWord;   // the argument that named the command
+extern const char *commandOperand; // postAppState's state, as typed
+
+// Reads the arguments after the invocation name; sets silentMode for the
+// options. False when the command line is not usable.
+bool scanCommandLine(int argc, char **argv);
