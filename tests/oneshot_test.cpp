@@ -156,15 +156,35 @@ TEST(PostAppState, TakesTheNextArgumentAsTypedWhereverTheWordStands)
 	});
 }
 
-TEST(PostAppState, PassesALongOperandWhole)
+TEST(Arguments, ExtremeButHarmless)
 {
-	const std::string operand(100000, 'a');
+	// The kernel takes one argument of up to 128 KiB, its NUL included.
+	const std::string longest(128 * 1024 - 1, 'a');
 	RunSpec spec;
-	spec.args = {"postAppState", operand};
+	spec.args = {"postAppState", longest};
 	DoubleRun r = runAgainstDouble(spec, {});
 	EXPECT_EQ(r.run.status, 0);
 	ASSERT_EQ(r.calls.size(), 1u);
-	EXPECT_TRUE(r.calls[0] == "PostAppState " + operand) << "operand changed on the way";
+	EXPECT_TRUE(r.calls[0] == "PostAppState " + longest) << "operand changed on the way";
+
+	spec.args = {longest};
+	expectRun(runAgainstDouble(spec, {}), "", usageLine(toolPath()), 100, {});
+	spec.args = {};
+	spec.invocationName = longest.c_str();
+	EXPECT_TRUE(runAgainstDouble(spec, {}).run.err == usageLine(longest));
+
+	RunSpec many;
+	many.args.assign(100000, "-s");
+	many.args.insert(many.args.begin() + 50000, "isEnabled");
+	expectRun(runAgainstDouble(many, enabledByte("1")), "", "", 1, {"IsEnabled"});
+	many.args.push_back("--silent=");
+	expectRun(runAgainstDouble(many, {}), "", usageLine(toolPath()), 100, {});
+
+	expectRows({
+		misuse("bytes outside UTF-8", {"\xff\xfe\xc0\x80"}),
+		misuse("word with a newline", {"enable\n"}),
+		misuse("two empty arguments", {"", ""}),
+	});
 }
 
 TEST(GetAppStatus, PrintsTheWordAndExitsWithItsNumberFreeingItOnce)
