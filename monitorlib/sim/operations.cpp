@@ -61,7 +61,8 @@ static TendwellResult recordHeartbeat(ReadResult found, SimState *state, const v
 	TendwellResult result = requireEnabled(found, state);
 	if (result != TENDWELL_OK)
 		return result;
-	currentBootId(state->bootId, sizeof state->bootId);
+	if (!currentBootId(state->bootId, sizeof state->bootId))
+		return TENDWELL_ERR_UNSPECIFIED;
 	state->heartbeatNs = bootClockNs();
 	state->hasHeartbeat = true;
 	return TENDWELL_OK;
@@ -137,8 +138,8 @@ char *Tendwell_GetAppStatus(void)
 		break;
 	}
 	char bootId[bootIdSize] = "";
-	if (state.enabled && state.hasHeartbeat)
-		currentBootId(bootId, sizeof bootId);
+	if (state.enabled && state.hasHeartbeat && !currentBootId(bootId, sizeof bootId))
+		return nullptr;
 	return strdup(appStatusOf(&state, bootId, bootClockNs(), heartbeatWindowSeconds()));
 }
 

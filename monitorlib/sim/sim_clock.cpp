@@ -2,7 +2,6 @@
 
 #include "sim_files.h"
 
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -17,21 +16,18 @@ int64_t bootClockNs()
 	return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-void currentBootId(char *id, size_t size)
+bool currentBootId(char *id, size_t size)
 {
-	snprintf(id, size, "unknown");
 	int fd = openAboveStdio(AT_FDCWD, "/proc/sys/kernel/random/boot_id",
 		O_RDONLY | O_CLOEXEC, 0);
 	if (fd < 0)
-		return;
+		return false;
 	ssize_t n = read(fd, id, size - 1);
 	close(fd);
 	// A uuid: printable, no spaces; anything else is not trusted.
 	ssize_t length = 0;
 	while (length < n && id[length] > ' ' && id[length] < 127)
 		length++;
-	if (length == 0)
-		snprintf(id, size, "unknown");
-	else
-		id[length] = '\0';
+	id[length] = '\0';
+	return length > 0;
 }

@@ -7,5 +7,6 @@
 
 int64_t bootClockNs();
 
-// The kernel's id of this boot, or "unknown" when it cannot be read.
-void currentBootId(char *id, size_t size);
+// The kernel's id of this boot; false when it cannot be read. A heartbeat
+// is only meaningful with the boot it was sent in.
+bool currentBootId(char *id, size_t size);
