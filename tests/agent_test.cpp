@@ -222,7 +222,7 @@ TEST(Agent, AnswersEachLineBeforeWaitingForTheNext)
 	spec.env = {"LD_LIBRARY_PATH=" TEST_DOUBLE_DIR, "TENDWELL_DOUBLE_STATUS=green",
 		"TENDWELL_DOUBLE_RESULTS=0,3", "TENDWELL_DOUBLE_LOG=" + dir + "/calls"};
 	Session agent;
-	ASSERT_TRUE(agent.start(toolPath(), spec));
+	ASSERT_TRUE(startTool(&agent, spec));
 	ASSERT_TRUE(agent.waitForOutput(menu));
 	std::string expected = menu;
 	struct {

@@ -65,6 +65,8 @@ TEST(Misuse, PrintsUsageAndExits100BeforeAnyLibraryCall)
 
 TEST(Misuse, UsageLineNamesTheProgramAsInvoked)
 {
+	if (toolIsWrapped())
+		GTEST_SKIP() << "a wrapper starts the tool under its own name";
 	for (const char *name : {"pulsewarden", "/opt/corvane/bin/pulsewarden", "./pw", "pw %s %d %n"}) {
 		SCOPED_TRACE(name);
 		RunSpec spec;
@@ -169,9 +171,11 @@ TEST(Arguments, ExtremeButHarmless)
 
 	spec.args = {longest};
 	expectRun(runAgainstDouble(spec, {}), "", usageLine(toolPath()), 100, {});
-	spec.args = {};
-	spec.invocationName = longest.c_str();
-	EXPECT_TRUE(runAgainstDouble(spec, {}).run.err == usageLine(longest));
+	if (!toolIsWrapped()) {
+		spec.args = {};
+		spec.invocationName = longest.c_str();
+		EXPECT_TRUE(runAgainstDouble(spec, {}).run.err == usageLine(longest));
+	}
 
 	RunSpec many;
 	many.args.assign(100000, "-s");
@@ -262,7 +266,7 @@ TEST(Library, AnotherBuildTakesItsPlaceThroughThePreloadList)
 		"TENDWELL_DOUBLE_STATUS=red", "TENDWELL_DOUBLE_LOG=" + dir + "/calls",
 		// A sanitized build wants its runtime first; the preload comes first.
 		"ASAN_OPTIONS=verify_asan_link_order=0"};
-	RunResult r = runProgram(toolPath(), spec);
+	RunResult r = runTool(spec);
 	EXPECT_EQ(r.out, "red\n");
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(readFile(dir + "/calls"), "GetAppStatus -> #1\nFree #1\n");

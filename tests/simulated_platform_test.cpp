@@ -30,7 +30,7 @@ protected:
 	{
 		spec.args = std::move(args);
 		spec.env.push_back("CORVANE_SIM_STATE_DIR=" + stateDir);
-		return runProgram(toolPath(), spec);
+		return runTool(spec);
 	}
 
 	struct Step {
@@ -114,20 +114,20 @@ TEST_F(SimulatedPlatform, QueriesCreateNothing)
 
 TEST_F(SimulatedPlatform, HeartbeatOlderThanTheWindowTurnsRed)
 {
-	RunSpec oneSecond;
-	oneSecond.env = {"CORVANE_SIM_HEARTBEAT_TIMEOUT=1"};
+	RunSpec twoSeconds;
+	twoSeconds.env = {"CORVANE_SIM_HEARTBEAT_TIMEOUT=2"};
 	expectSteps({
 		{{"enable"}, "", "", 0},
 		{{"markActive"}, "", "", 0},
 		{{"getAppStatus"}, "green\n", "", 1},
-	}, oneSecond);
-	usleep(1300 * 1000);
+	}, twoSeconds);
+	usleep(2300 * 1000);
 	expectSteps({{{"getAppStatus"}, "green\n", "", 1}});  // the default window is 30 s
 	expectSteps({
 		{{"getAppStatus"}, "red\n", "", 2},
 		{{"markActive"}, "", "", 0},
 		{{"getAppStatus"}, "green\n", "", 1},
-	}, oneSecond);
+	}, twoSeconds);
 }
 
 TEST_F(SimulatedPlatform, ManyProcessesAtOnceAllSucceedAndKeepTheStateWhole)
@@ -289,9 +289,9 @@ TEST_F(SimulatedPlatform, StateLivesInTheRuntimeDirectoryWhenNoneIsNamed)
 	RunSpec spec;
 	spec.args = {"enable"};
 	spec.env = {"XDG_RUNTIME_DIR=" + root};
-	ASSERT_EQ(runProgram(toolPath(), spec).status, 0);
+	ASSERT_EQ(runTool(spec).status, 0);
 	spec.args = {"isEnabled"};
-	EXPECT_EQ(runProgram(toolPath(), spec).out, "true\n");
+	EXPECT_EQ(runTool(spec).out, "true\n");
 	EXPECT_EQ(readFile(root + "/corvane-sim/state").rfind("corvane-sim-state 1\nenabled 1\n", 0), 0u);
 	removeTree(root + "/corvane-sim");
 }
@@ -404,7 +404,7 @@ TEST_F(SimulatedPlatform, AgentEndsBySigpipeWhenItsReaderHasGone)
 		spec.timeoutSeconds = 10;
 		// Input stays open: the agent must end on its own, at its first menu.
 		Session agent;
-		ASSERT_TRUE(agent.start(toolPath(), spec));
+		ASSERT_TRUE(startTool(&agent, spec));
 		int status;
 		ASSERT_EQ(waitpid(agent.pid, &status, 0), agent.pid);
 		EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE);

@@ -113,7 +113,7 @@ static bool spawn(const std::string &path, const RunSpec &spec, Session *session
 		placeStream(STDOUT_FILENO, spec.out, outPipe[1]);
 		placeStream(STDERR_FILENO, spec.err, errPipe[1]);
 		signal(SIGPIPE, spec.sigpipeIgnored ? SIG_IGN : SIG_DFL);
-		execve(path.c_str(), argv.data(), envp.data());
+		execvpe(path.c_str(), argv.data(), envp.data());
 		_exit(127);
 	}
 	for (int fd : {inPipe[0], outPipe[1], errPipe[1]})

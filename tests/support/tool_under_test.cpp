@@ -3,11 +3,48 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 
 std::string toolPath()
 {
 	const char *override = getenv("PULSEWARDEN_BIN");
 	return override && *override ? override : PULSEWARDEN_BUILT_BIN;
+}
+
+bool toolIsWrapped()
+{
+	const char *wrapper = getenv("PULSEWARDEN_WRAPPER");
+	return wrapper && *wrapper;
+}
+
+// The program to start for the tool, and the spec with the wrapper's words
+// put before the tool's own arguments.
+static std::string wrapped(RunSpec *spec)
+{
+	if (!toolIsWrapped())
+		return toolPath();
+	std::istringstream words(getenv("PULSEWARDEN_WRAPPER"));
+	std::vector<std::string> args;
+	for (std::string word; words >> word;)
+		args.push_back(word);
+	std::string program = args.front();
+	args.erase(args.begin());
+	args.push_back(toolPath());
+	spec->args.insert(spec->args.begin(), args.begin(), args.end());
+	spec->invocationName = nullptr;
+	return program;
+}
+
+RunResult runTool(RunSpec spec)
+{
+	std::string program = wrapped(&spec);
+	return runProgram(program, spec);
+}
+
+bool startTool(Session *session, RunSpec spec)
+{
+	std::string program = wrapped(&spec);
+	return session->start(program, spec);
 }
 
 static std::vector<std::string> lines(const std::string &text)
@@ -64,7 +101,7 @@ DoubleRun runAgainstDouble(RunSpec spec, const DoubleScript &script)
 	if (script.status)
 		spec.env.push_back("TENDWELL_DOUBLE_STATUS=" + *script.status);
 	DoubleRun result;
-	result.run = runProgram(toolPath(), spec);
+	result.run = runTool(spec);
 	result.calls = lines(readFile(log));
 	removeTree(dir);
 	return result;

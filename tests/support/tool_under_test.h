@@ -10,6 +10,14 @@
 
 std::string toolPath();
 
+// The tool run as a user runs it, behind PULSEWARDEN_WRAPPER when that
+// names a command to run it under (valgrind, say).
+RunResult runTool(RunSpec spec);
+bool startTool(Session *session, RunSpec spec);
+
+// A wrapper runs the tool under its own name: tests of argv[0] skip then.
+bool toolIsWrapped();
+
 // How the test double answers (see tests/double).
 struct DoubleScript {
 	std::string results = "0";          // codes, comma-separated, in turn
