@@ -39,7 +39,7 @@ static TendwellResult changeState(StateChange change, const void *arg)
 
 // Enable and disable need nothing of the old state, so they also mend a
 // damaged one.
-static TendwellResult setEnabled(ReadResult, SimState *state, const void *enabled)
+static TendwellResult setEnabled(ReadResult /*found*/, SimState *state, const void *enabled)
 {
 	*state = SimState{};
 	state->enabled = *static_cast<const bool *>(enabled);
@@ -56,7 +56,7 @@ static TendwellResult requireEnabled(ReadResult found, const SimState *state)
 	return TENDWELL_OK;
 }
 
-static TendwellResult recordHeartbeat(ReadResult found, SimState *state, const void *)
+static TendwellResult recordHeartbeat(ReadResult found, SimState *state, const void * /*arg*/)
 {
 	TendwellResult result = requireEnabled(found, state);
 	if (result != TENDWELL_OK)
