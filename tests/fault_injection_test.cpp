@@ -47,7 +47,8 @@ protected:
 		std::istringstream words(command);
 		for (std::string word; words >> word;)
 			spec.args.push_back(word);
-		spec.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
+		// LeakSanitizer cannot work under ptrace; a sanitized build would fail.
+		spec.env = {"CORVANE_SIM_STATE_DIR=" + stateDir, "ASAN_OPTIONS=detect_leaks=0"};
 		return runProgram(strace, spec);
 	}
 
@@ -69,13 +70,16 @@ std::map<std::string, std::vector<int>> libraryCalls(const std::string &trace, c
 	std::istringstream lines(trace);
 	bool inLibrary = false;
 	for (std::string line; std::getline(lines, line);) {
-		size_t nameStart = line.find(' ') + 1, paren = line.find('(', nameStart);
+		// "PID  name(arguments) = result", the PID padded with spaces.
+		size_t nameStart = line.find_first_not_of(' ', line.find(' '));
+		size_t paren = line.find('(', nameStart);
 		if (paren == std::string::npos || line.find("resumed>") != std::string::npos)
 			continue;
 		std::string name = line.substr(nameStart, paren - nameStart);
 		int number = static_cast<int>(seen[name].size()) + 1;
 		seen[name].push_back(number);
-		inLibrary = inLibrary || line.find(stateDir) != std::string::npos;
+		// The library's work starts where it first names its directory.
+		inLibrary = inLibrary || line.find('"' + stateDir + '"') != std::string::npos;
 		if (inLibrary)
 			calls[name].push_back(number);
 	}

@@ -1,0 +1,79 @@
+// Fuzzes the scan of the command line: the input, split at NUL bytes, is
+// the argument list. The scan's verdict is checked against a plain model
+// of the rules: options anywhere, one command word, postAppState's operand
+// taken whatever it reads.
+#include "command_line.h"
+#include "console.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+static bool isOption(const std::string &arg)
+{
+	return arg == "-s" || arg == "--silent";
+}
+
+static int commandOf(const std::string &word)
+{
+	static const char *const words[] = {"enable", "disable", "markActive", "isEnabled",
+		"getAppStatus", "postAppState", "runAsAgent"};
+	static const int codes[] = {commandEnable, commandDisable, commandMarkActive,
+		commandIsEnabled, commandGetAppStatus, commandPostAppState, commandRunAsAgent};
+	for (int i = 0; i < 7; i++)
+		if (word == words[i])
+			return codes[i];
+	return commandNone;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	std::vector<std::string> args = {"pulsewarden"};
+	std::string input(reinterpret_cast<const char *>(data), size);
+	for (size_t start = 0; start <= input.size();) {
+		size_t end = input.find('\0', start);
+		if (end == std::string::npos)
+			end = input.size();
+		args.push_back(input.substr(start, end - start));
+		start = end + 1;
+	}
+	if (size == 0)
+		args.pop_back();
+
+	// The model.
+	int command = commandNone;
+	size_t wordAt = 0, operandAt = 0;
+	bool usable = true, silent = false;
+	for (size_t i = 1; i < args.size() && usable; i++) {
+		if (isOption(args[i])) {
+			silent = true;
+		} else if (command != commandNone || commandOf(args[i]) == commandNone) {
+			usable = false;
+		} else {
+			command = commandOf(args[i]);
+			wordAt = i;
+			if (command == commandPostAppState && (operandAt = ++i) == args.size())
+				usable = false;
+		}
+	}
+	usable = usable && command != commandNone;
+
+	std::vector<char *> argv;
+	for (std::string &a : args)
+		argv.push_back(a.data());
+	argv.push_back(nullptr);
+	silentMode = false;
+	commandWord = commandOperand = nullptr;
+	bool accepted = scanCommandLine(static_cast<int>(args.size()), argv.data());
+
+	if (accepted != usable)
+		abort();
+	if (accepted) {
+		if (currentCommand != command || commandWord != argv[wordAt] || silentMode != silent)
+			abort();
+		if (command == commandPostAppState && commandOperand != argv[operandAt])
+			abort();
+	}
+	return 0;
+}

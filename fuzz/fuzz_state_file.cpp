@@ -1,0 +1,52 @@
+// Fuzzes the simulated platform's reading of its state file: the input is
+// the file. A state that parses must write back byte for byte; the library's
+// answers must follow from whether it parses: enabled only from a whole
+// state that says so, a status only from a whole state.
+#include "sim_files.h"
+#include "sim_state.h"
+
+#include <corvane-pulsewarden.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+static std::string stateFile;
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+	char dir[] = "/tmp/pulsewarden-fuzz-XXXXXX";
+	if (!mkdtemp(dir))
+		abort();
+	setenv("CORVANE_SIM_STATE_DIR", dir, 1);
+	stateFile = std::string(dir) + "/state";
+	return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	const char *text = reinterpret_cast<const char *>(data);
+	SimState state;
+	bool whole = parseSimState(text, size, &state);
+	if (whole) {
+		char again[stateTextMax];
+		if (formatSimState(&state, again) != size || memcmp(again, text, size) != 0)
+			abort();
+		const char *status = appStatusOf(&state, "boot", 1, 30);
+		if (strcmp(status, "gray") != 0 && strcmp(status, "green") != 0 && strcmp(status, "red") != 0)
+			abort();
+	}
+
+	int fd = open(stateFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+	if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size) || close(fd) != 0)
+		abort();
+	if (Tendwell_IsEnabled() != (whole && state.enabled))
+		abort();
+	char *status = Tendwell_GetAppStatus();
+	if ((status != nullptr) != whole)
+		abort();
+	Tendwell_Free(status);
+	return 0;
+}
