@@ -40,7 +40,7 @@ static int inputFile(const uint8_t *data, size_t size)
 	return fd;
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/)
 {
 	setenv("TENDWELL_DOUBLE_STATUS", "green", 1);
 	setenv("TENDWELL_DOUBLE_RESULTS", "0,3,-1,256,1", 1);

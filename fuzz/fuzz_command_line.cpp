@@ -43,8 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	// The model.
 	int command = commandNone;
-	size_t wordAt = 0, operandAt = 0;
-	bool usable = true, silent = false;
+	size_t wordAt = 0;
+	size_t operandAt = 0;
+	bool usable = true;
+	bool silent = false;
 	for (size_t i = 1; i < args.size() && usable; i++) {
 		if (isOption(args[i])) {
 			silent = true;
@@ -60,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	usable = usable && command != commandNone;
 
 	std::vector<char *> argv;
+	argv.reserve(args.size() + 1);
 	for (std::string &a : args)
 		argv.push_back(a.data());
 	argv.push_back(nullptr);

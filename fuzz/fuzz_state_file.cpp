@@ -15,7 +15,7 @@
 
 static std::string stateFile;
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/)
 {
 	char dir[] = "/tmp/pulsewarden-fuzz-XXXXXX";
 	if (!mkdtemp(dir))

@@ -13,21 +13,8 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int *argc, char ***arg
 
 static int replayed;
 
-static void replay(const std::string &path)
+static void replayFile(const std::string &path)
 {
-	struct stat st;
-	if (stat(path.c_str(), &st) != 0)
-		return;
-	if (S_ISDIR(st.st_mode)) {
-		DIR *dir = opendir(path.c_str());
-		if (!dir)
-			return;
-		while (struct dirent *entry = readdir(dir))
-			if (entry->d_name[0] != '.')
-				replay(path + "/" + entry->d_name);
-		closedir(dir);
-		return;
-	}
 	FILE *f = fopen(path.c_str(), "rb");
 	if (!f)
 		return;
@@ -39,6 +26,23 @@ static void replay(const std::string &path)
 	fclose(f);
 	LLVMFuzzerTestOneInput(data.data(), data.size());
 	replayed++;
+}
+
+// A file, or every file in a directory (a corpus is flat).
+static void replay(const std::string &path)
+{
+	DIR *dir = opendir(path.c_str());
+	if (!dir) {
+		replayFile(path);
+		return;
+	}
+	while (struct dirent *entry = readdir(dir)) {
+		std::string file = path + "/" + entry->d_name;
+		struct stat st;
+		if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+			replayFile(file);
+	}
+	closedir(dir);
 }
 
 int main(int argc, char **argv)

@@ -296,28 +296,49 @@ TEST_F(SimulatedPlatform, StateLivesInTheRuntimeDirectoryWhenNoneIsNamed)
 	removeTree(root + "/corvane-sim");
 }
 
-TEST_F(SimulatedPlatform, StrictUmaskLeavesTheStateUsable)
-{
-	// Only an unprivileged user meets file modes; run as one when we can.
-	if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
-		GTEST_SKIP() << "needs root to run the tool as another user";
-	ASSERT_EQ(chown(root.c_str(), 65534, 65534), 0);
-	auto asNobody = [&](const char *command) {
+// File modes mean nothing to root: these tests run the tool as "nobody",
+// when the tests themselves run as root (as in CI).
+class AsAnotherUser : public SimulatedPlatform {
+protected:
+	void SetUp() override
+	{
+		SimulatedPlatform::SetUp();
+		if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+			GTEST_SKIP() << "needs root to run the tool as another user";
+		ASSERT_EQ(chown(root.c_str(), 65534, 65534), 0);
+		if (asNobody("isEnabled").status == 126)
+			GTEST_SKIP() << "the tool is out of reach of other users";
+	}
+
+	RunResult asNobody(const char *command, const char *umask = "022")
+	{
 		RunSpec spec;
 		spec.args = {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
-			"umask 0377; exec \"$0\" \"$@\"", toolPath(), command};
+			std::string("umask ") + umask + "; exec \"$0\" \"$@\"", toolPath(), command};
 		spec.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
 		return runProgram("/usr/bin/setpriv", spec);
-	};
-	if (asNobody("isEnabled").status == 126)
-		GTEST_SKIP() << "the tool is out of reach of other users";
-	EXPECT_EQ(asNobody("enable").status, 0);
-	EXPECT_EQ(asNobody("markActive").status, 0) << "a second change must still get the lock";
-	RunResult r = asNobody("getAppStatus");
-	EXPECT_EQ(r.out, "green\n");
+	}
+};
+
+TEST_F(AsAnotherUser, StrictUmaskLeavesTheStateUsable)
+{
+	EXPECT_EQ(asNobody("enable", "0377").status, 0);
+	EXPECT_EQ(asNobody("markActive", "0377").status, 0) << "a second change must still get the lock";
+	EXPECT_EQ(asNobody("getAppStatus", "0377").out, "green\n");
 	struct stat st;
 	ASSERT_EQ(stat(stateDir.c_str(), &st), 0);
 	EXPECT_EQ(st.st_mode & 07777, 0700u) << "created 0700 whatever the umask";
+}
+
+TEST_F(AsAnotherUser, UnreadableStateFailsUntilReplaced)
+{
+	ASSERT_EQ(asNobody("enable").status, 0);
+	ASSERT_EQ(chmod(stateFile().c_str(), 0), 0);
+	EXPECT_EQ(asNobody("isEnabled").out, "false\n");
+	EXPECT_EQ(asNobody("getAppStatus").status, 103);
+	EXPECT_EQ(asNobody("markActive").status, 1);
+	EXPECT_EQ(asNobody("enable").status, 0);
+	EXPECT_EQ(asNobody("isEnabled").status, 1);
 }
 
 TEST_F(SimulatedPlatform, EveryCommandKeepsItsOutcomeWhateverTheStreams)
