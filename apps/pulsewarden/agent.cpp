@@ -11,18 +11,20 @@
 #include <csignal>
 #include <cstdlib>
 
-static const char menu[] =
-	"Please choose an action:\n"
-	"enable(e)\n"
-	"markactive(m)\n"
-	"isenabled(i)\n"
-	"getappstatus(g)\n"
-	"postappstateNeedReset(p)\n"
-	"postappstateOk(o)\n"
-	"disable(d)\n"
-	"toggle silent output mode(s)\n"
-	"quit program(q)\n"
-	"\n";
+static void printMenu()
+{
+	printOut("Please choose an action:\n"
+		"enable(e)\n"
+		"markactive(m)\n"
+		"isenabled(i)\n"
+		"getappstatus(g)\n"
+		"postappstateNeedReset(p)\n"
+		"postappstateOk(o)\n"
+		"disable(d)\n"
+		"toggle silent output mode(s)\n"
+		"quit program(q)\n"
+		"\n");
+}
 
 static LineInput input = {0, false, 0, 0, {}};
 // Large enough that a script piping in a thousand commands costs a few writes.
@@ -85,7 +87,7 @@ static bool perform(char letter)
 
 bool agentStep(LineInput *in)
 {
-	printOut("%s", menu);
+	printMenu();
 	int command = readCommandLine(in);
 	if (command == endOfInput)
 		return false;

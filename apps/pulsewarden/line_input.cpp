@@ -11,26 +11,31 @@ static bool inputWaiting(int fd)
 	return poll(&p, 1, 0) != 0;
 }
 
-static int nextByte(LineInput *in)
+static int refill(LineInput *in)
 {
-	if (in->pos == in->len) {
-		if (in->ended)
-			return endOfInput;
-		// Flush only when the read would wait: piped scripts get large writes.
-		if (!inputWaiting(in->fd))
-			fflush(stdout);
-		ssize_t n;
-		do
-			n = read(in->fd, in->block, sizeof in->block);
-		while (n < 0 && errno == EINTR);
-		if (n <= 0) {
-			in->ended = true;
-			return endOfInput;
-		}
-		in->pos = 0;
-		in->len = static_cast<size_t>(n);
+	if (in->ended)
+		return endOfInput;
+	// Flush only when the read would wait: piped scripts get large writes.
+	if (!inputWaiting(in->fd))
+		fflush(stdout);
+	ssize_t n;
+	do
+		n = read(in->fd, in->block, sizeof in->block);
+	while (n < 0 && errno == EINTR);
+	if (n <= 0) {
+		in->ended = true;
+		return endOfInput;
 	}
-	return static_cast<unsigned char>(in->block[in->pos++]);
+	in->pos = 1;
+	in->len = static_cast<size_t>(n);
+	return static_cast<unsigned char>(in->block[0]);
+}
+
+static inline int nextByte(LineInput *in)
+{
+	if (in->pos < in->len)
+		return static_cast<unsigned char>(in->block[in->pos++]);
+	return refill(in);
 }
 
 int readCommandLine(LineInput *in)
