@@ -30,7 +30,8 @@ static bool stderrSharesStdout()
 {
 	static int shares = -1;
 	if (shares < 0) {
-		struct stat out, err;
+		struct stat out;
+		struct stat err;
 		shares = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0
 			&& out.st_dev == err.st_dev && out.st_ino == err.st_ino;
 	}
