@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary DESTDIR and uses it as a newcomer
+# would: the layout, a moved tree, an application built through pkg-config
+# and through find_package, the installed tool, its completion and its man
+# pages. Usage: install_test.sh BUILD_DIR SOURCE_DIR
+set -uo pipefail
+build=$(cd "$1" && pwd) source=$(cd "$2" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+check() {  # description, then the command that must succeed
+	local what=$1
+	shift
+	if "$@" >"$work/out" 2>&1; then
+		passed=$((passed + 1))
+	else
+		failed=$((failed + 1))
+		echo "FAILED: $what"
+		sed 's/^/  /' "$work/out"
+	fi
+}
+
+DESTDIR=$work/stage cmake --install "$build" --prefix /usr/local >/dev/null || exit 1
+prefix=$work/stage/usr/local
+libdir=$(cd "$prefix" && dirname "$(find . -name 'libcorvane-pulsewarden.so.1' | head -1)")
+for file in bin/pulsewarden include/corvane-pulsewarden.h \
+	"$libdir/libcorvane-pulsewarden.so.1.0.0" "$libdir/pkgconfig/corvane-pulsewarden.pc" \
+	"$libdir/cmake/corvane-pulsewarden/corvane-pulsewarden-config.cmake" \
+	share/man/man1/pulsewarden.1.gz share/man/man3/corvane-pulsewarden.3.gz \
+	share/bash-completion/completions/pulsewarden; do
+	check "installed: $file" test -f "$prefix/$file"
+done
+check "SONAME link" test "$(readlink "$prefix/$libdir/libcorvane-pulsewarden.so.1")" = libcorvane-pulsewarden.so.1.0.0
+check "development link" test "$(readlink "$prefix/$libdir/libcorvane-pulsewarden.so")" = libcorvane-pulsewarden.so.1
+check "no search path of the build tree in the tool" \
+	sh -c "! readelf -d '$prefix/bin/pulsewarden' | grep -E 'RPATH|RUNPATH'"
+
+# Everything below uses the tree moved elsewhere.
+mv "$prefix" "$work/moved"
+prefix=$work/moved
+export LD_LIBRARY_PATH=$prefix/$libdir CORVANE_SIM_STATE_DIR=$work/state
+
+check "the installed tool reaches the simulated platform" sh -c "
+	'$prefix/bin/pulsewarden' enable && '$prefix/bin/pulsewarden' markActive &&
+	test \"\$('$prefix/bin/pulsewarden' getAppStatus)\" = green"
+
+client=$source/tests/c_client/c_client.c
+check "an application built through pkg-config" sh -c "
+	PKG_CONFIG_PATH='$prefix/$libdir/pkgconfig' cc -std=c99 -Wall -Werror \
+		\$(PKG_CONFIG_PATH='$prefix/$libdir/pkgconfig' pkg-config --cflags corvane-pulsewarden) \
+		'$client' -o '$work/client-pc' \
+		\$(PKG_CONFIG_PATH='$prefix/$libdir/pkgconfig' pkg-config --libs corvane-pulsewarden) &&
+	'$work/client-pc'"
+check "an application built through find_package" sh -c "
+	cmake -S '$source/tests/install_consumer' -B '$work/consumer' -DCMAKE_PREFIX_PATH='$prefix' \
+		-DCLIENT_SOURCE='$client' && cmake --build '$work/consumer' && '$work/consumer/c_client'"
+
+completions() {
+	bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _pulsewarden; echo "${COMPREPLY[*]}"' \
+		_ "$prefix/share/bash-completion/completions/pulsewarden" "$@"
+}
+check "completion after 'pulsewarden '" test "$(completions pulsewarden '')" = \
+	"enable disable markActive isEnabled getAppStatus postAppState runAsAgent"
+check "completion of options" test "$(completions pulsewarden -s --)" = "--silent"
+check "completion after 'postAppState '" test "$(completions pulsewarden -s postAppState '')" = \
+	"appStateOk appStateNeedReset"
+check "no completion after a command" test -z "$(completions pulsewarden postAppState appStateOk '')"
+
+for page in man1/pulsewarden.1.gz man3/corvane-pulsewarden.3.gz; do
+	check "$page renders without warnings" sh -c \
+		"zcat '$prefix/share/man/$page' | groff -ww -man -z 2>&1 | (! grep .)"
+	if command -v mandoc >/dev/null; then
+		check "$page passes mandoc's lint" sh -c "zcat '$prefix/share/man/$page' | mandoc -T lint"
+	fi
+done
+
+echo "install: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
