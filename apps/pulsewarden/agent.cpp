@@ -5,10 +5,10 @@
 
 #include "console.h"
 #include "line_input.h"
+#include "platform.h"
 
 #include <corvane-pulsewarden.h>
 
-#include <csignal>
 #include <cstdlib>
 
 static void printMenu()
@@ -97,9 +97,9 @@ bool agentStep(LineInput *in)
 
 void runAgent()
 {
-	// With nobody left to read the dialogue, end as any filter does, by
-	// SIGPIPE, rather than go on performing commands no one sees.
-	signal(SIGPIPE, SIG_DFL);
+	// With nobody left to read the dialogue, end rather than go on
+	// performing commands no one sees.
+	endWithVanishedReader();
 	setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
 	while (agentStep(&input))
 		;

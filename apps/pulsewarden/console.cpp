@@ -2,10 +2,10 @@
 // one-shot commands and a letter form for the agent.
 #include "console.h"
 
+#include "platform.h"
+
 #include <cstdarg>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
 bool silentMode = false;
 
@@ -13,29 +13,15 @@ void printOut(const char *format, ...)
 {
 	// Most lines are fixed text: they need none of printf's machinery,
 	// which costs the agent more than everything else it does per command.
-	const char *percent = strchrnul(format, '%');
-	if (*percent == '\0') {
-		fwrite(format, 1, static_cast<size_t>(percent - format), stdout);
+	size_t plain = strcspn(format, "%");
+	if (format[plain] == '\0') {
+		fwrite(format, 1, plain, stdout);
 		return;
 	}
 	va_list ap;
 	va_start(ap, format);
 	vfprintf(stdout, format, ap);
 	va_end(ap);
-}
-
-// Whether stderr is the same file as stdout (one terminal, one pipe):
-// only then can anyone see in which order their lines were written.
-static bool stderrSharesStdout()
-{
-	static int shares = -1;
-	if (shares < 0) {
-		struct stat out;
-		struct stat err;
-		shares = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0
-			&& out.st_dev == err.st_dev && out.st_ino == err.st_ino;
-	}
-	return shares != 0;
 }
 
 void printTo(FILE *stream, const char *format, ...)

@@ -1,15 +1,8 @@
 #include "line_input.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <poll.h>
-#include <unistd.h>
+#include "platform.h"
 
-static bool inputWaiting(int fd)
-{
-	struct pollfd p = {fd, POLLIN, 0};
-	return poll(&p, 1, 0) != 0;
-}
+#include <cstdio>
 
 static int refill(LineInput *in)
 {
@@ -18,10 +11,7 @@ static int refill(LineInput *in)
 	// Flush only when the read would wait: piped scripts get large writes.
 	if (!inputWaiting(in->fd))
 		fflush(stdout);
-	ssize_t n;
-	do
-		n = read(in->fd, in->block, sizeof in->block);
-	while (n < 0 && errno == EINTR);
+	long n = readInput(in->fd, in->block, sizeof in->block);
 	if (n <= 0) {
 		in->ended = true;
 		return endOfInput;
@@ -49,7 +39,7 @@ int readCommandLine(LineInput *in)
 	for (; c != endOfInput && c != '\n'; c = nextByte(in)) {
 		if (heldCarriageReturn)
 			command = '\r';
-		heldCarriageReturn = c == '\r';
+		heldCarriageReturn = c == '\r' && !systemConvertsLineEnds;
 		if (!heldCarriageReturn)
 			command = c;
 	}

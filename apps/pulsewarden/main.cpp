@@ -6,10 +6,10 @@
 #include "console.h"
 #include "exit_status.h"
 #include "named_value.h"
+#include "platform.h"
 
 #include <corvane-pulsewarden.h>
 
-#include <csignal>
 
 // getAppStatus exits with the status word's number.
 static const NamedValue statusTable[] = {
@@ -58,7 +58,7 @@ int main(int argc, char **argv)
 {
 	// The exit status carries the outcome: a reader that has gone away is
 	// one more output error to ignore, not a reason to die with SIGPIPE.
-	signal(SIGPIPE, SIG_IGN);
+	ignoreVanishedReader();
 
 	// execve() may pass no arguments at all; the usage line still needs a name.
 	const char *invocationName = argc > 0 ? argv[0] : "pulsewarden";

@@ -1,4 +1,4 @@
-#include "exit_status.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,31 @@
+// What differs between the systems the tool runs on, behind one small
+// interface: platform_posix.cpp for Linux, platform_windows.cpp for Windows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The process exit status that carries a library result code.
+int exitStatusForResult(int32_t result);
+
+// One-shot runs: a reader that has gone away is one more output error,
+// which must not cost the exit status.
+void ignoreVanishedReader();
+
+// The agent: with nobody left to read the dialogue, it ends.
+void endWithVanishedReader();
+
+// Whether stderr is the same file as stdout (one terminal, one pipe): only
+// then can anyone see in which order their lines were written.
+bool stderrSharesStdout();
+
+// Whether input is already waiting, so that reading it would not block.
+bool inputWaiting(int fd);
+
+// Reads standard input in text mode: up to `size` bytes; 0 at the end of
+// input, negative on failure.
+long readInput(int fd, char *buffer, size_t size);
+
+// Whether the system's text mode has already taken the carriage return out
+// of each CR LF; where it has not, the reader does it.
+extern const bool systemConvertsLineEnds;

@@ -1,0 +1,58 @@
+// Linux: the exit status keeps 8 bits, SIGPIPE announces a vanished
+// reader, and text mode is the reader's own business.
+#include "platform.h"
+
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// An exit status keeps only the low 8 bits, so 256 would reach a script
+// as 0: a failure read as success.
+int exitStatusForResult(int32_t result)
+{
+	if (result != 0 && (result & 0xff) == 0)
+		return 1;
+	return result;
+}
+
+void ignoreVanishedReader()
+{
+	signal(SIGPIPE, SIG_IGN);
+}
+
+void endWithVanishedReader()
+{
+	// As any filter does, also when the parent left SIGPIPE ignored.
+	signal(SIGPIPE, SIG_DFL);
+}
+
+bool stderrSharesStdout()
+{
+	static int shares = -1;
+	if (shares < 0) {
+		struct stat out;
+		struct stat err;
+		shares = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0
+			&& out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+	}
+	return shares != 0;
+}
+
+bool inputWaiting(int fd)
+{
+	struct pollfd p = {fd, POLLIN, 0};
+	return poll(&p, 1, 0) != 0;
+}
+
+long readInput(int fd, char *buffer, size_t size)
+{
+	ssize_t n;
+	do
+		n = read(fd, buffer, size);
+	while (n < 0 && errno == EINTR);
+	return n;
+}
+
+const bool systemConvertsLineEnds = false;
