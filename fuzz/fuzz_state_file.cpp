@@ -2,7 +2,7 @@
 // the file. A state that parses must write back byte for byte; the library's
 // answers must follow from whether it parses: enabled only from a whole
 // state that says so, a status only from a whole state.
-#include "sim_files.h"
+#include "sim_platform.h"
 #include "sim_state.h"
 
 #include <corvane-pulsewarden.h>

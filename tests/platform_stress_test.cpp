@@ -3,7 +3,7 @@
 // or kills, and every wait has a deadline.
 #include "support/run_program.h"
 
-#include "sim_files.h"
+#include "sim_platform.h"
 #include "sim_state.h"
 
 #include <corvane-pulsewarden.h>
@@ -43,7 +43,7 @@ ReadResult readCurrent(SimState *state)
 	if (dirFd < 0)
 		return stateDamaged;
 	ReadResult found = readState(dirFd, state);
-	close(dirFd);
+	closeStateDir(dirFd);
 	return found;
 }
 

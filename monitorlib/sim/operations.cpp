@@ -2,16 +2,14 @@
 // whose state lives in a small file and so outlives each process. It never
 // prints and never ends the process: every failure is result 1, or a null
 // status, or false.
-#include "sim_clock.h"
 #include "sim_config.h"
-#include "sim_files.h"
+#include "sim_platform.h"
 #include "sim_state.h"
 
 #include <corvane-pulsewarden.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 // A read-modify-write under the lock. `change` sees the old state (or a
 // missing or damaged one) and returns the result; the new state is saved
@@ -31,9 +29,9 @@ static TendwellResult changeState(StateChange change, const void *arg)
 		result = change(found, &state, arg);
 		if (result == TENDWELL_OK && !writeState(dirFd, &state))
 			result = TENDWELL_ERR_UNSPECIFIED;
-		close(lockFd);
+		unlockStateDir(lockFd);
 	}
-	close(dirFd);
+	closeStateDir(dirFd);
 	return result;
 }
 
@@ -92,7 +90,7 @@ static ReadResult currentState(SimState *state)
 	if (dirFd < 0)
 		return stateDamaged;
 	ReadResult found = readState(dirFd, state);
-	close(dirFd);
+	closeStateDir(dirFd);
 	return found;
 }
 

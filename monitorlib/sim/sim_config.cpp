@@ -1,8 +1,9 @@
 #include "sim_config.h"
 
+#include "sim_platform.h"
+
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 // An empty variable counts as unset, as the XDG variables do.
 static const char *variable(const char *name)
@@ -13,13 +14,10 @@ static const char *variable(const char *name)
 
 bool stateDirPath(char *path, size_t size)
 {
-	int n;
-	if (const char *dir = variable("CORVANE_SIM_STATE_DIR"))
-		n = snprintf(path, size, "%s", dir);
-	else if (const char *runtime = variable("XDG_RUNTIME_DIR"))
-		n = snprintf(path, size, "%s/corvane-sim", runtime);
-	else
-		n = snprintf(path, size, "/tmp/corvane-sim-%lu", static_cast<unsigned long>(geteuid()));
+	const char *dir = variable("CORVANE_SIM_STATE_DIR");
+	if (!dir)
+		return defaultStateDirPath(path, size);
+	int n = snprintf(path, size, "%s", dir);
 	return n > 0 && static_cast<size_t>(n) < size;
 }
 

@@ -1,16 +1,17 @@
-// The state directory holds "lock", which every change locks with flock(),
+// Linux. The state directory holds "lock", which every change locks with flock(),
 // and "state", which a change replaces by writing "state.new" and renaming it
 // over the old one. Readers take no lock: they see the old or the new file,
 // whole. A process killed at any point leaves one of the two states and no
 // lock (the kernel drops it with the process); "state.new" is written only
 // under the lock, so a leftover one is simply replaced by the next change.
-#include "sim_files.h"
+#include "sim_platform.h"
 
 #include "sim_config.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -24,7 +25,9 @@ static const char lockName[] = "lock";
 // How long a change waits for another process's change before failing.
 static const int64_t lockPatienceNs = 10 * 1000000000LL;
 
-int openAboveStdio(int dirFd, const char *name, int flags, unsigned mode)
+// openat() whose descriptor is never 0, 1 or 2: with a standard stream
+// closed, the caller's output must not land in our files.
+static int openAboveStdio(int dirFd, const char *name, int flags, unsigned mode)
 {
 	int fd = openat(dirFd, name, flags, mode);
 	if (fd < 0 || fd > STDERR_FILENO)
@@ -32,6 +35,42 @@ int openAboveStdio(int dirFd, const char *name, int flags, unsigned mode)
 	int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
 	close(fd);
 	return moved;
+}
+
+bool defaultStateDirPath(char *path, size_t size)
+{
+	int n;
+	const char *runtime = getenv("XDG_RUNTIME_DIR");
+	if (runtime && *runtime)
+		n = snprintf(path, size, "%s/corvane-sim", runtime);
+	else
+		n = snprintf(path, size, "/tmp/corvane-sim-%lu", static_cast<unsigned long>(geteuid()));
+	return n > 0 && static_cast<size_t>(n) < size;
+}
+
+int64_t bootClockNs()
+{
+	// CLOCK_BOOTTIME also counts time suspended: a suspended guest sends no
+	// heartbeats either.
+	struct timespec ts;
+	clock_gettime(CLOCK_BOOTTIME, &ts);
+	return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+bool currentBootId(char *id, size_t size)
+{
+	int fd = openAboveStdio(AT_FDCWD, "/proc/sys/kernel/random/boot_id",
+		O_RDONLY | O_CLOEXEC, 0);
+	if (fd < 0)
+		return false;
+	ssize_t n = read(fd, id, size - 1);
+	close(fd);
+	// A uuid: printable, no spaces; anything else is not trusted.
+	ssize_t length = 0;
+	while (length < n && id[length] > ' ' && id[length] < 127)
+		length++;
+	id[length] = '\0';
+	return length > 0;
 }
 
 int openStateDir(bool create)
@@ -56,6 +95,17 @@ int openStateDir(bool create)
 		return stateDirRefused;
 	}
 	return fd;
+}
+
+void closeStateDir(int dirFd)
+{
+	close(dirFd);
+}
+
+void unlockStateDir(int lockFd)
+{
+	// Closing the lock file's only descriptor drops the lock.
+	close(lockFd);
 }
 
 static bool isRegularFile(int fd)
