@@ -81,6 +81,16 @@ static TendwellResult recordPostedState(ReadResult found, SimState *state, const
 	return TENDWELL_OK;
 }
 
+// A status string the caller owns and hands to Tendwell_Free.
+static char *ownedCopy(const char *text)
+{
+	size_t size = strlen(text) + 1;
+	char *copy = static_cast<char *>(malloc(size));
+	if (copy)
+		memcpy(copy, text, size);
+	return copy;
+}
+
 // The saved state for the queries, which neither lock nor create anything.
 static ReadResult currentState(SimState *state)
 {
@@ -131,14 +141,14 @@ char *Tendwell_GetAppStatus(void)
 	case stateDamaged:
 		return nullptr;
 	case stateMissing:
-		return strdup("gray");
+		return ownedCopy("gray");
 	case stateRead:
 		break;
 	}
 	char bootId[bootIdSize] = "";
 	if (state.enabled && state.hasHeartbeat && !currentBootId(bootId, sizeof bootId))
 		return nullptr;
-	return strdup(appStatusOf(&state, bootId, bootClockNs(), heartbeatWindowSeconds()));
+	return ownedCopy(appStatusOf(&state, bootId, bootClockNs(), heartbeatWindowSeconds()));
 }
 
 void Tendwell_Free(char *status)

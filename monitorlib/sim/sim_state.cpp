@@ -118,8 +118,9 @@ const char *appStatusOf(const SimState *state, const char *bootId, int64_t nowNs
 		return "gray";
 	if (state->posted == postedNeedReset)
 		return "red";
-	// A heartbeat from an earlier boot is older than any window.
-	if (strcmp(state->bootId, bootId) != 0)
+	// A heartbeat from an earlier boot is older than any window; so is one
+	// from the future, which only a clock that started again can give.
+	if (strcmp(state->bootId, bootId) != 0 || state->heartbeatNs > nowNs)
 		return "red";
 	if (nowNs - state->heartbeatNs > windowSeconds * 1000000000)
 		return "red";

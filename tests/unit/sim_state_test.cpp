@@ -106,6 +106,7 @@ TEST(SimState, AppStatus)
 		{"heartbeat exactly a window old", withHeartbeat(boot, now - 30 * second), "green"},
 		{"heartbeat just older than the window", withHeartbeat(boot, now - 30 * second - 1), "red"},
 		{"heartbeat from an earlier boot", withHeartbeat("other-boot", now), "red"},
+		{"heartbeat from the future: the clock started again", withHeartbeat(boot, now + 1), "red"},
 	};
 	for (const auto &c : cases)
 		EXPECT_STREQ(appStatusOf(&c.state, boot, now, 30), c.status) << c.name;
