@@ -196,7 +196,7 @@ TEST(Agent, LongLinesAndManyCommands)
 	spec.input = std::string(32 << 20, 'x') + "m\nq\n";
 	DoubleRun r = runAgainstDouble(spec, {});
 	EXPECT_EQ(r.run.status, 0);
-	EXPECT_TRUE(r.run.out == menu + step('m', "Marking active by sending a heartbeat\n") + quitting());
+	EXPECT_TRUE(r.run.out == asWritten(menu + step('m', "Marking active by sending a heartbeat\n") + quitting()));
 	EXPECT_EQ(r.calls, std::vector<std::string>{"MarkActive"});
 
 	std::string input, expected = menu;
@@ -207,7 +207,7 @@ TEST(Agent, LongLinesAndManyCommands)
 	spec.input = input;
 	r = runAgainstDouble(spec, {});
 	EXPECT_EQ(r.run.status, 0);
-	EXPECT_TRUE(r.run.out == expected) << "output of " << r.run.out.size() << " bytes differs";
+	EXPECT_TRUE(r.run.out == asWritten(expected)) << "output of " << r.run.out.size() << " bytes differs";
 	EXPECT_EQ(r.calls.size(), 3000u);
 }
 
@@ -222,8 +222,8 @@ TEST(Agent, AnswersEachLineBeforeWaitingForTheNext)
 	spec.env = {"LD_LIBRARY_PATH=" TEST_DOUBLE_DIR, "TENDWELL_DOUBLE_STATUS=green",
 		"TENDWELL_DOUBLE_RESULTS=0,3", "TENDWELL_DOUBLE_LOG=" + dir + "/calls"};
 	Session agent;
-	ASSERT_TRUE(startTool(&agent, spec));
-	ASSERT_TRUE(agent.waitForOutput(menu));
+	ASSERT_TRUE(startTool(&agent, spec, doubleToolPath()));
+	ASSERT_TRUE(agent.waitForOutput(asWritten(menu)));
 	std::string expected = menu;
 	struct {
 		const char *line;
@@ -239,12 +239,12 @@ TEST(Agent, AnswersEachLineBeforeWaitingForTheNext)
 		SCOPED_TRACE(d.line);
 		agent.send(d.line);
 		expected += step(d.letter, d.reply);
-		ASSERT_TRUE(agent.waitForOutput(expected)) << "no reply; got:\n" << agent.result.out;
+		ASSERT_TRUE(agent.waitForOutput(asWritten(expected))) << "no reply; got:\n" << agent.result.out << "\nand on stderr:\n" << agent.result.err;
 	}
-	EXPECT_EQ(agent.result.err, "m: Application monitoring is not enabled\n");
+	EXPECT_EQ(agent.result.err, asWritten("m: Application monitoring is not enabled\n"));
 	agent.send("q\n");
-	RunResult r = agent.finish();
-	EXPECT_EQ(r.out, expected + quitting());
+	RunResult r = finishTool(&agent);
+	EXPECT_EQ(r.out, asWritten(expected + quitting()));
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(readFile(dir + "/calls"), "Enable\nGetAppStatus -> #1\nFree #1\nMarkActive\n");
 	removeTree(dir);

@@ -78,6 +78,40 @@ void closeStateDir(int /*dirFd*/)
 	openDir[0] = '\0';
 }
 
+// While one process moves a new state over the old, another opening or
+// replacing it can be refused for a moment: such refusals pass, so try again
+// a few times before calling it a failure.
+static bool momentarilyRefused()
+{
+	DWORD error = GetLastError();
+	return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
+static HANDLE openState(const char *path)
+{
+	HANDLE file = INVALID_HANDLE_VALUE;
+	for (int attempt = 0; attempt < 50; attempt++) {
+		file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+			nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+		if (file != INVALID_HANDLE_VALUE || !momentarilyRefused())
+			break;
+		Sleep(1);
+	}
+	return file;
+}
+
+static bool replaceState(const char *newPath, const char *statePath)
+{
+	for (int attempt = 0; attempt < 50; attempt++) {
+		if (MoveFileExA(newPath, statePath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+			return true;
+		if (!momentarilyRefused())
+			return false;
+		Sleep(1);
+	}
+	return false;
+}
+
 static HANDLE handleOf(int value)
 {
 	return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value));
@@ -121,8 +155,7 @@ ReadResult readState(int /*dirFd*/, SimState *state)
 	char path[MAX_PATH];
 	if (!inStateDir(stateName, path))
 		return stateDamaged;
-	HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-		nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+	HANDLE file = openState(path);
 	if (file == INVALID_HANDLE_VALUE)
 		return GetLastError() == ERROR_FILE_NOT_FOUND ? stateMissing : stateDamaged;
 	BY_HANDLE_FILE_INFORMATION info;
@@ -162,7 +195,7 @@ bool writeState(int /*dirFd*/, const SimState *state)
 	bool saved = WriteFile(file, text, length, &written, nullptr) && written == length
 		&& FlushFileBuffers(file);
 	saved = CloseHandle(file) && saved;
-	saved = saved && MoveFileExA(newPath, statePath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+	saved = saved && replaceState(newPath, statePath);
 	if (!saved)
 		DeleteFileA(newPath);
 	return saved;

@@ -15,9 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 static void logCall(const char *line)
 {
@@ -25,14 +22,11 @@ static void logCall(const char *line)
 	if (!path)
 		return;
 	// Opened and closed within the call: the caller's streams stay its own.
-	int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-	if (fd < 0)
+	FILE *log = fopen(path, "ab");
+	if (!log)
 		return;
-	char newline = '\n';
-	struct iovec parts[2] = {{const_cast<char *>(line), strlen(line)}, {&newline, 1}};
-	ssize_t written = writev(fd, parts, 2);
-	(void)written;
-	close(fd);
+	fprintf(log, "%s\n", line);
+	fclose(log);
 }
 
 static TendwellResult nextResult(const char *call)

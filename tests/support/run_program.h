@@ -48,6 +48,7 @@ struct Session {
 	int fromOut = -1;
 	int fromErr = -1;
 	int64_t deadlineMs = 0;
+	std::string statusFile;   // where a runner reports the whole status
 };
 
 // The environment a run starts from: the caller's, less every variable

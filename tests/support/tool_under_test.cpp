@@ -11,40 +11,102 @@ std::string toolPath()
 	return override && *override ? override : PULSEWARDEN_BUILT_BIN;
 }
 
+std::string doubleToolPath()
+{
+	const char *copy = getenv("PULSEWARDEN_DOUBLE_BIN");
+	return copy && *copy ? copy : toolPath();
+}
+
 bool toolIsWrapped()
 {
 	const char *wrapper = getenv("PULSEWARDEN_WRAPPER");
 	return wrapper && *wrapper;
 }
 
-// The program to start for the tool, and the spec with the wrapper's words
-// put before the tool's own arguments.
-static std::string wrapped(RunSpec *spec)
+bool windowsBuild()
 {
+	const char *runner = getenv("PULSEWARDEN_WINDOWS_RUNNER");
+	return runner && *runner;
+}
+
+std::string asWritten(const std::string &text)
+{
+	if (!windowsBuild())
+		return text;
+	std::string written;
+	for (char c : text) {
+		if (c == '\n')
+			written += '\r';
+		written += c;
+	}
+	return written;
+}
+
+int byBuild(int posixStatus, int windowsStatus)
+{
+	return windowsBuild() ? windowsStatus : posixStatus;
+}
+
+// The program to start for `tool`, with the spec's arguments behind the
+// wrapper's or the Windows runner's own.
+static std::string wrapped(const std::string &tool, RunSpec *spec, std::string *statusFile)
+{
+	std::vector<std::string> front;
+	if (windowsBuild()) {
+		*statusFile = makeTempDir("status") + "/status";
+		spec->env.push_back("PULSEWARDEN_STATUS_FILE=" + *statusFile);
+		front = {getenv("PULSEWARDEN_WINDOWS_RUNNER"), tool,
+			spec->invocationName ? spec->invocationName : tool};
+		spec->invocationName = nullptr;
+		spec->args.insert(spec->args.begin(), front.begin(), front.end());
+		return "wine";
+	}
 	if (!toolIsWrapped())
-		return toolPath();
+		return tool;
 	std::istringstream words(getenv("PULSEWARDEN_WRAPPER"));
-	std::vector<std::string> args;
 	for (std::string word; words >> word;)
-		args.push_back(word);
-	std::string program = args.front();
-	args.erase(args.begin());
-	args.push_back(toolPath());
-	spec->args.insert(spec->args.begin(), args.begin(), args.end());
+		front.push_back(word);
+	std::string program = front.front();
+	front.erase(front.begin());
+	front.push_back(tool);
+	spec->args.insert(spec->args.begin(), front.begin(), front.end());
 	spec->invocationName = nullptr;
 	return program;
 }
 
-RunResult runTool(RunSpec spec)
+// Under Wine the process status keeps 8 bits; the runner's file has it all.
+static RunResult withReportedStatus(RunResult result, const std::string &statusFile)
 {
-	std::string program = wrapped(&spec);
-	return runProgram(program, spec);
+	if (statusFile.empty())
+		return result;
+	std::string reported = readFile(statusFile);
+	if (!reported.empty() && result.signal == 0)
+		result.status = atoi(reported.c_str());
+	removeTree(statusFile.substr(0, statusFile.rfind('/')));
+	return result;
 }
 
-bool startTool(Session *session, RunSpec spec)
+static RunResult runToolAt(const std::string &tool, RunSpec spec)
 {
-	std::string program = wrapped(&spec);
+	std::string statusFile;
+	std::string program = wrapped(tool, &spec, &statusFile);
+	return withReportedStatus(runProgram(program, spec), statusFile);
+}
+
+RunResult runTool(RunSpec spec)
+{
+	return runToolAt(toolPath(), std::move(spec));
+}
+
+bool startTool(Session *session, RunSpec spec, const std::string &tool)
+{
+	std::string program = wrapped(tool, &spec, &session->statusFile);
 	return session->start(program, spec);
+}
+
+RunResult finishTool(Session *session)
+{
+	return withReportedStatus(session->finish(), session->statusFile);
 }
 
 static std::vector<std::string> lines(const std::string &text)
@@ -84,8 +146,8 @@ void expectRun(const DoubleRun &r, const std::string &out, const std::string &er
 {
 	EXPECT_FALSE(r.run.timedOut);
 	EXPECT_EQ(r.run.signal, 0);
-	EXPECT_EQ(r.run.out, out);
-	EXPECT_EQ(r.run.err, err);
+	EXPECT_EQ(r.run.out, asWritten(out));
+	EXPECT_EQ(r.run.err, asWritten(err));
 	EXPECT_EQ(r.run.status, status);
 	EXPECT_EQ(r.calls, calls);
 }
@@ -101,7 +163,7 @@ DoubleRun runAgainstDouble(RunSpec spec, const DoubleScript &script)
 	if (script.status)
 		spec.env.push_back("TENDWELL_DOUBLE_STATUS=" + *script.status);
 	DoubleRun result;
-	result.run = runTool(spec);
+	result.run = runToolAt(doubleToolPath(), spec);
 	result.calls = lines(readFile(log));
 	removeTree(dir);
 	return result;

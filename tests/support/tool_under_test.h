@@ -10,13 +10,32 @@
 
 std::string toolPath();
 
+// The tool as runAgainstDouble runs it (on Windows, a copy beside the
+// double's DLL).
+std::string doubleToolPath();
+
 // The tool run as a user runs it, behind PULSEWARDEN_WRAPPER when that
 // names a command to run it under (valgrind, say).
 RunResult runTool(RunSpec spec);
-bool startTool(Session *session, RunSpec spec);
+bool startTool(Session *session, RunSpec spec, const std::string &tool = toolPath());
+RunResult finishTool(Session *session);
 
 // A wrapper runs the tool under its own name: tests of argv[0] skip then.
 bool toolIsWrapped();
+
+// The Windows build, run under Wine: PULSEWARDEN_WINDOWS_RUNNER names the
+// program that runs it and reports its whole exit status, PULSEWARDEN_BIN
+// the tool beside the simulated platform's DLL, PULSEWARDEN_DOUBLE_BIN the
+// tool beside the double's.
+bool windowsBuild();
+
+// Text as the tool writes it: a Windows program's text mode ends its lines
+// with CR LF.
+std::string asWritten(const std::string &text);
+
+// The exit status a result reaches a script with: the POSIX one, or on
+// Windows the whole code.
+int byBuild(int posixStatus, int windowsStatus);
 
 // How the test double answers (see tests/double).
 struct DoubleScript {
