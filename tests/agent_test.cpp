@@ -52,11 +52,11 @@ void expectRows(const std::vector<Row> &rows, RunSpec base = {})
 {
 	for (const Row &row : rows) {
 		SCOPED_TRACE(row.name);
-		RunSpec spec = base;
-		spec.args = {"runAsAgent"};
-		spec.args.insert(spec.args.end(), row.options.begin(), row.options.end());
-		spec.input = row.input;
-		expectRun(runAgainstDouble(spec, row.script), row.out, row.err, 0, row.calls);
+		RunSpec setup = base;
+		setup.args = {"runAsAgent"};
+		setup.args.insert(setup.args.end(), row.options.begin(), row.options.end());
+		setup.input = row.input;
+		expectRun(runAgainstDouble(setup, row.script), row.out, row.err, 0, row.calls);
 	}
 }
 
@@ -170,9 +170,9 @@ TEST(Agent, EndOfInputEndsWithStatus0AfterTheLastMenu)
 	});
 	for (Stream in : {Stream::closed, Stream::devNull}) {
 		SCOPED_TRACE(in == Stream::closed ? "stdin closed" : "stdin /dev/null");
-		RunSpec spec;
-		spec.in = in;
-		expectRows({{"", {}, "", {}, menu, "", {}}}, spec);
+		RunSpec setup;
+		setup.in = in;
+		expectRows({{"", {}, "", {}, menu, "", {}}}, setup);
 	}
 }
 
@@ -191,10 +191,10 @@ TEST(Agent, FailuresReadInOrderWithBothStreamsOnOnePipe)
 
 TEST(Agent, LongLinesAndManyCommands)
 {
-	RunSpec spec;
-	spec.args = {"runAsAgent"};
-	spec.input = std::string(32 << 20, 'x') + "m\nq\n";
-	DoubleRun r = runAgainstDouble(spec, {});
+	RunSpec setup;
+	setup.args = {"runAsAgent"};
+	setup.input = std::string(32 << 20, 'x') + "m\nq\n";
+	DoubleRun r = runAgainstDouble(setup, {});
 	EXPECT_EQ(r.run.status, 0);
 	EXPECT_TRUE(r.run.out == asWritten(menu + step('m', "Marking active by sending a heartbeat\n") + quitting()));
 	EXPECT_EQ(r.calls, std::vector<std::string>{"MarkActive"});
@@ -204,8 +204,8 @@ TEST(Agent, LongLinesAndManyCommands)
 		input += "m\n";
 		expected += step('m', "Marking active by sending a heartbeat\n");
 	}
-	spec.input = input;
-	r = runAgainstDouble(spec, {});
+	setup.input = input;
+	r = runAgainstDouble(setup, {});
 	EXPECT_EQ(r.run.status, 0);
 	EXPECT_TRUE(r.run.out == asWritten(expected)) << "output of " << r.run.out.size() << " bytes differs";
 	EXPECT_EQ(r.calls.size(), 3000u);
@@ -216,13 +216,13 @@ TEST(Agent, AnswersEachLineBeforeWaitingForTheNext)
 	// A driver that writes a line only after it has read the menu: the agent
 	// must not keep that menu in a buffer while it waits.
 	std::string dir = makeTempDir("dialogue");
-	RunSpec spec;
-	spec.args = {"runAsAgent"};
-	spec.timeoutSeconds = 20;
-	spec.env = {"LD_LIBRARY_PATH=" TEST_DOUBLE_DIR, "TENDWELL_DOUBLE_STATUS=green",
+	RunSpec setup;
+	setup.args = {"runAsAgent"};
+	setup.timeoutSeconds = 20;
+	setup.env = {"LD_LIBRARY_PATH=" TEST_DOUBLE_DIR, "TENDWELL_DOUBLE_STATUS=green",
 		"TENDWELL_DOUBLE_RESULTS=0,3", "TENDWELL_DOUBLE_LOG=" + dir + "/calls"};
 	Session agent;
-	ASSERT_TRUE(startTool(&agent, spec, doubleToolPath()));
+	ASSERT_TRUE(startTool(&agent, setup, doubleToolPath()));
 	ASSERT_TRUE(agent.waitForOutput(asWritten(menu)));
 	std::string expected = menu;
 	struct {
@@ -254,10 +254,10 @@ TEST(Agent, OutputThatCannotBeWrittenChangesNothing)
 {
 	for (Stream out : {Stream::closed, Stream::devFull}) {
 		SCOPED_TRACE(out == Stream::closed ? "closed" : "full");
-		RunSpec spec;
-		spec.out = out;
+		RunSpec setup;
+		setup.out = out;
 		expectRows({{"", {}, "e\ng\nq\n", status("red"), "", "", {"Enable", "GetAppStatus -> #1", "Free #1"}}},
-			spec);
+			setup);
 	}
 }
 

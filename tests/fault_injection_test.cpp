@@ -30,26 +30,26 @@ protected:
 
 	RunResult tool(std::vector<std::string> args)
 	{
-		RunSpec spec;
-		spec.args = std::move(args);
-		spec.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
-		return runProgram(toolPath(), spec);
+		RunSpec setup;
+		setup.args = std::move(args);
+		setup.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
+		return runProgram(toolPath(), setup);
 	}
 
 	// The tool under strace; `inject` is strace's inject expression or empty.
 	RunResult traced(const std::string &command, const std::string &inject, const std::string &log)
 	{
-		RunSpec spec;
-		spec.args = {"-f", "-qq", "-o", log, "-e", std::string("trace=") + ::traced};
+		RunSpec setup;
+		setup.args = {"-f", "-qq", "-o", log, "-e", std::string("trace=") + ::traced};
 		if (!inject.empty())
-			spec.args.insert(spec.args.end(), {"-e", "inject=" + inject});
-		spec.args.push_back(toolPath());
+			setup.args.insert(setup.args.end(), {"-e", "inject=" + inject});
+		setup.args.push_back(toolPath());
 		std::istringstream words(command);
 		for (std::string word; words >> word;)
-			spec.args.push_back(word);
+			setup.args.push_back(word);
 		// LeakSanitizer cannot work under ptrace; a sanitized build would fail.
-		spec.env = {"CORVANE_SIM_STATE_DIR=" + stateDir, "ASAN_OPTIONS=detect_leaks=0"};
-		return runProgram(strace, spec);
+		setup.env = {"CORVANE_SIM_STATE_DIR=" + stateDir, "ASAN_OPTIONS=detect_leaks=0"};
+		return runProgram(strace, setup);
 	}
 
 	std::string root, stateDir;

@@ -24,9 +24,9 @@ void expectRows(const std::vector<Row> &rows, const RunSpec &base = {})
 {
 	for (const Row &row : rows) {
 		SCOPED_TRACE(row.name);
-		RunSpec spec = base;
-		spec.args = row.args;
-		expectRun(runAgainstDouble(spec, row.script), row.out, row.err, row.status, row.calls);
+		RunSpec setup = base;
+		setup.args = row.args;
+		expectRun(runAgainstDouble(setup, row.script), row.out, row.err, row.status, row.calls);
 	}
 }
 
@@ -69,9 +69,9 @@ TEST(Misuse, UsageLineNamesTheProgramAsInvoked)
 		GTEST_SKIP() << "a wrapper starts the tool under its own name";
 	for (const char *name : {"pulsewarden", "/opt/corvane/bin/pulsewarden", "./pw", "pw %s %d %n"}) {
 		SCOPED_TRACE(name);
-		RunSpec spec;
-		spec.invocationName = name;
-		DoubleRun r = runAgainstDouble(spec, {});
+		RunSpec setup;
+		setup.invocationName = name;
+		DoubleRun r = runAgainstDouble(setup, {});
 		EXPECT_EQ(r.run.err, asWritten(usageLine(name)));
 		EXPECT_EQ(r.run.out, "");
 		EXPECT_EQ(r.run.status, 100);
@@ -160,9 +160,9 @@ TEST(PostAppState, PassesBytesOutsideAsciiAsTyped)
 {
 	if (windowsBuild())
 		GTEST_SKIP() << "Windows arguments are text in a code page, not bytes";
-	RunSpec spec;
-	spec.args = {"postAppState", "\xff\xfe\x01"};
-	expectRun(runAgainstDouble(spec, {}), "", "", 0, {"PostAppState \\xff\\xfe\\x01"});
+	RunSpec setup;
+	setup.args = {"postAppState", "\xff\xfe\x01"};
+	expectRun(runAgainstDouble(setup, {}), "", "", 0, {"PostAppState \\xff\\xfe\\x01"});
 }
 
 TEST(Arguments, ExtremeButHarmless)
@@ -171,19 +171,19 @@ TEST(Arguments, ExtremeButHarmless)
 		GTEST_SKIP() << "a Windows command line holds 32,767 characters in all";
 	// The kernel takes one argument of up to 128 KiB, its NUL included.
 	const std::string longest(128 * 1024 - 1, 'a');
-	RunSpec spec;
-	spec.args = {"postAppState", longest};
-	DoubleRun r = runAgainstDouble(spec, {});
+	RunSpec setup;
+	setup.args = {"postAppState", longest};
+	DoubleRun r = runAgainstDouble(setup, {});
 	EXPECT_EQ(r.run.status, 0);
 	ASSERT_EQ(r.calls.size(), 1u);
 	EXPECT_TRUE(r.calls[0] == "PostAppState " + longest) << "operand changed on the way";
 
-	spec.args = {longest};
-	expectRun(runAgainstDouble(spec, {}), "", usageLine(doubleToolPath()), 100, {});
+	setup.args = {longest};
+	expectRun(runAgainstDouble(setup, {}), "", usageLine(doubleToolPath()), 100, {});
 	if (!toolIsWrapped()) {
-		spec.args = {};
-		spec.invocationName = longest.c_str();
-		EXPECT_TRUE(runAgainstDouble(spec, {}).run.err == usageLine(longest));
+		setup.args = {};
+		setup.invocationName = longest.c_str();
+		EXPECT_TRUE(runAgainstDouble(setup, {}).run.err == usageLine(longest));
 	}
 
 	RunSpec many;
@@ -271,13 +271,13 @@ TEST(Library, AnotherBuildTakesItsPlaceThroughThePreloadList)
 	if (windowsBuild())
 		GTEST_SKIP() << "Windows has no preload list";
 	std::string dir = makeTempDir("preload");
-	RunSpec spec;
-	spec.args = {"getAppStatus"};
-	spec.env = {"LD_PRELOAD=" TEST_DOUBLE_DIR "/libcorvane-pulsewarden.so.1",
+	RunSpec setup;
+	setup.args = {"getAppStatus"};
+	setup.env = {"LD_PRELOAD=" TEST_DOUBLE_DIR "/libcorvane-pulsewarden.so.1",
 		"TENDWELL_DOUBLE_STATUS=red", "TENDWELL_DOUBLE_LOG=" + dir + "/calls",
 		// A sanitized build wants its runtime first; the preload comes first.
 		"ASAN_OPTIONS=verify_asan_link_order=0"};
-	RunResult r = runTool(spec);
+	RunResult r = runTool(setup);
 	EXPECT_EQ(r.out, "red\n");
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(readFile(dir + "/calls"), "GetAppStatus -> #1\nFree #1\n");

@@ -27,11 +27,11 @@ protected:
 		removeTree(root);
 	}
 
-	RunResult run(std::vector<std::string> args, RunSpec spec = {})
+	RunResult run(std::vector<std::string> args, RunSpec setup = {})
 	{
-		spec.args = std::move(args);
-		spec.env.push_back("CORVANE_SIM_STATE_DIR=" + stateDir);
-		return runTool(spec);
+		setup.args = std::move(args);
+		setup.env.push_back("CORVANE_SIM_STATE_DIR=" + stateDir);
+		return runTool(setup);
 	}
 
 	struct Step {
@@ -41,12 +41,12 @@ protected:
 		int status;
 	};
 
-	void expectSteps(const std::vector<Step> &steps, RunSpec spec = {})
+	void expectSteps(const std::vector<Step> &steps, RunSpec setup = {})
 	{
 		int i = 0;
 		for (const Step &step : steps) {
 			SCOPED_TRACE("step " + std::to_string(++i) + ": " + step.args[0]);
-			RunResult r = run(step.args, spec);
+			RunResult r = run(step.args, setup);
 			EXPECT_FALSE(r.timedOut);
 			EXPECT_EQ(r.out, asWritten(step.out));
 			EXPECT_EQ(r.err, asWritten(step.err));
@@ -305,12 +305,12 @@ TEST_F(SimulatedPlatform, StateLivesInTheRuntimeDirectoryWhenNoneIsNamed)
 {
 	if (windowsBuild())
 		GTEST_SKIP() << "Windows keeps it under LOCALAPPDATA";
-	RunSpec spec;
-	spec.args = {"enable"};
-	spec.env = {"XDG_RUNTIME_DIR=" + root};
-	ASSERT_EQ(runTool(spec).status, 0);
-	spec.args = {"isEnabled"};
-	EXPECT_EQ(runTool(spec).out, asWritten("true\n"));
+	RunSpec setup;
+	setup.args = {"enable"};
+	setup.env = {"XDG_RUNTIME_DIR=" + root};
+	ASSERT_EQ(runTool(setup).status, 0);
+	setup.args = {"isEnabled"};
+	EXPECT_EQ(runTool(setup).out, asWritten("true\n"));
 	EXPECT_EQ(readFile(root + "/corvane-sim/state").rfind("corvane-sim-state 1\nenabled 1\n", 0), 0u);
 	removeTree(root + "/corvane-sim");
 }
@@ -333,11 +333,11 @@ protected:
 
 	RunResult asNobody(const char *command, const char *umask = "022")
 	{
-		RunSpec spec;
-		spec.args = {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
+		RunSpec setup;
+		setup.args = {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
 			std::string("umask ") + umask + "; exec \"$0\" \"$@\"", toolPath(), command};
-		spec.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
-		return runProgram("/usr/bin/setpriv", spec);
+		setup.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
+		return runProgram("/usr/bin/setpriv", setup);
 	}
 };
 
@@ -400,14 +400,14 @@ TEST_F(SimulatedPlatform, EveryCommandKeepsItsOutcomeWhateverTheStreams)
 	for (const Condition &c : conditions) {
 		SCOPED_TRACE(c.name);
 		removeTree(stateDir);
-		RunSpec spec;
-		spec.in = c.in;
-		spec.out = c.out;
-		spec.err = c.err;
-		spec.timeoutSeconds = 10;
+		RunSpec setup;
+		setup.in = c.in;
+		setup.out = c.out;
+		setup.err = c.err;
+		setup.timeoutSeconds = 10;
 		for (const Command &command : commands) {
 			SCOPED_TRACE(command.args[0]);
-			RunResult r = run(command.args, spec);
+			RunResult r = run(command.args, setup);
 			EXPECT_FALSE(r.timedOut);
 			EXPECT_EQ(r.status, command.status);
 		}
@@ -420,13 +420,13 @@ TEST_F(SimulatedPlatform, EveryCommandKeepsItsOutcomeWhateverTheStreams)
 TEST_F(SimulatedPlatform, AgentBehindClosedOrFullStreams)
 {
 	for (Stream out : {Stream::closed, Stream::devFull}) {
-		RunSpec spec;
-		spec.out = out;
-		spec.input = "e\nm\np\nq\n";
-		EXPECT_EQ(run({"runAsAgent"}, spec).status, 0);
+		RunSpec setup;
+		setup.out = out;
+		setup.input = "e\nm\np\nq\n";
+		EXPECT_EQ(run({"runAsAgent"}, setup).status, 0);
 		expectSteps({{{"getAppStatus"}, "red\n", "", 2}});
-		spec.input = "d\n";
-		EXPECT_EQ(run({"runAsAgent"}, spec).status, 0) << "end of input";
+		setup.input = "d\n";
+		EXPECT_EQ(run({"runAsAgent"}, setup).status, 0) << "end of input";
 		expectSteps({{{"isEnabled"}, "false\n", "", 0}});
 	}
 	RunSpec noInput;
@@ -440,15 +440,15 @@ TEST_F(SimulatedPlatform, AgentEndsBySigpipeWhenItsReaderHasGone)
 		GTEST_SKIP() << "Windows has no SIGPIPE";
 	for (bool ignoredByParent : {false, true}) {
 		SCOPED_TRACE(ignoredByParent ? "SIGPIPE ignored by the parent" : "SIGPIPE as usual");
-		RunSpec spec;
-		spec.args = {"runAsAgent"};
-		spec.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
-		spec.out = Stream::brokenPipe;
-		spec.sigpipeIgnored = ignoredByParent;
-		spec.timeoutSeconds = 10;
+		RunSpec setup;
+		setup.args = {"runAsAgent"};
+		setup.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
+		setup.out = Stream::brokenPipe;
+		setup.sigpipeIgnored = ignoredByParent;
+		setup.timeoutSeconds = 10;
 		// Input stays open: the agent must end on its own, at its first menu.
 		Session agent;
-		ASSERT_TRUE(startTool(&agent, spec));
+		ASSERT_TRUE(startTool(&agent, setup));
 		int status;
 		ASSERT_EQ(waitpid(agent.pid, &status, 0), agent.pid);
 		EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE);

@@ -78,18 +78,18 @@ static void placeStream(int fd, Stream how, int pipeEnd)
 	}
 }
 
-// Starts the program with its streams placed as the spec says; the
+// Starts the program with its streams placed as the setup says; the
 // parent's ends of the captured ones come back in the Session.
-static bool spawn(const std::string &path, const RunSpec &spec, Session *session)
+static bool spawn(const std::string &path, const RunSpec &setup, Session *session)
 {
 	int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
-	if ((spec.in == Stream::captured && pipe2(inPipe, O_CLOEXEC) != 0)
-	    || (spec.out == Stream::captured && pipe2(outPipe, O_CLOEXEC) != 0)
-	    || (spec.err == Stream::captured && pipe2(errPipe, O_CLOEXEC) != 0))
+	if ((setup.in == Stream::captured && pipe2(inPipe, O_CLOEXEC) != 0)
+	    || (setup.out == Stream::captured && pipe2(outPipe, O_CLOEXEC) != 0)
+	    || (setup.err == Stream::captured && pipe2(errPipe, O_CLOEXEC) != 0))
 		return false;
 
 	std::vector<std::string> env = cleanEnvironment();
-	for (const std::string &entry : spec.env) {
+	for (const std::string &entry : setup.env) {
 		std::string name = entry.substr(0, entry.find('=') + 1);
 		std::erase_if(env, [&](const std::string &e) { return e.rfind(name, 0) == 0; });
 		env.push_back(entry);
@@ -100,8 +100,8 @@ static bool spawn(const std::string &path, const RunSpec &spec, Session *session
 	envp.push_back(nullptr);
 
 	std::vector<std::string> args;
-	args.emplace_back(spec.invocationName ? spec.invocationName : path);
-	args.insert(args.end(), spec.args.begin(), spec.args.end());
+	args.emplace_back(setup.invocationName ? setup.invocationName : path);
+	args.insert(args.end(), setup.args.begin(), setup.args.end());
 	std::vector<char *> argv;
 	for (std::string &a : args)
 		argv.push_back(a.data());
@@ -109,10 +109,10 @@ static bool spawn(const std::string &path, const RunSpec &spec, Session *session
 
 	pid_t pid = fork();
 	if (pid == 0) {
-		placeStream(STDIN_FILENO, spec.in, inPipe[0]);
-		placeStream(STDOUT_FILENO, spec.out, outPipe[1]);
-		placeStream(STDERR_FILENO, spec.err, errPipe[1]);
-		signal(SIGPIPE, spec.sigpipeIgnored ? SIG_IGN : SIG_DFL);
+		placeStream(STDIN_FILENO, setup.in, inPipe[0]);
+		placeStream(STDOUT_FILENO, setup.out, outPipe[1]);
+		placeStream(STDERR_FILENO, setup.err, errPipe[1]);
+		signal(SIGPIPE, setup.sigpipeIgnored ? SIG_IGN : SIG_DFL);
 		execvpe(path.c_str(), argv.data(), envp.data());
 		_exit(127);
 	}
@@ -123,7 +123,7 @@ static bool spawn(const std::string &path, const RunSpec &spec, Session *session
 	session->toChild = inPipe[1];
 	session->fromOut = outPipe[0];
 	session->fromErr = errPipe[0];
-	session->deadlineMs = nowMs() + spec.timeoutSeconds * 1000LL;
+	session->deadlineMs = nowMs() + setup.timeoutSeconds * 1000LL;
 	return pid > 0;
 }
 
@@ -171,9 +171,9 @@ static void pump(Session *s, std::string *pending, Done done)
 	pending->erase(0, fed);
 }
 
-bool Session::start(const std::string &path, const RunSpec &spec)
+bool Session::start(const std::string &path, const RunSpec &setup)
 {
-	if (!spawn(path, spec, this))
+	if (!spawn(path, setup, this))
 		return false;
 	if (toChild >= 0)
 		setNonBlocking(toChild);
@@ -233,12 +233,12 @@ RunResult Session::finish()
 	return result;
 }
 
-RunResult runProgram(const std::string &path, const RunSpec &spec)
+RunResult runProgram(const std::string &path, const RunSpec &setup)
 {
 	Session session;
-	if (!session.start(path, spec))
+	if (!session.start(path, setup))
 		return session.result;
-	session.send(spec.input);
+	session.send(setup.input);
 	return session.finish();
 }
 

@@ -30,12 +30,12 @@ struct RunResult {
 	bool timedOut = false;
 };
 
-RunResult runProgram(const std::string &path, const RunSpec &spec);
+RunResult runProgram(const std::string &path, const RunSpec &setup);
 
 // A program driven as a dialogue: write some input, wait for the reply,
-// write more. The deadline of the spec bounds the whole dialogue.
+// write more. The deadline of the setup bounds the whole dialogue.
 struct Session {
-	bool start(const std::string &path, const RunSpec &spec);
+	bool start(const std::string &path, const RunSpec &setup);
 	void send(const std::string &text);
 	// True once stdout ends with `ending`; false if it never does.
 	bool waitForOutput(const std::string &ending);

@@ -47,18 +47,18 @@ int byBuild(int posixStatus, int windowsStatus)
 	return windowsBuild() ? windowsStatus : posixStatus;
 }
 
-// The program to start for `tool`, with the spec's arguments behind the
+// The program to start for `tool`, with the setup's arguments behind the
 // wrapper's or the Windows runner's own.
-static std::string wrapped(const std::string &tool, RunSpec *spec, std::string *statusFile)
+static std::string wrapped(const std::string &tool, RunSpec *setup, std::string *statusFile)
 {
 	std::vector<std::string> front;
 	if (windowsBuild()) {
 		*statusFile = makeTempDir("status") + "/status";
-		spec->env.push_back("PULSEWARDEN_STATUS_FILE=" + *statusFile);
+		setup->env.push_back("PULSEWARDEN_STATUS_FILE=" + *statusFile);
 		front = {getenv("PULSEWARDEN_WINDOWS_RUNNER"), tool,
-			spec->invocationName ? spec->invocationName : tool};
-		spec->invocationName = nullptr;
-		spec->args.insert(spec->args.begin(), front.begin(), front.end());
+			setup->invocationName ? setup->invocationName : tool};
+		setup->invocationName = nullptr;
+		setup->args.insert(setup->args.begin(), front.begin(), front.end());
 		return "wine";
 	}
 	if (!toolIsWrapped())
@@ -69,8 +69,8 @@ static std::string wrapped(const std::string &tool, RunSpec *spec, std::string *
 	std::string program = front.front();
 	front.erase(front.begin());
 	front.push_back(tool);
-	spec->args.insert(spec->args.begin(), front.begin(), front.end());
-	spec->invocationName = nullptr;
+	setup->args.insert(setup->args.begin(), front.begin(), front.end());
+	setup->invocationName = nullptr;
 	return program;
 }
 
@@ -86,22 +86,22 @@ static RunResult withReportedStatus(RunResult result, const std::string &statusF
 	return result;
 }
 
-static RunResult runToolAt(const std::string &tool, RunSpec spec)
+static RunResult runToolAt(const std::string &tool, RunSpec setup)
 {
 	std::string statusFile;
-	std::string program = wrapped(tool, &spec, &statusFile);
-	return withReportedStatus(runProgram(program, spec), statusFile);
+	std::string program = wrapped(tool, &setup, &statusFile);
+	return withReportedStatus(runProgram(program, setup), statusFile);
 }
 
-RunResult runTool(RunSpec spec)
+RunResult runTool(RunSpec setup)
 {
-	return runToolAt(toolPath(), std::move(spec));
+	return runToolAt(toolPath(), std::move(setup));
 }
 
-bool startTool(Session *session, RunSpec spec, const std::string &tool)
+bool startTool(Session *session, RunSpec setup, const std::string &tool)
 {
-	std::string program = wrapped(tool, &spec, &session->statusFile);
-	return session->start(program, spec);
+	std::string program = wrapped(tool, &setup, &session->statusFile);
+	return session->start(program, setup);
 }
 
 RunResult finishTool(Session *session)
@@ -152,18 +152,18 @@ void expectRun(const DoubleRun &r, const std::string &out, const std::string &er
 	EXPECT_EQ(r.calls, calls);
 }
 
-DoubleRun runAgainstDouble(RunSpec spec, const DoubleScript &script)
+DoubleRun runAgainstDouble(RunSpec setup, const DoubleScript &script)
 {
 	std::string dir = makeTempDir("double");
 	std::string log = dir + "/calls";
-	spec.env.push_back("LD_LIBRARY_PATH=" TEST_DOUBLE_DIR);
-	spec.env.push_back("TENDWELL_DOUBLE_LOG=" + log);
-	spec.env.push_back("TENDWELL_DOUBLE_RESULTS=" + script.results);
-	spec.env.push_back("TENDWELL_DOUBLE_ENABLED=" + script.enabled);
+	setup.env.push_back("LD_LIBRARY_PATH=" TEST_DOUBLE_DIR);
+	setup.env.push_back("TENDWELL_DOUBLE_LOG=" + log);
+	setup.env.push_back("TENDWELL_DOUBLE_RESULTS=" + script.results);
+	setup.env.push_back("TENDWELL_DOUBLE_ENABLED=" + script.enabled);
 	if (script.status)
-		spec.env.push_back("TENDWELL_DOUBLE_STATUS=" + *script.status);
+		setup.env.push_back("TENDWELL_DOUBLE_STATUS=" + *script.status);
 	DoubleRun result;
-	result.run = runToolAt(doubleToolPath(), spec);
+	result.run = runToolAt(doubleToolPath(), setup);
 	result.calls = lines(readFile(log));
 	removeTree(dir);
 	return result;

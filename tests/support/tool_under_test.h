@@ -16,8 +16,8 @@ std::string doubleToolPath();
 
 // The tool run as a user runs it, behind PULSEWARDEN_WRAPPER when that
 // names a command to run it under (valgrind, say).
-RunResult runTool(RunSpec spec);
-bool startTool(Session *session, RunSpec spec, const std::string &tool = toolPath());
+RunResult runTool(RunSpec setup);
+bool startTool(Session *session, RunSpec setup, const std::string &tool = toolPath());
 RunResult finishTool(Session *session);
 
 // A wrapper runs the tool under its own name: tests of argv[0] skip then.
@@ -55,7 +55,7 @@ DoubleScript enabledByte(const std::string &flag);
 DoubleScript status(const std::string &word);
 
 // Runs the tool against the double, in a directory of its own.
-DoubleRun runAgainstDouble(RunSpec spec, const DoubleScript &script);
+DoubleRun runAgainstDouble(RunSpec setup, const DoubleScript &script);
 
 // Checks a run that ended by itself: its output, status and calls.
 void expectRun(const DoubleRun &r, const std::string &out, const std::string &err, int status,
