@@ -5,7 +5,6 @@
 #include "platform.h"
 
 #include <cstdarg>
-#include <cstring>
 
 bool silentMode = false;
 
@@ -13,9 +12,9 @@ void printOut(const char *format, ...)
 {
 	// Most lines are fixed text: they need none of printf's machinery,
 	// which costs the agent more than everything else it does per command.
-	size_t plain = strcspn(format, "%");
-	if (format[plain] == '\0') {
-		fwrite(format, 1, plain, stdout);
+	const char *conversion = findConversion(format);
+	if (*conversion == '\0') {
+		fwrite(format, 1, static_cast<size_t>(conversion - format), stdout);
 		return;
 	}
 	va_list ap;

@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// The first '%' of a printf format, or its terminating NUL, found as fast
+// as the C library can (glibc has strchrnul; Windows' C runtime has not).
+const char *findConversion(const char *format);
+
 // The process exit status that carries a library result code.
 int exitStatusForResult(int32_t result);
 

@@ -4,9 +4,15 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+const char *findConversion(const char *format)
+{
+	return strchrnul(format, '%');
+}
 
 // An exit status keeps only the low 8 bits, so 256 would reach a script
 // as 0: a failure read as success.

@@ -5,6 +5,13 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstring>
+
+const char *findConversion(const char *format)
+{
+	return format + strcspn(format, "%");
+}
+
 int exitStatusForResult(int32_t result)
 {
 	return result;
