@@ -55,6 +55,17 @@ static std::string wrapped(const std::string &tool, RunSpec *setup, std::string 
 	if (windowsBuild()) {
 		*statusFile = makeTempDir("status") + "/status";
 		setup->env.push_back("PULSEWARDEN_STATUS_FILE=" + *statusFile);
+		// Wine cannot start with its own descriptors 0 to 2 closed: the
+		// runner closes the tool's streams instead.
+		std::string closed;
+		Stream *streams[3] = {&setup->in, &setup->out, &setup->err};
+		for (int fd = 0; fd < 3; fd++) {
+			if (*streams[fd] == Stream::closed) {
+				closed += static_cast<char>('0' + fd);
+				*streams[fd] = Stream::devNull;
+			}
+		}
+		setup->env.push_back("PULSEWARDEN_CLOSED_STREAMS=" + closed);
 		front = {getenv("PULSEWARDEN_WINDOWS_RUNNER"), tool,
 			setup->invocationName ? setup->invocationName : tool};
 		setup->invocationName = nullptr;

@@ -4,7 +4,9 @@
  * the low 8 bits of a status on to Linux.
  *   run_reporting_status PROGRAM ARGV0 [ARGUMENT...]
  * ARGV0 is the name the program is to see as its own. The standard streams
- * are passed on as they are.
+ * are passed on as they are, but those that PULSEWARDEN_CLOSED_STREAMS
+ * lists (0, 1, 2) are passed closed: Wine itself cannot start with its own
+ * descriptors 0 to 2 closed, so a test closes them here instead.
  */
 #include <windows.h>
 
@@ -62,9 +64,12 @@ int main(int argc, char **argv)
 	STARTUPINFOA startup = {0};
 	startup.cb = sizeof startup;
 	startup.dwFlags = STARTF_USESTDHANDLES;
-	startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-	startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-	startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+	const char *closed = getenv("PULSEWARDEN_CLOSED_STREAMS");
+	if (!closed)
+		closed = "";
+	startup.hStdInput = strchr(closed, '0') ? NULL : GetStdHandle(STD_INPUT_HANDLE);
+	startup.hStdOutput = strchr(closed, '1') ? NULL : GetStdHandle(STD_OUTPUT_HANDLE);
+	startup.hStdError = strchr(closed, '2') ? NULL : GetStdHandle(STD_ERROR_HANDLE);
 	PROCESS_INFORMATION process;
 	if (!CreateProcessA(argv[1], line, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process))
 		return 126;
