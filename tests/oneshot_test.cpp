@@ -95,6 +95,7 @@ const std::vector<Outcome> outcomes = {
 	{-1, 255, "Unknown error (-1) occurred"},
 	{-4, 252, "Unknown error (-4) occurred"},
 	{257, 1, "Unknown error (257) occurred"},
+	{258, 2, "Unknown error (258) occurred"},
 	// Low 8 bits all zero: the exit status would read as success.
 	{256, 1, "Unknown error (256) occurred"},
 	{-256, 1, "Unknown error (-256) occurred"},
