@@ -37,16 +37,6 @@ protected:
 	std::string dir;
 };
 
-ReadResult readCurrent(SimState *state)
-{
-	int dirFd = openStateDir(false);
-	if (dirFd < 0)
-		return stateDamaged;
-	ReadResult found = readState(dirFd, state);
-	closeStateDir(dirFd);
-	return found;
-}
-
 // Waits for a child with a deadline; its exit code, or -1.
 int reap(pid_t pid, int seconds = 60)
 {
@@ -73,7 +63,7 @@ int reap(pid_t pid, int seconds = 60)
 	while (read(stop, &byte, 1) < 0 && errno == EAGAIN) {
 		SimState s;
 		reads++;
-		if (readCurrent(&s) != stateRead || !s.enabled || s.posted == postedNeedReset) {
+		if (readSavedState(&s) != stateRead || !s.enabled || s.posted == postedNeedReset) {
 			violations++;
 			continue;
 		}
@@ -174,7 +164,7 @@ TEST_F(PlatformStress, ProcessKilledAtAnyMomentLeavesAWholeStateAndNoLock)
 		waitpid(pid, nullptr, 0);
 
 		SimState state;
-		damaged += readCurrent(&state) != stateRead;
+		damaged += readSavedState(&state) != stateRead;
 		// A lock left behind would make the next change fail after its wait.
 		blocked += Tendwell_Enable() != TENDWELL_OK;
 	}

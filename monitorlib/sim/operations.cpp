@@ -91,19 +91,6 @@ static char *ownedCopy(const char *text)
 	return copy;
 }
 
-// The saved state for the queries, which neither lock nor create anything.
-static ReadResult currentState(SimState *state)
-{
-	int dirFd = openStateDir(false);
-	if (dirFd == stateDirMissing)
-		return stateMissing;
-	if (dirFd < 0)
-		return stateDamaged;
-	ReadResult found = readState(dirFd, state);
-	closeStateDir(dirFd);
-	return found;
-}
-
 extern "C" {
 
 TendwellResult Tendwell_Enable(void)
@@ -131,13 +118,13 @@ TendwellResult Tendwell_PostAppState(const char *state)
 TendwellBool Tendwell_IsEnabled(void)
 {
 	SimState state = {};
-	return currentState(&state) == stateRead && state.enabled;
+	return readSavedState(&state) == stateRead && state.enabled;
 }
 
 char *Tendwell_GetAppStatus(void)
 {
 	SimState state = {};
-	switch (currentState(&state)) {
+	switch (readSavedState(&state)) {
 	case stateDamaged:
 		return nullptr;
 	case stateMissing:

@@ -41,3 +41,16 @@ ReadResult readState(int dirFd, SimState *state);
 
 // Replaces the state file atomically. Caller holds the lock.
 bool writeState(int dirFd, const SimState *state);
+
+// The saved state, for those who only read it: nothing is locked or created.
+inline ReadResult readSavedState(SimState *state)
+{
+	int dirFd = openStateDir(false);
+	if (dirFd == stateDirMissing)
+		return stateMissing;
+	if (dirFd < 0)
+		return stateDamaged;
+	ReadResult found = readState(dirFd, state);
+	closeStateDir(dirFd);
+	return found;
+}

@@ -130,12 +130,12 @@ static bool spawn(const std::string &path, const RunSpec &setup, Session *sessio
 // Moves data until `done` says so, all of `pending` is fed, the streams
 // close or the deadline passes; output is collected all the while.
 template <typename Done>
-static void pump(Session *s, std::string *pending, Done done)
+static void pump(Session *s, const std::string &pending, Done done)
 {
 	char chunk[65536];
 	size_t fed = 0;
-	auto feeding = [&] { return s->toChild >= 0 && fed < pending->size(); };
-	while (!done() && (pending->empty() || fed < pending->size())
+	auto feeding = [&] { return s->toChild >= 0 && fed < pending.size(); };
+	while (!done() && (pending.empty() || fed < pending.size())
 	       && (feeding() || s->fromOut >= 0 || s->fromErr >= 0)) {
 		int64_t left = s->deadlineMs - nowMs();
 		if (left <= 0) {
@@ -148,7 +148,7 @@ static void pump(Session *s, std::string *pending, Done done)
 		if (poll(fds, 3, static_cast<int>(left)) < 0 && errno != EINTR)
 			break;
 		if (fds[0].revents) {
-			ssize_t n = write(s->toChild, pending->data() + fed, pending->size() - fed);
+			ssize_t n = write(s->toChild, pending.data() + fed, pending.size() - fed);
 			if (n > 0)
 				fed += static_cast<size_t>(n);
 			else if (errno != EAGAIN && errno != EINTR)
@@ -168,7 +168,6 @@ static void pump(Session *s, std::string *pending, Done done)
 			}
 		}
 	}
-	pending->erase(0, fed);
 }
 
 bool Session::start(const std::string &path, const RunSpec &setup)
@@ -184,8 +183,7 @@ void Session::send(const std::string &text)
 {
 	if (text.empty())
 		return;
-	std::string pending = text;
-	pump(this, &pending, [] { return false; });
+	pump(this, text, [] { return false; });
 }
 
 bool Session::waitForOutput(const std::string &ending)
@@ -195,7 +193,7 @@ bool Session::waitForOutput(const std::string &ending)
 			&& result.out.compare(result.out.size() - ending.size(), ending.size(), ending) == 0;
 	};
 	std::string nothing;
-	pump(this, &nothing, ends);
+	pump(this, nothing, ends);
 	return ends();
 }
 
@@ -210,7 +208,7 @@ RunResult Session::finish()
 {
 	closeInput();
 	std::string nothing;
-	pump(this, &nothing, [] { return false; });
+	pump(this, nothing, [] { return false; });
 	for (int fd : {fromOut, fromErr})
 		if (fd >= 0)
 			close(fd);
