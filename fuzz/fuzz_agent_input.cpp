@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	int fd = inputFile(data, size);
-	input = LineInput{fd, false, 0, 0, {}};
+	input = LineInput{fd, false, 0, 0, 0, {}};
 	std::vector<int> commands;
 	for (int c; (c = readCommandLine(&input)) != endOfInput;)
 		commands.push_back(c);
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		abort();
 
 	lseek(fd, 0, SEEK_SET);
-	input = LineInput{fd, false, 0, 0, {}};
+	input = LineInput{fd, false, 0, 0, 0, {}};
 	while (agentStep(&input))
 		;
 	fflush(stdout);

@@ -211,12 +211,34 @@ TEST(Agent, LongLinesAndManyCommands)
 	EXPECT_EQ(r.calls.size(), 3000u);
 }
 
-TEST(Agent, AnswersEachLineBeforeWaitingForTheNext)
+TEST(Agent, ReadFailureIsNotTheEndOfInput)
+{
+	if (windowsBuild())
+		GTEST_SKIP() << "a directory as standard input is a Linux case";
+	RunSpec setup;
+	setup.args = {"runAsAgent"};
+	setup.in = Stream::directory;
+	expectRun(runAgainstDouble(setup, {}), menu, "runAsAgent: Cannot read standard input: Is a directory\n",
+		104, {});
+}
+
+class AgentDialogue : public testing::TestWithParam<Stream> {};
+
+INSTANTIATE_TEST_SUITE_P(Input, AgentDialogue, testing::Values(Stream::captured, Stream::capturedNonBlocking),
+	[](const testing::TestParamInfo<Stream> &in) {
+		return in.param == Stream::captured ? "Blocking" : "NonBlocking";
+	});
+
+TEST_P(AgentDialogue, AnswersEachLineBeforeWaitingForTheNext)
 {
 	// A driver that writes a line only after it has read the menu: the agent
-	// must not keep that menu in a buffer while it waits.
+	// must not keep that menu in a buffer while it waits, nor take a
+	// non-blocking input that has no line yet for its end.
+	if (windowsBuild() && GetParam() == Stream::capturedNonBlocking)
+		GTEST_SKIP() << "non-blocking descriptors are a Linux case";
 	std::string dir = makeTempDir("dialogue");
 	RunSpec setup;
+	setup.in = GetParam();
 	setup.args = {"runAsAgent"};
 	setup.timeoutSeconds = 20;
 	setup.env = {"LD_LIBRARY_PATH=" TEST_DOUBLE_DIR, "TENDWELL_DOUBLE_STATUS=green",

@@ -3,13 +3,16 @@
 // a command letter, and starts over.
 #include "agent.h"
 
+#include "command_line.h"
 #include "console.h"
+#include "exit_status.h"
 #include "line_input.h"
 #include "platform.h"
 
 #include <corvane-pulsewarden.h>
 
 #include <cstdlib>
+#include <cstring>
 
 static void printMenu()
 {
@@ -26,7 +29,7 @@ static void printMenu()
 		"\n");
 }
 
-static LineInput input = {0, false, 0, 0, {}};
+static LineInput input = {0, false, 0, 0, 0, {}};
 // Large enough that a script piping in a thousand commands costs a few writes.
 static char outputBuffer[1 << 16];
 
@@ -103,5 +106,10 @@ void runAgent()
 	setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
 	while (agentStep(&input))
 		;
+	// A supervisor must tell input that failed from a "q" or a real end.
+	if (input.error) {
+		printTo(stderr, "%s: Cannot read standard input: %s\n", commandWord, strerror(input.error));
+		exit(exitInputFailed);
+	}
 	exit(0);
 }

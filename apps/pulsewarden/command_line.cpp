@@ -16,7 +16,7 @@ static const NamedValue commandTable[] = {
 	{nullptr, commandNone},
 };
 
-int32_t currentCommand = commandNone;
+Command currentCommand = commandNone;
 const char *commandWord;
 const char *commandOperand;
 
@@ -31,7 +31,7 @@ bool scanCommandLine(int argc, char **argv)
 		}
 		if (currentCommand != commandNone)
 			return false;
-		currentCommand = lookupNamedValue(commandTable, arg);
+		currentCommand = static_cast<Command>(lookupNamedValue(commandTable, arg));
 		if (currentCommand == commandNone)
 			return false;
 		commandWord = arg;

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-enum : int32_t {
+// A named type, so that a switch over it that forgets a command does not
+// compile.
+enum Command : int32_t {
 	commandEnable = 0,
 	commandDisable = 1,
 	commandMarkActive = 2,
@@ -15,7 +17,7 @@ enum : int32_t {
 	commandNone = 7,
 };
 
-extern int32_t currentCommand;
+extern Command currentCommand;
 extern const char *commandWord;   // the argument that named the command
 extern const char *commandOperand; // postAppState's state, as typed
 

@@ -25,9 +25,10 @@ void printOut(const char *format, ...)
 
 void printTo(FILE *stream, const char *format, ...)
 {
-	// With both streams on one terminal, pipe or file, the dialogue must
-	// read in the order it happened. Apart, stdout keeps its large writes.
-	if (stream == stderr && stderrSharesStdout())
+	// The dialogue must read in the order it happened, wherever the two
+	// streams go (one terminal, `| tee`, two pipes over ssh). Commands that
+	// fail nothing write nothing here, so they keep stdout's large writes.
+	if (stream == stderr)
 		fflush(stdout);
 	va_list ap;
 	va_start(ap, format);

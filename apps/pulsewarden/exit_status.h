@@ -5,4 +5,5 @@
 enum : int {
 	exitUsage = 100,    // the command line is not usable; usage was printed
 	exitNoStatus = 103, // the library gave no application status
+	exitInputFailed = 104, // the agent could not read its commands
 };

@@ -2,6 +2,7 @@
 
 #include "platform.h"
 
+#include <cerrno>
 #include <cstdio>
 
 static int refill(LineInput *in)
@@ -14,6 +15,7 @@ static int refill(LineInput *in)
 	long n = readInput(in->fd, in->block, sizeof in->block);
 	if (n <= 0) {
 		in->ended = true;
+		in->error = n < 0 ? errno : 0;
 		return endOfInput;
 	}
 	in->pos = 1;

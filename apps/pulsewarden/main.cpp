@@ -78,7 +78,10 @@ int main(int argc, char **argv)
 		return isEnabled();
 	case commandGetAppStatus:
 		return getAppStatus();
-	default:
+	case commandRunAsAgent:
 		runAgent();
+	case commandNone:
+		break;
 	}
+	return usage(invocationName);
 }

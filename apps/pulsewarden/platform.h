@@ -19,15 +19,12 @@ void ignoreVanishedReader();
 // The agent: with nobody left to read the dialogue, it ends.
 void endWithVanishedReader();
 
-// Whether stderr is the same file as stdout (one terminal, one pipe): only
-// then can anyone see in which order their lines were written.
-bool stderrSharesStdout();
-
 // Whether input is already waiting, so that reading it would not block.
 bool inputWaiting(int fd);
 
-// Reads standard input in text mode: up to `size` bytes; 0 at the end of
-// input, negative on failure.
+// Reads standard input in text mode: up to `size` bytes, waiting for them
+// when there are none yet; 0 at the end of input, negative with errno set
+// on failure.
 long readInput(int fd, char *buffer, size_t size);
 
 // Whether the system's text mode has already taken the carriage return out

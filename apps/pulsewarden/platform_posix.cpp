@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstring>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 const char *findConversion(const char *format)
@@ -34,18 +33,6 @@ void endWithVanishedReader()
 	signal(SIGPIPE, SIG_DFL);
 }
 
-bool stderrSharesStdout()
-{
-	static int shares = -1;
-	if (shares < 0) {
-		struct stat out;
-		struct stat err;
-		shares = fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0
-			&& out.st_dev == err.st_dev && out.st_ino == err.st_ino;
-	}
-	return shares != 0;
-}
-
 bool inputWaiting(int fd)
 {
 	struct pollfd p = {fd, POLLIN, 0};
@@ -54,11 +41,19 @@ bool inputWaiting(int fd)
 
 long readInput(int fd, char *buffer, size_t size)
 {
-	ssize_t n;
-	do
-		n = read(fd, buffer, size);
-	while (n < 0 && errno == EINTR);
-	return n;
+	for (;;) {
+		ssize_t n = read(fd, buffer, size);
+		if (n >= 0)
+			return n;
+		if (errno == EAGAIN || errno == EWOULDBLOCK) {
+			// A non-blocking input (as whoever started us left it) that has
+			// no line yet has not ended: wait for one.
+			struct pollfd p = {fd, POLLIN, 0};
+			poll(&p, 1, -1);
+		} else if (errno != EINTR) {
+			return n;
+		}
+	}
 }
 
 const bool systemConvertsLineEnds = false;

@@ -27,12 +27,6 @@ void endWithVanishedReader()
 {
 }
 
-// No cheap way to tell; keeping the order always costs one write a message.
-bool stderrSharesStdout()
-{
-	return true;
-}
-
 // Flush before every read: reads take what is there, in large blocks.
 bool inputWaiting(int /*fd*/)
 {

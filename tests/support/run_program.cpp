@@ -53,12 +53,18 @@ static void placeStream(int fd, Stream how, int pipeEnd)
 	case Stream::captured:
 		dup2(pipeEnd, fd);
 		break;
+	case Stream::capturedNonBlocking:
+		dup2(pipeEnd, fd);
+		fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+		break;
 	case Stream::closed:
 		close(fd);
 		break;
 	case Stream::devNull:
-	case Stream::devFull: {
-		int f = open(how == Stream::devNull ? "/dev/null" : "/dev/full", O_RDWR);
+	case Stream::devFull:
+	case Stream::directory: {
+		int f = how == Stream::directory ? open("/", O_RDONLY | O_DIRECTORY)
+			: open(how == Stream::devNull ? "/dev/null" : "/dev/full", O_RDWR);
 		dup2(f, fd);
 		close(f);
 		break;
@@ -83,7 +89,8 @@ static void placeStream(int fd, Stream how, int pipeEnd)
 static bool spawn(const std::string &path, const RunSpec &setup, Session *session)
 {
 	int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
-	if ((setup.in == Stream::captured && pipe2(inPipe, O_CLOEXEC) != 0)
+	bool inPiped = setup.in == Stream::captured || setup.in == Stream::capturedNonBlocking;
+	if ((inPiped && pipe2(inPipe, O_CLOEXEC) != 0)
 	    || (setup.out == Stream::captured && pipe2(outPipe, O_CLOEXEC) != 0)
 	    || (setup.err == Stream::captured && pipe2(errPipe, O_CLOEXEC) != 0))
 		return false;

@@ -7,8 +7,12 @@
 #include <string>
 #include <vector>
 
-// captured: a pipe to the test; brokenPipe: a pipe whose reader has gone.
-enum class Stream { captured, closed, devNull, devFull, brokenPipe, intoStdout };
+// captured: a pipe to the test; brokenPipe: a pipe whose reader has gone;
+// capturedNonBlocking: a pipe as captured, its reading end non-blocking;
+// directory: a directory, which reads fail on.
+enum class Stream {
+	captured, capturedNonBlocking, closed, devNull, devFull, brokenPipe, intoStdout, directory
+};
 
 struct RunSpec {
 	std::vector<std::string> args;     // after the invocation name

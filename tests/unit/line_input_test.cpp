@@ -22,7 +22,7 @@ std::vector<int> commandsOf(const std::vector<std::string> &pieces)
 		close(fds[1]);
 	});
 	static LineInput in;
-	in = LineInput{fds[0], false, 0, 0, {}};
+	in = LineInput{fds[0], false, 0, 0, 0, {}};
 	std::vector<int> commands;
 	int c;
 	while ((c = readCommandLine(&in)) != endOfInput)
