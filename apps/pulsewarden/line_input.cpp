@@ -15,7 +15,8 @@ static int refill(LineInput *in)
 	long n = readInput(in->fd, in->block, sizeof in->block);
 	if (n <= 0) {
 		in->ended = true;
-		in->error = n < 0 ? errno : 0;
+		// A closed standard input holds no commands, like /dev/null.
+		in->error = n < 0 && errno != EBADF ? errno : 0;
 		return endOfInput;
 	}
 	in->pos = 1;

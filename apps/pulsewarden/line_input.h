@@ -8,6 +8,7 @@ struct LineInput {
 	int fd;
 	bool ended;     // a read found the end of input, or failed
 	int error;      // why it failed (an errno value); 0 at the end of input
+	                // and when there is no input at all (a closed descriptor)
 	size_t pos;
 	size_t len;
 	char block[65536];
