@@ -32,17 +32,27 @@ for file in bin/pulsewarden include/corvane-pulsewarden.h \
 done
 check "SONAME link" test "$(readlink "$prefix/$libdir/libcorvane-pulsewarden.so.1")" = libcorvane-pulsewarden.so.1.0.0
 check "development link" test "$(readlink "$prefix/$libdir/libcorvane-pulsewarden.so")" = libcorvane-pulsewarden.so.1
+check "no Debian package files" test ! -e "$prefix/share/doc"
 check "no search path of the build tree in the tool" \
-	sh -c "! readelf -d '$prefix/bin/pulsewarden' | grep -E 'RPATH|RUNPATH'"
+	sh -c "! readelf -d '$prefix/bin/pulsewarden' | grep -F '$build'"
 
-# Everything below uses the tree moved elsewhere.
+# Everything below uses the tree moved elsewhere, with the library as the
+# platform's own package might install it: another version behind the
+# SONAME.
 mv "$prefix" "$work/moved"
 prefix=$work/moved
-export LD_LIBRARY_PATH=$prefix/$libdir CORVANE_SIM_STATE_DIR=$work/state
+mv "$prefix/$libdir/libcorvane-pulsewarden.so.1.0.0" "$prefix/$libdir/libcorvane-pulsewarden.so.1.7.3"
+ln -sf libcorvane-pulsewarden.so.1.7.3 "$prefix/$libdir/libcorvane-pulsewarden.so.1"
+export CORVANE_SIM_STATE_DIR=$work/state
 
+# By itself: no copy of the library elsewhere on the system may serve it.
+found=$(ldd "$prefix/bin/pulsewarden" | awk '$1 == "libcorvane-pulsewarden.so.1" { print $3 }')
+check "the moved tool finds the library beside it" test "$(realpath "$found")" = \
+	"$(realpath "$prefix/$libdir/libcorvane-pulsewarden.so.1.7.3")"
 check "the installed tool reaches the simulated platform" sh -c "
 	'$prefix/bin/pulsewarden' enable && '$prefix/bin/pulsewarden' markActive &&
 	test \"\$('$prefix/bin/pulsewarden' getAppStatus)\" = green"
+export LD_LIBRARY_PATH=$prefix/$libdir
 
 client=$source/tests/c_client/c_client.c
 check "an application built through pkg-config" sh -c "
