@@ -9,19 +9,36 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
+static std::string stateDir;
 static std::string stateFile;
+
+// The run leaves nothing behind: the state directory goes with whatever
+// the library put in it.
+static void removeStateDir()
+{
+	if (DIR *dir = opendir(stateDir.c_str())) {
+		while (struct dirent *entry = readdir(dir))
+			if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+				unlink((stateDir + "/" + entry->d_name).c_str());
+		closedir(dir);
+	}
+	rmdir(stateDir.c_str());
+}
 
 extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/)
 {
-	char dir[] = "/tmp/pulsewarden-fuzz-XXXXXX";
-	if (!mkdtemp(dir))
+	const char *tmp = getenv("TMPDIR");
+	stateDir = std::string(tmp && *tmp ? tmp : "/tmp") + "/pulsewarden-fuzz-XXXXXX";
+	if (!mkdtemp(stateDir.data()))
 		abort();
-	setenv("CORVANE_SIM_STATE_DIR", dir, 1);
-	stateFile = std::string(dir) + "/state";
+	atexit(removeStateDir);
+	setenv("CORVANE_SIM_STATE_DIR", stateDir.c_str(), 1);
+	stateFile = stateDir + "/state";
 	return 0;
 }
 

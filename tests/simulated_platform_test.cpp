@@ -327,18 +327,32 @@ protected:
 		if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
 			GTEST_SKIP() << "needs root to run the tool as another user";
 		ASSERT_EQ(chown(root.c_str(), 65534, 65534), 0);
+		// The build may sit where others cannot go (under /root, in CI):
+		// nobody gets copies of the tool and the library.
+		tool = root + "/bin";
+		ASSERT_EQ(mkdir(tool.c_str(), 0755), 0);
+		copyExecutable(toolPath(), tool + "/pulsewarden");
+		copyExecutable(PULSEWARDEN_BUILT_LIBRARY, tool + "/libcorvane-pulsewarden.so.1");
 		if (asNobody("isEnabled").status == 126)
-			GTEST_SKIP() << "the tool is out of reach of other users";
+			GTEST_SKIP() << "the temporary directory is out of reach of other users";
+	}
+
+	static void copyExecutable(const std::string &from, const std::string &to)
+	{
+		writeFile(to, readFile(from));
+		ASSERT_EQ(chmod(to.c_str(), 0755), 0);
 	}
 
 	RunResult asNobody(const char *command, const char *umask = "022")
 	{
 		RunSpec setup;
 		setup.args = {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
-			std::string("umask ") + umask + "; exec \"$0\" \"$@\"", toolPath(), command};
-		setup.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
+			std::string("umask ") + umask + "; exec \"$0\" \"$@\"", tool + "/pulsewarden", command};
+		setup.env = {"CORVANE_SIM_STATE_DIR=" + stateDir, "LD_LIBRARY_PATH=" + tool};
 		return runProgram("/usr/bin/setpriv", setup);
 	}
+
+	std::string tool;
 };
 
 TEST_F(AsAnotherUser, StrictUmaskLeavesTheStateUsable)
