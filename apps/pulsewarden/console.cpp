@@ -29,7 +29,7 @@ void printTo(FILE *stream, const char *format, ...)
 	// streams go (one terminal, `| tee`, two pipes over ssh). Commands that
 	// fail nothing write nothing here, so they keep stdout's large writes.
 	if (stream == stderr)
-		fflush(stdout);
+		flushStdoutBeforeStderr();
 	va_list ap;
 	va_start(ap, format);
 	vfprintf(stream, format, ap);

@@ -19,6 +19,11 @@ void ignoreVanishedReader();
 // The agent: with nobody left to read the dialogue, it ends.
 void endWithVanishedReader();
 
+// Before an error line: stdout's pending text goes out first. Where it goes
+// into a pipe of its own (`| tee` to the terminal the error line goes to),
+// its reader is given a moment to pass it on.
+void flushStdoutBeforeStderr();
+
 // Whether input is already waiting, so that reading it would not block.
 bool inputWaiting(int fd);
 

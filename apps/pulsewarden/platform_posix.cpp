@@ -5,7 +5,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <poll.h>
+#include <stdio_ext.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const char *findConversion(const char *format)
@@ -31,6 +35,36 @@ void endWithVanishedReader()
 {
 	// As any filter does, also when the parent left SIGPIPE ignored.
 	signal(SIGPIPE, SIG_DFL);
+}
+
+// Whether stdout is a pipe that stderr does not share: what goes in there
+// reaches a terminal only when its reader passes it on.
+static bool stdoutIsAPipeOfItsOwn()
+{
+	static int own = -1;
+	if (own < 0) {
+		struct stat out;
+		struct stat err;
+		own = fstat(STDOUT_FILENO, &out) == 0 && S_ISFIFO(out.st_mode)
+			&& !(fstat(STDERR_FILENO, &err) == 0 && err.st_dev == out.st_dev && err.st_ino == out.st_ino);
+	}
+	return own != 0;
+}
+
+void flushStdoutBeforeStderr()
+{
+	if (__fpending(stdout) == 0)
+		return;
+	fflush(stdout);
+	if (!stdoutIsAPipeOfItsOwn())
+		return;
+	// Nothing signals an emptied pipe: look each millisecond until the
+	// reader has taken the text, for at most 50, so that a reader busy
+	// elsewhere cannot hold the error line up for long.
+	const struct timespec millisecond = {0, 1000000};
+	int unread;
+	for (int i = 0; i < 50 && ioctl(STDOUT_FILENO, FIONREAD, &unread) == 0 && unread > 0; i++)
+		nanosleep(&millisecond, nullptr);
 }
 
 bool inputWaiting(int fd)

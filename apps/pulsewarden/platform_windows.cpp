@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdio>
 #include <cstring>
 
 const char *findConversion(const char *format)
@@ -25,6 +26,11 @@ void ignoreVanishedReader()
 // The agent goes on until its input ends; it blocks there, never spins.
 void endWithVanishedReader()
 {
+}
+
+void flushStdoutBeforeStderr()
+{
+	fflush(stdout);
 }
 
 // Flush before every read: reads take what is there, in large blocks.
