@@ -5,6 +5,10 @@
 # pages. Usage: install_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 build=$(cd "$1" && pwd) source=$(cd "$2" && pwd)
+# Exit status 77: skipped, as the test summary then says.
+for tool in cc pkg-config groff readelf; do
+	command -v "$tool" >/dev/null || { echo "install: skipped: $tool is not installed"; exit 77; }
+done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 passed=0 failed=0
