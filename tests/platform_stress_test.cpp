@@ -3,8 +3,8 @@
 // or kills, and every wait has a deadline.
 #include "support/run_program.h"
 
-#include "sim_platform.h"
 #include "sim_state.h"
+#include "sim_store.h"
 
 #include <corvane-pulsewarden.h>
 
@@ -62,8 +62,9 @@ int reap(pid_t pid, int seconds = 60)
 	char byte;
 	while (read(stop, &byte, 1) < 0 && errno == EAGAIN) {
 		SimState s;
+		Reason why;
 		reads++;
-		if (readSavedState(&s) != stateRead || !s.enabled || s.posted == postedNeedReset) {
+		if (readSavedState(&s, &why) != stateRead || !s.enabled || s.posted == postedNeedReset) {
 			violations++;
 			continue;
 		}
@@ -164,7 +165,8 @@ TEST_F(PlatformStress, ProcessKilledAtAnyMomentLeavesAWholeStateAndNoLock)
 		waitpid(pid, nullptr, 0);
 
 		SimState state;
-		damaged += readSavedState(&state) != stateRead;
+		Reason why;
+		damaged += readSavedState(&state, &why) != stateRead;
 		// A lock left behind would make the next change fail after its wait.
 		blocked += Tendwell_Enable() != TENDWELL_OK;
 	}

@@ -1,9 +1,10 @@
 #include "sim_config.h"
 
-#include "sim_platform.h"
+#include "sim_state.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 // An empty variable counts as unset, as the XDG variables do.
 static const char *variable(const char *name)
@@ -12,28 +13,49 @@ static const char *variable(const char *name)
 	return value && *value ? value : nullptr;
 }
 
-bool stateDirPath(char *path, size_t size)
+static bool isSeparator(char c)
 {
-	const char *dir = variable("CORVANE_SIM_STATE_DIR");
-	if (!dir)
-		return defaultStateDirPath(path, size);
-	int n = snprintf(path, size, "%s", dir);
-	return n > 0 && static_cast<size_t>(n) < size;
+	return c != '\0' && strchr(pathSeparators, c) != nullptr;
 }
 
-int64_t heartbeatWindowSeconds()
+// "dir/", "dir//" and "dir/." all name dir itself; only without them does
+// the last name stand for the directory, link or not.
+static void trimEnd(char *path)
+{
+	size_t n = strlen(path);
+	for (;;) {
+		if (n > 1 && isSeparator(path[n - 1]))
+			n--;
+		else if (n > 2 && path[n - 1] == '.' && isSeparator(path[n - 2]))
+			n -= 2;
+		else
+			break;
+	}
+	path[n] = '\0';
+}
+
+bool stateDirPath(char *path, size_t size, bool *fromEnvironment, Reason *why)
+{
+	const char *dir = variable("CORVANE_SIM_STATE_DIR");
+	*fromEnvironment = dir != nullptr;
+	if (!dir) {
+		if (!defaultStateDirPath(path, size, why))
+			return false;
+	} else {
+		int n = snprintf(path, size, "%s", dir);
+		if (n <= 0 || static_cast<size_t>(n) >= size) {
+			say(why, "CORVANE_SIM_STATE_DIR is too long");
+			return false;
+		}
+	}
+	trimEnd(path);
+	return true;
+}
+
+WindowSetting windowFromEnvironment(int64_t *ns)
 {
 	const char *text = variable("CORVANE_SIM_HEARTBEAT_TIMEOUT");
 	if (!text)
-		return defaultWindowSeconds;
-	int64_t seconds = 0;
-	for (const char *p = text; *p; p++) {
-		if (*p < '0' || *p > '9')
-			return defaultWindowSeconds;
-		if (seconds < maxWindowSeconds)
-			seconds = seconds * 10 + (*p - '0');
-	}
-	if (seconds == 0)
-		return defaultWindowSeconds;
-	return seconds < maxWindowSeconds ? seconds : maxWindowSeconds;
+		return windowUnset;
+	return parseSeconds(text, strlen(text), false, ns) ? windowSet : windowInvalid;
 }

@@ -1,19 +1,21 @@
-// Where the simulated platform keeps its state, and its heartbeat window,
-// both from the environment.
+// Where the simulated platform keeps its state, and the heartbeat window a
+// process asks for when it switches monitoring on: both from the
+// environment, worked out once for each operation.
 #pragma once
+
+#include "sim_platform.h"
 
 #include <cstddef>
 #include <cstdint>
 
-enum : int64_t {
-	defaultWindowSeconds = 30,
-	maxWindowSeconds = 1000000000, // keeps the window in nanoseconds in range
-};
+// CORVANE_SIM_STATE_DIR, else the system's default place for this user,
+// without trailing separators or "." (so that a symbolic link is one in
+// every spelling). False, with the reason, when there is none.
+// `fromEnvironment` tells which it was.
+bool stateDirPath(char *path, size_t size, bool *fromEnvironment, Reason *why);
 
-// CORVANE_SIM_STATE_DIR, else the system's default (on Linux
-// $XDG_RUNTIME_DIR/corvane-sim, else /tmp/corvane-sim-<uid>). False when
-// the path does not fit.
-bool stateDirPath(char *path, size_t size);
+enum WindowSetting { windowUnset, windowSet, windowInvalid };
 
-// CORVANE_SIM_HEARTBEAT_TIMEOUT when it is a positive whole number, else 30.
-int64_t heartbeatWindowSeconds();
+// CORVANE_SIM_HEARTBEAT_TIMEOUT: a positive number of seconds, decimals
+// allowed.
+WindowSetting windowFromEnvironment(int64_t *ns);

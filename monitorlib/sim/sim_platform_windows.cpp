@@ -1,18 +1,33 @@
 // Windows. The state directory (by default under the user's local
 // application data folder) holds "lock", which every change locks with
 // LockFileEx, and "state", which a change replaces by writing "state.new"
-// and moving it over the old one. Readers open the state sharing delete
-// access, so the move never waits on them; a process killed at any point
-// leaves one of the two states, and its lock goes with its handles.
+// and moving it over the old one, write-through. Readers open the state
+// sharing delete access, so the move never waits on them; a process killed
+// at any point leaves one of the two states, and its lock goes with its
+// handles.
 #include "sim_platform.h"
-
-#include "sim_config.h"
 
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+struct StateDir {
+	char path[MAX_PATH];
+};
+
+struct StateLock {
+	HANDLE file;
+};
+
+struct StateWatch {
+	HANDLE change;
+};
+
+const char pathSeparators[] = "\\/";
 
 static const char stateName[] = "state";
 static const char newStateName[] = "state.new";
@@ -21,61 +36,103 @@ static const char lockName[] = "lock";
 // How long a change waits for another process's change before failing.
 static const ULONGLONG lockPatienceMs = 10000;
 
-// The open state directory is its path: one call at a time, one slot.
-static char openDir[MAX_PATH];
-static const int openDirHandle = 3;
+// The system's words for its last error, without the final full stop.
+static void sayLastError(Reason *why, const char *what)
+{
+	DWORD error = GetLastError();
+	char words[160] = "";
+	DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+		words, sizeof words, nullptr);
+	while (n > 0 && (words[n - 1] == '\r' || words[n - 1] == '\n' || words[n - 1] == '.' || words[n - 1] == ' '))
+		words[--n] = '\0';
+	if (n == 0)
+		snprintf(words, sizeof words, "error %lu", static_cast<unsigned long>(error));
+	say(why, "%s: %s", what, words);
+}
 
-bool defaultStateDirPath(char *path, size_t size)
+bool defaultStateDirPath(char *path, size_t size, Reason *why)
 {
 	const char *local = getenv("LOCALAPPDATA");
-	if (!local || !*local)
+	if (!local || !*local) {
+		say(why, "LOCALAPPDATA is not set");
 		return false;
+	}
 	int n = snprintf(path, size, "%s\\corvane-sim", local);
-	return n > 0 && static_cast<size_t>(n) < size;
+	if (n <= 0 || static_cast<size_t>(n) >= size) {
+		say(why, "the path of the state directory is too long");
+		return false;
+	}
+	return true;
 }
 
-// Milliseconds since boot, sleep included; no wall-clock change moves it.
-int64_t bootClockNs()
+static bool inStateDir(const StateDir *dir, const char *name, char *path)
 {
-	return static_cast<int64_t>(GetTickCount64()) * 1000000;
-}
-
-// Windows keeps no id of a boot. A heartbeat from before a reboot shows as
-// one from the future on the restarted clock, which counts as stale.
-bool currentBootId(char *id, size_t size)
-{
-	return snprintf(id, size, "windows") > 0;
-}
-
-static bool inStateDir(const char *name, char *path)
-{
-	int n = snprintf(path, MAX_PATH, "%s\\%s", openDir, name);
+	int n = snprintf(path, MAX_PATH, "%s\\%s", dir->path, name);
 	return n > 0 && n < MAX_PATH;
 }
 
-int openStateDir(bool create)
+static bool createParents(const char *path, Reason *why)
 {
-	char path[MAX_PATH];
-	if (!stateDirPath(path, sizeof path))
-		return stateDirRefused;
-	if (create && !CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-		return stateDirRefused;
+	char parent[MAX_PATH];
+	snprintf(parent, sizeof parent, "%s", path);
+	// Past a drive ("C:\") or a server and share ("\\server\share\").
+	char *at = parent;
+	if (at[0] && at[1] == ':')
+		at += 2;
+	for (char *sep = strpbrk(at + 1, pathSeparators); sep; sep = strpbrk(sep + 1, pathSeparators)) {
+		char kept = *sep;
+		*sep = '\0';
+		if (!CreateDirectoryA(parent, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS
+		    && GetLastError() != ERROR_ACCESS_DENIED) {
+			sayLastError(why, "cannot create a parent of the state directory");
+			return false;
+		}
+		*sep = kept;
+	}
+	return true;
+}
+
+OpenResult openStateDir(const char *path, DirCreation creation, StateDir **dir, Reason *why)
+{
+	if (strlen(path) >= MAX_PATH - 16) {
+		say(why, "the path of the state directory is too long");
+		return dirRefused;
+	}
+	if (creation == createWithParents && !createParents(path, why))
+		return dirRefused;
+	if (creation != createNothing && !CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+		sayLastError(why, "cannot create the state directory");
+		return dirRefused;
+	}
 	DWORD attributes = GetFileAttributesA(path);
 	if (attributes == INVALID_FILE_ATTRIBUTES) {
 		DWORD error = GetLastError();
-		return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-			? stateDirMissing : stateDirRefused;
+		if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+			return dirMissing;
+		sayLastError(why, "cannot open the state directory");
+		return dirRefused;
 	}
 	// A link or junction could lead anywhere: the directory must be itself.
-	if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-		return stateDirRefused;
-	snprintf(openDir, sizeof openDir, "%s", path);
-	return openDirHandle;
+	if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+		say(why, "refused: the state directory is a link or junction");
+		return dirRefused;
+	}
+	if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+		say(why, "refused: not a directory");
+		return dirRefused;
+	}
+	*dir = static_cast<StateDir *>(malloc(sizeof(StateDir)));
+	if (!*dir) {
+		say(why, "out of memory");
+		return dirRefused;
+	}
+	snprintf((*dir)->path, sizeof (*dir)->path, "%s", path);
+	return dirOpened;
 }
 
-void closeStateDir(int /*dirFd*/)
+void closeStateDir(StateDir *dir)
 {
-	openDir[0] = '\0';
+	free(dir);
 }
 
 // While one process moves a new state over the old, another opening or
@@ -112,91 +169,205 @@ static bool replaceState(const char *newPath, const char *statePath)
 	return false;
 }
 
-static HANDLE handleOf(int value)
-{
-	return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value));
-}
-
-int lockStateDir(int /*dirFd*/)
+StateLock *lockStateDir(StateDir *dir, Reason *why)
 {
 	char path[MAX_PATH];
-	if (!inStateDir(lockName, path))
-		return -1;
-	HANDLE lock = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+	if (!inStateDir(dir, lockName, path)) {
+		say(why, "the path of the lock is too long");
+		return nullptr;
+	}
+	HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
 		FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
 		FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-	if (lock == INVALID_HANDLE_VALUE)
-		return -1;
+	if (file == INVALID_HANDLE_VALUE) {
+		sayLastError(why, "cannot open the lock");
+		return nullptr;
+	}
 	// Poll rather than block, so that a stuck holder costs a bounded wait.
 	ULONGLONG deadline = GetTickCount64() + lockPatienceMs;
 	DWORD pauseMs = 1;
 	OVERLAPPED firstByte = {};
-	while (!LockFileEx(lock, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &firstByte)) {
-		if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount64() > deadline) {
-			CloseHandle(lock);
-			return -1;
+	while (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &firstByte)) {
+		if (GetLastError() != ERROR_LOCK_VIOLATION) {
+			sayLastError(why, "cannot lock");
+			CloseHandle(file);
+			return nullptr;
+		}
+		if (GetTickCount64() > deadline) {
+			say(why, "the lock stayed busy for %llu s", static_cast<unsigned long long>(lockPatienceMs / 1000));
+			CloseHandle(file);
+			return nullptr;
 		}
 		Sleep(pauseMs);
 		if (pauseMs < 8)
 			pauseMs *= 2;
 	}
-	// Handles of a 32-bit process fit an int.
-	return static_cast<int>(reinterpret_cast<intptr_t>(lock));
+	StateLock *lock = static_cast<StateLock *>(malloc(sizeof(StateLock)));
+	if (!lock) {
+		say(why, "out of memory");
+		CloseHandle(file);
+		return nullptr;
+	}
+	lock->file = file;
+	return lock;
 }
 
-void unlockStateDir(int lockFd)
+void unlockStateDir(StateLock *lock)
 {
 	// Closing the lock file's handle drops the lock.
-	CloseHandle(handleOf(lockFd));
+	CloseHandle(lock->file);
+	free(lock);
 }
 
-ReadResult readState(int /*dirFd*/, SimState *state)
+FileResult readStateFile(StateDir *dir, char *text, size_t size, size_t *length, Reason *why)
 {
 	char path[MAX_PATH];
-	if (!inStateDir(stateName, path))
-		return stateDamaged;
+	if (!inStateDir(dir, stateName, path)) {
+		say(why, "the path of the state is too long");
+		return fileFailed;
+	}
 	HANDLE file = openState(path);
-	if (file == INVALID_HANDLE_VALUE)
-		return GetLastError() == ERROR_FILE_NOT_FOUND ? stateMissing : stateDamaged;
+	if (file == INVALID_HANDLE_VALUE) {
+		if (GetLastError() == ERROR_FILE_NOT_FOUND)
+			return fileMissing;
+		sayLastError(why, "cannot open the state");
+		return fileFailed;
+	}
 	BY_HANDLE_FILE_INFORMATION info;
-	bool regular = GetFileInformationByHandle(file, &info)
-		&& !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-	// One byte more than a state can hold tells an overlong file.
-	char text[stateTextMax + 1];
-	DWORD length = 0;
+	if (!GetFileInformationByHandle(file, &info)
+	    || (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+		say(why, "the state is not a regular file");
+		CloseHandle(file);
+		return fileFailed;
+	}
+	*length = 0;
 	DWORD n = 0;
-	bool read = regular;
-	while (read && length < sizeof text) {
-		read = ReadFile(file, text + length, static_cast<DWORD>(sizeof text - length), &n, nullptr);
-		if (!read || n == 0)
+	while (*length < size) {
+		if (!ReadFile(file, text + *length, static_cast<DWORD>(size - *length), &n, nullptr)) {
+			sayLastError(why, "cannot read the state");
+			CloseHandle(file);
+			return fileFailed;
+		}
+		if (n == 0)
 			break;
-		length += n;
+		*length += n;
 	}
 	CloseHandle(file);
-	if (!regular || !read)
-		return stateDamaged;
-	return parseSimState(text, length, state) ? stateRead : stateDamaged;
+	return fileRead;
 }
 
-bool writeState(int /*dirFd*/, const SimState *state)
+bool replaceStateFile(StateDir *dir, const char *text, size_t length, Reason *why)
 {
 	char statePath[MAX_PATH];
 	char newPath[MAX_PATH];
-	if (!inStateDir(stateName, statePath) || !inStateDir(newStateName, newPath))
+	if (!inStateDir(dir, stateName, statePath) || !inStateDir(dir, newStateName, newPath)) {
+		say(why, "the path of the state is too long");
 		return false;
-	char text[stateTextMax];
-	DWORD length = static_cast<DWORD>(formatSimState(state, text));
-
+	}
 	DeleteFileA(newPath);
 	HANDLE file = CreateFileA(newPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-	if (file == INVALID_HANDLE_VALUE)
+	if (file == INVALID_HANDLE_VALUE) {
+		sayLastError(why, "cannot save the state");
 		return false;
+	}
 	DWORD written = 0;
-	bool saved = WriteFile(file, text, length, &written, nullptr) && written == length
+	bool saved = WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr) && written == length
 		&& FlushFileBuffers(file);
+	if (!saved)
+		sayLastError(why, "cannot save the state");
 	saved = CloseHandle(file) && saved;
-	saved = saved && replaceState(newPath, statePath);
+	// Write-through: the move is on disk when it returns.
+	if (saved && !replaceState(newPath, statePath)) {
+		sayLastError(why, "cannot save the state");
+		saved = false;
+	}
 	if (!saved)
 		DeleteFileA(newPath);
 	return saved;
+}
+
+// Milliseconds since boot, sleep included; no wall-clock change moves it.
+int64_t bootClockNs()
+{
+	return static_cast<int64_t>(GetTickCount64()) * 1000000;
+}
+
+// What the kernel says of the time: when it booted, and by how much later
+// changes of the wall clock have moved that.
+struct TimeOfDayInformation {
+	LARGE_INTEGER bootTime;
+	LARGE_INTEGER currentTime;
+	LARGE_INTEGER timeZoneBias;
+	ULONG timeZoneId;
+	ULONG reserved;
+	ULONGLONG bootTimeBias;
+	ULONGLONG sleepTimeBias;
+};
+
+typedef LONG(WINAPI *QuerySystemInformation)(ULONG type, void *information, ULONG size, ULONG *returned);
+
+// The moment of boot, as the kernel recorded it: the same for the whole
+// boot, whatever is done to the wall clock, and different after a reboot.
+bool currentBootId(char *id, size_t size, Reason *why)
+{
+	const ULONG systemTimeOfDayInformation = 3;
+	HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+	FARPROC found = ntdll ? GetProcAddress(ntdll, "NtQuerySystemInformation") : nullptr;
+	if (!found) {
+		say(why, "cannot tell the boot: no NtQuerySystemInformation");
+		return false;
+	}
+	QuerySystemInformation query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void (*)()>(found));
+	TimeOfDayInformation info = {};
+	ULONG returned = 0;
+	LONG status = query(systemTimeOfDayInformation, &info, sizeof info, &returned);
+	if (status < 0 || info.bootTime.QuadPart == 0) {
+		say(why, "cannot tell the boot: the kernel's time of day (status 0x%lx)", static_cast<unsigned long>(status));
+		return false;
+	}
+	// In seconds: the kernel's own arithmetic on it may leave a tick.
+	unsigned long long boot = (static_cast<unsigned long long>(info.bootTime.QuadPart) - info.bootTimeBias) / 10000000;
+	return snprintf(id, size, "boot-%llu", boot) > 0;
+}
+
+StateWatch *watchStateDir(const char *path)
+{
+	HANDLE change = FindFirstChangeNotificationA(path, FALSE,
+		FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE);
+	if (change == INVALID_HANDLE_VALUE)
+		return nullptr;
+	StateWatch *watch = static_cast<StateWatch *>(malloc(sizeof(StateWatch)));
+	if (!watch) {
+		FindCloseChangeNotification(change);
+		return nullptr;
+	}
+	watch->change = change;
+	return watch;
+}
+
+void waitForChange(StateWatch *watch, int64_t timeoutNs)
+{
+	DWORD ms = static_cast<DWORD>(timeoutNs / 1000000 + 1);
+	if (!watch) {
+		Sleep(ms);
+		return;
+	}
+	if (WaitForSingleObject(watch->change, ms) == WAIT_OBJECT_0)
+		FindNextChangeNotification(watch->change);
+}
+
+void closeStateWatch(StateWatch *watch)
+{
+	if (!watch)
+		return;
+	FindCloseChangeNotification(watch->change);
+	free(watch);
+}
+
+void localTimeText(char *text, size_t size)
+{
+	SYSTEMTIME now;
+	GetLocalTime(&now);
+	snprintf(text, size, "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay, now.wHour,
+		now.wMinute, now.wSecond, now.wMilliseconds);
 }
