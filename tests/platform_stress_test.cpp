@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -77,8 +80,8 @@ int reap(pid_t pid, int seconds = 60)
 	_exit(violations > 100 ? 100 : violations);
 }
 
-// One worker's mixed operations; exits with the number that failed.
-[[noreturn]] void work(int worker, int operations)
+// One worker's mixed operations; the number that failed.
+int work(int worker, int operations)
 {
 	int failures = 0;
 	bool beaten = false;
@@ -105,7 +108,19 @@ int reap(pid_t pid, int seconds = 60)
 		}
 		}
 	}
-	_exit(failures > 100 ? 100 : failures);
+	return failures;
+}
+
+TEST_F(PlatformStress, ManyThreadsAtOnceAllSucceed)
+{
+	ASSERT_EQ(Tendwell_Enable(), TENDWELL_OK);
+	std::atomic<int> failures{0};
+	std::vector<std::thread> threads;
+	for (int t = 0; t < 8; t++)
+		threads.emplace_back([&failures, t] { failures += work(t, 150); });
+	for (std::thread &t : threads)
+		t.join();
+	EXPECT_EQ(failures.load(), 0);
 }
 
 TEST_F(PlatformStress, ManyProcessesAtOnceNeverTearOrLoseTheState)
@@ -125,7 +140,7 @@ TEST_F(PlatformStress, ManyProcessesAtOnceNeverTearOrLoseTheState)
 	for (int w = 0; w < workers; w++) {
 		pid_t pid = fork();
 		if (pid == 0)
-			work(w, operations);
+			_exit(std::min(work(w, operations), 100));
 		pids.push_back(pid);
 	}
 	int failures = 0;

@@ -270,6 +270,11 @@ TEST_F(SimulatedPlatform, UnsafeOrUnusableStateDirectoryIsRefused)
 		expectRefused(("symbolic link, as " + stateDir).c_str());
 	}
 	stateDir = link;
+	RunSpec debug;
+	debug.env = {"CORVANE_SIM_DEBUG=1"};
+	expectSteps({{{"enable"}, "",
+		"corvane-sim: enable: " + link + ": refused: the state directory is a symbolic link\nenable" + unspecified, 1}},
+		debug);
 	EXPECT_NE(access((real + "/state").c_str(), F_OK), 0) << "written through the link";
 	ASSERT_EQ(unlink(stateDir.c_str()), 0);
 
@@ -305,6 +310,94 @@ TEST_F(SimulatedPlatform, MissingParentIsAnErrorForChangesOnly)
 		{{"isEnabled"}, "false\n", "", 0},
 		{{"getAppStatus"}, "gray\n", "", 0},
 	});
+}
+
+// corvane-sim, beside the tool, on the same state.
+class CorvaneSim : public SimulatedPlatform {
+protected:
+	void SetUp() override
+	{
+		SimulatedPlatform::SetUp();
+		if (windowsBuild())
+			GTEST_SKIP() << "corvane-sim runs here on Linux only";
+	}
+
+	RunResult sim(std::vector<std::string> args)
+	{
+		RunSpec setup;
+		setup.args = std::move(args);
+		setup.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
+		return runProgram(PULSEWARDEN_BUILT_SIM, setup);
+	}
+};
+
+TEST_F(CorvaneSim, AnswersInTheOperationsPlaceWithNoEffect)
+{
+	ASSERT_EQ(run({"enable"}).status, 0);
+	for (const char *answer : {"enable 2", "disable 4", "markActive 256", "postAppState -1", "isEnabled 128",
+		     "getAppStatus purple"}) {
+		std::string text = answer;
+		size_t space = text.find(' ');
+		ASSERT_EQ(sim({"answer", text.substr(0, space), text.substr(space + 1)}).status, 0) << answer;
+	}
+	expectSteps({
+		{{"enable"}, "", "enable: pulsewarden must be run in a Corvane Virtual Machine\n", 2},
+		{{"disable"}, "", "disable: Application monitoring is not supported\n", 4},
+		{{"markActive"}, "", "markActive: Unknown error (256) occurred\n", 1},
+		{{"postAppState", "appStateNeedReset"}, "", "postAppState: Unknown error (-1) occurred\n", 255},
+		{{"isEnabled"}, "true\n", "", 128},
+		{{"getAppStatus"}, "purple\n", "", 3},
+	});
+	EXPECT_EQ(sim({"status"}).out, "enabled: yes\nwindow: 30\nheartbeat: none\nposted: none\nstatus: purple\n"
+		"answer enable: 2\nanswer disable: 4\nanswer markActive: 256\nanswer isEnabled: 128\n"
+		"answer getAppStatus: purple\nanswer postAppState: -1\n");
+	ASSERT_EQ(sim({"answer", "getAppStatus", "null"}).status, 0);
+	expectSteps({{{"getAppStatus"}, "", "", 103}});
+	for (const char *op : {"enable", "disable", "markActive", "postAppState", "isEnabled", "getAppStatus"})
+		ASSERT_EQ(sim({"answer", op, "normal"}).status, 0) << op;
+	expectSteps({
+		{{"markActive"}, "", "", 0},
+		{{"getAppStatus"}, "green\n", "", 1},
+	});
+
+	// Usage errors: status 2, and nothing changes.
+	for (std::vector<std::string> misuse : {std::vector<std::string>{}, {"answer", "isEnabled", "256"},
+		     {"answer", "reboot", "1"}, {"answer", "markActive", "1.5"}, {"window", "0"}, {"window", "nan"},
+		     {"status", "now"}}) {
+		RunResult r = sim(misuse);
+		EXPECT_EQ(r.status, 2);
+		EXPECT_NE(r.err.find("Usage: corvane-sim "), std::string::npos);
+	}
+	ASSERT_EQ(sim({"window", "0.5"}).status, 0);
+	EXPECT_NE(sim({"status"}).out.find("window: 0.5\n"), std::string::npos);
+	ASSERT_EQ(sim({"reset"}).status, 0);
+	EXPECT_EQ(sim({"status"}).out, "enabled: no\nwindow: 30\nheartbeat: none\nposted: none\nstatus: gray\n");
+}
+
+TEST_F(CorvaneSim, FollowSaysEachChangeOfStatusAsItHappens)
+{
+	RunSpec setup;
+	setup.args = {"follow"};
+	setup.env = {"CORVANE_SIM_STATE_DIR=" + stateDir};
+	setup.timeoutSeconds = 20;
+	Session follow;
+	ASSERT_TRUE(follow.start(PULSEWARDEN_BUILT_SIM, setup));
+	ASSERT_TRUE(follow.waitForOutput(" gray: monitoring is off\n"));
+	RunSpec half;
+	half.env = {"CORVANE_SIM_HEARTBEAT_TIMEOUT=0.5"};
+	expectSteps({{{"enable"}, "", "", 0}}, half);
+	ASSERT_TRUE(follow.waitForOutput(" gray: no heartbeat since monitoring was switched on\n"));
+	expectSteps({{{"markActive"}, "", "", 0}});
+	ASSERT_TRUE(follow.waitForOutput(" green\n"));
+	// By itself, once the window has passed.
+	ASSERT_TRUE(follow.waitForOutput(" s\n"));
+	kill(follow.pid, SIGTERM);
+	RunResult r = follow.finish();
+	std::vector<std::string> lines;
+	for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1)
+		lines.push_back(r.out.substr(at + 24, end - at - 24));  // past the time
+	ASSERT_EQ(lines.size(), 4u) << r.out;
+	EXPECT_EQ(lines[3].rfind("red: no heartbeat for 0.5", 0), 0u) << lines[3];
 }
 
 // File modes mean nothing to root: these tests run the tool as "nobody",

@@ -19,15 +19,16 @@ enum : int {
 	exitUsage = 2,   // the command line is not usable; the usage line was printed
 };
 
-static const char usageText[] =
-	"Usage: corvane-sim {status | follow | answer OPERATION VALUE | window SECONDS | reset}\n"
+static const char usageLine[] =
+	"Usage: corvane-sim {status | follow | answer OPERATION VALUE | window SECONDS | reset}\n";
+static const char answersText[] =
 	"OPERATION: enable, disable, markActive or postAppState (VALUE: a result code),\n"
 	"isEnabled (a byte, 0 to 255), getAppStatus (a word, or null); VALUE normal\n"
 	"takes the answer back.\n";
 
 static int usage()
 {
-	fputs(usageText, stderr);
+	fputs(usageLine, stderr);
 	return exitUsage;
 }
 
@@ -251,7 +252,8 @@ int main(int argc, char **argv)
 {
 	const char *command = argc > 1 ? argv[1] : "";
 	if ((strcmp(command, "--help") == 0 || strcmp(command, "-h") == 0) && argc == 2) {
-		fputs(usageText, stdout);
+		fputs(usageLine, stdout);
+		fputs(answersText, stdout);
 		return 0;
 	}
 	if (strcmp(command, "status") == 0 && argc == 2)
