@@ -27,10 +27,10 @@ check() {  # description, then the command that must succeed
 DESTDIR=$work/stage cmake --install "$build" --prefix /usr/local >/dev/null || exit 1
 prefix=$work/stage/usr/local
 libdir=$(cd "$prefix" && dirname "$(find . -name 'libcorvane-pulsewarden.so.1' | head -1)")
-for file in bin/pulsewarden include/corvane-pulsewarden.h \
+for file in bin/pulsewarden bin/corvane-sim include/corvane-pulsewarden.h \
 	"$libdir/libcorvane-pulsewarden.so.1.0.0" "$libdir/pkgconfig/corvane-pulsewarden.pc" \
 	"$libdir/cmake/corvane-pulsewarden/corvane-pulsewarden-config.cmake" \
-	share/man/man1/pulsewarden.1.gz share/man/man3/corvane-pulsewarden.3.gz \
+	share/man/man1/pulsewarden.1.gz share/man/man1/corvane-sim.1.gz share/man/man3/corvane-pulsewarden.3.gz \
 	share/bash-completion/completions/pulsewarden; do
 	check "installed: $file" test -f "$prefix/$file"
 done
@@ -80,7 +80,7 @@ check "completion after 'postAppState '" test "$(completions pulsewarden -s post
 	"appStateOk appStateNeedReset"
 check "no completion after a command" test -z "$(completions pulsewarden postAppState appStateOk '')"
 
-for page in man1/pulsewarden.1.gz man3/corvane-pulsewarden.3.gz; do
+for page in man1/pulsewarden.1.gz man1/corvane-sim.1.gz man3/corvane-pulsewarden.3.gz; do
 	check "$page renders without warnings" sh -c \
 		"zcat '$prefix/share/man/$page' | groff -ww -man -z 2>&1 | (! grep .)"
 	if command -v mandoc >/dev/null; then
