@@ -115,8 +115,8 @@ static int status()
 	char window[32];
 	formatSeconds(state.windowNs, 9, window, sizeof window);
 	char heartbeat[32] = "none";
-	char bootId[bootIdSize] = "";
 	if (state.hasHeartbeat) {
+		char bootId[bootIdSize] = "";
 		if (!currentBootId(bootId, sizeof bootId, &why))
 			return failed("%s", why.text);
 		int64_t now = bootClockNs();
@@ -182,7 +182,7 @@ static int follow()
 
 // What a change made by corvane-sim does to the state.
 struct Setting {
-	enum Kind { setAnswer, setWindow, forgetAll } kind;
+	enum Kind { answerKind, windowKind, resetKind } kind;
 	Operation op;
 	Answer answer;
 	int64_t windowNs;
@@ -192,17 +192,17 @@ static int32_t applySetting(ReadResult found, SimState *state, const void *arg, 
 {
 	const Setting *setting = static_cast<const Setting *>(arg);
 	switch (setting->kind) {
-	case Setting::setAnswer:
+	case Setting::answerKind:
 		if (found == stateDamaged)
 			return 1;
 		state->answers[setting->op] = setting->answer;
 		break;
-	case Setting::setWindow:
+	case Setting::windowKind:
 		if (found == stateDamaged)
 			return 1;
 		state->windowNs = setting->windowNs;
 		break;
-	case Setting::forgetAll:
+	case Setting::resetKind:
 		*state = freshSimState();
 		break;
 	}
@@ -218,9 +218,9 @@ static int change(const Setting &setting)
 	return 0;
 }
 
-static int answer(const char *operation, const char *value)
+static int setAnswer(const char *operation, const char *value)
 {
-	Setting setting = {Setting::setAnswer, operationCount, {}, 0};
+	Setting setting = {Setting::answerKind, operationCount, {}, 0};
 	for (int op = 0; op < operationCount; op++)
 		if (strcmp(operation, operationNames[op]) == 0)
 			setting.op = static_cast<Operation>(op);
@@ -238,9 +238,9 @@ static int answer(const char *operation, const char *value)
 	return change(setting);
 }
 
-static int window(const char *seconds)
+static int setWindow(const char *seconds)
 {
-	Setting setting = {Setting::setWindow, operationCount, {}, 0};
+	Setting setting = {Setting::windowKind, operationCount, {}, 0};
 	if (!parseSeconds(seconds, strlen(seconds), false, &setting.windowNs)) {
 		failed("window: \"%s\" is not a positive number of seconds", seconds);
 		return usage();
@@ -261,11 +261,11 @@ int main(int argc, char **argv)
 	if (strcmp(command, "follow") == 0 && argc == 2)
 		return follow();
 	if (strcmp(command, "answer") == 0 && argc == 4)
-		return answer(argv[2], argv[3]);
+		return setAnswer(argv[2], argv[3]);
 	if (strcmp(command, "window") == 0 && argc == 3)
-		return window(argv[2]);
+		return setWindow(argv[2]);
 	if (strcmp(command, "reset") == 0 && argc == 2) {
-		Setting setting = {Setting::forgetAll, operationCount, {}, 0};
+		Setting setting = {Setting::resetKind, operationCount, {}, 0};
 		return change(setting);
 	}
 	return usage();

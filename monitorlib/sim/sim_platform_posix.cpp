@@ -380,7 +380,7 @@ void waitForChange(StateWatch *watch, int64_t timeoutNs)
 {
 	struct timespec timeout = {static_cast<time_t>(timeoutNs / 1000000000), static_cast<long>(timeoutNs % 1000000000)};
 	struct pollfd p = {watch ? watch->fd : -1, POLLIN, 0};
-	if (ppoll(&p, 1, &timeout, nullptr) > 0) {
+	if (ppoll(&p, 1, &timeout, nullptr) > 0 && watch) {
 		char events[4096];
 		while (read(watch->fd, events, sizeof events) > 0)
 			;

@@ -31,47 +31,42 @@ SimState freshSimState()
 }
 
 // Appends to a text of stateTextMax; false once it no longer fits.
-struct Writer {
-	char *text;
-	size_t length;
-};
+static bool append(char *text, size_t *length, const char *format, ...) __attribute__((format(printf, 3, 4)));
 
-static bool append(Writer *w, const char *format, ...) __attribute__((format(printf, 2, 3)));
-
-static bool append(Writer *w, const char *format, ...)
+static bool append(char *text, size_t *length, const char *format, ...)
 {
 	va_list ap;
 	va_start(ap, format);
-	int n = vsnprintf(w->text + w->length, stateTextMax - w->length, format, ap);
+	int n = vsnprintf(text + *length, stateTextMax - *length, format, ap);
 	va_end(ap);
-	if (n < 0 || static_cast<size_t>(n) >= stateTextMax - w->length)
+	if (n < 0 || static_cast<size_t>(n) >= stateTextMax - *length)
 		return false;
-	w->length += static_cast<size_t>(n);
+	*length += static_cast<size_t>(n);
 	return true;
 }
 
 size_t formatSimState(const SimState *state, char *text)
 {
-	Writer w = {text, 0};
+	size_t length = 0;
 	char window[32];
 	formatSeconds(state->windowNs, 9, window, sizeof window);
-	bool fits = append(&w, "%senabled %d\nwindow %s\n", header, state->enabled, window);
+	bool fits = append(text, &length, "%senabled %d\nwindow %s\n", header, state->enabled, window);
 	if (state->hasHeartbeat)
-		fits = fits && append(&w, "heartbeat %s %lld\n", state->bootId,
+		fits = fits && append(text, &length, "heartbeat %s %lld\n", state->bootId,
 			static_cast<long long>(state->heartbeatNs));
 	else
-		fits = fits && append(&w, "heartbeat none\n");
-	fits = fits && append(&w, "posted %s\n", postedNames[state->posted]);
+		fits = fits && append(text, &length, "heartbeat none\n");
+	fits = fits && append(text, &length, "posted %s\n", postedNames[state->posted]);
 	for (int op = 0; op < operationCount; op++) {
 		const Answer &a = state->answers[op];
 		if (!a.set)
 			continue;
 		if (op != opGetAppStatus)
-			fits = fits && append(&w, "answer %s %ld\n", operationNames[op], static_cast<long>(a.value));
+			fits = fits && append(text, &length, "answer %s %ld\n", operationNames[op], static_cast<long>(a.value));
 		else
-			fits = fits && append(&w, "answer %s %s\n", operationNames[op], a.null ? "null" : a.word);
+			fits = fits && append(text, &length, "answer %s %s\n", operationNames[op], a.null ? "null" : a.word);
 	}
-	return fits ? w.length : 0;
+	return fits ? length : 0;
 }
 
 // A cursor over the text; every take* consumes only on success.
