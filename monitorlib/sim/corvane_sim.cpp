@@ -2,6 +2,7 @@
 // state, its status as it changes, the answers its library gives, its
 // heartbeat window. It works on the state the library keeps, under the
 // same rules.
+#include "sim_config.h"
 #include "sim_platform.h"
 #include "sim_state.h"
 #include "sim_store.h"
@@ -9,10 +10,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-
-#ifndef PATH_MAX
-#define PATH_MAX 4096
-#endif
 
 enum : int {
 	exitFailed = 1,  // the state could not be read or changed; said on stderr
@@ -145,9 +142,10 @@ static int status()
 // itself; between the two it sleeps.
 static int follow()
 {
-	char path[PATH_MAX];
+	char path[statePathSize];
+	bool named;
 	Reason why = {};
-	if (!savedStatePath(path, sizeof path, &why))
+	if (!stateDirPath(path, sizeof path, &named, &why))
 		return failed("%s", why.text);
 	char last[sizeof Status::key] = "";
 	for (;;) {

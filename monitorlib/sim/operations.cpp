@@ -27,8 +27,7 @@ static TendwellResult setEnabled(ReadResult found, SimState *state, const void *
 	bool enable = *static_cast<const bool *>(on);
 	int64_t windowNs = state->windowNs;
 	if (enable && windowFromEnvironment(&windowNs) == windowInvalid) {
-		snprintf(why->text, sizeof why->text,
-			"CORVANE_SIM_HEARTBEAT_TIMEOUT=%s is not a positive number of seconds",
+		say(why, "CORVANE_SIM_HEARTBEAT_TIMEOUT=%.64s is not a positive number of seconds",
 			getenv("CORVANE_SIM_HEARTBEAT_TIMEOUT"));
 		return TENDWELL_ERR_UNSPECIFIED;
 	}

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+enum : size_t { statePathSize = 4096 };  // room for a state directory's path
+
 // CORVANE_SIM_STATE_DIR, else the system's default place for this user,
 // without trailing separators or "." (so that a symbolic link is one in
 // every spelling). False, with the reason, when there is none.

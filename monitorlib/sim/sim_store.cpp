@@ -2,25 +2,14 @@
 
 #include "sim_config.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
-
-#ifndef PATH_MAX
-#define PATH_MAX 4096
-#endif
 
 // `why`, headed by the state directory it is about.
 static void about(const char *path, Reason *why)
 {
 	Reason said = *why;
 	say(why, "%s: %s", path, said.text);
-}
-
-bool savedStatePath(char *path, size_t size, Reason *why)
-{
-	bool fromEnvironment;
-	return stateDirPath(path, size, &fromEnvironment, why);
 }
 
 static ReadResult readFrom(StateDir *dir, SimState *state, Reason *why)
@@ -41,14 +30,13 @@ static ReadResult readFrom(StateDir *dir, SimState *state, Reason *why)
 	if (parseSimState(text, length, state))
 		return stateRead;
 	*state = freshSimState();
-	snprintf(why->text, sizeof why->text,
-		"the state file is damaged (enable, disable or corvane-sim reset writes a fresh one)");
+	say(why, "the state file is damaged (enable, disable or corvane-sim reset writes a fresh one)");
 	return stateDamaged;
 }
 
 ReadResult readSavedState(SimState *state, Reason *why)
 {
-	char path[PATH_MAX];
+	char path[statePathSize];
 	bool fromEnvironment;
 	*state = freshSimState();
 	if (!stateDirPath(path, sizeof path, &fromEnvironment, why))
@@ -73,7 +61,7 @@ ReadResult readSavedState(SimState *state, Reason *why)
 int32_t changeSavedState(Operation op, StateChange change, const void *arg, Reason *why)
 {
 	const int32_t failed = 1;
-	char path[PATH_MAX];
+	char path[statePathSize];
 	bool fromEnvironment;
 	if (!stateDirPath(path, sizeof path, &fromEnvironment, why))
 		return failed;

@@ -24,6 +24,3 @@ ReadResult readSavedState(SimState *state, Reason *why);
 // the result is 1, the failure that needs explaining.
 typedef int32_t (*StateChange)(ReadResult found, SimState *state, const void *arg, bool *save, Reason *why);
 int32_t changeSavedState(Operation op, StateChange change, const void *arg, Reason *why);
-
-// Where the state lives, as the calls above find it.
-bool savedStatePath(char *path, size_t size, Reason *why);
