@@ -13,12 +13,15 @@ static const NamedValue commandTable[] = {
 	{"getAppStatus", commandGetAppStatus},
 	{"postAppState", commandPostAppState},
 	{"runAsAgent", commandRunAsAgent},
+	{"watch", commandWatch},
 	{nullptr, commandNone},
 };
 
 Command currentCommand = commandNone;
 const char *commandWord;
 const char *commandOperand;
+int watchArgCount;
+char **watchArgs;
 
 bool scanCommandLine(int argc, char **argv)
 {
@@ -35,6 +38,11 @@ bool scanCommandLine(int argc, char **argv)
 		if (currentCommand == commandNone)
 			return false;
 		commandWord = arg;
+		if (currentCommand == commandWatch) {
+			watchArgCount = argc - i - 1;
+			watchArgs = argv + i + 1;
+			return true;
+		}
 		if (currentCommand == commandPostAppState) {
 			// The operand is taken as typed, even if it reads like an option.
 			if (++i == argc)

@@ -62,6 +62,14 @@ void reportResultForWord(const char *word, int result)
 		printTo(stderr, "%s: Unknown error (%d) occurred\n", word, result);
 }
 
+void describeResult(int result, char *text, size_t size)
+{
+	if (const char *message = fixedMessage(result))
+		snprintf(text, size, "%s", message);
+	else
+		snprintf(text, size, "Unknown error (%d) occurred", result);
+}
+
 void reportResultForLetter(char letter, int result)
 {
 	if (result == 0)

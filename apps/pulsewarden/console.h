@@ -14,4 +14,6 @@ void printTo(FILE *stream, const char *format, ...) PRINTF_LIKE(2, 3);
 
 // Error message for a library result code; code 0 prints nothing.
 void reportResultForWord(const char *word, int result);
+// The same message as text, for a line of one's own.
+void describeResult(int result, char *text, size_t size);
 void reportResultForLetter(char letter, int result);

@@ -6,4 +6,7 @@ enum : int {
 	exitUsage = 100,    // the command line is not usable; usage was printed
 	exitNoStatus = 103, // the library gave no application status
 	exitInputFailed = 104, // the agent could not read its commands
+	exitCheckUnusable = 105, // watch: the check cannot be started at all
+	exitStartTimeout = 106,  // watch: not healthy within its start timeout
+	exitPidGone = 107,       // watch: the process it watched has ended
 };

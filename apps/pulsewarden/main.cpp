@@ -1,12 +1,14 @@
 // pulsewarden: drives the Corvane platform's application monitoring.
 // One command word per run, performed with one library call and turned into
-// console text and an exit status; or, with runAsAgent, the menu-driven agent.
+// console text and an exit status; or, with runAsAgent, the menu-driven
+// agent; or, with watch, heartbeats kept up from a health check.
 #include "agent.h"
 #include "command_line.h"
 #include "console.h"
 #include "exit_status.h"
 #include "named_value.h"
 #include "platform.h"
+#include "watch.h"
 
 #include <corvane-pulsewarden.h>
 
@@ -80,6 +82,8 @@ int main(int argc, char **argv)
 		return getAppStatus();
 	case commandRunAsAgent:
 		runAgent();
+	case commandWatch:
+		return runWatch(invocationName, watchArgCount, watchArgs);
 	case commandNone:
 		break;
 	}

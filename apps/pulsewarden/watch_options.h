@@ -1,0 +1,36 @@
+// watch's command line: its options, then the check and its arguments (or
+// a process to watch), and the durations they are given in.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum : int64_t {
+	nsPerMs = 1000000,
+	nsPerS = 1000 * nsPerMs,
+	maxDurationNs = 30LL * 24 * 3600 * nsPerS, // thirty days: no schedule needs more
+};
+
+struct WatchOptions {
+	int64_t intervalNs;
+	int64_t timeoutNs;
+	int64_t windowNs;      // the platform's heartbeat window, as the user says
+	bool enable;           // switch monitoring on, and off again on stopping
+	int fall;              // failed checks in a row before heartbeats stop
+	int rise;              // passing checks in a row before they start again
+	int needResetAfter;    // failed checks in a row before appStateNeedReset; 0: never
+	int64_t startTimeoutNs; // 0: none
+	long pid;              // the process to watch; 0: a check instead
+	char **check;          // the check and its arguments, null-terminated
+};
+
+// Reads the arguments after the word "watch"; sets silentMode for -s.
+// False, with the reason in `why`, when they are not usable.
+bool parseWatchOptions(int argc, char **argv, WatchOptions *options, char *why, size_t size);
+
+// A whole number with ms, s or m, or a bare number of seconds; positive,
+// at most thirty days.
+bool parseDuration(const char *text, int64_t *ns);
+
+// As a person reads it: "500 ms", "10 s", "2 min".
+void formatDuration(int64_t ns, char *text, size_t size);

@@ -1,0 +1,80 @@
+// What watch needs of the system, behind one small interface:
+// watch_system_posix.cpp for Linux, watch_system_windows.cpp for Windows,
+// each of which defines what is inside the types declared here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The schedule's clock: it counts time suspended, and no change of the
+// wall clock moves it.
+int64_t watchClockNs();
+
+// The wall-clock time now, as "2026-12-07 14:03:07".
+void wallClockText(char *text, size_t size);
+
+// From now on, requests to stop (SIGTERM, SIGINT; on Windows Ctrl-C,
+// Ctrl-Break, closing the console, shutdown) and to report (SIGHUP) are
+// caught, for waitForEvents to return. A second request to stop ends the
+// process at once, and the running check with it.
+bool catchRequests(char *why, size_t size);
+
+// Whether the check's program can be started at all: found (on the PATH,
+// for a bare name) and executable.
+bool checkProgramUsable(const char *program, char *why, size_t size);
+
+// A running check: its process, in a group (a job) of its own with all it
+// starts, and its output.
+struct Check;
+
+// Starts a check: standard input the null device, standard output and
+// error a pipe read as it runs, no other descriptor of ours. Null, with
+// the reason, when it cannot be started.
+Check *startCheck(char *const *argv, char *why, size_t size);
+
+// Asks the check and everything of its group to end (SIGTERM), or, with
+// `force`, ends them at once.
+void stopCheck(Check *check, bool force);
+
+struct CheckOutcome {
+	bool exited;     // else killed by a signal (an exception on Windows)
+	int status;      // the exit status, or the signal
+	char firstLine[208]; // the first line it printed, cut at 200 bytes
+};
+
+// True once the check has ended, with how.
+bool checkEnded(const Check *check, CheckOutcome *outcome);
+
+// How a check that did not exit ended, in words: "killed by signal 9
+// (Killed)".
+void describeKill(int signal, char *text, size_t size);
+
+// Lets go of a check that has ended; what is left of its group is ended
+// with it, so that checks never pile up.
+void finishCheck(Check *check);
+
+// A process watched for its end. Null when it does not exist.
+struct WatchedProcess;
+WatchedProcess *watchProcess(long pid);
+bool processGone(WatchedProcess *process);
+
+enum : unsigned {
+	wokeByDeadline = 1,
+	wokeByCheck = 2,      // the check ended
+	wokeByStop = 4,
+	wokeByReport = 8,
+	wokeByProcess = 16,   // the watched process ended
+};
+
+// Waits until `deadlineNs` on the schedule's clock, or until something
+// happens; the check's output is read meanwhile. Returns what happened.
+unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process);
+
+// The service manager's notification socket (NOTIFY_SOCKET): nothing
+// without one. Whether it wants WATCHDOG=1 every tick.
+void notifyServiceManager(const char *message);
+bool serviceWatchdogWanted();
+
+// Whether standard error is the journal (JOURNAL_STREAM names it): lines
+// then carry a priority prefix rather than the time.
+bool stderrIsJournal();

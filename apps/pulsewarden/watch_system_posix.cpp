@@ -1,0 +1,380 @@
+// Linux. A check is spawned in a process group of its own, with every
+// signal at its default and none blocked; its group is what a timeout or a
+// stop ends. One poll() waits for exactly what can happen: the schedule's
+// timer (a timerfd on the boot-time clock, which counts a suspended
+// machine's sleep), the check's output, a signal (through a self-pipe),
+// the watched process's end (a pidfd).
+#include "watch_system.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/timerfd.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+struct Check {
+	pid_t pid;          // also its process group
+	int output;         // the pipe's reading end; -1 once closed
+	bool ended;
+	CheckOutcome outcome;
+	size_t lineLength;
+	bool lineDone;      // its first line is complete
+};
+
+struct WatchedProcess {
+	long pid;
+	int fd;             // a pidfd; -1 where the kernel has none
+	bool gone;
+};
+
+static int requestPipe[2] = {-1, -1};  // written by the signal handlers
+static int timer = -1;
+static volatile sig_atomic_t stopRequests;
+static volatile sig_atomic_t runningGroup; // for the second stop request
+
+int64_t watchClockNs()
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_BOOTTIME, &ts);
+	return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+void wallClockText(char *text, size_t size)
+{
+	time_t now = time(nullptr);
+	struct tm local;
+	localtime_r(&now, &local);
+	strftime(text, size, "%Y-%m-%d %H:%M:%S", &local);
+}
+
+static void onSignal(int sig)
+{
+	int saved = errno;
+	char what = 'C';
+	if (sig == SIGTERM || sig == SIGINT) {
+		stopRequests = stopRequests + 1;
+		if (stopRequests > 1) {
+			// Asked twice: at once, and the check with us.
+			if (runningGroup > 0)
+				kill(-runningGroup, SIGKILL);
+			signal(sig, SIG_DFL);
+			raise(sig);
+		}
+		what = 'S';
+	} else if (sig == SIGHUP) {
+		what = 'H';
+	}
+	ssize_t ignored = write(requestPipe[1], &what, 1);
+	(void)ignored;
+	errno = saved;
+}
+
+bool catchRequests(char *why, size_t size)
+{
+	timer = timerfd_create(CLOCK_BOOTTIME, TFD_CLOEXEC | TFD_NONBLOCK);
+	if (timer < 0 || pipe2(requestPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+		snprintf(why, size, "cannot wait for events: %s", strerror(errno));
+		return false;
+	}
+	struct sigaction action = {};
+	action.sa_handler = onSignal;
+	action.sa_flags = SA_RESTART;
+	sigemptyset(&action.sa_mask);
+	const int caught[] = {SIGTERM, SIGINT, SIGHUP, SIGCHLD};
+	for (int sig : caught)
+		sigaction(sig, &action, nullptr);
+	return true;
+}
+
+static bool executableFile(const char *path, int *error)
+{
+	struct stat st;
+	if (stat(path, &st) != 0) {
+		*error = errno;
+		return false;
+	}
+	if (S_ISDIR(st.st_mode)) {
+		*error = EISDIR;
+		return false;
+	}
+	if (access(path, X_OK) != 0) {
+		*error = errno;
+		return false;
+	}
+	return true;
+}
+
+bool checkProgramUsable(const char *program, char *why, size_t size)
+{
+	int error = ENOENT;
+	if (strchr(program, '/')) {
+		if (executableFile(program, &error))
+			return true;
+	} else {
+		// As posix_spawnp() will look for it.
+		const char *path = getenv("PATH");
+		if (!path || !*path)
+			path = "/bin:/usr/bin";
+		for (const char *dir = path;; dir = strchr(dir, ':') + 1) {
+			size_t length = strcspn(dir, ":");
+			char candidate[4096];
+			int n = snprintf(candidate, sizeof candidate, "%.*s%s%s", static_cast<int>(length), dir,
+				length ? "/" : "", program);
+			int found = ENOENT;
+			if (n > 0 && static_cast<size_t>(n) < sizeof candidate && executableFile(candidate, &found))
+				return true;
+			if (found != ENOENT && found != ENOTDIR)
+				error = found;  // found, but not usable: say why
+			if (!dir[length])
+				break;
+		}
+	}
+	snprintf(why, size, "%s: %s", program, error == ENOENT ? "not found" : strerror(error));
+	return false;
+}
+
+Check *startCheck(char *const *argv, char *why, size_t size)
+{
+	int pipeEnds[2];
+	if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+		snprintf(why, size, "cannot start the check: %s", strerror(errno));
+		return nullptr;
+	}
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+	posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+	// Not one descriptor of ours, whatever our parent left open.
+	posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+	posix_spawnattr_t attributes;
+	posix_spawnattr_init(&attributes);
+	sigset_t none;
+	sigset_t all;
+	sigemptyset(&none);
+	sigfillset(&all);
+	posix_spawnattr_setsigmask(&attributes, &none);
+	posix_spawnattr_setsigdefault(&attributes, &all);
+	posix_spawnattr_setpgroup(&attributes, 0);
+	posix_spawnattr_setflags(&attributes,
+		POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+	pid_t pid;
+	int error = posix_spawnp(&pid, argv[0], &actions, &attributes, argv, environ);
+	posix_spawn_file_actions_destroy(&actions);
+	posix_spawnattr_destroy(&attributes);
+	close(pipeEnds[1]);
+	if (error != 0) {
+		close(pipeEnds[0]);
+		snprintf(why, size, "cannot start the check: %s: %s", argv[0], strerror(error));
+		return nullptr;
+	}
+	fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
+	Check *check = static_cast<Check *>(calloc(1, sizeof(Check)));
+	if (!check) {
+		kill(-pid, SIGKILL);
+		close(pipeEnds[0]);
+		snprintf(why, size, "cannot start the check: out of memory");
+		return nullptr;
+	}
+	check->pid = pid;
+	check->output = pipeEnds[0];
+	runningGroup = pid;
+	return check;
+}
+
+void stopCheck(Check *check, bool force)
+{
+	kill(-check->pid, force ? SIGKILL : SIGTERM);
+}
+
+bool checkEnded(const Check *check, CheckOutcome *outcome)
+{
+	if (check->ended)
+		*outcome = check->outcome;
+	return check->ended;
+}
+
+void describeKill(int signal, char *text, size_t size)
+{
+	snprintf(text, size, "killed by signal %d (%s)", signal, strsignal(signal));
+}
+
+// Keeps the first line, cut at 200 bytes; the rest is read and let go, so
+// that a check that prints much never blocks on a full pipe.
+static void readOutput(Check *check)
+{
+	char chunk[4096];
+	ssize_t n;
+	while ((n = read(check->output, chunk, sizeof chunk)) > 0) {
+		for (ssize_t i = 0; i < n && !check->lineDone; i++) {
+			if (chunk[i] == '\n' || check->lineLength == 200) {
+				check->lineDone = true;
+				break;
+			}
+			if (chunk[i] != '\r')
+				check->outcome.firstLine[check->lineLength++] = chunk[i];
+		}
+	}
+	if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+		close(check->output);
+		check->output = -1;
+	}
+}
+
+static void reapChildren(Check *check)
+{
+	int status;
+	pid_t pid;
+	while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+		if (!check || pid != check->pid)
+			continue;
+		check->ended = true;
+		check->outcome.exited = WIFEXITED(status);
+		check->outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
+		// What it wrote before it ended is in the pipe; what others of it
+		// may write later is not waited for.
+		if (check->output >= 0) {
+			readOutput(check);
+			if (check->output >= 0) {
+				close(check->output);
+				check->output = -1;
+			}
+		}
+	}
+}
+
+void finishCheck(Check *check)
+{
+	// Whatever it started in its group ends with it.
+	kill(-check->pid, SIGKILL);
+	runningGroup = 0;
+	if (check->output >= 0)
+		close(check->output);
+	free(check);
+}
+
+WatchedProcess *watchProcess(long pid)
+{
+	if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+		return nullptr;
+	WatchedProcess *process = static_cast<WatchedProcess *>(calloc(1, sizeof(WatchedProcess)));
+	if (!process)
+		return nullptr;
+	process->pid = pid;
+	process->fd = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+	if (process->fd >= 0)
+		fcntl(process->fd, F_SETFD, FD_CLOEXEC);
+	return process;
+}
+
+bool processGone(WatchedProcess *process)
+{
+	// Without a pidfd, the process is looked for at each wake.
+	if (process->fd < 0 && !process->gone)
+		process->gone = kill(static_cast<pid_t>(process->pid), 0) != 0 && errno == ESRCH;
+	return process->gone;
+}
+
+unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
+{
+	struct itimerspec at = {};
+	at.it_value.tv_sec = deadlineNs / 1000000000;
+	at.it_value.tv_nsec = deadlineNs % 1000000000;
+	if (at.it_value.tv_sec == 0 && at.it_value.tv_nsec == 0)
+		at.it_value.tv_nsec = 1;  // zero would disarm it
+	timerfd_settime(timer, TFD_TIMER_ABSTIME, &at, nullptr);
+	for (;;) {
+		struct pollfd fds[4] = {
+			{requestPipe[0], POLLIN, 0},
+			{timer, POLLIN, 0},
+			{check ? check->output : -1, POLLIN, 0},
+			{process ? process->fd : -1, POLLIN, 0},
+		};
+		if (poll(fds, 4, -1) < 0 && errno != EINTR)
+			return wokeByDeadline;
+		unsigned woke = 0;
+		if (fds[2].revents)
+			readOutput(check);
+		if (fds[0].revents) {
+			char requests[64];
+			ssize_t n;
+			while ((n = read(requestPipe[0], requests, sizeof requests)) > 0) {
+				for (ssize_t i = 0; i < n; i++) {
+					if (requests[i] == 'S')
+						woke |= wokeByStop;
+					else if (requests[i] == 'H')
+						woke |= wokeByReport;
+				}
+			}
+			bool running = check && !check->ended;
+			reapChildren(check);
+			if (running && check->ended)
+				woke |= wokeByCheck;
+		}
+		if (fds[1].revents) {
+			uint64_t expirations;
+			ssize_t ignored = read(timer, &expirations, sizeof expirations);
+			(void)ignored;
+			woke |= wokeByDeadline;
+		}
+		if (fds[3].revents && !process->gone) {
+			process->gone = true;
+			woke |= wokeByProcess;
+		}
+		if (watchClockNs() >= deadlineNs)
+			woke |= wokeByDeadline;
+		if (woke)
+			return woke;
+	}
+}
+
+void notifyServiceManager(const char *message)
+{
+	const char *socketPath = getenv("NOTIFY_SOCKET");
+	if (!socketPath || (socketPath[0] != '/' && socketPath[0] != '@'))
+		return;
+	struct sockaddr_un address = {};
+	address.sun_family = AF_UNIX;
+	size_t length = strlen(socketPath);
+	if (length >= sizeof address.sun_path)
+		return;
+	memcpy(address.sun_path, socketPath, length);
+	if (address.sun_path[0] == '@')
+		address.sun_path[0] = '\0';  // the abstract namespace
+	int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+	if (fd < 0)
+		return;
+	sendto(fd, message, strlen(message), MSG_NOSIGNAL, reinterpret_cast<struct sockaddr *>(&address),
+		static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + length));
+	close(fd);
+}
+
+bool serviceWatchdogWanted()
+{
+	const char *usec = getenv("WATCHDOG_USEC");
+	const char *pid = getenv("WATCHDOG_PID");
+	return usec && *usec && (!pid || !*pid || atol(pid) == static_cast<long>(getpid()));
+}
+
+bool stderrIsJournal()
+{
+	const char *stream = getenv("JOURNAL_STREAM");
+	unsigned long long device;
+	unsigned long long inode;
+	struct stat st;
+	return stream && sscanf(stream, "%llu:%llu", &device, &inode) == 2 && fstat(STDERR_FILENO, &st) == 0
+		&& st.st_dev == device && st.st_ino == inode;
+}

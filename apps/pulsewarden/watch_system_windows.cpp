@@ -1,0 +1,421 @@
+// Windows. A check runs in a job object of its own, which holds everything
+// it starts: ending the job ends them all. Its output comes through a named
+// pipe read with overlapped I/O, so that one WaitForMultipleObjects waits
+// for exactly what can happen: the schedule's deadline, the check's end or
+// output, a request to stop (a console control event), the watched
+// process's end. Windows has no SIGHUP, no service manager socket and no
+// journal stream.
+#include "watch_system.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+struct Check {
+	HANDLE process;
+	HANDLE job;
+	DWORD pid;
+	HANDLE output;        // our end of the pipe; null once closed
+	HANDLE readDone;      // signalled when the pending read completes
+	OVERLAPPED read;
+	char chunk[4096];
+	bool ended;
+	CheckOutcome outcome;
+	size_t lineLength;
+	bool lineDone;
+};
+
+struct WatchedProcess {
+	HANDLE process;
+	bool gone;
+};
+
+static HANDLE stopEvent;
+static volatile LONG stopRequests;
+static HANDLE volatile runningJob;  // for the second request to stop
+
+int64_t watchClockNs()
+{
+	// Milliseconds since boot, sleep included.
+	return static_cast<int64_t>(GetTickCount64()) * 1000000;
+}
+
+void wallClockText(char *text, size_t size)
+{
+	SYSTEMTIME now;
+	GetLocalTime(&now);
+	snprintf(text, size, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+		now.wMinute, now.wSecond);
+}
+
+static BOOL WINAPI onControl(DWORD event)
+{
+	if (InterlockedIncrement(&stopRequests) > 1) {
+		// Asked twice: at once, and the check with us.
+		if (runningJob)
+			TerminateJobObject(runningJob, 1);
+		ExitProcess(1);
+	}
+	SetEvent(stopEvent);
+	// For these the system ends the process when the handler returns:
+	// the main thread's orderly stop ends it first.
+	if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+		Sleep(INFINITE);
+	return TRUE;
+}
+
+static void sayLastError(char *why, size_t size, const char *what)
+{
+	DWORD error = GetLastError();
+	char words[160] = "";
+	DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+		words, sizeof words, nullptr);
+	while (n > 0 && (words[n - 1] == '\r' || words[n - 1] == '\n' || words[n - 1] == '.' || words[n - 1] == ' '))
+		words[--n] = '\0';
+	if (n == 0)
+		snprintf(words, sizeof words, "error %lu", static_cast<unsigned long>(error));
+	snprintf(why, size, "%s: %s", what, words);
+}
+
+bool catchRequests(char *why, size_t size)
+{
+	stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+	if (!stopEvent || !SetConsoleCtrlHandler(onControl, TRUE)) {
+		sayLastError(why, size, "cannot wait for events");
+		return false;
+	}
+	return true;
+}
+
+bool checkProgramUsable(const char *program, char *why, size_t size)
+{
+	char found[MAX_PATH];
+	DWORD n = SearchPathA(nullptr, program, ".exe", sizeof found, found, nullptr);
+	if (n == 0 || n >= sizeof found) {
+		snprintf(why, size, "%s: not found", program);
+		return false;
+	}
+	DWORD attributes = GetFileAttributesA(found);
+	if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+		snprintf(why, size, "%s: not a program", program);
+		return false;
+	}
+	return true;
+}
+
+// One argument, quoted the way the C runtime splits a command line again.
+static bool appendArgument(char *line, size_t size, size_t *at, const char *arg)
+{
+	auto put = [&](char c) {
+		if (*at + 1 >= size)
+			return false;
+		line[(*at)++] = c;
+		return true;
+	};
+	if (*at && !put(' '))
+		return false;
+	if (*arg && !strpbrk(arg, " \t\n\v\"")) {
+		for (const char *p = arg; *p; p++)
+			if (!put(*p))
+				return false;
+		line[*at] = '\0';
+		return true;
+	}
+	if (!put('"'))
+		return false;
+	for (const char *p = arg;; p++) {
+		size_t backslashes = 0;
+		while (*p == '\\') {
+			backslashes++;
+			p++;
+		}
+		// Backslashes double before a quote, or before the closing one.
+		size_t times = *p == '"' || *p == '\0' ? 2 * backslashes : backslashes;
+		for (size_t i = 0; i < times; i++)
+			if (!put('\\'))
+				return false;
+		if (*p == '\0')
+			break;
+		if ((*p == '"' && !put('\\')) || !put(*p))
+			return false;
+	}
+	if (!put('"'))
+		return false;
+	line[*at] = '\0';
+	return true;
+}
+
+static void startRead(Check *check)
+{
+	for (;;) {
+		ResetEvent(check->readDone);
+		memset(&check->read, 0, sizeof check->read);
+		check->read.hEvent = check->readDone;
+		DWORD n = 0;
+		if (ReadFile(check->output, check->chunk, sizeof check->chunk, &n, &check->read)) {
+			// Done at once: take it, and read again.
+			for (DWORD i = 0; i < n && !check->lineDone; i++) {
+				if (check->chunk[i] == '\n' || check->lineLength == 200)
+					check->lineDone = true;
+				else if (check->chunk[i] != '\r')
+					check->outcome.firstLine[check->lineLength++] = check->chunk[i];
+			}
+			continue;
+		}
+		if (GetLastError() != ERROR_IO_PENDING) {
+			CloseHandle(check->output);
+			check->output = nullptr;
+		}
+		return;
+	}
+}
+
+// Takes what the pending read brought, and starts the next one.
+static void readDone(Check *check)
+{
+	DWORD n = 0;
+	if (!GetOverlappedResult(check->output, &check->read, &n, FALSE)) {
+		CloseHandle(check->output);
+		check->output = nullptr;
+		return;
+	}
+	for (DWORD i = 0; i < n && !check->lineDone; i++) {
+		if (check->chunk[i] == '\n' || check->lineLength == 200)
+			check->lineDone = true;
+		else if (check->chunk[i] != '\r')
+			check->outcome.firstLine[check->lineLength++] = check->chunk[i];
+	}
+	startRead(check);
+}
+
+Check *startCheck(char *const *argv, char *why, size_t size)
+{
+	char commandLine[32768] = "";
+	size_t at = 0;
+	for (char *const *arg = argv; *arg; arg++) {
+		if (!appendArgument(commandLine, sizeof commandLine, &at, *arg)) {
+			snprintf(why, size, "cannot start the check: its command line is too long");
+			return nullptr;
+		}
+	}
+	static LONG pipes;
+	char pipeName[96];
+	snprintf(pipeName, sizeof pipeName, "\\\\.\\pipe\\pulsewarden-watch-%lu-%ld",
+		static_cast<unsigned long>(GetCurrentProcessId()), InterlockedIncrement(&pipes));
+	SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+	Check *check = static_cast<Check *>(calloc(1, sizeof(Check)));
+	if (!check) {
+		snprintf(why, size, "cannot start the check: out of memory");
+		return nullptr;
+	}
+	check->output = CreateNamedPipeA(pipeName, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+		PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+	HANDLE writeEnd = CreateFileA(pipeName, GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+	HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0,
+		nullptr);
+	check->readDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+	check->job = CreateJobObjectA(nullptr, nullptr);
+	bool ready = check->output != INVALID_HANDLE_VALUE && writeEnd != INVALID_HANDLE_VALUE
+		&& nul != INVALID_HANDLE_VALUE && check->readDone && check->job;
+	if (ready) {
+		// Closing the job ends all it holds.
+		JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+		limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+		SetInformationJobObject(check->job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+	}
+
+	// Exactly these three handles are inherited, nothing else of ours.
+	HANDLE handles[3] = {nul, writeEnd, writeEnd};
+	SIZE_T listSize = 0;
+	InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+	LPPROC_THREAD_ATTRIBUTE_LIST list = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(malloc(listSize));
+	ready = ready && list && InitializeProcThreadAttributeList(list, 1, 0, &listSize)
+		&& UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, 2 * sizeof(HANDLE),
+			nullptr, nullptr);
+	STARTUPINFOEXA startup = {};
+	startup.StartupInfo.cb = sizeof startup;
+	startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+	startup.StartupInfo.hStdInput = nul;
+	startup.StartupInfo.hStdOutput = writeEnd;
+	startup.StartupInfo.hStdError = writeEnd;
+	startup.lpAttributeList = list;
+	PROCESS_INFORMATION info = {};
+	// Its own process group: the console's Ctrl-C is the watcher's to act on.
+	bool started = ready && CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE,
+		CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+		&startup.StartupInfo, &info);
+	if (!started)
+		sayLastError(why, size, "cannot start the check");
+	if (list) {
+		if (ready)
+			DeleteProcThreadAttributeList(list);
+		free(list);
+	}
+	if (writeEnd != INVALID_HANDLE_VALUE)
+		CloseHandle(writeEnd);
+	if (nul != INVALID_HANDLE_VALUE)
+		CloseHandle(nul);
+	if (started && !AssignProcessToJobObject(check->job, info.hProcess)) {
+		sayLastError(why, size, "cannot start the check");
+		TerminateProcess(info.hProcess, 1);
+		started = false;
+	}
+	if (!started) {
+		if (info.hProcess) {
+			CloseHandle(info.hProcess);
+			CloseHandle(info.hThread);
+		}
+		if (check->output != INVALID_HANDLE_VALUE)
+			CloseHandle(check->output);
+		if (check->readDone)
+			CloseHandle(check->readDone);
+		if (check->job)
+			CloseHandle(check->job);
+		free(check);
+		return nullptr;
+	}
+	ResumeThread(info.hThread);
+	CloseHandle(info.hThread);
+	check->process = info.hProcess;
+	check->pid = info.dwProcessId;
+	runningJob = check->job;
+	startRead(check);
+	return check;
+}
+
+void stopCheck(Check *check, bool force)
+{
+	// A console program in its own group can be asked with Ctrl-Break;
+	// anything else is ended.
+	if (force || !GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, check->pid))
+		TerminateJobObject(check->job, 1);
+}
+
+bool checkEnded(const Check *check, CheckOutcome *outcome)
+{
+	if (check->ended)
+		*outcome = check->outcome;
+	return check->ended;
+}
+
+// A Windows process always exits, with a code; an exception is one too.
+void describeKill(int signal, char *text, size_t size)
+{
+	snprintf(text, size, "ended by exception %d", signal);
+}
+
+static void noteEnd(Check *check)
+{
+	DWORD code = 1;
+	GetExitCodeProcess(check->process, &code);
+	check->ended = true;
+	check->outcome.exited = true;
+	check->outcome.status = static_cast<int>(code);
+	// What it wrote before it ended; what others of it may write later is
+	// not waited for.
+	while (check->output && WaitForSingleObject(check->readDone, 0) == WAIT_OBJECT_0)
+		readDone(check);
+	if (check->output) {
+		CancelIo(check->output);
+		CloseHandle(check->output);
+		check->output = nullptr;
+	}
+}
+
+void finishCheck(Check *check)
+{
+	// Whatever it started ends with it.
+	TerminateJobObject(check->job, 1);
+	runningJob = nullptr;
+	if (check->output) {
+		CancelIo(check->output);
+		CloseHandle(check->output);
+	}
+	CloseHandle(check->readDone);
+	CloseHandle(check->process);
+	CloseHandle(check->job);
+	free(check);
+}
+
+WatchedProcess *watchProcess(long pid)
+{
+	HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+	if (!process)
+		return nullptr;
+	if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
+		CloseHandle(process);
+		return nullptr;
+	}
+	WatchedProcess *watched = static_cast<WatchedProcess *>(calloc(1, sizeof(WatchedProcess)));
+	if (!watched) {
+		CloseHandle(process);
+		return nullptr;
+	}
+	watched->process = process;
+	return watched;
+}
+
+bool processGone(WatchedProcess *process)
+{
+	return process->gone;
+}
+
+unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
+{
+	for (;;) {
+		HANDLE handles[4];
+		DWORD count = 0;
+		handles[count++] = stopEvent;
+		DWORD checkAt = MAXDWORD, outputAt = MAXDWORD, processAt = MAXDWORD;
+		if (check && !check->ended) {
+			checkAt = count;
+			handles[count++] = check->process;
+		}
+		if (check && check->output) {
+			outputAt = count;
+			handles[count++] = check->readDone;
+		}
+		if (process && !process->gone) {
+			processAt = count;
+			handles[count++] = process->process;
+		}
+		int64_t left = deadlineNs - watchClockNs();
+		DWORD ms = left <= 0 ? 0 : static_cast<DWORD>(left / 1000000 + 1);
+		DWORD result = WaitForMultipleObjects(count, handles, FALSE, ms);
+		if (result == WAIT_TIMEOUT || result == WAIT_FAILED)
+			return wokeByDeadline;
+		DWORD index = result - WAIT_OBJECT_0;
+		if (index == 0) {
+			ResetEvent(stopEvent);
+			return wokeByStop;
+		}
+		if (index == outputAt) {
+			readDone(check);
+			continue;
+		}
+		if (index == checkAt) {
+			noteEnd(check);
+			return wokeByCheck;
+		}
+		if (index == processAt) {
+			process->gone = true;
+			return wokeByProcess;
+		}
+	}
+}
+
+void notifyServiceManager(const char * /*message*/)
+{
+}
+
+bool serviceWatchdogWanted()
+{
+	return false;
+}
+
+bool stderrIsJournal()
+{
+	return false;
+}
