@@ -360,16 +360,18 @@ int runWatch(const char *invocationName, int argc, char **argv)
 		}
 		w.enabledByUs = true;
 	}
-	char interval[32], timeout[32], window[32];
+	char interval[32];
+	char timeout[32];
+	char window[32];
 	formatDuration(o.intervalNs, interval, sizeof interval);
 	formatDuration(o.timeoutNs, timeout, sizeof timeout);
 	formatDuration(o.windowNs, window, sizeof window);
-	if (o.pid)
-		say(&w, priorityInfo, "watching process %ld: a heartbeat every %s while it runs (window %s)%s", o.pid,
-			interval, window, w.enabledByUs ? "; monitoring switched on" : "");
-	else
+	if (o.check)
 		say(&w, priorityInfo, "watching: %s every %s, timeout %s (window %s)%s; starting", o.check[0], interval,
 			timeout, window, w.enabledByUs ? "; monitoring switched on" : "");
+	else
+		say(&w, priorityInfo, "watching process %ld: a heartbeat every %s while it runs (window %s)%s", o.pid,
+			interval, window, w.enabledByUs ? "; monitoring switched on" : "");
 	notifyServiceManager("READY=1");
 
 	w.state = o.pid ? stateHealthy : stateStarting;

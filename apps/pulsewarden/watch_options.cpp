@@ -150,7 +150,9 @@ bool parseWatchOptions(int argc, char **argv, WatchOptions *o, char *why, size_t
 	// A process watched takes no time to check.
 	int64_t timeoutNs = o->pid ? 0 : o->timeoutNs;
 	if (o->intervalNs + timeoutNs >= o->windowNs) {
-		char interval[32], timeout[32], window[32];
+		char interval[32];
+		char timeout[32];
+		char window[32];
 		formatDuration(o->intervalNs, interval, sizeof interval);
 		formatDuration(o->timeoutNs, timeout, sizeof timeout);
 		formatDuration(o->windowNs, window, sizeof window);

@@ -23,8 +23,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
-
 struct Check {
 	pid_t pid;          // also its process group
 	int output;         // the pipe's reading end; -1 once closed
@@ -306,7 +304,7 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 		if (poll(fds, 4, -1) < 0 && errno != EINTR)
 			return wokeByDeadline;
 		unsigned woke = 0;
-		if (fds[2].revents)
+		if (check && fds[2].revents)
 			readOutput(check);
 		if (fds[0].revents) {
 			char requests[64];
@@ -330,7 +328,7 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 			(void)ignored;
 			woke |= wokeByDeadline;
 		}
-		if (fds[3].revents && !process->gone) {
+		if (process && fds[3].revents && !process->gone) {
 			process->gone = true;
 			woke |= wokeByProcess;
 		}
@@ -366,15 +364,19 @@ bool serviceWatchdogWanted()
 {
 	const char *usec = getenv("WATCHDOG_USEC");
 	const char *pid = getenv("WATCHDOG_PID");
-	return usec && *usec && (!pid || !*pid || atol(pid) == static_cast<long>(getpid()));
+	return usec && *usec && (!pid || !*pid || strtol(pid, nullptr, 10) == static_cast<long>(getpid()));
 }
 
 bool stderrIsJournal()
 {
 	const char *stream = getenv("JOURNAL_STREAM");
-	unsigned long long device;
-	unsigned long long inode;
+	if (!stream)
+		return false;
+	char *colon;
+	unsigned long long device = strtoull(stream, &colon, 10);
+	char *end;
+	unsigned long long inode = *colon == ':' ? strtoull(colon + 1, &end, 10) : 0;
 	struct stat st;
-	return stream && sscanf(stream, "%llu:%llu", &device, &inode) == 2 && fstat(STDERR_FILENO, &st) == 0
-		&& st.st_dev == device && st.st_ino == inode;
+	return *colon == ':' && colon != stream && *end == '\0' && end != colon + 1
+		&& fstat(STDERR_FILENO, &st) == 0 && st.st_dev == device && st.st_ino == inode;
 }
