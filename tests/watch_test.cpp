@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -224,6 +227,38 @@ TEST_F(Watch, EndsWithADistinctStatusForEachCause)
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(said(r.out), std::vector<std::string>{
 		"watch: markActive: pulsewarden must be run in a Corvane Virtual Machine; stopping"});
+}
+
+TEST_F(Watch, SpeaksTheServiceManagersNotifyProtocol)
+{
+	if (windowsBuild())
+		GTEST_SKIP() << "a Linux service manager's protocol";
+	struct sockaddr_un address = {};
+	address.sun_family = AF_UNIX;
+	std::string path = root + "/notify";
+	ASSERT_LT(path.size(), sizeof address.sun_path);
+	memcpy(address.sun_path, path.c_str(), path.size());
+	int manager = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+	ASSERT_EQ(bind(manager, reinterpret_cast<struct sockaddr *>(&address), sizeof address), 0);
+	ASSERT_EQ(tool({"enable"}).status, 0);
+	RunSpec setup = watching({"--interval", "100ms", "--timeout", "80ms"}, true);
+	setup.env.push_back("NOTIFY_SOCKET=" + path);
+	setup.env.push_back("WATCHDOG_USEC=1000000");
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, setup));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	EXPECT_EQ(stop(&watch).status, 0);
+	std::vector<std::string> told;
+	char message[1024];
+	for (ssize_t n; (n = recv(manager, message, sizeof message, 0)) > 0;)
+		told.emplace_back(message, static_cast<size_t>(n));
+	close(manager);
+	ASSERT_GE(told.size(), 5u);
+	EXPECT_EQ(told[0].rfind("STATUS=watching: ", 0), 0u) << told[0];
+	EXPECT_EQ(told[1], "READY=1");
+	EXPECT_EQ(told[2], "WATCHDOG=1") << "each tick";
+	EXPECT_EQ(told[told.size() - 2], "STOPPING=1");
+	EXPECT_EQ(told.back(), "STATUS=stopping: heartbeats stop; the platform will see them stop (see --enable)");
 }
 
 TEST_F(Watch, IntoTheJournalLinesCarryAPriorityNotTheTime)
