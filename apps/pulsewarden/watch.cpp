@@ -134,7 +134,7 @@ static void post(Watch *w, const char *state)
 // A state line is said once what it says is done: the heartbeat sent.
 static const char *heartbeatsNow(const Watch *w, const char *sent)
 {
-	return w->state == stateHealthy && !w->heartbeatsRefused && !w->ended ? sent : "";
+	return w->state == stateHealthy && !w->heartbeatsRefused ? sent : "";
 }
 
 static void passed(Watch *w, int64_t now)
@@ -146,7 +146,8 @@ static void passed(Watch *w, int64_t now)
 	case stateStarting:
 		w->state = stateHealthy;
 		heartbeat(w, now);
-		say(w, priorityInfo, "healthy: the check passed%s", heartbeatsNow(w, "; heartbeats start"));
+		if (!w->ended)
+			say(w, priorityInfo, "healthy: the check passed%s", heartbeatsNow(w, "; heartbeats start"));
 		return;
 	case stateFailing:
 		if (w->passes < w->options.rise)
@@ -157,8 +158,9 @@ static void passed(Watch *w, int64_t now)
 			w->needResetPosted = false;
 		}
 		heartbeat(w, now);
-		say(w, priorityInfo, "healthy again: %d passing check%s%s", w->passes, w->passes == 1 ? "" : "s",
-			heartbeatsNow(w, "; heartbeats start again"));
+		if (!w->ended)
+			say(w, priorityInfo, "healthy again: %d passing check%s%s", w->passes, w->passes == 1 ? "" : "s",
+				heartbeatsNow(w, "; heartbeats start again"));
 		return;
 	case stateHealthy:
 	case statePaused:
