@@ -188,6 +188,7 @@ TEST_F(Watch, AHungCheckEndsWithAllItStartedAndOverrunsAreSaidOnce)
 	EXPECT_EQ(said(r.out), (std::vector<std::string>{
 		"watch: watching: " + checkCommand()[0] + " every 100 ms, timeout 300 ms (window 30 s); starting",
 		"watch: the check is still running at its next start: starts are skipped until it ends",
+		"watch: not healthy yet: timed out after 300 ms",
 		"watch: healthy: the check passed; heartbeats start",
 		stopped("watch: stopping: heartbeats stop; the platform will see them stop (see --enable)"),
 	}));

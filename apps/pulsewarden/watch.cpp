@@ -35,6 +35,7 @@ struct Watch {
 	bool needResetPosted;
 	bool enabledByUs;        // and not switched off by anyone since
 	bool heartbeatsRefused;  // a run of refused heartbeats, said once
+	bool startFailureSaid;   // why it is not healthy yet, said once
 	int64_t start;           // the schedule's origin
 	int64_t nextTick;
 	Check *check;
@@ -177,6 +178,9 @@ static void failed(Watch *w, const char *why, int64_t now)
 	switch (w->state) {
 	case stateStarting:
 		// Not healthy yet: nothing is sent, the platform stays gray.
+		if (!w->startFailureSaid)
+			say(w, priorityNotice, "not healthy yet: %s", why);
+		w->startFailureSaid = true;
 		return;
 	case stateHealthy:
 		if (w->failures < w->options.fall) {
@@ -412,7 +416,8 @@ int runWatch(const char *invocationName, int argc, char **argv)
 		if (!w.ended && w.state == stateStarting && now >= startDeadline) {
 			char limit[32];
 			formatDuration(o.startTimeoutNs, limit, sizeof limit);
-			say(&w, priorityError, "not healthy within the start timeout of %s; stopping", limit);
+			say(&w, priorityError, "not healthy within the start timeout of %s (last check %s); stopping", limit,
+				w.lastCheckAt ? w.lastCheck : "still running");
 			end(&w, exitStartTimeout);
 		}
 		if (!w.ended && now >= w.nextTick) {

@@ -211,12 +211,13 @@ void describeKill(int signal, char *text, size_t size)
 }
 
 // Keeps the first line, cut at 200 bytes; the rest is read and let go, so
-// that a check that prints much never blocks on a full pipe.
+// that a check that prints much never blocks on a full pipe. A few reads
+// at a time, so that one that never stops cannot hold up the schedule.
 static void readOutput(Check *check)
 {
 	char chunk[4096];
-	ssize_t n;
-	while ((n = read(check->output, chunk, sizeof chunk)) > 0) {
+	ssize_t n = -1;
+	for (int reads = 0; reads < 16 && (n = read(check->output, chunk, sizeof chunk)) > 0; reads++) {
 		for (ssize_t i = 0; i < n && !check->lineDone; i++) {
 			if (chunk[i] == '\n' || check->lineLength == 200) {
 				check->lineDone = true;
