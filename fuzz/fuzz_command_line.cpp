@@ -1,9 +1,10 @@
 // Fuzzes the scan of the command line: the input, split at NUL bytes, is
 // the argument list. The scan's verdict is checked against a plain model
 // of the rules: options anywhere, one command word, postAppState's operand
-// taken whatever it reads.
+// taken whatever it reads, and after "watch" nothing, all being its own.
 #include "command_line.h"
 #include "console.h"
+#include "watch_options.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -18,10 +19,10 @@ static bool isOption(const std::string &arg)
 static int commandOf(const std::string &word)
 {
 	static const char *const words[] = {"enable", "disable", "markActive", "isEnabled",
-		"getAppStatus", "postAppState", "runAsAgent"};
+		"getAppStatus", "postAppState", "runAsAgent", "watch"};
 	static const int codes[] = {commandEnable, commandDisable, commandMarkActive,
-		commandIsEnabled, commandGetAppStatus, commandPostAppState, commandRunAsAgent};
-	for (int i = 0; i < 7; i++)
+		commandIsEnabled, commandGetAppStatus, commandPostAppState, commandRunAsAgent, commandWatch};
+	for (int i = 0; i < 8; i++)
 		if (word == words[i])
 			return codes[i];
 	return commandNone;
@@ -57,6 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			wordAt = i;
 			if (command == commandPostAppState && (operandAt = ++i) == args.size())
 				usable = false;
+			if (command == commandWatch)
+				break;  // the rest is watch's own
 		}
 	}
 	usable = usable && command != commandNone;
@@ -77,6 +80,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			abort();
 		if (command == commandPostAppState && commandOperand != argv[operandAt])
 			abort();
+		if (command == commandWatch
+		    && (watchArgs != argv.data() + wordAt + 1 || watchArgCount != static_cast<int>(args.size() - wordAt - 1)))
+			abort();
+		// What watch accepts is a schedule it can keep.
+		WatchOptions o;
+		char why[512] = "";
+		if (command == commandWatch && parseWatchOptions(watchArgCount, watchArgs, &o, why, sizeof why)) {
+			bool durations = o.intervalNs > 0 && o.timeoutNs > 0 && o.windowNs <= maxDurationNs
+				&& o.startTimeoutNs >= 0 && o.startTimeoutNs <= maxDurationNs;
+			if ((o.pid != 0) == (o.check != nullptr) || !durations || o.fall < 1 || o.rise < 1
+			    || o.intervalNs + (o.pid ? 0 : o.timeoutNs) >= o.windowNs)
+				abort();
+		} else if (command == commandWatch && !why[0]) {
+			abort();
+		}
 	}
 	return 0;
 }

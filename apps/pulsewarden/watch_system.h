@@ -42,6 +42,22 @@ struct CheckOutcome {
 	char firstLine[208]; // the first line it printed, cut at 200 bytes
 };
 
+// What the system files do with what a check prints: keep its first line,
+// cut at 200 bytes, and let the rest go.
+struct FirstLine {
+	size_t length;
+	bool done;
+};
+inline void keepFirstLine(CheckOutcome *outcome, FirstLine *line, const char *bytes, size_t n)
+{
+	for (size_t i = 0; i < n && !line->done; i++) {
+		if (bytes[i] == '\n' || line->length == 200)
+			line->done = true;
+		else if (bytes[i] != '\r')
+			outcome->firstLine[line->length++] = bytes[i];
+	}
+}
+
 // True once the check has ended, with how.
 bool checkEnded(const Check *check, CheckOutcome *outcome);
 

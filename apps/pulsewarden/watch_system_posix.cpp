@@ -28,8 +28,7 @@ struct Check {
 	int output;         // the pipe's reading end; -1 once closed
 	bool ended;
 	CheckOutcome outcome;
-	size_t lineLength;
-	bool lineDone;      // its first line is complete
+	FirstLine line;
 };
 
 struct WatchedProcess {
@@ -210,23 +209,15 @@ void describeKill(int signal, char *text, size_t size)
 	snprintf(text, size, "killed by signal %d (%s)", signal, strsignal(signal));
 }
 
-// Keeps the first line, cut at 200 bytes; the rest is read and let go, so
-// that a check that prints much never blocks on a full pipe. A few reads
-// at a time, so that one that never stops cannot hold up the schedule.
+// Reads what the check printed, so that one that prints much never blocks
+// on a full pipe; a few reads at a time, so that one that never stops
+// cannot hold up the schedule.
 static void readOutput(Check *check)
 {
 	char chunk[4096];
 	ssize_t n = -1;
-	for (int reads = 0; reads < 16 && (n = read(check->output, chunk, sizeof chunk)) > 0; reads++) {
-		for (ssize_t i = 0; i < n && !check->lineDone; i++) {
-			if (chunk[i] == '\n' || check->lineLength == 200) {
-				check->lineDone = true;
-				break;
-			}
-			if (chunk[i] != '\r')
-				check->outcome.firstLine[check->lineLength++] = chunk[i];
-		}
-	}
+	for (int reads = 0; reads < 16 && (n = read(check->output, chunk, sizeof chunk)) > 0; reads++)
+		keepFirstLine(&check->outcome, &check->line, chunk, static_cast<size_t>(n));
 	if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
 		close(check->output);
 		check->output = -1;

@@ -23,8 +23,7 @@ struct Check {
 	char chunk[4096];
 	bool ended;
 	CheckOutcome outcome;
-	size_t lineLength;
-	bool lineDone;
+	FirstLine line;
 };
 
 struct WatchedProcess {
@@ -156,12 +155,7 @@ static void startRead(Check *check)
 		DWORD n = 0;
 		if (ReadFile(check->output, check->chunk, sizeof check->chunk, &n, &check->read)) {
 			// Done at once: take it, and read again.
-			for (DWORD i = 0; i < n && !check->lineDone; i++) {
-				if (check->chunk[i] == '\n' || check->lineLength == 200)
-					check->lineDone = true;
-				else if (check->chunk[i] != '\r')
-					check->outcome.firstLine[check->lineLength++] = check->chunk[i];
-			}
+			keepFirstLine(&check->outcome, &check->line, check->chunk, n);
 			continue;
 		}
 		if (GetLastError() != ERROR_IO_PENDING) {
@@ -181,12 +175,7 @@ static void readDone(Check *check)
 		check->output = nullptr;
 		return;
 	}
-	for (DWORD i = 0; i < n && !check->lineDone; i++) {
-		if (check->chunk[i] == '\n' || check->lineLength == 200)
-			check->lineDone = true;
-		else if (check->chunk[i] != '\r')
-			check->outcome.firstLine[check->lineLength++] = check->chunk[i];
-	}
+	keepFirstLine(&check->outcome, &check->line, check->chunk, n);
 	startRead(check);
 }
 
