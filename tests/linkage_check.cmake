@@ -2,7 +2,9 @@
 #   the library is libcorvane-pulsewarden.so.1 and exports the seven
 #   operations and nothing else;
 #   the tool names that library as NEEDED (so any other build of it can take
-#   its place), does not load it by hand, and needs no C++ runtime.
+#   its place), does not load it by hand, needs no C++ runtime, and looks
+#   for libraries in no directory but the ones it names (an empty entry in
+#   its search path would be the current directory).
 function(run out)
   execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
@@ -29,6 +31,9 @@ endif()
 run(needed readelf -d ${TOOL})
 if(NOT needed MATCHES "Shared library: \\[libcorvane-pulsewarden\\.so\\.1\\]")
   message(FATAL_ERROR "the tool does not link the library by its SONAME:\n${needed}")
+endif()
+if(needed MATCHES "(RPATH|RUNPATH)[^[]*\\[(:|[^]]*::|[^]]*:\\])")
+  message(FATAL_ERROR "the tool's library search path has an empty entry:\n${needed}")
 endif()
 if(NOT SANITIZED AND needed MATCHES "libstdc\\+\\+")
   message(FATAL_ERROR "the tool needs libstdc++:\n${needed}")
