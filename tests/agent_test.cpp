@@ -232,7 +232,7 @@ void expectDialogue(Stream in)
 	setup.in = in;
 	setup.args = {"runAsAgent"};
 	setup.timeoutSeconds = 20;
-	setup.env = {"LD_LIBRARY_PATH=" TEST_DOUBLE_DIR, "TENDWELL_DOUBLE_STATUS=green",
+	setup.env = {"LD_LIBRARY_PATH=" + doubleDir(), "TENDWELL_DOUBLE_STATUS=green",
 		"TENDWELL_DOUBLE_RESULTS=0,3", "TENDWELL_DOUBLE_LOG=" + dir + "/calls"};
 	Session agent;
 	ASSERT_TRUE(startTool(&agent, setup, doubleToolPath()));

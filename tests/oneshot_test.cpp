@@ -274,7 +274,7 @@ TEST(Library, AnotherBuildTakesItsPlaceThroughThePreloadList)
 	std::string dir = makeTempDir("preload");
 	RunSpec setup;
 	setup.args = {"getAppStatus"};
-	setup.env = {"LD_PRELOAD=" TEST_DOUBLE_DIR "/libcorvane-pulsewarden.so.1",
+	setup.env = {"LD_PRELOAD=" + doubleDir() + "/libcorvane-pulsewarden.so.1",
 		"TENDWELL_DOUBLE_STATUS=red", "TENDWELL_DOUBLE_LOG=" + dir + "/calls",
 		// A sanitized build wants its runtime first; the preload comes first.
 		"ASAN_OPTIONS=verify_asan_link_order=0"};

@@ -23,6 +23,18 @@ bool toolIsWrapped()
 	return wrapper && *wrapper;
 }
 
+bool emulatedBuild()
+{
+	const char *emulator = getenv("PULSEWARDEN_EMULATOR");
+	return emulator && *emulator;
+}
+
+std::string doubleDir()
+{
+	const char *dir = getenv("PULSEWARDEN_DOUBLE_DIR");
+	return dir && *dir ? dir : TEST_DOUBLE_DIR;
+}
+
 bool windowsBuild()
 {
 	const char *runner = getenv("PULSEWARDEN_WINDOWS_RUNNER");
@@ -71,6 +83,18 @@ static std::string wrapped(const std::string &tool, RunSpec *setup, std::string 
 		setup->invocationName = nullptr;
 		setup->args.insert(setup->args.begin(), front.begin(), front.end());
 		return "wine";
+	}
+	if (emulatedBuild()) {
+		// The emulator gives the tool the name it is to see as its own.
+		std::istringstream words(getenv("PULSEWARDEN_EMULATOR"));
+		for (std::string word; words >> word;)
+			front.push_back(word);
+		std::string program = front.front();
+		front.erase(front.begin());
+		front.insert(front.end(), {"-0", setup->invocationName ? setup->invocationName : tool, tool});
+		setup->args.insert(setup->args.begin(), front.begin(), front.end());
+		setup->invocationName = nullptr;
+		return program;
 	}
 	if (!toolIsWrapped())
 		return tool;
@@ -167,7 +191,7 @@ DoubleRun runAgainstDouble(RunSpec setup, const DoubleScript &script)
 {
 	std::string dir = makeTempDir("double");
 	std::string log = dir + "/calls";
-	setup.env.push_back("LD_LIBRARY_PATH=" TEST_DOUBLE_DIR);
+	setup.env.push_back("LD_LIBRARY_PATH=" + doubleDir());
 	setup.env.push_back("TENDWELL_DOUBLE_LOG=" + log);
 	setup.env.push_back("TENDWELL_DOUBLE_RESULTS=" + script.results);
 	setup.env.push_back("TENDWELL_DOUBLE_ENABLED=" + script.enabled);

@@ -23,6 +23,15 @@ RunResult finishTool(Session *session);
 // A wrapper runs the tool under its own name: tests of argv[0] skip then.
 bool toolIsWrapped();
 
+// A build for another processor, run under its emulator: PULSEWARDEN_EMULATOR
+// names a qemu-user command (qemu-aarch64 -L /usr/aarch64-linux-gnu), and
+// PULSEWARDEN_DOUBLE_DIR the double built for that processor. Tests that
+// start the tool other than through runTool skip then.
+bool emulatedBuild();
+
+// Where the double's library is, as LD_LIBRARY_PATH or LD_PRELOAD wants it.
+std::string doubleDir();
+
 // The Windows build, run under Wine: PULSEWARDEN_WINDOWS_RUNNER names the
 // program that runs it and reports its whole exit status, PULSEWARDEN_BIN
 // the tool beside the simulated platform's DLL, PULSEWARDEN_DOUBLE_BIN the
