@@ -59,11 +59,22 @@ int byBuild(int posixStatus, int windowsStatus)
 	return windowsBuild() ? windowsStatus : posixStatus;
 }
 
+// The words of a command held in a variable, split at white space.
+static std::vector<std::string> commandWords(const char *variable)
+{
+	std::vector<std::string> words;
+	std::istringstream text(getenv(variable));
+	for (std::string word; text >> word;)
+		words.push_back(word);
+	return words;
+}
+
 // The program to start for `tool`, with the setup's arguments behind the
-// wrapper's or the Windows runner's own.
+// wrapper's, the emulator's or the Windows runner's own.
 static std::string wrapped(const std::string &tool, RunSpec *setup, std::string *statusFile)
 {
 	std::vector<std::string> front;
+	std::string name = setup->invocationName ? setup->invocationName : tool;
 	if (windowsBuild()) {
 		*statusFile = makeTempDir("status") + "/status";
 		setup->env.push_back("PULSEWARDEN_STATUS_FILE=" + *statusFile);
@@ -78,35 +89,20 @@ static std::string wrapped(const std::string &tool, RunSpec *setup, std::string 
 			}
 		}
 		setup->env.push_back("PULSEWARDEN_CLOSED_STREAMS=" + closed);
-		front = {getenv("PULSEWARDEN_WINDOWS_RUNNER"), tool,
-			setup->invocationName ? setup->invocationName : tool};
-		setup->invocationName = nullptr;
-		setup->args.insert(setup->args.begin(), front.begin(), front.end());
-		return "wine";
-	}
-	if (emulatedBuild()) {
+		front = {"wine", getenv("PULSEWARDEN_WINDOWS_RUNNER"), tool, name};
+	} else if (emulatedBuild()) {
 		// The emulator gives the tool the name it is to see as its own.
-		std::istringstream words(getenv("PULSEWARDEN_EMULATOR"));
-		for (std::string word; words >> word;)
-			front.push_back(word);
-		std::string program = front.front();
-		front.erase(front.begin());
-		front.insert(front.end(), {"-0", setup->invocationName ? setup->invocationName : tool, tool});
-		setup->args.insert(setup->args.begin(), front.begin(), front.end());
-		setup->invocationName = nullptr;
-		return program;
-	}
-	if (!toolIsWrapped())
+		front = commandWords("PULSEWARDEN_EMULATOR");
+		front.insert(front.end(), {"-0", name, tool});
+	} else if (toolIsWrapped()) {
+		front = commandWords("PULSEWARDEN_WRAPPER");
+		front.push_back(tool);
+	} else {
 		return tool;
-	std::istringstream words(getenv("PULSEWARDEN_WRAPPER"));
-	for (std::string word; words >> word;)
-		front.push_back(word);
-	std::string program = front.front();
-	front.erase(front.begin());
-	front.push_back(tool);
-	setup->args.insert(setup->args.begin(), front.begin(), front.end());
+	}
+	setup->args.insert(setup->args.begin(), front.begin() + 1, front.end());
 	setup->invocationName = nullptr;
-	return program;
+	return front.front();
 }
 
 // Under Wine the process status keeps 8 bits; the runner's file has it all.
