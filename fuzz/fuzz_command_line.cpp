@@ -69,30 +69,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	for (std::string &a : args)
 		argv.push_back(a.data());
 	argv.push_back(nullptr);
-	silentMode = false;
-	commandWord = commandOperand = nullptr;
-	bool accepted = scanCommandLine(static_cast<int>(args.size()), argv.data());
+	CommandLine found = scanCommandLine(static_cast<int>(args.size()), argv.data());
 
-	if (accepted != usable)
+	if (found.usable != usable)
 		abort();
-	if (accepted) {
-		if (currentCommand != command || commandWord != argv[wordAt] || silentMode != silent)
+	if (found.usable) {
+		if (found.command != command || found.word != argv[wordAt] || found.silent != silent)
 			abort();
-		if (command == commandPostAppState && commandOperand != argv[operandAt])
+		if (command == commandPostAppState && found.operand != argv[operandAt])
 			abort();
 		if (command == commandWatch
-		    && (watchArgs != argv.data() + wordAt + 1 || watchArgCount != static_cast<int>(args.size() - wordAt - 1)))
+		    && (found.watchArgs != argv.data() + wordAt + 1
+		        || found.watchArgCount != static_cast<int>(args.size() - wordAt - 1)))
 			abort();
 		// What watch accepts is a schedule it can keep.
 		WatchOptions o;
 		char why[512] = "";
-		if (command == commandWatch && parseWatchOptions(watchArgCount, watchArgs, &o, why, sizeof why)) {
+		bool quiet = false;
+		WatchParse parsed = command == commandWatch
+			? parseWatchOptions(found.watchArgCount, found.watchArgs, &o, &quiet, why, sizeof why) : watchUnusable;
+		if (command == commandWatch && parsed == watchUsable) {
 			bool durations = o.intervalNs > 0 && o.timeoutNs > 0 && o.windowNs <= maxDurationNs
 				&& o.startTimeoutNs >= 0 && o.startTimeoutNs <= maxDurationNs;
 			if ((o.pid != 0) == (o.check != nullptr) || !durations || o.fall < 1 || o.rise < 1
 			    || o.intervalNs + (o.pid ? 0 : o.timeoutNs) >= o.windowNs)
 				abort();
-		} else if (command == commandWatch && !why[0]) {
+		} else if (command == commandWatch && parsed == watchUnusable && !why[0]) {
 			abort();
 		}
 	}

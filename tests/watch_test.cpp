@@ -24,6 +24,9 @@ protected:
 			"case $(cat \"$0.mode\" 2>/dev/null) in\n"
 			"fail) echo 'database unreachable'; echo more; exit 3 ;;\n"
 			"hang) trap '' TERM; sh -c 'echo $$ > \"$0.grandchild\"; exec sleep 1000' \"$0\" & sleep 1000 ;;\n"
+			"sleep) echo $$ > \"$0.pid\"; exec sleep 1000 ;;\n"
+			"slow) echo started > \"$0.started\"; sleep 1 ;;\n"
+			"env) env > \"$0.env\" ;;\n"
 			"esac\n");
 		ASSERT_EQ(chmod(check.c_str(), 0755), 0);
 		// The same for the Windows build, run by its command interpreter.
@@ -96,6 +99,29 @@ protected:
 
 	bool waitFor(Session *watch, const std::string &ending) { return watch->waitForOutput(asWritten(ending)); }
 
+	// Until a file has something in it, for as long as a slowed tool may
+	// need; never a fixed time.
+	static bool waitForFile(const std::string &path)
+	{
+		for (int i = 0; i < 6000; i++) {
+			if (!readFile(path).empty())
+				return true;
+			usleep(10000);
+		}
+		return false;
+	}
+
+	static bool processEnds(const std::string &pid)
+	{
+		for (int i = 0; i < 6000; i++) {
+			std::string stat = readFile("/proc/" + pid + "/stat");
+			if (stat.empty() || stat.find(") Z ") != std::string::npos)
+				return true;
+			usleep(10000);
+		}
+		return false;
+	}
+
 	// The lines said so far, without their time.
 	static std::vector<std::string> said(const std::string &out)
 	{
@@ -119,7 +145,9 @@ TEST_F(Watch, CommandLinesItCannotUseGetItsOwnUsage)
 			"the interval (10 s) and the timeout (20 s) must add up to less than the window (30 s)"},
 		{{"watch", "--interval", "1.5s", "true"}, "--interval: \"1.5s\" is not a duration"},
 		{{"watch", "--pid", "1", "true"}, "a check and --pid exclude each other"},
-		{{"watch", "--interval=0", "true"}, "--interval: \"0\" is not a duration"},
+		{{"watch", "--interval=0", "true"}, "--interval: \"0\" must be more than 0"},
+		{{"watch", "--interval", "40s", "--pid", "1"},
+			"the interval (40 s) must be less than the window (30 s), or the platform sees a gap"},
 	};
 	for (const auto &row : rows) {
 		RunSpec setup;
@@ -130,6 +158,14 @@ TEST_F(Watch, CommandLinesItCannotUseGetItsOwnUsage)
 		EXPECT_NE(r.err.find(asWritten("watch [OPTION...] --pid PID\n")), std::string::npos);
 		EXPECT_EQ(r.out, "");
 	}
+	RunSpec help;
+	help.args = {"watch", "--interval", "5s", "--help"};
+	RunResult asked = runTool(help);
+	EXPECT_EQ(asked.status, 0);
+	EXPECT_EQ(asked.err, "");
+	for (const char *option : {"--interval D", "--timeout D", "--window D", "--enable", "--fall N", "--rise N",
+		     "--need-reset-after N", "--start-timeout D", "--pid PID", "--silent", "108"})
+		EXPECT_NE(asked.out.find(option), std::string::npos) << option;
 	// Its options belong to it alone.
 	RunSpec other;
 	other.args = {"--interval", "5", "enable"};
@@ -153,14 +189,20 @@ TEST_F(Watch, HeartbeatsWhileHealthyAndSaysWhyWhenNot)
 	EXPECT_EQ(tool({"getAppStatus"}).out, asWritten("green\n")) << "appStateOk posted again";
 	RunResult r = stop(&watch);
 	EXPECT_EQ(r.status, byBuild(0, 2));
-	EXPECT_EQ(said(r.out), (std::vector<std::string>{
+	// A slowed tool (valgrind, an emulator) may see a check overrun its
+	// 200 ms: that line is the core suite's to judge, not this one's.
+	std::vector<std::string> lines;
+	for (const std::string &line : said(r.out))
+		if (line.find("still running at its next start") == std::string::npos)
+			lines.push_back(line);
+	EXPECT_EQ(lines, (std::vector<std::string>{
 		"watch: watching: " + checkCommand()[0]
 			+ " every 200 ms, timeout 900 ms (window 2 s); monitoring switched on; starting",
 		"watch: healthy: the check passed; heartbeats start",
 		"watch: failing: exit status 3: \"database unreachable\"; heartbeats stop",
 		"watch: posted appStateNeedReset after 2 failed checks in a row",
 		"watch: healthy again: 1 passing check; heartbeats start again",
-		stopped("watch: stopping: monitoring switched off, as it was found"),
+		stopped("watch: stopping: monitoring switched off"),
 	}));
 	if (!windowsBuild()) {
 		EXPECT_EQ(tool({"isEnabled"}).out, "false\n");
@@ -174,15 +216,18 @@ TEST_F(Watch, AHungCheckEndsWithAllItStartedAndOverrunsAreSaidOnce)
 	Session watch;
 	ASSERT_TRUE(startTool(&watch, watching({"--interval", "100ms", "--timeout", "300ms"}, true)));
 	ASSERT_TRUE(waitFor(&watch, "until it ends\n"));
+	// A hung check that was ended before its grandchild got to write
+	// its pid leaves nothing to look at: the next one writes it.
+	if (!windowsBuild()) {
+		ASSERT_TRUE(waitForFile(check + ".grandchild"));
+	}
 	setMode("pass");
 	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
 	if (!windowsBuild()) {
 		// Killed with its group, even ignoring SIGTERM: gone, or a zombie
 		// waiting for whoever adopted it.
 		std::string grandchild = readFile(check + ".grandchild");
-		ASSERT_FALSE(grandchild.empty());
-		std::string stat = readFile("/proc/" + grandchild.substr(0, grandchild.find('\n')) + "/stat");
-		EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << "the grandchild outlived the check";
+		EXPECT_TRUE(processEnds(grandchild.substr(0, grandchild.find('\n')))) << "the grandchild outlived the check";
 	}
 	RunResult r = stop(&watch);
 	EXPECT_EQ(said(r.out), (std::vector<std::string>{
@@ -215,9 +260,25 @@ TEST_F(Watch, EndsWithADistinctStatusForEachCause)
 	EXPECT_EQ(r.status, 105);
 	EXPECT_EQ(said(r.out), std::vector<std::string>{"watch: cannot start the check: " + missing + ": not found"});
 
+	r = runTool(watching({""}));
+	EXPECT_EQ(r.status, 105);
+	EXPECT_EQ(said(r.out), std::vector<std::string>{"watch: cannot start the check: an empty name"});
+	if (!windowsBuild()) {
+		// The script is there, its interpreter is not: it could never start.
+		std::string script = root + "/no-interpreter";
+		writeFile(script, "#!/nonexistent/sh\nexit 0\n");
+		ASSERT_EQ(chmod(script.c_str(), 0755), 0);
+		r = runTool(watching({script}));
+		EXPECT_EQ(r.status, 105);
+		EXPECT_EQ(said(r.out), std::vector<std::string>{
+			"watch: cannot start the check: " + script + ": its interpreter /nonexistent/sh: not found"});
+	}
+
 	setMode("fail");
+	ASSERT_EQ(tool({"enable"}).status, 0);
 	EXPECT_EQ(runTool(watching({"--interval", "100ms", "--timeout", "700ms", "--start-timeout", "300ms"}, true)).status,
 		106);
+	ASSERT_EQ(tool({"disable"}).status, 0);
 
 	EXPECT_EQ(runTool(watching({"--pid", "2147483646"})).status, 107);
 
@@ -242,6 +303,7 @@ TEST_F(Watch, SpeaksTheServiceManagersNotifyProtocol)
 	int manager = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 	ASSERT_EQ(bind(manager, reinterpret_cast<struct sockaddr *>(&address), sizeof address), 0);
 	ASSERT_EQ(tool({"enable"}).status, 0);
+	setMode("env");
 	RunSpec setup = watching({"--interval", "100ms", "--timeout", "80ms"}, true);
 	setup.env.push_back("NOTIFY_SOCKET=" + path);
 	setup.env.push_back("WATCHDOG_USEC=1000000");
@@ -249,6 +311,11 @@ TEST_F(Watch, SpeaksTheServiceManagersNotifyProtocol)
 	ASSERT_TRUE(startTool(&watch, setup));
 	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
 	EXPECT_EQ(stop(&watch).status, 0);
+	// The check does not speak to the service manager in the watcher's name.
+	std::string env = readFile(check + ".env");
+	EXPECT_NE(env.find("CORVANE_SIM_STATE_DIR="), std::string::npos);
+	EXPECT_EQ(env.find("NOTIFY_SOCKET="), std::string::npos);
+	EXPECT_EQ(env.find("WATCHDOG_USEC="), std::string::npos);
 	std::vector<std::string> told;
 	char message[1024];
 	for (ssize_t n; (n = recv(manager, message, sizeof message, 0)) > 0;)
@@ -257,9 +324,45 @@ TEST_F(Watch, SpeaksTheServiceManagersNotifyProtocol)
 	ASSERT_GE(told.size(), 5u);
 	EXPECT_EQ(told[0].rfind("STATUS=watching: ", 0), 0u) << told[0];
 	EXPECT_EQ(told[1], "READY=1");
-	EXPECT_EQ(told[2], "WATCHDOG=1") << "each tick";
+	EXPECT_EQ(told[2], "WATCHDOG=1") << "at once, then every half period";
 	EXPECT_EQ(told[told.size() - 2], "STOPPING=1");
 	EXPECT_EQ(told.back(), "STATUS=stopping: heartbeats stop; the platform will see them stop (see --enable)");
+}
+
+TEST_F(Watch, StoppedWhileItsCheckEndsItDoesNotCallThatATimeout)
+{
+	if (windowsBuild())
+		GTEST_SKIP() << "SIGSTOP";
+	setMode("slow");
+	ASSERT_EQ(tool({"enable"}).status, 0);
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--interval", "1s", "--timeout", "1500ms"}, true)));
+	ASSERT_TRUE(waitForFile(check + ".started"));
+	// Stopped past the check's timeout; the check ends meanwhile.
+	kill(watch.pid, SIGSTOP);
+	sleep(5);
+	kill(watch.pid, SIGCONT);
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	RunResult r = stop(&watch);
+	std::vector<std::string> lines = said(r.out);
+	ASSERT_EQ(lines.size(), 4u) << r.out;
+	EXPECT_EQ(lines[1].rfind("watch: resumed after a gap of ", 0), 0u) << lines[1];
+	EXPECT_EQ(lines[2], "watch: healthy: the check passed; heartbeats start");
+}
+
+TEST_F(Watch, KilledOutrightItTakesItsCheckAlong)
+{
+	if (windowsBuild())
+		GTEST_SKIP() << "the job object ends a Windows check with its watcher";
+	setMode("sleep");
+	ASSERT_EQ(tool({"enable"}).status, 0);
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--interval", "1s", "--timeout", "20s"}, true)));
+	ASSERT_TRUE(waitForFile(check + ".pid"));
+	kill(watch.pid, SIGKILL);
+	finishTool(&watch);
+	std::string pid = readFile(check + ".pid");
+	EXPECT_TRUE(processEnds(pid.substr(0, pid.find('\n')))) << "the check outlived its watcher";
 }
 
 TEST_F(Watch, IntoTheJournalLinesCarryAPriorityNotTheTime)

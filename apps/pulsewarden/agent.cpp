@@ -3,7 +3,6 @@
 // a command letter, and starts over.
 #include "agent.h"
 
-#include "command_line.h"
 #include "console.h"
 #include "exit_status.h"
 #include "line_input.h"
@@ -11,7 +10,6 @@
 
 #include <corvane-pulsewarden.h>
 
-#include <cstdlib>
 #include <cstring>
 
 static void printMenu()
@@ -98,7 +96,7 @@ bool agentStep(LineInput *in)
 	return perform(static_cast<char>(command));
 }
 
-void runAgent()
+int runAgent(const char *word)
 {
 	// With nobody left to read the dialogue, end rather than go on
 	// performing commands no one sees.
@@ -108,8 +106,8 @@ void runAgent()
 		;
 	// A supervisor must tell input that failed from a "q" or a real end.
 	if (input.error) {
-		printTo(stderr, "%s: Cannot read standard input: %s\n", commandWord, strerror(input.error));
-		exit(exitInputFailed);
+		printTo(stderr, "%s: Cannot read standard input: %s\n", word, strerror(input.error));
+		return exitInputFailed;
 	}
-	exit(0);
+	return 0;
 }

@@ -1,6 +1,5 @@
 #include "command_line.h"
 
-#include "console.h"
 #include "named_value.h"
 
 #include <cstring>
@@ -17,38 +16,34 @@ static const NamedValue commandTable[] = {
 	{nullptr, commandNone},
 };
 
-Command currentCommand = commandNone;
-const char *commandWord;
-const char *commandOperand;
-int watchArgCount;
-char **watchArgs;
-
-bool scanCommandLine(int argc, char **argv)
+CommandLine scanCommandLine(int argc, char **argv)
 {
-	currentCommand = commandNone;
+	CommandLine found = {false, commandNone, false, nullptr, nullptr, 0, nullptr};
 	for (int i = 1; i < argc; i++) {
 		const char *arg = argv[i];
 		if (strcmp(arg, "--silent") == 0 || strcmp(arg, "-s") == 0) {
-			silentMode = true;
+			found.silent = true;
 			continue;
 		}
-		if (currentCommand != commandNone)
-			return false;
-		currentCommand = static_cast<Command>(lookupNamedValue(commandTable, arg));
-		if (currentCommand == commandNone)
-			return false;
-		commandWord = arg;
-		if (currentCommand == commandWatch) {
-			watchArgCount = argc - i - 1;
-			watchArgs = argv + i + 1;
-			return true;
+		if (found.command != commandNone)
+			return found;
+		found.command = static_cast<Command>(lookupNamedValue(commandTable, arg));
+		if (found.command == commandNone)
+			return found;
+		found.word = arg;
+		if (found.command == commandWatch) {
+			found.watchArgCount = argc - i - 1;
+			found.watchArgs = argv + i + 1;
+			found.usable = true;
+			return found;
 		}
-		if (currentCommand == commandPostAppState) {
+		if (found.command == commandPostAppState) {
 			// The operand is taken as typed, even if it reads like an option.
 			if (++i == argc)
-				return false;
-			commandOperand = argv[i];
+				return found;
+			found.operand = argv[i];
 		}
 	}
-	return currentCommand != commandNone;
+	found.usable = found.command != commandNone;
+	return found;
 }

@@ -18,13 +18,19 @@ enum Command : int32_t {
 	commandWatch = 8,
 };
 
-extern Command currentCommand;
-extern const char *commandWord;   // the argument that named the command
-extern const char *commandOperand; // postAppState's state, as typed
-extern int watchArgCount;          // watch: the arguments after its word
-extern char **watchArgs;
+// What the command line says, as scanCommandLine found it. The strings are
+// the arguments themselves, not copies.
+struct CommandLine {
+	bool usable;
+	Command command;
+	bool silent;              // -s or --silent
+	const char *word;         // the argument that named the command
+	const char *operand;      // postAppState's state, as typed
+	int watchArgCount;        // watch: the arguments after its word
+	char **watchArgs;
+};
 
-// Reads the arguments after the invocation name; sets silentMode for the
-// options. False when the command line is not usable. Everything after
-// the word "watch" is watch's own, left unread for it.
-bool scanCommandLine(int argc, char **argv);
+// Reads the arguments after the invocation name. Not usable: no command,
+// an unknown word, a second command, postAppState without its state.
+// Everything after the word "watch" is watch's own, left unread for it.
+CommandLine scanCommandLine(int argc, char **argv);

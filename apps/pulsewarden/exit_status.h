@@ -9,4 +9,5 @@ enum : int {
 	exitCheckUnusable = 105, // watch: the check cannot be started at all
 	exitStartTimeout = 106,  // watch: not healthy within its start timeout
 	exitPidGone = 107,       // watch: the process it watched has ended
+	exitDisableFailed = 108, // watch: stopped, but monitoring could not be switched off
 };

@@ -8,7 +8,7 @@
 #include "exit_status.h"
 #include "named_value.h"
 #include "platform.h"
-#include "watch.h"
+#include "watch/watch.h"
 
 #include <corvane-pulsewarden.h>
 
@@ -29,9 +29,9 @@ static int usage(const char *invocationName)
 	return exitUsage;
 }
 
-static int reported(int32_t result)
+static int reported(const CommandLine &line, int32_t result)
 {
-	reportResultForWord(commandWord, result);
+	reportResultForWord(line.word, result);
 	return exitStatusForResult(result);
 }
 
@@ -64,26 +64,28 @@ int main(int argc, char **argv)
 
 	// execve() may pass no arguments at all; the usage line still needs a name.
 	const char *invocationName = argc > 0 ? argv[0] : "pulsewarden";
-	if (!scanCommandLine(argc, argv))
+	CommandLine line = scanCommandLine(argc, argv);
+	if (!line.usable)
 		return usage(invocationName);
+	silentMode = line.silent;
 
-	switch (currentCommand) {
+	switch (line.command) {
 	case commandEnable:
-		return reported(Tendwell_Enable());
+		return reported(line, Tendwell_Enable());
 	case commandDisable:
-		return reported(Tendwell_Disable());
+		return reported(line, Tendwell_Disable());
 	case commandMarkActive:
-		return reported(Tendwell_MarkActive());
+		return reported(line, Tendwell_MarkActive());
 	case commandPostAppState:
-		return reported(Tendwell_PostAppState(commandOperand));
+		return reported(line, Tendwell_PostAppState(line.operand));
 	case commandIsEnabled:
 		return isEnabled();
 	case commandGetAppStatus:
 		return getAppStatus();
 	case commandRunAsAgent:
-		runAgent();
+		return runAgent(line.word);
 	case commandWatch:
-		return runWatch(invocationName, watchArgCount, watchArgs);
+		return runWatch(invocationName, line.watchArgCount, line.watchArgs);
 	case commandNone:
 		break;
 	}

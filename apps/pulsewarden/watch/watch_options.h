@@ -24,13 +24,15 @@ struct WatchOptions {
 	char **check;          // the check and its arguments, null-terminated
 };
 
-// Reads the arguments after the word "watch"; sets silentMode for -s.
-// False, with the reason in `why`, when they are not usable.
-bool parseWatchOptions(int argc, char **argv, WatchOptions *options, char *why, size_t size);
+// Reads the arguments after the word "watch"; the help asked for with
+// --help. False, with the reason in `why`, when they are not usable.
+enum WatchParse { watchUsable, watchUnusable, watchHelp };
+WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *options, bool *silent, char *why, size_t size);
 
-// A whole number with ms, s or m, or a bare number of seconds; positive,
-// at most thirty days.
-bool parseDuration(const char *text, int64_t *ns);
+// A whole number with ms, s, min or m (a space before the unit allowed, as
+// formatDuration writes it), or a bare number of seconds; positive, at
+// most thirty days. Null when it is one, else why it is not.
+const char *durationProblem(const char *text, int64_t *ns);
 
 // As a person reads it: "500 ms", "10 s", "2 min".
 void formatDuration(int64_t ns, char *text, size_t size);

@@ -20,7 +20,7 @@ void wallClockText(char *text, size_t size);
 bool catchRequests(char *why, size_t size);
 
 // Whether the check's program can be started at all: found (on the PATH,
-// for a bare name) and executable.
+// for a bare name) and executable, and so is a script's interpreter.
 bool checkProgramUsable(const char *program, char *why, size_t size);
 
 // A running check: its process, in a group (a job) of its own with all it
@@ -28,7 +28,8 @@ bool checkProgramUsable(const char *program, char *why, size_t size);
 struct Check;
 
 // Starts a check: standard input the null device, standard output and
-// error a pipe read as it runs, no other descriptor of ours. Null, with
+// error a pipe read as it runs, no other descriptor of ours, and none of
+// the service manager's variables. Null, with
 // the reason, when it cannot be started.
 Check *startCheck(char *const *argv, char *why, size_t size);
 
@@ -87,9 +88,9 @@ enum : unsigned {
 unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process);
 
 // The service manager's notification socket (NOTIFY_SOCKET): nothing
-// without one. Whether it wants WATCHDOG=1 every tick.
+// without one. The period of its watchdog (WATCHDOG_USEC), 0 for none.
 void notifyServiceManager(const char *message);
-bool serviceWatchdogWanted();
+int64_t serviceWatchdogNs();
 
 // Whether standard error is the journal (JOURNAL_STREAM names it): lines
 // then carry a priority prefix rather than the time.

@@ -1,6 +1,7 @@
-// Linux. A check is spawned in a process group of its own, with every
+// Linux. A check is started in a process group of its own, with every
 // signal at its default and none blocked; its group is what a timeout or a
-// stop ends. One poll() waits for exactly what can happen: the schedule's
+// stop ends. Its own process gets the parent-death signal: a watcher
+// killed outright (SIGKILL) takes it along. One poll() waits for exactly what can happen: the schedule's
 // timer (a timerfd on the boot-time clock, which counts a suspended
 // machine's sleep), the check's output, a signal (through a self-pipe),
 // the watched process's end (a pidfd).
@@ -14,7 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -114,14 +115,41 @@ static bool executableFile(const char *path, int *error)
 	return true;
 }
 
+// A script's "#!" interpreter, which the kernel needs as much as the
+// script: a missing one fails every start with the script's own name.
+static bool interpreterUsable(const char *script, char *why, size_t size)
+{
+	int fd = open(script, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+	if (fd < 0)
+		return true;  // what exec makes of it is said when it runs
+	char head[256];
+	ssize_t n = read(fd, head, sizeof head - 1);
+	close(fd);
+	if (n < 2 || head[0] != '#' || head[1] != '!')
+		return true;
+	head[n] = '\0';
+	char *name = head + 2 + strspn(head + 2, " \t");
+	name[strcspn(name, " \t\r\n")] = '\0';
+	int error = ENOENT;
+	if (*name && executableFile(name, &error))
+		return true;
+	snprintf(why, size, "%s: its interpreter %s: %s", script, *name ? name : "(none)",
+		error == ENOENT ? "not found" : strerror(error));
+	return false;
+}
+
 bool checkProgramUsable(const char *program, char *why, size_t size)
 {
 	int error = ENOENT;
+	if (!*program) {
+		snprintf(why, size, "an empty name");
+		return false;
+	}
 	if (strchr(program, '/')) {
 		if (executableFile(program, &error))
-			return true;
+			return interpreterUsable(program, why, size);
 	} else {
-		// As posix_spawnp() will look for it.
+		// As execvpe() will look for it.
 		const char *path = getenv("PATH");
 		if (!path || !*path)
 			path = "/bin:/usr/bin";
@@ -132,7 +160,7 @@ bool checkProgramUsable(const char *program, char *why, size_t size)
 				length ? "/" : "", program);
 			int found = ENOENT;
 			if (n > 0 && static_cast<size_t>(n) < sizeof candidate && executableFile(candidate, &found))
-				return true;
+				return interpreterUsable(candidate, why, size);
 			if (found != ENOENT && found != ENOTDIR)
 				error = found;  // found, but not usable: say why
 			if (!dir[length])
@@ -143,49 +171,114 @@ bool checkProgramUsable(const char *program, char *why, size_t size)
 	return false;
 }
 
+// The service manager's variables are the watcher's alone: a check that
+// speaks its protocol must not speak in the watcher's name.
+static bool theWatchersOwn(const char *entry)
+{
+	static const char *const names[] = {"NOTIFY_SOCKET=", "WATCHDOG_USEC=", "WATCHDOG_PID="};
+	for (const char *name : names)
+		if (strncmp(entry, name, strlen(name)) == 0)
+			return true;
+	return false;
+}
+
+// The child's side of startCheck: never returns.
+[[noreturn]] static void becomeCheck(char *const *argv, char **env, pid_t watcher, int output, int report)
+{
+	setpgid(0, 0);
+	prctl(PR_SET_PDEATHSIG, SIGKILL);
+	// The watcher may have died before the line above took effect.
+	if (getppid() != watcher)
+		_exit(127);
+	for (int sig = 1; sig < NSIG; sig++)
+		signal(sig, SIG_DFL);
+	sigset_t none;
+	sigemptyset(&none);
+	sigprocmask(SIG_SETMASK, &none, nullptr);
+	int null = open("/dev/null", O_RDONLY);
+	int error = 0;
+	if (null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0
+		|| dup2(output, STDERR_FILENO) < 0 || dup3(report, STDERR_FILENO + 1, O_CLOEXEC) < 0)
+		error = errno;
+	// Not one descriptor of ours, whatever our parent left open; the
+	// report closes itself on exec.
+	if (!error && close_range(STDERR_FILENO + 2, ~0U, 0) != 0)
+		error = errno;
+	if (!error) {
+		execvpe(argv[0], argv, env);
+		error = errno;
+	}
+	ssize_t ignored = write(STDERR_FILENO + 1, &error, sizeof error);
+	(void)ignored;
+	_exit(127);
+}
+
 Check *startCheck(char *const *argv, char *why, size_t size)
 {
 	int pipeEnds[2];
+	int report[2];  // the child's exec error; closed by a successful exec
 	if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
 		snprintf(why, size, "cannot start the check: %s", strerror(errno));
 		return nullptr;
 	}
-	posix_spawn_file_actions_t actions;
-	posix_spawn_file_actions_init(&actions);
-	posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-	posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-	posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
-	// Not one descriptor of ours, whatever our parent left open.
-	posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-	posix_spawnattr_t attributes;
-	posix_spawnattr_init(&attributes);
-	sigset_t none;
-	sigset_t all;
-	sigemptyset(&none);
-	sigfillset(&all);
-	posix_spawnattr_setsigmask(&attributes, &none);
-	posix_spawnattr_setsigdefault(&attributes, &all);
-	posix_spawnattr_setpgroup(&attributes, 0);
-	posix_spawnattr_setflags(&attributes,
-		POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-	pid_t pid;
-	int error = posix_spawnp(&pid, argv[0], &actions, &attributes, argv, environ);
-	posix_spawn_file_actions_destroy(&actions);
-	posix_spawnattr_destroy(&attributes);
-	close(pipeEnds[1]);
-	if (error != 0) {
+	if (pipe2(report, O_CLOEXEC) != 0) {
+		snprintf(why, size, "cannot start the check: %s", strerror(errno));
 		close(pipeEnds[0]);
-		snprintf(why, size, "cannot start the check: %s: %s", argv[0], strerror(error));
+		close(pipeEnds[1]);
+		return nullptr;
+	}
+	size_t count = 0;
+	while (environ[count])
+		count++;
+	char **env = static_cast<char **>(calloc(count + 1, sizeof(char *)));
+	Check *check = static_cast<Check *>(calloc(1, sizeof(Check)));
+	pid_t pid = -1;
+	int error = ENOMEM;
+	if (env && check) {
+		size_t kept = 0;
+		for (size_t i = 0; i < count; i++)
+			if (!theWatchersOwn(environ[i]))
+				env[kept++] = environ[i];
+		// No signal handler of ours may run in the child before it resets them.
+		sigset_t all;
+		sigset_t before;
+		sigfillset(&all);
+		sigprocmask(SIG_SETMASK, &all, &before);
+		pid_t watcher = getpid();
+		pid = fork();
+		if (pid == 0)
+			becomeCheck(argv, env, watcher, pipeEnds[1], report[1]);
+		error = errno;
+		if (pid > 0)
+			setpgid(pid, pid);  // whichever of the two gets there first
+		sigprocmask(SIG_SETMASK, &before, nullptr);
+	}
+	free(env);
+	close(pipeEnds[1]);
+	close(report[1]);
+	if (pid > 0) {
+		ssize_t n;
+		while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR)
+			;
+		if (n == sizeof error) {
+			waitpid(pid, nullptr, 0);
+			pid = -1;
+		}
+	}
+	close(report[0]);
+	if (pid < 0) {
+		close(pipeEnds[0]);
+		free(check);
+		// A script's missing interpreter fails the same way as a missing
+		// script: say which.
+		char detail[320];
+		if (error == ENOENT && !checkProgramUsable(argv[0], detail, sizeof detail))
+			snprintf(why, size, "cannot start the check: %s", detail);
+		else
+			snprintf(why, size, "cannot start the check: %s: %s", argv[0], strerror(error));
 		return nullptr;
 	}
 	fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
-	Check *check = static_cast<Check *>(calloc(1, sizeof(Check)));
-	if (!check) {
-		kill(-pid, SIGKILL);
-		close(pipeEnds[0]);
-		snprintf(why, size, "cannot start the check: out of memory");
-		return nullptr;
-	}
 	check->pid = pid;
 	check->output = pipeEnds[0];
 	runningGroup = pid;
@@ -352,11 +445,18 @@ void notifyServiceManager(const char *message)
 	close(fd);
 }
 
-bool serviceWatchdogWanted()
+int64_t serviceWatchdogNs()
 {
 	const char *usec = getenv("WATCHDOG_USEC");
 	const char *pid = getenv("WATCHDOG_PID");
-	return usec && *usec && (!pid || !*pid || strtol(pid, nullptr, 10) == static_cast<long>(getpid()));
+	if (!usec || !*usec || (pid && *pid && strtol(pid, nullptr, 10) != static_cast<long>(getpid())))
+		return 0;
+	char *end;
+	unsigned long long value = strtoull(usec, &end, 10);
+	// Microseconds; nonsense, or more than a day, is no watchdog to keep.
+	if (*end || value == 0 || value > 86400ULL * 1000000)
+		return 0;
+	return static_cast<int64_t>(value) * 1000;
 }
 
 bool stderrIsJournal()

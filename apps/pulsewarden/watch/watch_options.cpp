@@ -20,24 +20,30 @@ static bool parseCount(const char *text, int64_t limit, int64_t *value)
 	return v > 0;
 }
 
-bool parseDuration(const char *text, int64_t *ns)
+const char *durationProblem(const char *text, int64_t *ns)
 {
 	size_t digits = strspn(text, "0123456789");
 	const char *unit = text + digits;
+	if (*unit == ' ' && unit[1])
+		unit++;
 	int64_t scale = strcmp(unit, "ms") == 0 ? nsPerMs
 		: strcmp(unit, "s") == 0 || !*unit ? nsPerS
-		: strcmp(unit, "m") == 0 ? 60 * nsPerS
+		: strcmp(unit, "m") == 0 || strcmp(unit, "min") == 0 ? 60 * nsPerS
 		: 0;
-	char number[16];
-	int64_t value;
-	if (scale == 0 || digits == 0 || digits >= sizeof number)
-		return false;
-	memcpy(number, text, digits);
-	number[digits] = '\0';
-	if (!parseCount(number, maxDurationNs / nsPerMs, &value) || value > maxDurationNs / scale)
-		return false;
+	if (scale == 0 || digits == 0)
+		return "is not a duration (a whole number with ms, s or min)";
+	if (text[0] == '0' && digits > 1)
+		return "has a leading zero (a whole number with ms, s or min)";
+	int64_t value = 0;
+	for (size_t i = 0; i < digits; i++) {
+		value = value * 10 + (text[i] - '0');
+		if (value > maxDurationNs / scale)
+			return "is more than 30 days";
+	}
+	if (value == 0)
+		return "must be more than 0";
 	*ns = value * scale;
-	return true;
+	return nullptr;
 }
 
 void formatDuration(int64_t ns, char *text, size_t size)
@@ -69,7 +75,7 @@ static const char *valueOf(const char *name, int argc, char **argv, int *i)
 	return ++*i < argc ? argv[*i] : nullptr;
 }
 
-bool parseWatchOptions(int argc, char **argv, WatchOptions *o, char *why, size_t size)
+WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silent, char *why, size_t size)
 {
 	*o = WatchOptions{10 * nsPerS, 5 * nsPerS, 30 * nsPerS, false, 1, 1, 0, 0, 0, nullptr};
 	const struct {
@@ -93,15 +99,16 @@ bool parseWatchOptions(int argc, char **argv, WatchOptions *o, char *why, size_t
 			i++;
 			break;
 		}
+		if (strcmp(arg, "--help") == 0)
+			return watchHelp;
 		if (strcmp(arg, "-s") == 0 || strcmp(arg, "--silent") == 0) {
-			silentMode = true;
+			*silent = true;
 			continue;
 		}
 		if (strcmp(arg, "--enable") == 0) {
 			o->enable = true;
 			continue;
 		}
-		const char *name = arg;
 		size_t nameLength = strcspn(arg, "=");
 		bool known = false;
 		for (const auto &v : valued) {
@@ -112,15 +119,19 @@ bool parseWatchOptions(int argc, char **argv, WatchOptions *o, char *why, size_t
 			int64_t count;
 			if (!value) {
 				say(why, size, "%s needs a value", v.name);
-				return false;
+				return watchUnusable;
 			}
-			if (v.duration ? !parseDuration(value, v.ns) : !parseCount(value, 1000000, &count)) {
-				say(why, size, "%s: \"%s\" is not %s", v.name, value,
-					v.duration ? "a duration (a whole number with ms, s or m)" : "a positive whole number");
-				return false;
-			}
-			if (!v.duration)
+			if (v.duration) {
+				if (const char *problem = durationProblem(value, v.ns)) {
+					say(why, size, "%s: \"%s\" %s", v.name, value, problem);
+					return watchUnusable;
+				}
+			} else if (!parseCount(value, 1000000, &count)) {
+				say(why, size, "%s: \"%s\" is not a whole number from 1 to 1000000", v.name, value);
+				return watchUnusable;
+			} else {
 				*v.count = static_cast<int>(count);
+			}
 		}
 		if (known)
 			continue;
@@ -129,37 +140,41 @@ bool parseWatchOptions(int argc, char **argv, WatchOptions *o, char *why, size_t
 			int64_t pid;
 			if (!value || !parseCount(value, 0x7fffffff, &pid)) {
 				say(why, size, "--pid: \"%s\" is not a process id", value ? value : "");
-				return false;
+				return watchUnusable;
 			}
 			o->pid = static_cast<long>(pid);
 			continue;
 		}
-		say(why, size, "\"%s\" is not an option of watch", name);
-		return false;
+		say(why, size, "\"%s\" is not an option of watch", arg);
+		return watchUnusable;
 	}
 	if (i < argc)
 		o->check = argv + i;
 	if (o->pid && o->check) {
 		say(why, size, "a check and --pid exclude each other");
-		return false;
+		return watchUnusable;
 	}
 	if (!o->pid && !o->check) {
 		say(why, size, "a check to run, or --pid, is needed");
-		return false;
+		return watchUnusable;
 	}
-	// A process watched takes no time to check.
-	int64_t timeoutNs = o->pid ? 0 : o->timeoutNs;
-	if (o->intervalNs + timeoutNs >= o->windowNs) {
-		char interval[32];
-		char timeout[32];
-		char window[32];
-		formatDuration(o->intervalNs, interval, sizeof interval);
-		formatDuration(o->timeoutNs, timeout, sizeof timeout);
-		formatDuration(o->windowNs, window, sizeof window);
+	char interval[32];
+	char timeout[32];
+	char window[32];
+	formatDuration(o->intervalNs, interval, sizeof interval);
+	formatDuration(o->timeoutNs, timeout, sizeof timeout);
+	formatDuration(o->windowNs, window, sizeof window);
+	// A process watched takes no time to check: its timeout is not used.
+	if (o->pid && o->intervalNs >= o->windowNs) {
+		say(why, size, "the interval (%s) must be less than the window (%s), or the platform sees a gap "
+			"between heartbeats while the process runs", interval, window);
+		return watchUnusable;
+	}
+	if (!o->pid && o->intervalNs + o->timeoutNs >= o->windowNs) {
 		say(why, size, "the interval (%s) and the timeout (%s) must add up to less than the window (%s), "
 			"or the platform sees a gap between heartbeats of a healthy application",
 			interval, timeout, window);
-		return false;
+		return watchUnusable;
 	}
-	return true;
+	return watchUsable;
 }

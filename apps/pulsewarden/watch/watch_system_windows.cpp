@@ -90,6 +90,10 @@ bool catchRequests(char *why, size_t size)
 
 bool checkProgramUsable(const char *program, char *why, size_t size)
 {
+	if (!*program) {
+		snprintf(why, size, "an empty name");
+		return false;
+	}
 	char found[MAX_PATH];
 	DWORD n = SearchPathA(nullptr, program, ".exe", sizeof found, found, nullptr);
 	if (n == 0 || n >= sizeof found) {
@@ -399,9 +403,9 @@ void notifyServiceManager(const char * /*message*/)
 {
 }
 
-bool serviceWatchdogWanted()
+int64_t serviceWatchdogNs()
 {
-	return false;
+	return 0;
 }
 
 bool stderrIsJournal()

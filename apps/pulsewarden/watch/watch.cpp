@@ -1,0 +1,237 @@
+// watch's loop: it owns the clock, the waiting, the library and the system,
+// and carries out what the core (watch_core.cpp) decides, one event at a
+// time. Each change of state is one line on stderr; stdout is not written.
+#include "watch.h"
+
+#include "console.h"
+#include "exit_status.h"
+#include "platform.h"
+#include "watch_core.h"
+#include "watch_options.h"
+#include "watch_system.h"
+
+#include <corvane-pulsewarden.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+struct Loop {
+	WatchCore core;
+	bool journal;
+	Check *check;
+	WatchedProcess *process;
+	char startFailure[320];   // why the check could not be started
+	int64_t deadline;
+	bool ended;
+	int status;
+};
+
+static void sayLine(const Loop *l, Priority priority, const char *format, ...) PRINTF_LIKE(3, 4);
+
+// One line on stderr, with the time (or, into the journal, its priority);
+// the service manager gets it as the status. -s hides healthy progress.
+static void sayLine(const Loop *l, Priority priority, const char *format, ...)
+{
+	char message[512];
+	va_list ap;
+	va_start(ap, format);
+	vsnprintf(message, sizeof message, format, ap);
+	va_end(ap);
+	char status[sizeof message + 8];
+	snprintf(status, sizeof status, "STATUS=%s", message);
+	notifyServiceManager(status);
+	if (silentMode && priority == priorityInfo)
+		return;
+	if (l->journal) {
+		printTo(stderr, "<%d>watch: %s\n", priority, message);
+	} else {
+		char now[32];
+		wallClockText(now, sizeof now);
+		printTo(stderr, "%s watch: %s\n", now, message);
+	}
+}
+
+// Carries out one action; an event that follows from it (the library's
+// answer, a check that could not start) goes in `next`.
+static bool perform(Loop *l, const Action &a, Event *next)
+{
+	*next = Event{};
+	next->kind = eventAnswer;
+	switch (a.kind) {
+	case actSay:
+		sayLine(l, a.priority, "%s", a.text);
+		return false;
+	case actNotify:
+		notifyServiceManager(a.text);
+		return false;
+	case actAskEnabled:
+		next->answer = Tendwell_IsEnabled();
+		return true;
+	case actEnable:
+		next->answer = Tendwell_Enable();
+		return true;
+	case actDisable:
+		next->answer = Tendwell_Disable();
+		return true;
+	case actHeartbeat:
+		next->answer = Tendwell_MarkActive();
+		return true;
+	case actPostOk:
+		next->answer = Tendwell_PostAppState(TENDWELL_APP_STATE_OK);
+		return true;
+	case actPostNeedReset:
+		next->answer = Tendwell_PostAppState(TENDWELL_APP_STATE_NEED_RESET);
+		return true;
+	case actStartCheck:
+		l->check = startCheck(l->core.setting.options.check, l->startFailure, sizeof l->startFailure);
+		if (l->check)
+			return false;
+		next->kind = eventCheckEnded;
+		next->check = CheckEnd{false, l->startFailure, ""};
+		return true;
+	case actAskCheckToEnd:
+		if (l->check)
+			stopCheck(l->check, false);
+		return false;
+	case actEndCheck:
+		if (l->check)
+			stopCheck(l->check, true);
+		return false;
+	case actExit:
+		l->ended = true;
+		l->status = a.fromLibrary ? exitStatusForResult(a.status) : a.status;
+		return false;
+	}
+	return false;
+}
+
+// Feeds an event to the core, and what follows from it, until the core
+// waits for time or the system again.
+static void feed(Loop *l, Event event)
+{
+	for (bool more = true; more && !l->ended;) {
+		Step step = watchStep(&l->core, event, watchClockNs());
+		l->deadline = step.deadline;
+		more = false;
+		for (size_t i = 0; i < step.count; i++) {
+			Event next;
+			if (perform(l, step.actions[i], &next)) {
+				event = next;
+				more = true;
+			}
+		}
+	}
+}
+
+static void feedCheckEnd(Loop *l, const CheckOutcome &outcome)
+{
+	char how[96];
+	if (outcome.exited)
+		snprintf(how, sizeof how, "exit status %d", outcome.status);
+	else
+		describeKill(outcome.status, how, sizeof how);
+	Event e = {};
+	e.kind = eventCheckEnded;
+	e.check = CheckEnd{outcome.exited && outcome.status == 0, how, outcome.firstLine};
+	finishCheck(l->check);
+	l->check = nullptr;
+	feed(l, e);
+}
+
+static void feedKind(Loop *l, EventKind kind)
+{
+	Event e = {};
+	e.kind = kind;
+	feed(l, e);
+}
+
+static int watchUsage(const char *invocationName, const char *why)
+{
+	printTo(stderr, "watch: %s\n", why);
+	printTo(stderr, "Usage: %s [-s] watch [OPTION...] [--] CHECK [ARG...]\n"
+		"       %s [-s] watch [OPTION...] --pid PID\n", invocationName, invocationName);
+	return exitUsage;
+}
+
+static int watchHelpText(const char *invocationName)
+{
+	printOut("Usage: %s [-s] watch [OPTION...] [--] CHECK [ARG...]\n"
+		"       %s [-s] watch [OPTION...] --pid PID\n", invocationName, invocationName);
+	printOut("Keeps the platform told whether the application is healthy: runs CHECK every\n"
+		"interval and sends a heartbeat each time it passes (exits with 0).\n"
+		"\n"
+		"  --interval D          start a check this often (default 10s)\n"
+		"  --timeout D           a check still running after this has failed (default 5s)\n"
+		"  --window D            the platform's heartbeat window (default 30s); the\n"
+		"                        interval and the timeout must add up to less\n"
+		"  --enable              monitoring on while watching; an orderly stop (SIGTERM,\n"
+		"                        SIGINT) switches it off\n"
+		"  --fall N              failed checks in a row before heartbeats stop (default 1)\n"
+		"  --rise N              passing checks in a row before they start again (default 1)\n"
+		"  --need-reset-after N  post appStateNeedReset after N failed checks in a row\n"
+		"  --start-timeout D     end with 106 if no check has passed within D\n"
+		"  --pid PID             no check: a heartbeat every interval while PID runs\n"
+		"  -s, --silent          hide the lines about healthy progress\n"
+		"  --help                this text\n"
+		"\n"
+		"D is a whole number with ms, s or min (500ms, 10s, 2min); a bare number is seconds.\n"
+		"Exit status: 0 after an orderly stop; 2 or 4 from the platform; 100 a command\n"
+		"line it cannot use; 105 a check that cannot be started; 106 the start timeout;\n"
+		"107 the process watched has ended; 108 stopped, but monitoring could not be\n"
+		"switched off. SIGHUP: say how things stand.\n");
+	return 0;
+}
+
+int runWatch(const char *invocationName, int argc, char **argv)
+{
+	Loop l = {};
+	char why[512];
+	bool silent = silentMode;
+	WatchOptions &o = l.core.setting.options;
+	switch (parseWatchOptions(argc, argv, &o, &silent, why, sizeof why)) {
+	case watchHelp:
+		return watchHelpText(invocationName);
+	case watchUnusable:
+		return watchUsage(invocationName, why);
+	case watchUsable:
+		break;
+	}
+	silentMode = silent;
+	l.journal = stderrIsJournal();
+
+	if (o.check && !checkProgramUsable(o.check[0], why, sizeof why)) {
+		sayLine(&l, priorityError, "cannot start the check: %s", why);
+		return exitCheckUnusable;
+	}
+	if (o.pid && !(l.process = watchProcess(o.pid))) {
+		sayLine(&l, priorityError, "process %ld does not exist", o.pid);
+		return exitPidGone;
+	}
+	if (!catchRequests(why, sizeof why)) {
+		sayLine(&l, priorityError, "%s", why);
+		return 1;
+	}
+	l.core.setting.watchdogNs = serviceWatchdogNs();
+	feedKind(&l, eventStart);
+	while (!l.ended) {
+		unsigned woke = waitForEvents(l.deadline, l.check, l.process);
+		// What ended is collected before any deadline is judged: a check
+		// that ended while the watcher was stopped did not time out.
+		CheckOutcome outcome;
+		if (l.check && checkEnded(l.check, &outcome))
+			feedCheckEnd(&l, outcome);
+		if (woke & wokeByStop)
+			feedKind(&l, eventStop);
+		if (woke & wokeByReport)
+			feedKind(&l, eventReport);
+		if (l.process && processGone(l.process))
+			feedKind(&l, eventProcessGone);
+		feedKind(&l, eventTime);
+	}
+	if (l.check) {
+		stopCheck(l.check, true);
+		finishCheck(l.check);
+	}
+	return l.status;
+}
