@@ -368,6 +368,10 @@ TEST_F(CorvaneSim, AnswersInTheOperationsPlaceWithNoEffect)
 		EXPECT_EQ(r.status, 2);
 		EXPECT_NE(r.err.find("Usage: corvane-sim "), std::string::npos);
 	}
+	// Said why, not just refused.
+	EXPECT_NE(sim({"window", "0"}).err.find("\"0\" must be more than 0"), std::string::npos);
+	EXPECT_NE(sim({"window", "1000000001"}).err.find("is more than a billion seconds"), std::string::npos);
+	EXPECT_NE(sim({"window", "0.0000000001"}).err.find("has more than nine decimals"), std::string::npos);
 	ASSERT_EQ(sim({"window", "0.5"}).status, 0);
 	EXPECT_NE(sim({"status"}).out.find("window: 0.5\n"), std::string::npos);
 	ASSERT_EQ(sim({"reset"}).status, 0);
@@ -391,13 +395,27 @@ TEST_F(CorvaneSim, FollowSaysEachChangeOfStatusAsItHappens)
 	ASSERT_TRUE(follow.waitForOutput(" green\n"));
 	// By itself, once the window has passed.
 	ASSERT_TRUE(follow.waitForOutput(" s\n"));
+	// One answered word after another: each is a change.
+	ASSERT_EQ(sim({"answer", "getAppStatus", "purple"}).status, 0);
+	ASSERT_TRUE(follow.waitForOutput(" purple: answered by corvane-sim answer getAppStatus\n"));
+	ASSERT_EQ(sim({"answer", "getAppStatus", "red"}).status, 0);
+	ASSERT_TRUE(follow.waitForOutput(" red: answered by corvane-sim answer getAppStatus\n"));
 	kill(follow.pid, SIGTERM);
 	RunResult r = follow.finish();
 	std::vector<std::string> lines;
 	for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1)
 		lines.push_back(r.out.substr(at + 24, end - at - 24));  // past the time
-	ASSERT_EQ(lines.size(), 4u) << r.out;
+	ASSERT_EQ(lines.size(), 6u) << r.out;
 	EXPECT_EQ(lines[3].rfind("red: no heartbeat for 0.5", 0), 0u) << lines[3];
+}
+
+TEST_F(CorvaneSim, StatusWhereNoStateCouldEverBeSavedFails)
+{
+	stateDir = root + "/missing/state";
+	RunResult r = sim({"status"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.err, "corvane-sim: " + stateDir + ": cannot create the state directory: No such file or directory\n");
 }
 
 // File modes mean nothing to root: these tests run the tool as "nobody",

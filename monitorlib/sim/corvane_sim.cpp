@@ -7,6 +7,7 @@
 #include "sim_state.h"
 #include "sim_store.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -47,7 +48,7 @@ static int failed(const char *format, ...)
 struct Status {
 	const char *word;      // "null" when getAppStatus gives no status
 	char why[320];         // empty for plain green
-	char key[32];          // what a change of status changes
+	char key[96];          // what a change of status changes
 };
 
 static Status statusNow(ReadResult found, const SimState *state, const Reason *damage)
@@ -63,7 +64,8 @@ static Status statusNow(ReadResult found, const SimState *state, const Reason *d
 	if (answer.set) {
 		s.word = answer.null ? "null" : answer.word;
 		snprintf(s.why, sizeof s.why, "answered by corvane-sim answer getAppStatus");
-		snprintf(s.key, sizeof s.key, "answered");
+		// Each word answered is a status of its own.
+		snprintf(s.key, sizeof s.key, "answered %s", s.word);
 		return s;
 	}
 	char bootId[bootIdSize] = "";
@@ -109,6 +111,12 @@ static int status()
 	ReadResult found = readSavedState(&state, &why);
 	if (found == stateDamaged)
 		return failed("%s", why.text);
+	// No state yet where no change could ever save one: unusable, as the
+	// operations find it.
+	char path[statePathSize];
+	bool named = false;
+	if (found == stateMissing && stateDirPath(path, sizeof path, &named, &why) && named && !parentDirExists(path))
+		return failed("%s: cannot create the state directory: %s", path, strerror(ENOENT));
 	char window[32];
 	formatSeconds(state.windowNs, 9, window, sizeof window);
 	char heartbeat[32] = "none";
@@ -240,7 +248,8 @@ static int setWindow(const char *seconds)
 {
 	Setting setting = {Setting::windowKind, operationCount, {}, 0};
 	if (!parseSeconds(seconds, strlen(seconds), false, &setting.windowNs)) {
-		failed("window: \"%s\" is not a positive number of seconds", seconds);
+		const char *problem = secondsProblem(seconds);
+		failed("window: \"%s\" %s", seconds, problem ? problem : "is not a number of seconds");
 		return usage();
 	}
 	return change(setting);

@@ -52,6 +52,10 @@ enum OpenResult { dirOpened, dirMissing, dirRefused };
 OpenResult openStateDir(const char *path, DirCreation creation, StateDir **dir, Reason *why);
 void closeStateDir(StateDir *dir);
 
+// Whether the directory that holds `path` exists: without it, a state
+// directory named there cannot be created.
+bool parentDirExists(const char *path);
+
 // Null when the lock cannot be had, or stays busy too long.
 StateLock *lockStateDir(StateDir *dir, Reason *why);
 void unlockStateDir(StateLock *lock);

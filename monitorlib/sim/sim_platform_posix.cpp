@@ -181,6 +181,18 @@ OpenResult openStateDir(const char *path, DirCreation creation, StateDir **dir, 
 	return dirRefused;
 }
 
+bool parentDirExists(const char *path)
+{
+	char parent[PATH_MAX];
+	snprintf(parent, sizeof parent, "%s", path);
+	char *slash = strrchr(parent, '/');
+	if (!slash)
+		return true;  // the current directory
+	slash[slash == parent] = '\0';
+	struct stat st;
+	return stat(parent, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 void closeStateDir(StateDir *dir)
 {
 	close(dir->fd);

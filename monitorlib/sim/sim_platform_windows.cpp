@@ -130,6 +130,22 @@ OpenResult openStateDir(const char *path, DirCreation creation, StateDir **dir, 
 	return dirOpened;
 }
 
+bool parentDirExists(const char *path)
+{
+	char parent[MAX_PATH];
+	snprintf(parent, sizeof parent, "%s", path);
+	char *cut = nullptr;
+	for (char *p = parent; *p; p++)
+		if (*p == '\\' || *p == '/')
+			cut = p;
+	if (!cut)
+		return true;  // the current directory
+	// "C:\x" is held by "C:\", not by "C:".
+	cut[cut == parent || cut[-1] == ':'] = '\0';
+	DWORD attributes = GetFileAttributesA(parent);
+	return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 void closeStateDir(StateDir *dir)
 {
 	free(dir);

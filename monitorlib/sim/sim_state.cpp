@@ -284,6 +284,21 @@ bool parseSeconds(const char *text, size_t length, bool canonical, int64_t *ns)
 	return true;
 }
 
+const char *secondsProblem(const char *text)
+{
+	size_t whole = strspn(text, "0123456789");
+	size_t decimals = text[whole] == '.' ? strspn(text + whole + 1, "0123456789") : 0;
+	size_t length = whole + (text[whole] == '.' ? 1 + decimals : 0);
+	if (whole == 0 || text[length] || (text[whole] == '.' && decimals == 0))
+		return "is not a number of seconds (digits, then a point and up to nine decimals)";
+	if (decimals > 9)
+		return "has more than nine decimals";
+	if (strspn(text, "0.") == length)
+		return "must be more than 0";
+	int64_t ns;
+	return parseSeconds(text, length, false, &ns) ? nullptr : "is more than a billion seconds";
+}
+
 size_t formatSeconds(int64_t ns, int decimals, char *text, size_t size)
 {
 	int64_t fraction = ns % nsPerSecond;

@@ -85,6 +85,9 @@ bool parseAnswer(Operation op, const char *text, Answer *answer);
 // maxWindowNs.
 bool parseSeconds(const char *text, size_t length, bool canonical, int64_t *ns);
 
+// Why a person's seconds were refused, in words ("must be more than 0").
+const char *secondsProblem(const char *text);
+
 // Nanoseconds as seconds with at most `decimals` fractional digits (up to
 // nine; cut, not rounded), without trailing zeros. Returns the length.
 size_t formatSeconds(int64_t ns, int decimals, char *text, size_t size);
