@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "system.h"
+
 // Why something failed, in words, for diagnostics.
 struct Reason {
 	char text[256];
@@ -56,8 +58,10 @@ void closeStateDir(StateDir *dir);
 // directory named there cannot be created.
 bool parentDirExists(const char *path);
 
-// Null when the lock cannot be had, or stays busy too long.
-StateLock *lockStateDir(StateDir *dir, Reason *why);
+// One try at the lock, without waiting: how long to wait for a busy one
+// is the caller's to decide.
+enum LockAttempt { lockTaken, lockBusy, lockFailed };
+LockAttempt tryLockStateDir(StateDir *dir, StateLock **lock, Reason *why);
 void unlockStateDir(StateLock *lock);
 
 enum FileResult { fileRead, fileMissing, fileFailed };
@@ -68,9 +72,6 @@ FileResult readStateFile(StateDir *dir, char *text, size_t size, size_t *length,
 // Replaces the state file with `text`, whole and durably: once it returns
 // true, a power loss keeps the new state. The caller holds the lock.
 bool replaceStateFile(StateDir *dir, const char *text, size_t length, Reason *why);
-
-// Heartbeat time: a clock that wall-clock changes do not move.
-int64_t bootClockNs();
 
 // The identity of this boot (the clock starts again at every boot); false
 // when it cannot be told. A heartbeat means something only with its boot.
@@ -84,5 +85,3 @@ StateWatch *watchStateDir(const char *path);
 void waitForChange(StateWatch *watch, int64_t timeoutNs);
 void closeStateWatch(StateWatch *watch);
 
-// The local time now, as "2026-12-07 14:03:07.250".
-void localTimeText(char *text, size_t size);

@@ -41,9 +41,6 @@ static const char stateName[] = "state";
 static const char newStateName[] = "state.new";
 static const char lockName[] = "lock";
 
-// How long a change waits for another process's change before failing.
-static const int64_t lockPatienceNs = 10 * 1000000000LL;
-
 // openat() whose descriptor is never 0, 1 or 2: with a standard stream
 // closed, the caller's output must not land in our files.
 static int openAboveStdio(int dirFd, const char *name, int flags, unsigned mode)
@@ -199,14 +196,7 @@ void closeStateDir(StateDir *dir)
 	free(dir);
 }
 
-static int64_t monotonicNs()
-{
-	struct timespec ts;
-	clock_gettime(CLOCK_MONOTONIC, &ts);
-	return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-StateLock *lockStateDir(StateDir *dir, Reason *why)
+LockAttempt tryLockStateDir(StateDir *dir, StateLock **lock, Reason *why)
 {
 	// Read-only is enough for flock(). O_NONBLOCK: a FIFO planted under the
 	// lock's name must not block us.
@@ -214,44 +204,32 @@ StateLock *lockStateDir(StateDir *dir, Reason *why)
 		0600, S_IRUSR | S_IWUSR);
 	if (fd < 0) {
 		say(why, "cannot open the lock: %s", strerror(errno));
-		return nullptr;
+		return lockFailed;
 	}
 	struct stat st;
 	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
 		say(why, "the lock is not a regular file");
 		close(fd);
-		return nullptr;
+		return lockFailed;
 	}
 	if ((st.st_mode & 0777) != 0600 && st.st_uid == geteuid())
 		fchmod(fd, 0600);
-	// Changes hold the lock for microseconds. Poll rather than block, so that
-	// a stopped or hostile holder costs a bounded wait, not a hang.
-	int64_t deadline = monotonicNs() + lockPatienceNs;
-	long pauseNs = 20000;
-	while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-		if (errno != EWOULDBLOCK && errno != EINTR) {
-			say(why, "cannot lock: %s", strerror(errno));
-			close(fd);
-			return nullptr;
-		}
-		if (monotonicNs() > deadline) {
-			say(why, "the lock stayed busy for %lld s", static_cast<long long>(lockPatienceNs / 1000000000));
-			close(fd);
-			return nullptr;
-		}
-		struct timespec pause = {0, pauseNs};
-		nanosleep(&pause, nullptr);
-		if (pauseNs < 5000000)
-			pauseNs *= 2;
+	if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+		int error = errno;
+		close(fd);
+		if (error == EWOULDBLOCK || error == EINTR)
+			return lockBusy;
+		say(why, "cannot lock: %s", strerror(error));
+		return lockFailed;
 	}
-	StateLock *lock = static_cast<StateLock *>(malloc(sizeof(StateLock)));
-	if (!lock) {
+	*lock = static_cast<StateLock *>(malloc(sizeof(StateLock)));
+	if (!*lock) {
 		say(why, "out of memory");
 		close(fd);
-		return nullptr;
+		return lockFailed;
 	}
-	lock->fd = fd;
-	return lock;
+	(*lock)->fd = fd;
+	return lockTaken;
 }
 
 void unlockStateDir(StateLock *lock)
@@ -342,15 +320,6 @@ bool replaceStateFile(StateDir *dir, const char *text, size_t length, Reason *wh
 	return true;
 }
 
-int64_t bootClockNs()
-{
-	// CLOCK_BOOTTIME also counts time suspended: a suspended guest sends no
-	// heartbeats either.
-	struct timespec ts;
-	clock_gettime(CLOCK_BOOTTIME, &ts);
-	return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 bool currentBootId(char *id, size_t size, Reason *why)
 {
 	int fd = openAboveStdio(AT_FDCWD, "/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC, 0);
@@ -405,15 +374,4 @@ void closeStateWatch(StateWatch *watch)
 		return;
 	close(watch->fd);
 	free(watch);
-}
-
-void localTimeText(char *text, size_t size)
-{
-	struct timespec now;
-	clock_gettime(CLOCK_REALTIME, &now);
-	struct tm local;
-	localtime_r(&now.tv_sec, &local);
-	char seconds[32];
-	strftime(seconds, sizeof seconds, "%Y-%m-%d %H:%M:%S", &local);
-	snprintf(text, size, "%s.%03ld", seconds, now.tv_nsec / 1000000);
 }

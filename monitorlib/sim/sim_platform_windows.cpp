@@ -33,20 +33,11 @@ static const char stateName[] = "state";
 static const char newStateName[] = "state.new";
 static const char lockName[] = "lock";
 
-// How long a change waits for another process's change before failing.
-static const ULONGLONG lockPatienceMs = 10000;
-
 // The system's words for its last error, without the final full stop.
 static void sayLastError(Reason *why, const char *what)
 {
-	DWORD error = GetLastError();
-	char words[160] = "";
-	DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-		words, sizeof words, nullptr);
-	while (n > 0 && (words[n - 1] == '\r' || words[n - 1] == '\n' || words[n - 1] == '.' || words[n - 1] == ' '))
-		words[--n] = '\0';
-	if (n == 0)
-		snprintf(words, sizeof words, "error %lu", static_cast<unsigned long>(error));
+	char words[160];
+	lastErrorText(words, sizeof words);
 	say(why, "%s: %s", what, words);
 }
 
@@ -185,47 +176,36 @@ static bool replaceState(const char *newPath, const char *statePath)
 	return false;
 }
 
-StateLock *lockStateDir(StateDir *dir, Reason *why)
+LockAttempt tryLockStateDir(StateDir *dir, StateLock **lock, Reason *why)
 {
 	char path[MAX_PATH];
 	if (!inStateDir(dir, lockName, path)) {
 		say(why, "the path of the lock is too long");
-		return nullptr;
+		return lockFailed;
 	}
 	HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
 		FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
 		FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 	if (file == INVALID_HANDLE_VALUE) {
 		sayLastError(why, "cannot open the lock");
-		return nullptr;
+		return lockFailed;
 	}
-	// Poll rather than block, so that a stuck holder costs a bounded wait.
-	ULONGLONG deadline = GetTickCount64() + lockPatienceMs;
-	DWORD pauseMs = 1;
 	OVERLAPPED firstByte = {};
-	while (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &firstByte)) {
-		if (GetLastError() != ERROR_LOCK_VIOLATION) {
+	if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &firstByte)) {
+		bool busy = GetLastError() == ERROR_LOCK_VIOLATION;
+		if (!busy)
 			sayLastError(why, "cannot lock");
-			CloseHandle(file);
-			return nullptr;
-		}
-		if (GetTickCount64() > deadline) {
-			say(why, "the lock stayed busy for %llu s", static_cast<unsigned long long>(lockPatienceMs / 1000));
-			CloseHandle(file);
-			return nullptr;
-		}
-		Sleep(pauseMs);
-		if (pauseMs < 8)
-			pauseMs *= 2;
+		CloseHandle(file);
+		return busy ? lockBusy : lockFailed;
 	}
-	StateLock *lock = static_cast<StateLock *>(malloc(sizeof(StateLock)));
-	if (!lock) {
+	*lock = static_cast<StateLock *>(malloc(sizeof(StateLock)));
+	if (!*lock) {
 		say(why, "out of memory");
 		CloseHandle(file);
-		return nullptr;
+		return lockFailed;
 	}
-	lock->file = file;
-	return lock;
+	(*lock)->file = file;
+	return lockTaken;
 }
 
 void unlockStateDir(StateLock *lock)
@@ -302,12 +282,6 @@ bool replaceStateFile(StateDir *dir, const char *text, size_t length, Reason *wh
 	return saved;
 }
 
-// Milliseconds since boot, sleep included; no wall-clock change moves it.
-int64_t bootClockNs()
-{
-	return static_cast<int64_t>(GetTickCount64()) * 1000000;
-}
-
 // What the kernel says of the time: when it booted, and by how much later
 // changes of the wall clock have moved that.
 struct TimeOfDayInformation {
@@ -378,12 +352,4 @@ void closeStateWatch(StateWatch *watch)
 		return;
 	FindCloseChangeNotification(watch->change);
 	free(watch);
-}
-
-void localTimeText(char *text, size_t size)
-{
-	SYSTEMTIME now;
-	GetLocalTime(&now);
-	snprintf(text, size, "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay, now.wHour,
-		now.wMinute, now.wSecond, now.wMilliseconds);
 }

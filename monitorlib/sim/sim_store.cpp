@@ -34,6 +34,34 @@ static ReadResult readFrom(StateDir *dir, SimState *state, Reason *why)
 	return stateDamaged;
 }
 
+// Changes hold the lock for microseconds. Tried again and again, each
+// pause longer than the last, rather than waited on: a stopped or hostile
+// holder then costs a bounded wait, not a hang.
+static StateLock *lockPatiently(StateDir *dir, Reason *why)
+{
+	const int64_t patienceNs = 10 * nsPerSecond;
+	int64_t deadline = bootClockNs() + patienceNs;
+	int64_t pauseNs = 20000;
+	for (;;) {
+		StateLock *lock = nullptr;
+		switch (tryLockStateDir(dir, &lock, why)) {
+		case lockTaken:
+			return lock;
+		case lockFailed:
+			return nullptr;
+		case lockBusy:
+			break;
+		}
+		if (bootClockNs() > deadline) {
+			say(why, "the lock stayed busy for %lld s", static_cast<long long>(patienceNs / nsPerSecond));
+			return nullptr;
+		}
+		pauseFor(pauseNs);
+		if (pauseNs < 5000000)
+			pauseNs *= 2;
+	}
+}
+
 ReadResult readSavedState(SimState *state, Reason *why)
 {
 	char path[statePathSize];
@@ -73,7 +101,7 @@ int32_t changeSavedState(Operation op, StateChange change, const void *arg, Reas
 		return failed;
 	}
 	int32_t result = failed;
-	if (StateLock *lock = lockStateDir(dir, why)) {
+	if (StateLock *lock = lockPatiently(dir, why)) {
 		SimState state;
 		why->text[0] = '\0';
 		ReadResult found = readFrom(dir, &state, why);

@@ -47,7 +47,7 @@ static void sayLine(const Loop *l, Priority priority, const char *format, ...)
 		printTo(stderr, "<%d>watch: %s\n", priority, message);
 	} else {
 		char now[32];
-		wallClockText(now, sizeof now);
+		localTimeText(now, sizeof now, false);
 		printTo(stderr, "%s watch: %s\n", now, message);
 	}
 }
@@ -111,7 +111,7 @@ static bool perform(Loop *l, const Action &a, Event *next)
 static void feed(Loop *l, Event event)
 {
 	for (bool more = true; more && !l->ended;) {
-		Step step = watchStep(&l->core, event, watchClockNs());
+		Step step = watchStep(&l->core, event, bootClockNs());
 		l->deadline = step.deadline;
 		more = false;
 		for (size_t i = 0; i < step.count; i++) {

@@ -6,12 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// The schedule's clock: it counts time suspended, and no change of the
-// wall clock moves it.
-int64_t watchClockNs();
-
-// The wall-clock time now, as "2026-12-07 14:03:07".
-void wallClockText(char *text, size_t size);
+#include "system.h"
 
 // From now on, requests to stop (SIGTERM, SIGINT; on Windows Ctrl-C,
 // Ctrl-Break, closing the console, shutdown) and to report (SIGHUP) are

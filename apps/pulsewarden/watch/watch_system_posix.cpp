@@ -43,21 +43,6 @@ static int timer = -1;
 static volatile sig_atomic_t stopRequests;
 static volatile sig_atomic_t runningGroup; // for the second stop request
 
-int64_t watchClockNs()
-{
-	struct timespec ts;
-	clock_gettime(CLOCK_BOOTTIME, &ts);
-	return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-void wallClockText(char *text, size_t size)
-{
-	time_t now = time(nullptr);
-	struct tm local;
-	localtime_r(&now, &local);
-	strftime(text, size, "%Y-%m-%d %H:%M:%S", &local);
-}
-
 static void onSignal(int sig)
 {
 	int saved = errno;
@@ -417,7 +402,7 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 			process->gone = true;
 			woke |= wokeByProcess;
 		}
-		if (watchClockNs() >= deadlineNs)
+		if (bootClockNs() >= deadlineNs)
 			woke |= wokeByDeadline;
 		if (woke)
 			return woke;

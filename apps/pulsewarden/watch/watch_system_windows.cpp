@@ -35,20 +35,6 @@ static HANDLE stopEvent;
 static volatile LONG stopRequests;
 static HANDLE volatile runningJob;  // for the second request to stop
 
-int64_t watchClockNs()
-{
-	// Milliseconds since boot, sleep included.
-	return static_cast<int64_t>(GetTickCount64()) * 1000000;
-}
-
-void wallClockText(char *text, size_t size)
-{
-	SYSTEMTIME now;
-	GetLocalTime(&now);
-	snprintf(text, size, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
-		now.wMinute, now.wSecond);
-}
-
 static BOOL WINAPI onControl(DWORD event)
 {
 	if (InterlockedIncrement(&stopRequests) > 1) {
@@ -67,14 +53,8 @@ static BOOL WINAPI onControl(DWORD event)
 
 static void sayLastError(char *why, size_t size, const char *what)
 {
-	DWORD error = GetLastError();
-	char words[160] = "";
-	DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-		words, sizeof words, nullptr);
-	while (n > 0 && (words[n - 1] == '\r' || words[n - 1] == '\n' || words[n - 1] == '.' || words[n - 1] == ' '))
-		words[--n] = '\0';
-	if (n == 0)
-		snprintf(words, sizeof words, "error %lu", static_cast<unsigned long>(error));
+	char words[160];
+	lastErrorText(words, sizeof words);
 	snprintf(why, size, "%s: %s", what, words);
 }
 
@@ -374,7 +354,7 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 			processAt = count;
 			handles[count++] = process->process;
 		}
-		int64_t left = deadlineNs - watchClockNs();
+		int64_t left = deadlineNs - bootClockNs();
 		DWORD ms = left <= 0 ? 0 : static_cast<DWORD>(left / 1000000 + 1);
 		DWORD result = WaitForMultipleObjects(count, handles, FALSE, ms);
 		if (result == WAIT_TIMEOUT || result == WAIT_FAILED)

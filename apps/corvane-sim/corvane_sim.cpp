@@ -164,7 +164,7 @@ static int follow()
 		Status now = statusNow(found, &state, &why);
 		if (strcmp(now.key, last) != 0) {
 			char time[40];
-			localTimeText(time, sizeof time);
+			localTimeText(time, sizeof time, true);
 			printf("%s %s%s%s\n", time, now.word, now.why[0] ? ": " : "", now.why);
 			if (fflush(stdout) != 0) {
 				closeStateWatch(watch);

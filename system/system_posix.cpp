@@ -1,0 +1,41 @@
+// Linux.
+#include "system.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+int64_t bootClockNs()
+{
+	// CLOCK_BOOTTIME also counts time suspended: a suspended guest sends no
+	// heartbeats either.
+	struct timespec ts;
+	clock_gettime(CLOCK_BOOTTIME, &ts);
+	return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+void localTimeText(char *text, size_t size, bool milliseconds)
+{
+	struct timespec now;
+	clock_gettime(CLOCK_REALTIME, &now);
+	struct tm local;
+	localtime_r(&now.tv_sec, &local);
+	char seconds[32];
+	strftime(seconds, sizeof seconds, "%Y-%m-%d %H:%M:%S", &local);
+	if (milliseconds)
+		snprintf(text, size, "%s.%03ld", seconds, now.tv_nsec / 1000000);
+	else
+		snprintf(text, size, "%s", seconds);
+}
+
+void lastErrorText(char *text, size_t size)
+{
+	snprintf(text, size, "%s", strerror(errno));
+}
+
+void pauseFor(int64_t ns)
+{
+	struct timespec pause = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+	nanosleep(&pause, nullptr);
+}
