@@ -29,6 +29,7 @@ prefix=$work/stage/usr/local
 libdir=$(cd "$prefix" && dirname "$(find . -name 'libcorvane-pulsewarden.so.1' | head -1)")
 for file in bin/pulsewarden bin/corvane-sim include/corvane-pulsewarden.h \
 	"$libdir/libcorvane-pulsewarden.so.1.0.0" "$libdir/pkgconfig/corvane-pulsewarden.pc" \
+	"$libdir/pulsewarden/pulsewarden-watch.so" \
 	"$libdir/cmake/corvane-pulsewarden/corvane-pulsewarden-config.cmake" \
 	share/man/man1/pulsewarden.1.gz share/man/man1/corvane-sim.1.gz share/man/man3/corvane-pulsewarden.3.gz \
 	share/bash-completion/completions/pulsewarden; do
@@ -53,6 +54,7 @@ export CORVANE_SIM_STATE_DIR=$work/state
 found=$(ldd "$prefix/bin/pulsewarden" | awk '$1 == "libcorvane-pulsewarden.so.1" { print $3 }')
 check "the moved tool finds the library beside it" test "$(realpath "$found")" = \
 	"$(realpath "$prefix/$libdir/libcorvane-pulsewarden.so.1.7.3")"
+check "the moved tool finds watch's module" sh -c "'$prefix/bin/pulsewarden' watch --help | grep -q -- --interval"
 check "the installed tool reaches the simulated platform" sh -c "
 	'$prefix/bin/pulsewarden' enable && '$prefix/bin/pulsewarden' markActive &&
 	test \"\$('$prefix/bin/pulsewarden' getAppStatus)\" = green"

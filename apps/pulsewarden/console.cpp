@@ -52,13 +52,33 @@ static const char *fixedMessage(int result)
 	return index < 4 ? fixedMessages[index] : nullptr;
 }
 
+// "WORD: message" on stderr, in one write: a fixed message needs none of
+// printf's machinery, which would cost a failing one-shot run more than
+// the rest of its own work. False when it does not fit.
+static bool writeMessage(const char *word, const char *message)
+{
+	char line[160];
+	size_t n = 0;
+	const char *const pieces[] = {word, ": ", message, "\n"};
+	for (const char *piece : pieces)
+		for (const char *p = piece; *p; p++)
+			if (n < sizeof line)
+				line[n++] = *p;
+			else
+				return false;
+	flushStdoutBeforeStderr();
+	fwrite(line, 1, n, stderr);
+	return true;
+}
+
 void reportResultForWord(const char *word, int result)
 {
 	if (result == 0)
 		return;
-	if (const char *message = fixedMessage(result))
+	const char *message = fixedMessage(result);
+	if (message && !writeMessage(word, message))
 		printTo(stderr, "%s: %s\n", word, message);
-	else
+	else if (!message)
 		printTo(stderr, "%s: Unknown error (%d) occurred\n", word, result);
 }
 
@@ -74,8 +94,10 @@ void reportResultForLetter(char letter, int result)
 {
 	if (result == 0)
 		return;
-	if (const char *message = fixedMessage(result))
+	const char word[2] = {letter, '\0'};
+	const char *message = fixedMessage(result);
+	if (message && !writeMessage(word, message))
 		printTo(stderr, "%c: %s\n", letter, message);
-	else
+	else if (!message)
 		printTo(stderr, "%c: Unknown error (%d) occurred\n", letter, result);
 }

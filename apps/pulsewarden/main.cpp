@@ -8,7 +8,7 @@
 #include "exit_status.h"
 #include "named_value.h"
 #include "platform.h"
-#include "watch/watch.h"
+#include "watch_start.h"
 
 #include <corvane-pulsewarden.h>
 
@@ -85,7 +85,7 @@ int main(int argc, char **argv)
 	case commandRunAsAgent:
 		return runAgent(line.word);
 	case commandWatch:
-		return runWatch(invocationName, line.watchArgCount, line.watchArgs);
+		return startWatch(invocationName, line.silent, line.watchArgCount, line.watchArgs);
 	case commandNone:
 		break;
 	}

@@ -183,11 +183,10 @@ static int watchHelpText(const char *invocationName)
 	return 0;
 }
 
-int runWatch(const char *invocationName, int argc, char **argv)
+int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **argv)
 {
 	Loop l = {};
 	char why[512];
-	bool silent = silentMode;
 	WatchOptions &o = l.core.setting.options;
 	switch (parseWatchOptions(argc, argv, &o, &silent, why, sizeof why)) {
 	case watchHelp:

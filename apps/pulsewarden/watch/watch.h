@@ -2,6 +2,16 @@
 // healthy, from a check run on a schedule or a process watched.
 #pragma once
 
-// Runs watch with the arguments after its word; returns the exit status:
-// 0 after an orderly stop.
-int runWatch(const char *invocationName, int argc, char **argv);
+#if defined(_WIN32)
+#  define WATCH_ENTRY
+#else
+#  define WATCH_ENTRY __attribute__((visibility("default")))
+#endif
+
+// Runs watch with the arguments after its word, silent as the command
+// line before it said; returns the exit status: 0 after an orderly stop.
+// The one name the Linux module exports.
+extern "C" WATCH_ENTRY int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **argv);
+
+typedef int (*WatchEntry)(const char *invocationName, bool silent, int argc, char **argv);
+inline constexpr char watchEntryName[] = "pulsewardenWatch";

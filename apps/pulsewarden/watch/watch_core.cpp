@@ -4,6 +4,7 @@
 // events and the times the loop passes in; see watch_core.h.
 #include "watch_core.h"
 
+#include "console.h"
 #include "exit_status.h"
 
 #include <cstdarg>
@@ -34,17 +35,7 @@ static const char *const stateNames[] = {"starting", "healthy", "failing", "paus
 // The library's messages, as the one-shot commands print them.
 static const char *resultText(int32_t result, char *text, size_t size)
 {
-	static const char *const fixed[] = {
-		"Unspecified error occurred",
-		"pulsewarden must be run in a Corvane Virtual Machine",
-		"Application monitoring is not enabled",
-		"Application monitoring is not supported",
-	};
-	unsigned index = static_cast<unsigned>(result) - 1;
-	if (index < 4)
-		snprintf(text, size, "%s", fixed[index]);
-	else
-		snprintf(text, size, "Unknown error (%d) occurred", result);
+	describeResult(result, text, size);
 	return text;
 }
 
