@@ -167,7 +167,8 @@ static bool theWatchersOwn(const char *entry)
 	return false;
 }
 
-// The child's side of startCheck: never returns.
+// The child's side of startCheck, sharing our memory until it execs: it
+// changes nothing of ours but through system calls, and never returns.
 [[noreturn]] static void becomeCheck(char *const *argv, char **env, pid_t watcher, int output, int report)
 {
 	setpgid(0, 0);
@@ -230,7 +231,9 @@ Check *startCheck(char *const *argv, char *why, size_t size)
 		sigfillset(&all);
 		sigprocmask(SIG_SETMASK, &all, &before);
 		pid_t watcher = getpid();
-		pid = fork();
+		// As posix_spawn does: the child borrows our memory until it execs,
+		// so a start costs no copy of the watcher, however large.
+		pid = vfork();
 		if (pid == 0)
 			becomeCheck(argv, env, watcher, pipeEnds[1], report[1]);
 		error = errno;
