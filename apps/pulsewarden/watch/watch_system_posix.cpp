@@ -160,15 +160,14 @@ bool checkProgramUsable(const char *program, char *why, size_t size)
 // speaks its protocol must not speak in the watcher's name.
 static bool theWatchersOwn(const char *entry)
 {
-	static const char *const names[] = {"NOTIFY_SOCKET=", "WATCHDOG_USEC=", "WATCHDOG_PID="};
-	for (const char *name : names)
-		if (strncmp(entry, name, strlen(name)) == 0)
-			return true;
-	return false;
+	static const char *const names[] = {"NOTIFY_SOCKET=", "WATCHDOG_USEC=", "WATCHDOG_PID=", nullptr};
+	size_t i = 0;
+	while (names[i] && strncmp(entry, names[i], strlen(names[i])) != 0)
+		i++;
+	return names[i] != nullptr;
 }
 
-// The child's side of startCheck, sharing our memory until it execs: it
-// changes nothing of ours but through system calls, and never returns.
+// The child's side of startCheck: never returns.
 [[noreturn]] static void becomeCheck(char *const *argv, char **env, pid_t watcher, int output, int report)
 {
 	setpgid(0, 0);
@@ -231,9 +230,7 @@ Check *startCheck(char *const *argv, char *why, size_t size)
 		sigfillset(&all);
 		sigprocmask(SIG_SETMASK, &all, &before);
 		pid_t watcher = getpid();
-		// As posix_spawn does: the child borrows our memory until it execs,
-		// so a start costs no copy of the watcher, however large.
-		pid = vfork();
+		pid = fork();
 		if (pid == 0)
 			becomeCheck(argv, env, watcher, pipeEnds[1], report[1]);
 		error = errno;
