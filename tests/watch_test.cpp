@@ -239,20 +239,6 @@ TEST_F(Watch, AHungCheckEndsWithAllItStartedAndOverrunsAreSaidOnce)
 	}));
 }
 
-TEST_F(Watch, PausesWhileMonitoringIsSwitchedOffAndResumes)
-{
-	ASSERT_EQ(tool({"enable"}).status, 0);
-	Session watch;
-	ASSERT_TRUE(startTool(&watch, watching({"--interval", "100ms", "--timeout", "700ms", "--window", "1s"}, true)));
-	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
-	ASSERT_EQ(tool({"disable"}).status, 0);
-	ASSERT_TRUE(waitFor(&watch, "asking again every 100 ms\n"));
-	ASSERT_EQ(tool({"enable"}).status, 0);
-	ASSERT_TRUE(waitFor(&watch, "resumed: monitoring is on again\n"));
-	EXPECT_EQ(stop(&watch).status, byBuild(0, 2));
-	EXPECT_EQ(tool({"isEnabled"}).out, asWritten("true\n")) << "switched on by someone else: left on";
-}
-
 TEST_F(Watch, EndsWithADistinctStatusForEachCause)
 {
 	std::string missing = windowsBuild() ? "missing.exe" : root + "/missing";

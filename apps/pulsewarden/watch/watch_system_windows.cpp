@@ -355,7 +355,9 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 			handles[count++] = process->process;
 		}
 		int64_t left = deadlineNs - bootClockNs();
-		DWORD ms = left <= 0 ? 0 : static_cast<DWORD>(left / 1000000 + 1);
+		// Capped below INFINITE: a deadline far off is still a deadline.
+		int64_t wait = left <= 0 ? 0 : left / 1000000 + 1;
+		DWORD ms = static_cast<DWORD>(wait < 0x7fffffff ? wait : 0x7fffffff);
 		DWORD result = WaitForMultipleObjects(count, handles, FALSE, ms);
 		if (result == WAIT_TIMEOUT || result == WAIT_FAILED)
 			return wokeByDeadline;
