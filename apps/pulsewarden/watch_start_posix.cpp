@@ -6,16 +6,34 @@
 #include "console.h"
 #include "watch/watch.h"
 
+#include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
+#include <unistd.h>
 
 int startWatch(const char *invocationName, bool silent, int argc, char **argv)
 {
-	// Installed beside the library, or in the build tree: the first found.
+	// Installed beside the library, or in the build tree: the first found,
+	// relative to the tool itself (not through dlopen's $ORIGIN, which is
+	// that of whoever calls dlopen: a sanitizer's runtime, say).
+	char self[4096];
+	ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+	self[n > 0 ? n : 0] = '\0';
+	char *slash = strrchr(self, '/');
+	if (!slash) {
+		// Never a path relative to wherever the user stands.
+		printTo(stderr, "watch: cannot load its module: cannot tell where the tool is\n");
+		return 1;
+	}
+	slash[1] = '\0';
 	static const char *const places[] = {WATCH_MODULE_INSTALLED, WATCH_MODULE_BUILT};
 	void *module = nullptr;
-	for (const char *place : places)
-		if ((module = dlopen(place, RTLD_NOW | RTLD_LOCAL)))
+	for (const char *place : places) {
+		char path[sizeof self + 128];
+		snprintf(path, sizeof path, "%s%s", self, place);
+		if ((module = dlopen(path, RTLD_NOW | RTLD_LOCAL)))
 			break;
+	}
 	void *entry = module ? dlsym(module, watchEntryName) : nullptr;
 	if (!entry) {
 		printTo(stderr, "watch: cannot load its module (reinstall pulsewarden): %s\n", dlerror());
