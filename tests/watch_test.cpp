@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <sys/socket.h>
@@ -85,9 +86,10 @@ protected:
 	// answers "not in a virtual machine" ends it.
 	RunResult stop(Session *watch)
 	{
-		if (windowsBuild())
-			EXPECT_EQ(sim({"answer", "markActive", "2"}).status, 0);
-		else
+		if (windowsBuild()) {
+			RunResult r = sim({"answer", "markActive", "2"});
+			EXPECT_EQ(r.status, 0) << r.err;
+		} else
 			kill(watch->pid, SIGTERM);
 		return finishTool(watch);
 	}
@@ -230,7 +232,14 @@ TEST_F(Watch, AHungCheckEndsWithAllItStartedAndOverrunsAreSaidOnce)
 		EXPECT_TRUE(processEnds(grandchild.substr(0, grandchild.find('\n')))) << "the grandchild outlived the check";
 	}
 	RunResult r = stop(&watch);
-	EXPECT_EQ(said(r.out), (std::vector<std::string>{
+	// Said once while the check hung; a slowed passing check (Wine, a busy
+	// machine) may overrun 100 ms afterwards, which is no fault.
+	std::vector<std::string> lines = said(r.out);
+	auto healthy = std::find(lines.begin(), lines.end(), "watch: healthy: the check passed; heartbeats start");
+	lines.erase(std::remove_if(healthy, lines.end(), [](const std::string &line) {
+		return line.find("still running at its next start") != std::string::npos;
+	}), lines.end());
+	EXPECT_EQ(lines, (std::vector<std::string>{
 		"watch: watching: " + checkCommand()[0] + " every 100 ms, timeout 300 ms (window 30 s); starting",
 		"watch: the check is still running at its next start: starts are skipped until it ends",
 		"watch: not healthy yet: timed out after 300 ms",

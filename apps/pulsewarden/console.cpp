@@ -68,6 +68,9 @@ static bool writeMessage(const char *word, const char *message)
 				return false;
 	flushStdoutBeforeStderr();
 	fwrite(line, 1, n, stderr);
+	// Windows' C runtime holds back what fwrite gives even an unbuffered
+	// stderr.
+	fflush(stderr);
 	return true;
 }
 
