@@ -41,8 +41,8 @@ static const char *resultText(int32_t result, char *text, size_t size)
 
 static Action *add(Step *s, ActionKind kind)
 {
-	// Never more than a handful a step; a full list keeps the last slot
-	// for the action that matters most, the exit.
+	// A step takes six at most; were the list ever full, the newest would
+	// take the last slot, so that an exit or a call awaited is never lost.
 	size_t at = s->count < maxActions ? s->count++ : maxActions - 1;
 	Action *a = &s->actions[at];
 	*a = Action{};
@@ -283,6 +283,15 @@ static void failed(WatchCore *c, Step *s, const char *why)
 		break;
 	}
 	postNeedResetIfDue(c, s);
+}
+
+// A check's first line made fit for one line of the log.
+static void oneLine(const char *text, char *line, size_t size)
+{
+	size_t n = 0;
+	for (const char *p = text; *p && n + 1 < size; p++)
+		line[n++] = static_cast<unsigned char>(*p) < ' ' || *p == 0x7f ? '?' : *p;
+	line[n] = '\0';
 }
 
 static void checkEnded(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
@@ -665,12 +674,4 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now)
 	s.deadline = nextDeadline(c);
 	c->deadline = s.deadline;
 	return s;
-}
-
-void oneLine(const char *text, char *line, size_t size)
-{
-	size_t n = 0;
-	for (const char *p = text; *p && n + 1 < size; p++)
-		line[n++] = static_cast<unsigned char>(*p) < ' ' || *p == 0x7f ? '?' : *p;
-	line[n] = '\0';
 }

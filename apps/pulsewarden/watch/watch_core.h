@@ -116,6 +116,3 @@ struct WatchCore {
 
 // One event at `now` (nanoseconds on a clock that counts suspended time).
 Step watchStep(WatchCore *core, const Event &event, int64_t now);
-
-// A check's first line made fit for one line of the log.
-void oneLine(const char *text, char *line, size_t size);
