@@ -8,8 +8,13 @@
 
 bool silentMode = false;
 
+// Whether stdout may hold text that an error line must not overtake: a
+// run that printed nothing there has nothing to flush first.
+static bool stdoutWritten;
+
 void printOut(const char *format, ...)
 {
+	stdoutWritten = true;
 	// Most lines are fixed text: they need none of printf's machinery,
 	// which costs the agent more than everything else it does per command.
 	const char *conversion = findConversion(format);
@@ -19,8 +24,22 @@ void printOut(const char *format, ...)
 	}
 	va_list ap;
 	va_start(ap, format);
-	vfprintf(stdout, format, ap);
+	// A result line ("%s\n": a status word, true or false), what a one-shot
+	// run prints, needs none of it either.
+	if (conversion == format && conversion[1] == 's' && conversion[2] == '\n' && !conversion[3]) {
+		puts(va_arg(ap, const char *));
+	} else {
+		vfprintf(stdout, format, ap);
+	}
 	va_end(ap);
+}
+
+static void flushStdoutFirst()
+{
+	if (!stdoutWritten)
+		return;
+	flushStdoutBeforeStderr();
+	stdoutWritten = false;
 }
 
 void printTo(FILE *stream, const char *format, ...)
@@ -29,7 +48,7 @@ void printTo(FILE *stream, const char *format, ...)
 	// streams go (one terminal, `| tee`, two pipes over ssh). Commands that
 	// fail nothing write nothing here, so they keep stdout's large writes.
 	if (stream == stderr)
-		flushStdoutBeforeStderr();
+		flushStdoutFirst();
 	va_list ap;
 	va_start(ap, format);
 	vfprintf(stream, format, ap);
@@ -66,11 +85,9 @@ static bool writeMessage(const char *word, const char *message)
 				line[n++] = *p;
 			else
 				return false;
-	flushStdoutBeforeStderr();
+	flushStdoutFirst();
 	fwrite(line, 1, n, stderr);
-	// Windows' C runtime holds back what fwrite gives even an unbuffered
-	// stderr.
-	fflush(stderr);
+	flushStderr();
 	return true;
 }
 

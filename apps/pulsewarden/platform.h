@@ -24,6 +24,9 @@ void endWithVanishedReader();
 // its reader is given a moment to pass it on.
 void flushStdoutBeforeStderr();
 
+// After a write of stderr: out at once, where the C runtime would hold it.
+void flushStderr();
+
 // Whether input is already waiting, so that reading it would not block.
 bool inputWaiting(int fd);
 

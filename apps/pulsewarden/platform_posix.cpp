@@ -67,6 +67,11 @@ void flushStdoutBeforeStderr()
 		nanosleep(&millisecond, nullptr);
 }
 
+// stderr is unbuffered: a write is out.
+void flushStderr()
+{
+}
+
 bool inputWaiting(int fd)
 {
 	struct pollfd p = {fd, POLLIN, 0};

@@ -33,6 +33,12 @@ void flushStdoutBeforeStderr()
 	fflush(stdout);
 }
 
+// The C runtime holds back what fwrite gives even an unbuffered stderr.
+void flushStderr()
+{
+	fflush(stderr);
+}
+
 // Flush before every read: reads take what is there, in large blocks.
 bool inputWaiting(int /*fd*/)
 {
