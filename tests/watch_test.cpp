@@ -341,18 +341,19 @@ TEST_F(Watch, StoppedWhileItsCheckEndsItDoesNotCallThatATimeout)
 	setMode("slow");
 	ASSERT_EQ(tool({"enable"}).status, 0);
 	Session watch;
-	ASSERT_TRUE(startTool(&watch, watching({"--interval", "1s", "--timeout", "1500ms"}, true)));
+	// The next start comes long after the stop, whatever a slowed tool
+	// makes of the times.
+	ASSERT_TRUE(startTool(&watch, watching({"--interval", "5s", "--timeout", "1500ms"}, true)));
 	ASSERT_TRUE(waitForFile(check + ".started"));
 	// Stopped past the check's timeout; the check ends meanwhile.
 	kill(watch.pid, SIGSTOP);
-	sleep(5);
+	sleep(4);
 	kill(watch.pid, SIGCONT);
 	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
 	RunResult r = stop(&watch);
 	std::vector<std::string> lines = said(r.out);
-	ASSERT_EQ(lines.size(), 4u) << r.out;
-	EXPECT_EQ(lines[1].rfind("watch: resumed after a gap of ", 0), 0u) << lines[1];
-	EXPECT_EQ(lines[2], "watch: healthy: the check passed; heartbeats start");
+	ASSERT_EQ(lines.size(), 3u) << r.out;
+	EXPECT_EQ(lines[1], "watch: healthy: the check passed; heartbeats start");
 }
 
 TEST_F(Watch, KilledOutrightItTakesItsCheckAlong)
