@@ -371,12 +371,22 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 			{check ? check->output : -1, POLLIN, 0},
 			{process ? process->fd : -1, POLLIN, 0},
 		};
-		if (poll(fds, 4, -1) < 0 && errno != EINTR)
+		// A signal that interrupts the wait has written to the pipe: asked
+		// again, which says at once what it was (the check's end, say),
+		// before any deadline is judged.
+		if (poll(fds, 4, -1) < 0) {
+			if (errno == EINTR)
+				continue;
 			return wokeByDeadline;
+		}
 		unsigned woke = 0;
 		if (check && fds[2].revents)
 			readOutput(check);
-		if (fds[0].revents) {
+		// Whatever the signals said, and whatever ended, is collected every
+		// time, not only when the pipe was seen ready: a signal handled just
+		// after the wait returned for the timer must not leave a check's end
+		// for after its deadline is judged.
+		{
 			char requests[64];
 			ssize_t n;
 			while ((n = read(requestPipe[0], requests, sizeof requests)) > 0) {
