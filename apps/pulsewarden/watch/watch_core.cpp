@@ -206,6 +206,7 @@ static void heartbeatAnswered(WatchCore *c, Step *s, int32_t result, int64_t now
 	if (result == 3) {
 		// Off, most likely; asked, so that a platform that refuses while
 		// saying it is on is not taken for one switched off.
+		c->refusedCall = "markActive";
 		ask(c, s, actAskEnabled, askedEnabledAfterRefusal);
 		return;
 	}
@@ -372,8 +373,8 @@ static void refusedAnswered(WatchCore *c, Step *s, bool on)
 		return;
 	}
 	if (!c->inconsistencySaid)
-		say(s, priorityWarning, "markActive: Application monitoring is not enabled, though isEnabled says it "
-			"is on; trying again at the next check");
+		say(s, priorityWarning, "%s: Application monitoring is not enabled, though isEnabled says it is on; "
+			"trying again at the next check", c->refusedCall);
 	c->inconsistencySaid = true;
 	c->heartbeatsRefused = true;
 	announced(c, s, false);
@@ -394,6 +395,7 @@ static void postAnswered(WatchCore *c, Step *s, Asked asked, int32_t result)
 	} else if (result == 3) {
 		// Not posted: monitoring is off, most likely. A reset still due is
 		// posted at the next failed check once it is on again.
+		c->refusedCall = asked == askedPostOk ? "postAppState appStateOk" : "postAppState appStateNeedReset";
 		ask(c, s, actAskEnabled, askedEnabledAfterRefusal);
 		return;
 	} else {

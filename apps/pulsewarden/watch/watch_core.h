@@ -87,7 +87,8 @@ struct WatchCore {
 	int failures;            // in a row
 	bool resetStanding;      // appStateNeedReset may stand on the platform
 	bool heartbeatsRefused;  // a run of refused heartbeats, said once
-	bool inconsistencySaid;  // markActive "not enabled" while isEnabled says on
+	bool inconsistencySaid;  // a call refused as "not enabled" while isEnabled says on
+	const char *refusedCall; // which call was refused so
 	bool startFailureSaid;   // why it is not healthy yet, said once
 	bool postFailureSaid;
 	bool switchedOn;         // this run switched monitoring on
