@@ -15,22 +15,19 @@ static bool stdoutWritten;
 void printOut(const char *format, ...)
 {
 	stdoutWritten = true;
-	// Most lines are fixed text: they need none of printf's machinery,
-	// which costs the agent more than everything else it does per command.
-	const char *conversion = findConversion(format);
-	if (*conversion == '\0') {
-		fwrite(format, 1, static_cast<size_t>(conversion - format), stdout);
-		return;
-	}
 	va_list ap;
 	va_start(ap, format);
-	// A result line ("%s\n": a status word, true or false), what a one-shot
-	// run prints, needs none of it either.
-	if (conversion == format && conversion[1] == 's' && conversion[2] == '\n' && !conversion[3]) {
+	// A result line ("%s\n": a status word, true or false), all a one-shot
+	// run prints, and most lines, fixed text, need none of printf's
+	// machinery, which costs the agent more than everything else it does
+	// per command.
+	const char *conversion = format;
+	if (format[0] == '%' && format[1] == 's' && format[2] == '\n' && !format[3])
 		puts(va_arg(ap, const char *));
-	} else {
+	else if (*(conversion = findConversion(format)) == '\0')
+		fwrite(format, 1, static_cast<size_t>(conversion - format), stdout);
+	else
 		vfprintf(stdout, format, ap);
-	}
 	va_end(ap);
 }
 
