@@ -21,13 +21,15 @@ void printOut(const char *format, ...)
 	// run prints, and most lines, fixed text, need none of printf's
 	// machinery, which costs the agent more than everything else it does
 	// per command.
-	const char *conversion = format;
-	if (format[0] == '%' && format[1] == 's' && format[2] == '\n' && !format[3])
+	if (format[0] == '%' && format[1] == 's' && format[2] == '\n' && !format[3]) {
 		puts(va_arg(ap, const char *));
-	else if (*(conversion = findConversion(format)) == '\0')
-		fwrite(format, 1, static_cast<size_t>(conversion - format), stdout);
-	else
-		vfprintf(stdout, format, ap);
+	} else {
+		const char *conversion = findConversion(format);
+		if (*conversion == '\0')
+			fwrite(format, 1, static_cast<size_t>(conversion - format), stdout);
+		else
+			vfprintf(stdout, format, ap);
+	}
 	va_end(ap);
 }
 
