@@ -19,3 +19,19 @@ void lastErrorText(char *text, size_t size);
 
 // Sleeps for about `ns`.
 void pauseFor(int64_t ns);
+
+// A library of the system's, loaded when a feature that needs it is asked
+// for: on Windows from the system's own directory only, never the
+// program's or the current one. Null when it is not there.
+void *loadSystemLibrary(const char *name);
+// One of its functions, as a plain function pointer; null when absent.
+using LibraryFunction = void (*)();
+LibraryFunction libraryFunction(void *library, const char *name);
+
+// The same, typed: false when the library lacks it.
+template <typename Function>
+bool findFunction(void *library, const char *name, Function *function)
+{
+	*function = reinterpret_cast<Function>(libraryFunction(library, name));
+	return *function != nullptr;
+}

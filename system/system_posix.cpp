@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <dlfcn.h>
 
 int64_t bootClockNs()
 {
@@ -38,4 +39,14 @@ void pauseFor(int64_t ns)
 {
 	struct timespec pause = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 	nanosleep(&pause, nullptr);
+}
+
+void *loadSystemLibrary(const char *name)
+{
+	return dlopen(name, RTLD_NOW | RTLD_LOCAL);
+}
+
+LibraryFunction libraryFunction(void *library, const char *name)
+{
+	return reinterpret_cast<LibraryFunction>(dlsym(library, name));
 }

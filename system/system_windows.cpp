@@ -36,3 +36,13 @@ void pauseFor(int64_t ns)
 {
 	Sleep(static_cast<DWORD>((ns + 999999) / 1000000));
 }
+
+void *loadSystemLibrary(const char *name)
+{
+	return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+LibraryFunction libraryFunction(void *library, const char *name)
+{
+	return reinterpret_cast<LibraryFunction>(GetProcAddress(static_cast<HMODULE>(library), name));
+}

@@ -16,8 +16,11 @@ Event stop() { return Event{eventStop, {}, 0}; }
 Event report() { return Event{eventReport, {}, 0}; }
 Event gone() { return Event{eventProcessGone, {}, 0}; }
 Event answer(int32_t value) { return Event{eventAnswer, {}, value}; }
-Event pass() { return Event{eventCheckEnded, {true, "exit status 0", ""}, 0}; }
-Event fail(const char *line = "") { return Event{eventCheckEnded, {false, "exit status 3", line}, 0}; }
+Event pass() { return Event{eventCheckEnded, {true, "exit status 0", "", false, ""}, 0}; }
+Event fail(const char *line = "") { return Event{eventCheckEnded, {false, "exit status 3", line, false, ""}, 0}; }
+// A round with probes: the part that failed, and why, or that it ran out of time.
+Event partFailed(const char *what, const char *how) { return Event{eventCheckEnded, {false, how, "", false, what}, 0}; }
+Event partTimedOut(const char *what) { return Event{eventCheckEnded, {false, "", "", true, what}, 0}; }
 
 struct Beat {
 	int64_t ms;
@@ -204,8 +207,25 @@ const Row rows[] = {
 		{0, answer(1), "start check | next 500"},
 		{500, time(), "TERM check | next 1000"},
 		{1000, time(), "KILL check | next 2000"},
-		{1002, Event{eventCheckEnded, {false, "killed by signal 9 (Killed)", "partial"}, 0},
+		{1002, Event{eventCheckEnded, {false, "killed by signal 9 (Killed)", "partial", false, ""}, 0},
 			"notice not healthy yet: timed out after 500 ms: \"partial\" | next 2000"},
+	}},
+	{"probes: the part that failed names the failure; its own timeout, not the round's, says timed out",
+		{"--timeout", "3s", "--http", "http://h/x", "--tcp=db:5432", "--", "check"}, 0, {
+		{0, start(), "info watching: http://h/x, tcp db:5432 and check every 10 s, timeout 3 s (window 30 s); starting | READY=1 | isEnabled? | next 10000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, partFailed("http://h/x", "status 503"), "notice not healthy yet: http://h/x: status 503 | next 10000"},
+		{10000, time(), "isEnabled? | next 20000"},
+		{10000, answer(1), "start check | next 13000"},
+		{10010, pass(), "markActive | next 20000"},
+		{10010, answer(0), "info healthy: the check passed; heartbeats start | next 20000"},
+		{20000, time(), "start check | next 23000"},
+		{23000, time(), "TERM check | next 24000"},
+		{23000, partFailed("check", "exit status 3"), "warning failing: check: exit status 3; heartbeats stop | next 30000"},
+		{30000, time(), "isEnabled? | next 40000"},
+		{30000, answer(1), "start check | next 33000"},
+		{32000, partTimedOut("tcp db:5432"), "next 40000"},
+		{35000, report(), "notice failing; last check 3.0 s ago, failed: tcp db:5432: timed out after 3 s; last heartbeat 25.0 s ago | next 40000"},
 	}},
 	{"--start-timeout: never healthy within it ends with 106, monitoring left to the platform",
 		{"--timeout", "3s", "--start-timeout", "25s", "check"}, 0, {

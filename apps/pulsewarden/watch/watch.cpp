@@ -6,6 +6,7 @@
 #include "console.h"
 #include "exit_status.h"
 #include "platform.h"
+#include "round.h"
 #include "watch_core.h"
 #include "watch_options.h"
 #include "watch_system.h"
@@ -19,9 +20,8 @@
 struct Loop {
 	WatchCore core;
 	bool journal;
-	Check *check;
+	Round round;              // the probes and the check program of a tick
 	WatchedProcess *process;
-	char startFailure[320];   // why the check could not be started
 	int64_t deadline;
 	bool ended;
 	int status;
@@ -84,19 +84,16 @@ static bool perform(Loop *l, const Action &a, Event *next)
 		next->answer = Tendwell_PostAppState(TENDWELL_APP_STATE_NEED_RESET);
 		return true;
 	case actStartCheck:
-		l->check = startCheck(l->core.setting.options.check, l->startFailure, sizeof l->startFailure);
-		if (l->check)
-			return false;
+		// A round that is over at once (a program that could not start)
+		// is heard of at once.
+		startRound(&l->round, l->core.setting.options);
 		next->kind = eventCheckEnded;
-		next->check = CheckEnd{false, l->startFailure, ""};
-		return true;
+		return roundEnded(&l->round, l->core.setting.options, &next->check);
 	case actAskCheckToEnd:
-		if (l->check)
-			stopCheck(l->check, false);
+		askRoundToEnd(&l->round, l->core.setting.options);
 		return false;
 	case actEndCheck:
-		if (l->check)
-			stopCheck(l->check, true);
+		endRound(&l->round);
 		return false;
 	case actExit:
 		l->ended = true;
@@ -124,21 +121,6 @@ static void feed(Loop *l, Event event)
 	}
 }
 
-static void feedCheckEnd(Loop *l, const CheckOutcome &outcome)
-{
-	char how[96];
-	if (outcome.exited)
-		snprintf(how, sizeof how, "exit status %d", outcome.status);
-	else
-		describeKill(outcome.status, how, sizeof how);
-	Event e = {};
-	e.kind = eventCheckEnded;
-	e.check = CheckEnd{outcome.exited && outcome.status == 0, how, outcome.firstLine};
-	finishCheck(l->check);
-	l->check = nullptr;
-	feed(l, e);
-}
-
 static void feedKind(Loop *l, EventKind kind)
 {
 	Event e = {};
@@ -149,17 +131,29 @@ static void feedKind(Loop *l, EventKind kind)
 static int watchUsage(const char *invocationName, const char *why)
 {
 	printTo(stderr, "watch: %s\n", why);
-	printTo(stderr, "Usage: %s [-s] watch [OPTION...] [--] CHECK [ARG...]\n"
-		"       %s [-s] watch [OPTION...] --pid PID\n", invocationName, invocationName);
+	printTo(stderr, "Usage: %s [-s] watch [OPTION...] PROBE... [-- CHECK [ARG...]]\n"
+		"       %s [-s] watch [OPTION...] [--] CHECK [ARG...]\n"
+		"       %s [-s] watch [OPTION...] --pid PID\n", invocationName, invocationName, invocationName);
 	return exitUsage;
 }
 
 static int watchHelpText(const char *invocationName)
 {
-	printOut("Usage: %s [-s] watch [OPTION...] [--] CHECK [ARG...]\n"
-		"       %s [-s] watch [OPTION...] --pid PID\n", invocationName, invocationName);
-	printOut("Keeps the platform told whether the application is healthy: runs CHECK every\n"
-		"interval and sends a heartbeat each time it passes (exits with 0).\n"
+	printOut("Usage: %s [-s] watch [OPTION...] PROBE... [-- CHECK [ARG...]]\n"
+		"       %s [-s] watch [OPTION...] [--] CHECK [ARG...]\n"
+		"       %s [-s] watch [OPTION...] --pid PID\n", invocationName, invocationName, invocationName);
+	printOut("Keeps the platform told whether the application is healthy: every interval it\n"
+		"runs the probes and CHECK at once, and sends a heartbeat each time all pass\n"
+		"(CHECK exits with 0).\n"
+		"\n"
+		"Probes, any number, checked by the watcher itself:\n"
+		"  --http URL            a GET answers 200 to 399 (https: the certificate is checked)\n"
+		"  --tcp HOST:PORT       a connection is accepted ([ADDRESS]:PORT for IPv6)\n"
+		"  --process NAME        a process of that name runs\n"
+		"  --service NAME        the service runs (systemd's ActiveState is active)\n"
+		"  --file PATH           the file was modified within --max-age\n"
+		"  --max-age D           for --file (default: the window)\n"
+		"  --insecure            for --http: no certificate or host name check\n"
 		"\n"
 		"  --interval D          start a check this often (default 10s)\n"
 		"  --timeout D           a check still running after this has failed (default 5s)\n"
@@ -177,7 +171,7 @@ static int watchHelpText(const char *invocationName)
 		"\n"
 		"D is a whole number with ms, s or min (500ms, 10s, 2min); a bare number is seconds.\n"
 		"Exit status: 0 after an orderly stop; 2 or 4 from the platform; 100 a command\n"
-		"line it cannot use; 105 a check that cannot be started; 106 the start timeout;\n"
+		"line it cannot use; 105 a check or probe that cannot work; 106 the start timeout;\n"
 		"107 the process watched has ended; 108 stopped, but monitoring could not be\n"
 		"switched off. SIGHUP: say how things stand.\n");
 	return 0;
@@ -203,6 +197,12 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		sayLine(&l, priorityError, "cannot start the check: %s", why);
 		return exitCheckUnusable;
 	}
+	for (int i = 0; i < o.probeCount; i++) {
+		if (!probeReady(o.probes[i], why, sizeof why)) {
+			sayLine(&l, priorityError, "cannot use %s %s: %s", probeOption(o.probes[i].kind), o.probes[i].target, why);
+			return exitCheckUnusable;
+		}
+	}
 	if (o.pid && !(l.process = watchProcess(o.pid))) {
 		sayLine(&l, priorityError, "process %ld does not exist", o.pid);
 		return exitPidGone;
@@ -214,12 +214,13 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	l.core.setting.watchdogNs = serviceWatchdogNs();
 	feedKind(&l, eventStart);
 	while (!l.ended) {
-		unsigned woke = waitForEvents(l.deadline, l.check, l.process);
+		unsigned woke = waitForEvents(l.deadline, l.round.program, l.process);
 		// What ended is collected before any deadline is judged: a check
 		// that ended while the watcher was stopped did not time out.
-		CheckOutcome outcome;
-		if (l.check && checkEnded(l.check, &outcome))
-			feedCheckEnd(&l, outcome);
+		Event ended = {};
+		ended.kind = eventCheckEnded;
+		if (roundEnded(&l.round, o, &ended.check))
+			feed(&l, ended);
 		if (woke & wokeByStop)
 			feedKind(&l, eventStop);
 		if (woke & wokeByReport)
@@ -228,9 +229,6 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 			feedKind(&l, eventProcessGone);
 		feedKind(&l, eventTime);
 	}
-	if (l.check) {
-		stopCheck(l.check, true);
-		finishCheck(l.check);
-	}
+	finishRound(&l.round);
 	return l.status;
 }

@@ -120,9 +120,22 @@ static void announceStart(WatchCore *c, Step *s)
 	formatDuration(o.timeoutNs, timeout, sizeof timeout);
 	formatDuration(o.windowNs, window, sizeof window);
 	const char *on = c->switchedOn ? "; monitoring switched on" : "";
-	if (o.check)
-		say(s, priorityInfo, "watching: %s every %s, timeout %s (window %s)%s; starting", o.check[0], interval,
+	if (!o.pid) {
+		// Each part, as its failure would name it: "http://x, tcp db:5432 and check".
+		char parts[400] = "";
+		int count = o.probeCount + (o.check ? 1 : 0);
+		for (int i = 0; i < count; i++) {
+			char name[300];
+			if (i < o.probeCount)
+				probeName(o.probes[i], name, sizeof name);
+			else
+				snprintf(name, sizeof name, "%s", o.check[0]);
+			size_t used = strlen(parts);
+			snprintf(parts + used, sizeof parts - used, "%s%s", i == 0 ? "" : i + 1 == count ? " and " : ", ", name);
+		}
+		say(s, priorityInfo, "watching: %s every %s, timeout %s (window %s)%s; starting", parts, interval,
 			timeout, window, on);
+	}
 	else
 		say(s, priorityInfo, "watching process %ld: a heartbeat every %s while it runs (window %s)%s", o.pid,
 			interval, window, on);
@@ -306,12 +319,16 @@ static void checkEnded(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 	c->lastCheckAt = now;
 	if (c->stopping)
 		return;
-	if (end.passed && !c->timedOut) {
+	// With probes the round says which part ran out of time; alone, the
+	// program did if it was asked to end.
+	bool named = end.what && end.what[0];
+	bool timedOut = end.timedOut || (c->timedOut && !named);
+	if (end.passed && !timedOut) {
 		passed(c, s);
 		return;
 	}
-	char how[96];
-	if (c->timedOut) {
+	char how[256];
+	if (timedOut) {
 		char timeout[32];
 		formatDuration(options(c).timeoutNs, timeout, sizeof timeout);
 		snprintf(how, sizeof how, "timed out after %s", timeout);
@@ -321,7 +338,10 @@ static void checkEnded(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 	char line[210];
 	oneLine(end.firstLine, line, sizeof line);
 	char why[320];
-	snprintf(why, sizeof why, line[0] ? "%s: \"%s\"" : "%s", how, line);
+	if (named)
+		snprintf(why, sizeof why, line[0] ? "%s: %s: \"%s\"" : "%s: %s", end.what, how, line);
+	else
+		snprintf(why, sizeof why, line[0] ? "%s: \"%s\"" : "%s", how, line);
 	failed(c, s, why);
 }
 
@@ -332,7 +352,7 @@ static void tick(WatchCore *c, Step *s, int64_t now)
 		ask(c, s, actAskEnabled, askedEnabledWhilePaused);
 		return;
 	}
-	if (!options(c).check) {
+	if (options(c).pid) {
 		heartbeat(c, s);
 		return;
 	}
@@ -358,7 +378,7 @@ static void resume(WatchCore *c, Step *s, int64_t now)
 {
 	c->state = c->beforePause;
 	say(s, priorityInfo, "resumed: monitoring is on again");
-	if (options(c).check)
+	if (!options(c).pid)
 		startCheck(c, s, now);
 	else
 		heartbeat(c, s);
@@ -528,7 +548,7 @@ static void report(const WatchCore *c, Step *s, int64_t now)
 		ago(now - c->lastCheckAt, checked, sizeof checked);
 	if (c->lastHeartbeatAt != none)
 		ago(now - c->lastHeartbeatAt, beat, sizeof beat);
-	if (!options(c).check)
+	if (options(c).pid)
 		say(s, priorityNotice, "%s; process %ld running; last heartbeat %s", stateNames[c->state], options(c).pid,
 			beat);
 	else

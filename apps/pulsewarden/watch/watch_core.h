@@ -26,11 +26,14 @@ enum EventKind {
 	eventAnswer,       // the library's answer to the call last asked for
 };
 
-// How a check ended, in the loop's words.
+// How a round of checks ended, in the loop's words: the check program
+// alone, or, with probes, the first part that failed.
 struct CheckEnd {
-	bool passed;            // exited with status 0
-	const char *how;        // "exit status 3", "killed by signal 9 (Killed)", or why it could not start
+	bool passed;            // exited with status 0; every probe passed
+	const char *how;        // "exit status 3", "killed by signal 9 (Killed)", "status 503", or why it could not start
 	const char *firstLine;  // the first line it printed; "" for none
+	bool timedOut;          // the part that failed ran out of time
+	const char *what;       // the part that failed ("http://...", "tcp db:5432"); null or "": the program alone
 };
 
 struct Event {

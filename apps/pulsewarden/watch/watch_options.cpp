@@ -77,7 +77,12 @@ static const char *valueOf(const char *name, int argc, char **argv, int *i)
 
 WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silent, char *why, size_t size)
 {
-	*o = WatchOptions{10 * nsPerS, 5 * nsPerS, 30 * nsPerS, false, 1, 1, 0, 0, 0, nullptr};
+	*o = WatchOptions{};
+	o->intervalNs = 10 * nsPerS;
+	o->timeoutNs = 5 * nsPerS;
+	o->windowNs = 30 * nsPerS;
+	o->fall = 1;
+	o->rise = 1;
 	const struct {
 		const char *name;
 		bool duration;   // else a count
@@ -91,6 +96,7 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 		{"--fall", false, nullptr, &o->fall},
 		{"--rise", false, nullptr, &o->rise},
 		{"--need-reset-after", false, nullptr, &o->needResetAfter},
+		{"--max-age", true, &o->maxAgeNs, nullptr},
 	};
 	int i = 0;
 	for (; i < argc && argv[i][0] == '-'; i++) {
@@ -107,6 +113,10 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 		}
 		if (strcmp(arg, "--enable") == 0) {
 			o->enable = true;
+			continue;
+		}
+		if (strcmp(arg, "--insecure") == 0) {
+			o->insecure = true;
 			continue;
 		}
 		size_t nameLength = strcspn(arg, "=");
@@ -135,6 +145,22 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 		}
 		if (known)
 			continue;
+		char option[16];
+		ProbeKind kind;
+		snprintf(option, sizeof option, "%.*s", static_cast<int>(nameLength < 15 ? nameLength : 15), arg);
+		if (probeKindNamed(option, &kind)) {
+			const char *value = valueOf(option, argc, argv, &i);
+			if (!value) {
+				say(why, size, "%s needs a value", option);
+				return watchUnusable;
+			}
+			if (o->probeCount == maxProbes) {
+				say(why, size, "at most %d probes", static_cast<int>(maxProbes));
+				return watchUnusable;
+			}
+			o->probes[o->probeCount++] = Probe{kind, value};
+			continue;
+		}
 		if (strncmp(arg, "--pid", 5) == 0 && (arg[5] == '\0' || arg[5] == '=')) {
 			const char *value = valueOf("--pid", argc, argv, &i);
 			int64_t pid;
@@ -150,12 +176,12 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 	}
 	if (i < argc)
 		o->check = argv + i;
-	if (o->pid && o->check) {
-		say(why, size, "a check and --pid exclude each other");
+	if (o->pid && (o->check || o->probeCount)) {
+		say(why, size, "%s and --pid exclude each other", o->check ? "a check" : "a probe");
 		return watchUnusable;
 	}
-	if (!o->pid && !o->check) {
-		say(why, size, "a check to run, or --pid, is needed");
+	if (!o->pid && !o->check && !o->probeCount) {
+		say(why, size, "a probe or a check to run, or --pid, is needed");
 		return watchUnusable;
 	}
 	char interval[32];

@@ -2,6 +2,8 @@
 // a process to watch), and the durations they are given in.
 #pragma once
 
+#include "probe.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -10,6 +12,8 @@ enum : int64_t {
 	nsPerS = 1000 * nsPerMs,
 	maxDurationNs = 30LL * 24 * 3600 * nsPerS, // thirty days: no schedule needs more
 };
+
+enum : int { maxProbes = 64 };
 
 struct WatchOptions {
 	int64_t intervalNs;
@@ -21,7 +25,11 @@ struct WatchOptions {
 	int needResetAfter;    // failed checks in a row before appStateNeedReset; 0: never
 	int64_t startTimeoutNs; // 0: none
 	long pid;              // the process to watch; 0: a check instead
-	char **check;          // the check and its arguments, null-terminated
+	char **check;          // the check and its arguments, null-terminated; null: none
+	Probe probes[maxProbes];
+	int probeCount;
+	int64_t maxAgeNs;      // --file: how old the file may be; 0: the window
+	bool insecure;         // --http: no certificate check
 };
 
 // Reads the arguments after the word "watch"; the help asked for with

@@ -70,12 +70,21 @@ struct WatchedProcess;
 WatchedProcess *watchProcess(long pid);
 bool processGone(WatchedProcess *process);
 
+// Runs `work(argument)` on a thread of its own, which ends by itself; no
+// request to stop or report is delivered to it. False, with why, when no
+// thread can be started.
+bool startThread(void (*work)(void *), void *argument, char *why, size_t size);
+
+// From any thread: the watcher's wait returns, with wokeByProbe.
+void wakeWatcher();
+
 enum : unsigned {
 	wokeByDeadline = 1,
 	wokeByCheck = 2,      // the check ended
 	wokeByStop = 4,
 	wokeByReport = 8,
 	wokeByProcess = 16,   // the watched process ended
+	wokeByProbe = 32,     // a probe's run ended
 };
 
 // Waits until `deadlineNs` on the schedule's clock, or until something

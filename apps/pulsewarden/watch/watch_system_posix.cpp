@@ -15,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -63,6 +64,54 @@ static void onSignal(int sig)
 	ssize_t ignored = write(requestPipe[1], &what, 1);
 	(void)ignored;
 	errno = saved;
+}
+
+struct ThreadStart {
+	void (*work)(void *);
+	void *argument;
+};
+
+static void *threadMain(void *start)
+{
+	ThreadStart what = *static_cast<ThreadStart *>(start);
+	free(start);
+	what.work(what.argument);
+	return nullptr;
+}
+
+bool startThread(void (*work)(void *), void *argument, char *why, size_t size)
+{
+	ThreadStart *start = static_cast<ThreadStart *>(malloc(sizeof(ThreadStart)));
+	if (!start) {
+		snprintf(why, size, "cannot start a thread: %s", strerror(ENOMEM));
+		return false;
+	}
+	*start = ThreadStart{work, argument};
+	// Signals are the watcher's thread's to handle.
+	sigset_t all;
+	sigset_t before;
+	sigfillset(&all);
+	pthread_sigmask(SIG_SETMASK, &all, &before);
+	pthread_attr_t attributes;
+	pthread_attr_init(&attributes);
+	pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+	pthread_t thread;
+	int error = pthread_create(&thread, &attributes, threadMain, start);
+	pthread_attr_destroy(&attributes);
+	pthread_sigmask(SIG_SETMASK, &before, nullptr);
+	if (error != 0) {
+		free(start);
+		snprintf(why, size, "cannot start a thread: %s", strerror(error));
+		return false;
+	}
+	return true;
+}
+
+void wakeWatcher()
+{
+	char what = 'P';
+	ssize_t ignored = write(requestPipe[1], &what, 1);
+	(void)ignored;
 }
 
 bool catchRequests(char *why, size_t size)
@@ -395,6 +444,8 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 						woke |= wokeByStop;
 					else if (requests[i] == 'H')
 						woke |= wokeByReport;
+					else if (requests[i] == 'P')
+						woke |= wokeByProbe;
 				}
 			}
 			bool running = check && !check->ended;

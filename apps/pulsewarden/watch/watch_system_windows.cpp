@@ -32,6 +32,7 @@ struct WatchedProcess {
 };
 
 static HANDLE stopEvent;
+static HANDLE probeEvent;   // a probe's run ended
 static volatile LONG stopRequests;
 static HANDLE volatile runningJob;  // for the second request to stop
 
@@ -61,11 +62,45 @@ static void sayLastError(char *why, size_t size, const char *what)
 bool catchRequests(char *why, size_t size)
 {
 	stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-	if (!stopEvent || !SetConsoleCtrlHandler(onControl, TRUE)) {
+	probeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+	if (!stopEvent || !probeEvent || !SetConsoleCtrlHandler(onControl, TRUE)) {
 		sayLastError(why, size, "cannot wait for events");
 		return false;
 	}
 	return true;
+}
+
+struct ThreadStart {
+	void (*work)(void *);
+	void *argument;
+};
+
+static DWORD WINAPI threadMain(void *start)
+{
+	ThreadStart what = *static_cast<ThreadStart *>(start);
+	free(start);
+	what.work(what.argument);
+	return 0;
+}
+
+bool startThread(void (*work)(void *), void *argument, char *why, size_t size)
+{
+	ThreadStart *start = static_cast<ThreadStart *>(malloc(sizeof(ThreadStart)));
+	if (start)
+		*start = ThreadStart{work, argument};
+	HANDLE thread = start ? CreateThread(nullptr, 0, threadMain, start, 0, nullptr) : nullptr;
+	if (!thread) {
+		free(start);
+		sayLastError(why, size, "cannot start a thread");
+		return false;
+	}
+	CloseHandle(thread);
+	return true;
+}
+
+void wakeWatcher()
+{
+	SetEvent(probeEvent);
 }
 
 bool checkProgramUsable(const char *program, char *why, size_t size)
@@ -338,9 +373,10 @@ bool processGone(WatchedProcess *process)
 unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 {
 	for (;;) {
-		HANDLE handles[4];
+		HANDLE handles[5];
 		DWORD count = 0;
 		handles[count++] = stopEvent;
+		handles[count++] = probeEvent;
 		DWORD checkAt = MAXDWORD, outputAt = MAXDWORD, processAt = MAXDWORD;
 		if (check && !check->ended) {
 			checkAt = count;
@@ -366,6 +402,8 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 			ResetEvent(stopEvent);
 			return wokeByStop;
 		}
+		if (index == 1)
+			return wokeByProbe;
 		if (index == outputAt) {
 			readDone(check);
 			continue;

@@ -1,0 +1,71 @@
+// Probes: what most checks are (an HTTP endpoint answers, a port accepts,
+// a process runs, a service runs, a file was touched recently), checked in
+// the watcher's own process rather than by starting a program each time.
+// What a probe is and how it is named: probe.cpp. How each is carried out
+// differs per system: probe_*_posix.cpp and probe_*_windows.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum ProbeKind { probeHttp, probeTcp, probeProcess, probeService, probeFile };
+
+struct Probe {
+	ProbeKind kind;
+	const char *target;   // as given: a URL, HOST:PORT, a name, a path
+};
+
+// What every probe of a watcher is run with.
+struct ProbeSetting {
+	int64_t timeoutNs;
+	int64_t maxAgeNs;     // --file: how old the file may be
+	bool insecure;        // --http: no certificate check
+};
+
+// What one run of a probe came to. `how` says why it failed, in the
+// probe's own terms ("status 503", "connection refused"); a timeout is
+// said by whoever reads it, from the timeout.
+struct ProbeResult {
+	bool passed;
+	bool timedOut;
+	char how[256];
+};
+
+// The option that gives a kind ("--http"), from its name without dashes.
+const char *probeOption(ProbeKind kind);
+bool probeKindNamed(const char *option, ProbeKind *kind);
+
+// The probe as a line names it: "http://host/health", "tcp db:5432",
+// "process myapp", "service nginx", "file /run/myapp/alive".
+void probeName(const Probe &probe, char *text, size_t size);
+
+// Why the target can never be probed, judged from its text alone; null
+// when it can be.
+const char *probeTargetProblem(const Probe &probe);
+
+// HOST:PORT, or [ADDRESS]:PORT, split. False when it is neither.
+bool splitHostPort(const char *target, char *host, size_t hostSize, char *port, size_t portSize);
+
+// Whether the probe can run here: what it needs of the system is there
+// (its library, loaded now), and the system takes its target. Called on
+// the watcher's thread, before any probe runs.
+bool probeReady(const Probe &probe, char *why, size_t size);
+
+// One run, on any thread; it ends within the timeout, or about then.
+void runProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *result);
+
+// The same, one kind each, in the system's files.
+bool httpProbeReady(const char *url, char *why, size_t size);
+void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *result);
+bool tcpProbeReady(char *why, size_t size);
+void runTcpProbe(const char *target, const ProbeSetting &setting, ProbeResult *result);
+void runProcessProbe(const char *name, ProbeResult *result);
+bool serviceProbeReady(char *why, size_t size);
+void runServiceProbe(const char *name, const ProbeSetting &setting, ProbeResult *result);
+void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *result);
+
+// Helpers for the system's files.
+void probeFailed(ProbeResult *result, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// The reason, as a line goes on after a colon: "Connection refused"
+// becomes "connection refused" (an acronym stays as it is).
+void lowerFirst(char *text);

@@ -1,0 +1,112 @@
+// --process and --file on Linux: what /proc and the file system say.
+#include "probe.h"
+
+#include "watch_options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The name the kernel gives a process (cut at 15 bytes), from its stat
+// line, which also says whether it has ended and waits to be collected.
+static bool runningAs(const char *pid, char *name, size_t size)
+{
+	char path[300];
+	snprintf(path, sizeof path, "/proc/%s/stat", pid);
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return false;
+	char line[512];
+	ssize_t n = read(fd, line, sizeof line - 1);
+	close(fd);
+	if (n <= 0)
+		return false;
+	line[n] = '\0';
+	// "PID (NAME) STATE ...": the name may hold anything, brackets too.
+	char *open = strchr(line, '(');
+	char *close = strrchr(line, ')');
+	if (!open || !close || close < open || close[1] != ' ' || close[2] == 'Z' || close[2] == 'X')
+		return false;
+	snprintf(name, size, "%.*s", static_cast<int>(close - open - 1), open + 1);
+	return true;
+}
+
+// Its executable's base name: a script's interpreter, a program that
+// renamed itself. Only where we may read it.
+static bool executableNamed(const char *pid, const char *name)
+{
+	char path[300];
+	char target[4096];
+	snprintf(path, sizeof path, "/proc/%s/exe", pid);
+	ssize_t n = readlink(path, target, sizeof target - 1);
+	if (n <= 0)
+		return false;
+	target[n] = '\0';
+	const char *deleted = " (deleted)";
+	size_t length = static_cast<size_t>(n);
+	if (length > strlen(deleted) && strcmp(target + length - strlen(deleted), deleted) == 0)
+		target[length - strlen(deleted)] = '\0';
+	const char *base = strrchr(target, '/');
+	return strcmp(base ? base + 1 : target, name) == 0;
+}
+
+// The kernel keeps the first 15 bytes of a longer name.
+static bool sameName(const char *comm, const char *name)
+{
+	size_t kept = 15;
+	return strcmp(comm, name) == 0 || (strlen(comm) == kept && strlen(name) > kept && strncmp(comm, name, kept) == 0);
+}
+
+void runProcessProbe(const char *name, ProbeResult *result)
+{
+	// The kernel's names first, which are cheap; executables only when
+	// none has the name.
+	for (int pass = 0; pass < 2 && !result->passed; pass++) {
+		DIR *processes = opendir("/proc");
+		if (!processes) {
+			probeFailed(result, "cannot read /proc: %s", strerror(errno));
+			return;
+		}
+		while (struct dirent *entry = readdir(processes)) {
+			if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
+				continue;
+			char comm[64];
+			if (!runningAs(entry->d_name, comm, sizeof comm))
+				continue;
+			if (pass == 0 ? sameName(comm, name) : executableNamed(entry->d_name, name)) {
+				result->passed = true;
+				break;
+			}
+		}
+		closedir(processes);
+	}
+	if (!result->passed)
+		probeFailed(result, "not running");
+}
+
+void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *result)
+{
+	struct stat st;
+	if (stat(path, &st) != 0) {
+		probeFailed(result, "%s", strerror(errno));
+		lowerFirst(result->how);
+		return;
+	}
+	struct timespec now;
+	clock_gettime(CLOCK_REALTIME, &now);
+	int64_t ageNs = (static_cast<int64_t>(now.tv_sec) - st.st_mtim.tv_sec) * nsPerS + (now.tv_nsec - st.st_mtim.tv_nsec);
+	result->passed = ageNs <= setting.maxAgeNs;
+	if (result->passed)
+		return;
+	char limit[32];
+	formatDuration(setting.maxAgeNs, limit, sizeof limit);
+	if (ageNs < 10 * nsPerS)
+		probeFailed(result, "modified %.1f s ago (at most %s)", static_cast<double>(ageNs) / 1e9, limit);
+	else
+		probeFailed(result, "modified %lld s ago (at most %s)", static_cast<long long>(ageNs / nsPerS), limit);
+}

@@ -1,0 +1,68 @@
+// --process and --file on Windows: the system's list of processes, and
+// the file's last write.
+#include "probe.h"
+
+#include "system.h"
+#include "watch_options.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstring>
+
+// An image name, any case, ".exe" optional in the name asked for.
+static bool sameImage(const char *image, const char *name)
+{
+	if (lstrcmpiA(image, name) == 0)
+		return true;
+	size_t n = strlen(name);
+	return strlen(image) == n + 4 && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, image, static_cast<int>(n),
+		name, static_cast<int>(n)) == CSTR_EQUAL && lstrcmpiA(image + n, ".exe") == 0;
+}
+
+void runProcessProbe(const char *name, ProbeResult *result)
+{
+	HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+	if (snapshot == INVALID_HANDLE_VALUE) {
+		char words[160];
+		lastErrorText(words, sizeof words);
+		probeFailed(result, "cannot list the processes: %s", words);
+		return;
+	}
+	PROCESSENTRY32 entry = {};
+	entry.dwSize = sizeof entry;
+	for (BOOL more = Process32First(snapshot, &entry); more && !result->passed; more = Process32Next(snapshot, &entry))
+		result->passed = sameImage(entry.szExeFile, name);
+	CloseHandle(snapshot);
+	if (!result->passed)
+		probeFailed(result, "not running");
+}
+
+void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *result)
+{
+	WIN32_FILE_ATTRIBUTE_DATA data;
+	if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+		char words[160];
+		lastErrorText(words, sizeof words);
+		probeFailed(result, "%s", words);
+		lowerFirst(result->how);
+		return;
+	}
+	FILETIME now;
+	GetSystemTimeAsFileTime(&now);
+	auto ticks = [](const FILETIME &t) {
+		return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+	};
+	// FILETIME counts 100 ns.
+	int64_t ageNs = (ticks(now) - ticks(data.ftLastWriteTime)) * 100;
+	result->passed = ageNs <= setting.maxAgeNs;
+	if (result->passed)
+		return;
+	char limit[32];
+	formatDuration(setting.maxAgeNs, limit, sizeof limit);
+	if (ageNs < 10 * nsPerS)
+		probeFailed(result, "modified %.1f s ago (at most %s)", static_cast<double>(ageNs) / 1e9, limit);
+	else
+		probeFailed(result, "modified %lld s ago (at most %s)", static_cast<long long>(ageNs / nsPerS), limit);
+}
