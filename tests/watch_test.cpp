@@ -6,11 +6,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -149,7 +157,8 @@ TEST_F(Watch, CommandLinesItCannotUseGetItsOwnUsage)
 		std::vector<std::string> args;
 		std::string why;
 	} rows[] = {
-		{{"watch"}, "a check to run, or --pid, is needed"},
+		{{"watch"}, "a probe or a check to run, or --pid, is needed"},
+		{{"watch", "--pid", "1", "--tcp", "db:5432"}, "a probe and --pid exclude each other"},
 		{{"watch", "--interval", "10", "--timeout", "20", "true"},
 			"the interval (10 s) and the timeout (20 s) must add up to less than the window (30 s)"},
 		{{"watch", "--interval", "1.5s", "true"}, "--interval: \"1.5s\" is not a duration"},
@@ -173,7 +182,8 @@ TEST_F(Watch, CommandLinesItCannotUseGetItsOwnUsage)
 	EXPECT_EQ(asked.status, 0);
 	EXPECT_EQ(asked.err, "");
 	for (const char *option : {"--interval D", "--timeout D", "--window D", "--enable", "--fall N", "--rise N",
-		     "--need-reset-after N", "--start-timeout D", "--pid PID", "--silent", "108"})
+		     "--need-reset-after N", "--start-timeout D", "--pid PID", "--silent", "108", "--http URL",
+		     "--tcp HOST:PORT", "--process NAME", "--service NAME", "--file PATH", "--max-age D", "--insecure"})
 		EXPECT_NE(asked.out.find(option), std::string::npos) << option;
 	// Its options belong to it alone.
 	RunSpec other;
@@ -383,6 +393,297 @@ TEST_F(Watch, IntoTheJournalLinesCarryAPriorityNotTheTime)
 		"JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" \"$@\"", toolPath()});
 	RunResult r = runProgram("/bin/sh", setup);
 	EXPECT_EQ(r.out, "<3>watch: process 2147483646 does not exist\n");
+}
+
+// The servers probes are tried against, on the loopback address: HTTP
+// answering by path (/ok 200, /moved 302, /fail 503, /slow after 30 s),
+// and a port of its own that nothing listens on.
+class Probes : public Watch {
+protected:
+	void SetUp() override
+	{
+		Watch::SetUp();
+		web = listenOn(&webPort);
+		ASSERT_GE(web, 0);
+		int closed = listenOn(&closedPort);
+		close(closed);
+		server = std::thread([this] {
+			for (int c; (c = accept(web, nullptr, nullptr)) >= 0;)
+				std::thread(answer, c).detach();
+		});
+	}
+	void TearDown() override
+	{
+		shutdown(web, SHUT_RDWR);
+		close(web);
+		server.join();
+		for (pid_t pid : started) {
+			kill(pid, SIGKILL);
+			waitpid(pid, nullptr, 0);
+		}
+		Watch::TearDown();
+	}
+
+	static int listenOn(int *port)
+	{
+		int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+		struct sockaddr_in address = {};
+		address.sin_family = AF_INET;
+		address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+		socklen_t length = sizeof address;
+		if (bind(fd, reinterpret_cast<struct sockaddr *>(&address), length) != 0 || listen(fd, 64) != 0
+			|| getsockname(fd, reinterpret_cast<struct sockaddr *>(&address), &length) != 0)
+			return -1;
+		*port = ntohs(address.sin_port);
+		return fd;
+	}
+
+	static void answer(int c)
+	{
+		std::string request;
+		char chunk[1024];
+		for (ssize_t n; request.find("\r\n\r\n") == std::string::npos && (n = read(c, chunk, sizeof chunk)) > 0;)
+			request.append(chunk, static_cast<size_t>(n));
+		const char *status = "404 Not Found";
+		if (request.rfind("GET /ok ", 0) == 0)
+			status = "200 OK";
+		else if (request.rfind("GET /moved ", 0) == 0)
+			status = "302 Found\r\nLocation: /fail";
+		else if (request.rfind("GET /fail ", 0) == 0)
+			status = "503 Service Unavailable";
+		else if (request.rfind("GET /slow ", 0) == 0)
+			sleep(30);
+		std::string reply = std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 5\r\nConnection: close\r\n\r\nbody\n";
+		send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+		close(c);
+	}
+
+	// A program of the test's, ended with the test.
+	pid_t spawn(std::vector<std::string> args)
+	{
+		std::vector<char *> argv;
+		for (std::string &a : args)
+			argv.push_back(a.data());
+		argv.push_back(nullptr);
+		posix_spawn_file_actions_t actions;
+		posix_spawn_file_actions_init(&actions);
+		posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+		posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+		pid_t pid = -1;
+		if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
+			started.push_back(pid);
+		posix_spawn_file_actions_destroy(&actions);
+		return pid;
+	}
+
+	// Until something accepts connections at the port.
+	static bool accepting(int port)
+	{
+		for (int i = 0; i < 1000; i++) {
+			int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+			struct sockaddr_in address = {};
+			address.sin_family = AF_INET;
+			address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+			address.sin_port = htons(static_cast<uint16_t>(port));
+			bool done = connect(fd, reinterpret_cast<struct sockaddr *>(&address), sizeof address) == 0;
+			close(fd);
+			if (done)
+				return true;
+			usleep(10000);
+		}
+		return false;
+	}
+
+	// A file as this build names it.
+	static std::string asPath(const std::string &path)
+	{
+		if (!windowsBuild())
+			return path;
+		std::string windows = "Z:" + path;
+		std::replace(windows.begin(), windows.end(), '/', '\\');
+		return windows;
+	}
+
+	std::string url(const char *path) const { return "http://127.0.0.1:" + std::to_string(webPort) + path; }
+
+	int web = -1;
+	int webPort = 0;
+	int closedPort = 0;
+	std::thread server;
+	std::vector<pid_t> started;
+};
+
+// systemd, as far as --service asks it: each unit's ActiveState and
+// LoadState, on a bus of the test's own.
+struct FakeSystemd {
+	static int property(sd_bus *, const char *path, const char *, const char *name, sd_bus_message *reply, void *,
+		sd_bus_error *)
+	{
+		char *unit = nullptr;
+		sd_bus_path_decode(path, "/org/freedesktop/systemd1/unit", &unit);
+		std::string u = unit ? unit : "";
+		free(unit);
+		bool known = u == "pw-up.service" || u == "pw-down.service";
+		const char *value = strcmp(name, "LoadState") == 0 ? (known ? "loaded" : "not-found")
+			: u == "pw-up.service" ? "active" : u == "pw-down.service" ? "failed" : "inactive";
+		return sd_bus_message_append(reply, "s", value);
+	}
+	static int anyUnit(sd_bus *, const char *, const char *, void *, void **found, sd_bus_error *)
+	{
+		*found = nullptr;
+		return 1;
+	}
+
+	bool start(const std::string &address)
+	{
+		static const sd_bus_vtable unitTable[] = {
+			SD_BUS_VTABLE_START(0),
+			SD_BUS_PROPERTY("ActiveState", "s", property, 0, 0),
+			SD_BUS_PROPERTY("LoadState", "s", property, 0, 0),
+			SD_BUS_VTABLE_END,
+		};
+		if (sd_bus_new(&bus) < 0 || sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0
+			|| sd_bus_start(bus) < 0
+			|| sd_bus_add_fallback_vtable(bus, nullptr, "/org/freedesktop/systemd1/unit", "org.freedesktop.systemd1.Unit",
+				   unitTable, anyUnit, nullptr) < 0
+			|| sd_bus_request_name(bus, "org.freedesktop.systemd1", 0) < 0)
+			return false;
+		serving = std::thread([this] {
+			while (!done) {
+				if (sd_bus_process(bus, nullptr) == 0)
+					sd_bus_wait(bus, 100000);
+			}
+		});
+		return true;
+	}
+	~FakeSystemd()
+	{
+		done = true;
+		if (serving.joinable())
+			serving.join();
+		sd_bus_flush_close_unref(bus);
+	}
+
+	sd_bus *bus = nullptr;
+	std::atomic<bool> done{false};
+	std::thread serving;
+};
+
+TEST_F(Probes, EachPassesAndFailsInItsOwnTerms)
+{
+	// A passing round ends with the heartbeat the platform refuses; a
+	// failing one says why, and the start timeout ends it.
+	ASSERT_EQ(tool({"enable"}).status, 0);
+	ASSERT_EQ(sim({"answer", "markActive", "2"}).status, 0);
+	const std::string passed = "watch: markActive: pulsewarden must be run in a Corvane Virtual Machine; stopping";
+
+	// A process with a name of its own; under Wine, the watcher itself,
+	// named in another case and without ".exe".
+	std::string running = "PULSEWARDEN";
+	if (!windowsBuild()) {
+		running = "pwprobe" + std::to_string(getpid());
+		ASSERT_EQ(symlink("/bin/sleep", (root + "/" + running).c_str()), 0);
+		ASSERT_GT(spawn({root + "/" + running, "1000"}), 0);
+	}
+	std::string fresh = root + "/fresh";
+	std::string stale = root + "/stale";
+	writeFile(stale, "");
+	struct timeval longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
+	ASSERT_EQ(utimes(stale.c_str(), longAgo), 0);
+
+	// Linux's own: a service asked of systemd, a certificate checked.
+	bool linuxOnly = !windowsBuild() && !emulatedBuild();
+	std::string busAddress = "unix:path=" + root + "/bus";
+	FakeSystemd systemd;
+	int tlsPort = 0;
+	if (linuxOnly) {
+		ASSERT_GT(spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + busAddress}), 0);
+		for (int i = 0; i < 500 && access((root + "/bus").c_str(), F_OK) != 0; i++)
+			usleep(10000);
+		ASSERT_TRUE(systemd.start(busAddress));
+		std::string key = root + "/key.pem";
+		std::string certificate = root + "/certificate.pem";
+		RunSpec quiet;
+		quiet.args = {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=localhost",
+			"-keyout", key, "-out", certificate};
+		ASSERT_EQ(runProgram("/usr/bin/openssl", quiet).status, 0);
+		close(listenOn(&tlsPort));
+		ASSERT_GT(spawn({"openssl", "s_server", "-quiet", "-www", "-accept", "127.0.0.1:" + std::to_string(tlsPort),
+			"-cert", certificate, "-key", key}), 0);
+		ASSERT_TRUE(accepting(tlsPort));
+	}
+	std::string tls = "https://127.0.0.1:" + std::to_string(tlsPort) + "/";
+	std::string tcpOpen = "127.0.0.1:" + std::to_string(webPort);
+	std::string tcpClosed = "127.0.0.1:" + std::to_string(closedPort);
+	const std::string notYet = "watch: not healthy yet: ";
+	struct {
+		std::vector<std::string> probes;
+		std::string line;   // the line after "watching"; "*" stands for any text
+		bool linuxOnly;
+	} rows[] = {
+		{{"--http", url("/ok")}, passed, false},
+		{{"--http", url("/moved")}, passed, false},
+		{{"--http", url("/fail")}, notYet + url("/fail") + ": status 503", false},
+		{{"--http", url("/slow")}, notYet + url("/slow") + ": timed out after 1500 ms", false},
+		{{"--tcp", tcpOpen}, passed, false},
+		{{"--tcp", tcpClosed}, notYet + "tcp " + tcpClosed + ": connection refused", false},
+		{{"--process", running}, passed, false},
+		{{"--process", "pw-absent"}, notYet + "process pw-absent: not running", false},
+		{{"--file", asPath(fresh)}, passed, false},
+		{{"--max-age", "1min", "--file", asPath(stale)}, notYet + "file " + asPath(stale) + ": modified *s ago (at most 1 min)", false},
+		// All at once: the first to fail, in the order given, names it.
+		{{"--tcp", tcpOpen, "--http", url("/fail"), "--tcp", tcpClosed, "--process", running},
+			notYet + url("/fail") + ": status 503", false},
+		{{"--service", "pw-up"}, passed, true},
+		{{"--service", "pw-down"}, notYet + "service pw-down: failed", true},
+		{{"--service", "pw-gone.service"}, notYet + "service pw-gone.service: no such unit", true},
+		{{"--http", tls}, notYet + tls + ": certificate: self-signed certificate", true},
+		{{"--insecure", "--http", tls}, passed, true},
+	};
+	for (const auto &row : rows) {
+		if (row.linuxOnly && !linuxOnly)
+			continue;
+		RunSpec setup = watching({"--interval", "300ms", "--timeout", "1500ms", "--window", "5s", "--start-timeout", "2s"});
+		setup.args.insert(setup.args.end(), row.probes.begin(), row.probes.end());
+		setup.env.push_back("DBUS_SYSTEM_BUS_ADDRESS=" + busAddress);
+		writeFile(fresh, "");
+		RunResult r = runTool(setup);
+		// A round that outlasts the interval says so: not this test's to judge.
+		std::vector<std::string> lines;
+		for (const std::string &line : said(r.out))
+			if (line.find("still running at its next start") == std::string::npos)
+				lines.push_back(line);
+		ASSERT_GE(lines.size(), 2u) << r.out;
+		std::string line = lines[1];
+		size_t star = row.line.find('*');
+		if (star != std::string::npos && line.size() >= row.line.size() - 1
+			&& line.compare(0, star, row.line, 0, star) == 0
+			&& line.compare(line.size() - (row.line.size() - star - 1), std::string::npos, row.line, star + 1) == 0)
+			line = row.line;
+		EXPECT_EQ(line, row.line) << row.probes[0] << " " << row.probes[1];
+		EXPECT_EQ(r.status, row.line == passed ? 2 : 106) << row.line;
+	}
+}
+
+TEST_F(Probes, OneThatCanNeverWorkIsRefusedAtStart)
+{
+	struct {
+		std::vector<std::string> probe;
+		std::string why;
+	} rows[] = {
+		{{"--http", "ftp://host/"}, "cannot use --http ftp://host/: the scheme must be http or https"},
+		{{"--http", "host/health"}, "cannot use --http host/health: not a URL (http://HOST[:PORT][/PATH] or https://...)"},
+		{{"--tcp", "::1:80"}, "cannot use --tcp ::1:80: not HOST:PORT (a name or an address, a port from 1 to 65535; "
+			"[ADDRESS]:PORT for IPv6)"},
+		{{"--tcp", "db:65536"}, "cannot use --tcp db:65536: not HOST:PORT (a name or an address, a port from 1 to 65535; "
+			"[ADDRESS]:PORT for IPv6)"},
+	};
+	for (const auto &row : rows) {
+		RunSpec setup = watching(row.probe);
+		RunResult r = runTool(setup);
+		EXPECT_EQ(r.status, 105);
+		EXPECT_EQ(said(r.out), std::vector<std::string>{"watch: " + row.why});
+	}
 }
 
 } // namespace
