@@ -170,6 +170,12 @@ void runProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *resu
 	}
 }
 
+bool probeAtOnce(const Probe &probe, ProbeResult *result)
+{
+	*result = ProbeResult{};
+	return probe.kind == probeTcp && tcpAtOnce(probe.target, result);
+}
+
 void probeFailed(ProbeResult *result, const char *format, ...)
 {
 	result->passed = false;

@@ -54,11 +54,16 @@ bool probeReady(const Probe &probe, char *why, size_t size);
 // One run, on any thread; it ends within the timeout, or about then.
 void runProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *result);
 
+// What can be answered on the watcher's own thread without waiting, is:
+// true with the result, else the probe's thread is to run it.
+bool probeAtOnce(const Probe &probe, ProbeResult *result);
+
 // The same, one kind each, in the system's files.
 bool httpProbeReady(const char *url, char *why, size_t size);
 void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *result);
 bool tcpProbeReady(char *why, size_t size);
 void runTcpProbe(const char *target, const ProbeSetting &setting, ProbeResult *result);
+bool tcpAtOnce(const char *target, ProbeResult *result);
 void runProcessProbe(const char *name, ProbeResult *result);
 bool serviceProbeReady(char *why, size_t size);
 void runServiceProbe(const char *name, const ProbeSetting &setting, ProbeResult *result);

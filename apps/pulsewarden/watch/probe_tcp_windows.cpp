@@ -49,6 +49,12 @@ bool tcpProbeReady(char *why, size_t size)
 	return true;
 }
 
+// Winsock bounds no blocking connect: every run is the probe thread's.
+bool tcpAtOnce(const char *, ProbeResult *)
+{
+	return false;
+}
+
 // Winsock's errors in the words a line uses.
 static void failure(int error, ProbeResult *result)
 {

@@ -7,40 +7,47 @@
 #include <cstring>
 #include <new>
 
-// Shared by the round and the thread it runs on: whichever lets go last
-// frees it, so that a probe let go of at a timeout ends in its own time.
-struct ProbeRun {
-	std::atomic<int> holders;
-	std::atomic<bool> finished;
+enum SlotState { slotIdle, slotRunning, slotDone };
+
+// A probe's thread and its last run: the round asks, the thread answers.
+struct ProbeSlot {
+	Worker *worker;
+	std::atomic<int> state;
 	Probe probe;
 	ProbeSetting setting;
-	ProbeResult result;
+	ProbeResult result;   // the thread's until the state is slotDone
 };
 
-static void letGo(ProbeRun *run)
+static void runSlot(void *argument)
 {
-	if (run->holders.fetch_sub(1) == 1)
-		free(run);
-}
-
-static void work(void *argument)
-{
-	ProbeRun *run = static_cast<ProbeRun *>(argument);
-	runProbe(run->probe, run->setting, &run->result);
-	run->finished.store(true);
+	ProbeSlot *slot = static_cast<ProbeSlot *>(argument);
+	runProbe(slot->probe, slot->setting, &slot->result);
+	slot->state.store(slotDone);
 	wakeWatcher();
-	letGo(run);
-}
-
-static bool finished(const ProbeRun *run)
-{
-	return run->finished.load();
 }
 
 static void timedOut(ProbeResult *result)
 {
 	*result = ProbeResult{};
 	result->timedOut = true;
+}
+
+static ProbeSlot *newSlot(const Probe &probe, const ProbeSetting &setting, char *why, size_t size)
+{
+	ProbeSlot *slot = static_cast<ProbeSlot *>(calloc(1, sizeof(ProbeSlot)));
+	if (!slot) {
+		snprintf(why, size, "out of memory");
+		return nullptr;
+	}
+	new (&slot->state) std::atomic<int>(slotIdle);
+	slot->probe = probe;
+	slot->setting = setting;
+	slot->worker = startWorker(runSlot, slot, why, size);
+	if (!slot->worker) {
+		free(slot);
+		return nullptr;
+	}
+	return slot;
 }
 
 void startRound(Round *round, const WatchOptions &options)
@@ -52,32 +59,23 @@ void startRound(Round *round, const WatchOptions &options)
 	ProbeSetting setting = {options.timeoutNs, options.maxAgeNs ? options.maxAgeNs : options.windowNs,
 		options.insecure};
 	for (int i = 0; i < options.probeCount; i++) {
-		ProbeRun *&lingering = round->lingering[i];
-		if (lingering && finished(lingering)) {
-			letGo(lingering);
-			lingering = nullptr;
+		round->waiting[i] = false;
+		if (probeAtOnce(options.probes[i], &round->results[i]))
+			continue;
+		char why[160];
+		ProbeSlot *&slot = round->slots[i];
+		if (!slot && !(slot = newSlot(options.probes[i], setting, why, sizeof why))) {
+			probeFailed(&round->results[i], "%s", why);
+			continue;
 		}
-		if (lingering) {
+		if (slot->state.load() == slotRunning) {
 			// Still in its last run, well past its timeout: not started again.
 			timedOut(&round->results[i]);
 			continue;
 		}
-		ProbeRun *run = static_cast<ProbeRun *>(calloc(1, sizeof(ProbeRun)));
-		if (!run) {
-			probeFailed(&round->results[i], "out of memory");
-			continue;
-		}
-		new (&run->holders) std::atomic<int>(2);
-		new (&run->finished) std::atomic<bool>(false);
-		run->probe = options.probes[i];
-		run->setting = setting;
-		char why[160];
-		if (!startThread(work, run, why, sizeof why)) {
-			probeFailed(&round->results[i], "%s", why);
-			free(run);
-			continue;
-		}
-		round->runs[i] = run;
+		slot->state.store(slotRunning);
+		askWorker(slot->worker);
+		round->waiting[i] = true;
 	}
 	if (options.check) {
 		round->program = startCheck(options.check, round->startFailure, sizeof round->startFailure);
@@ -92,11 +90,9 @@ void askRoundToEnd(Round *round, const WatchOptions &options)
 		stopCheck(round->program, false);
 	}
 	for (int i = 0; i < options.probeCount; i++) {
-		ProbeRun *run = round->runs[i];
-		if (run && !finished(run)) {
+		if (round->waiting[i] && round->slots[i]->state.load() != slotDone) {
 			timedOut(&round->results[i]);
-			round->lingering[i] = run;
-			round->runs[i] = nullptr;
+			round->waiting[i] = false;
 		}
 	}
 }
@@ -130,13 +126,11 @@ bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end)
 		return false;
 	bool all = true;
 	for (int i = 0; i < options.probeCount; i++) {
-		ProbeRun *run = round->runs[i];
-		if (run && finished(run)) {
-			round->results[i] = run->result;
-			letGo(run);
-			round->runs[i] = nullptr;
+		if (round->waiting[i] && round->slots[i]->state.load() == slotDone) {
+			round->results[i] = round->slots[i]->result;
+			round->waiting[i] = false;
 		}
-		all = all && !round->runs[i];
+		all = all && !round->waiting[i];
 	}
 	if (round->program && checkEnded(round->program, &round->outcome)) {
 		finishCheck(round->program);
@@ -186,12 +180,5 @@ void finishRound(Round *round)
 		stopCheck(round->program, true);
 		finishCheck(round->program);
 		round->program = nullptr;
-	}
-	for (int i = 0; i < maxProbes; i++) {
-		if (round->runs[i])
-			letGo(round->runs[i]);
-		if (round->lingering[i])
-			letGo(round->lingering[i]);
-		round->runs[i] = round->lingering[i] = nullptr;
 	}
 }

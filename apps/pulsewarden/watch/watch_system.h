@@ -70,10 +70,13 @@ struct WatchedProcess;
 WatchedProcess *watchProcess(long pid);
 bool processGone(WatchedProcess *process);
 
-// Runs `work(argument)` on a thread of its own, which ends by itself; no
-// request to stop or report is delivered to it. False, with why, when no
-// thread can be started.
-bool startThread(void (*work)(void *), void *argument, char *why, size_t size);
+// A thread that runs `work(argument)` each time it is asked to, for as
+// long as the watcher runs; no request to stop or report is delivered to
+// it. Null, with why, when no thread can be started.
+struct Worker;
+Worker *startWorker(void (*work)(void *), void *argument, char *why, size_t size);
+// Asked again while it works, it works once more after.
+void askWorker(Worker *worker);
 
 // From any thread: the watcher's wait returns, with wokeByProbe.
 void wakeWatcher();

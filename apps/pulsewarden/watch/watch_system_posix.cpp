@@ -66,27 +66,39 @@ static void onSignal(int sig)
 	errno = saved;
 }
 
-struct ThreadStart {
+struct Worker {
+	pthread_mutex_t lock;
+	pthread_cond_t asked;
+	bool pending;
 	void (*work)(void *);
 	void *argument;
 };
 
-static void *threadMain(void *start)
+static void *workerMain(void *started)
 {
-	ThreadStart what = *static_cast<ThreadStart *>(start);
-	free(start);
-	what.work(what.argument);
+	Worker *worker = static_cast<Worker *>(started);
+	for (;;) {
+		pthread_mutex_lock(&worker->lock);
+		while (!worker->pending)
+			pthread_cond_wait(&worker->asked, &worker->lock);
+		worker->pending = false;
+		pthread_mutex_unlock(&worker->lock);
+		worker->work(worker->argument);
+	}
 	return nullptr;
 }
 
-bool startThread(void (*work)(void *), void *argument, char *why, size_t size)
+Worker *startWorker(void (*work)(void *), void *argument, char *why, size_t size)
 {
-	ThreadStart *start = static_cast<ThreadStart *>(malloc(sizeof(ThreadStart)));
-	if (!start) {
+	Worker *worker = static_cast<Worker *>(calloc(1, sizeof(Worker)));
+	if (!worker) {
 		snprintf(why, size, "cannot start a thread: %s", strerror(ENOMEM));
-		return false;
+		return nullptr;
 	}
-	*start = ThreadStart{work, argument};
+	pthread_mutex_init(&worker->lock, nullptr);
+	pthread_cond_init(&worker->asked, nullptr);
+	worker->work = work;
+	worker->argument = argument;
 	// Signals are the watcher's thread's to handle.
 	sigset_t all;
 	sigset_t before;
@@ -96,15 +108,24 @@ bool startThread(void (*work)(void *), void *argument, char *why, size_t size)
 	pthread_attr_init(&attributes);
 	pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
 	pthread_t thread;
-	int error = pthread_create(&thread, &attributes, threadMain, start);
+	int error = pthread_create(&thread, &attributes, workerMain, worker);
 	pthread_attr_destroy(&attributes);
 	pthread_sigmask(SIG_SETMASK, &before, nullptr);
 	if (error != 0) {
-		free(start);
+		free(worker);
 		snprintf(why, size, "cannot start a thread: %s", strerror(error));
-		return false;
+		return nullptr;
 	}
-	return true;
+	return worker;
+}
+
+void askWorker(Worker *worker)
+{
+	pthread_mutex_lock(&worker->lock);
+	worker->pending = true;
+	pthread_mutex_unlock(&worker->lock);
+	// Woken after the lock is let go, it does not wait for it.
+	pthread_cond_signal(&worker->asked);
 }
 
 void wakeWatcher()
@@ -437,8 +458,9 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 		// for after its deadline is judged.
 		{
 			char requests[64];
-			ssize_t n;
-			while ((n = read(requestPipe[0], requests, sizeof requests)) > 0) {
+			ssize_t n = static_cast<ssize_t>(sizeof requests);
+			// A short read has emptied it.
+			while (n == static_cast<ssize_t>(sizeof requests) && (n = read(requestPipe[0], requests, sizeof requests)) > 0) {
 				for (ssize_t i = 0; i < n; i++) {
 					if (requests[i] == 'S')
 						woke |= wokeByStop;
@@ -448,10 +470,12 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 						woke |= wokeByProbe;
 				}
 			}
-			bool running = check && !check->ended;
-			reapChildren(check);
-			if (running && check->ended)
-				woke |= wokeByCheck;
+			// Without a check running, nothing of ours is there to collect.
+			if (check && !check->ended) {
+				reapChildren(check);
+				if (check->ended)
+					woke |= wokeByCheck;
+			}
 		}
 		if (fds[1].revents) {
 			uint64_t expirations;

@@ -70,32 +70,43 @@ bool catchRequests(char *why, size_t size)
 	return true;
 }
 
-struct ThreadStart {
+struct Worker {
+	HANDLE asked;   // an auto-reset event: one more run
 	void (*work)(void *);
 	void *argument;
 };
 
-static DWORD WINAPI threadMain(void *start)
+static DWORD WINAPI workerMain(void *started)
 {
-	ThreadStart what = *static_cast<ThreadStart *>(start);
-	free(start);
-	what.work(what.argument);
+	Worker *worker = static_cast<Worker *>(started);
+	while (WaitForSingleObject(worker->asked, INFINITE) == WAIT_OBJECT_0)
+		worker->work(worker->argument);
 	return 0;
 }
 
-bool startThread(void (*work)(void *), void *argument, char *why, size_t size)
+Worker *startWorker(void (*work)(void *), void *argument, char *why, size_t size)
 {
-	ThreadStart *start = static_cast<ThreadStart *>(malloc(sizeof(ThreadStart)));
-	if (start)
-		*start = ThreadStart{work, argument};
-	HANDLE thread = start ? CreateThread(nullptr, 0, threadMain, start, 0, nullptr) : nullptr;
+	Worker *worker = static_cast<Worker *>(calloc(1, sizeof(Worker)));
+	if (worker) {
+		worker->work = work;
+		worker->argument = argument;
+		worker->asked = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+	}
+	HANDLE thread = worker && worker->asked ? CreateThread(nullptr, 0, workerMain, worker, 0, nullptr) : nullptr;
 	if (!thread) {
-		free(start);
 		sayLastError(why, size, "cannot start a thread");
-		return false;
+		if (worker && worker->asked)
+			CloseHandle(worker->asked);
+		free(worker);
+		return nullptr;
 	}
 	CloseHandle(thread);
-	return true;
+	return worker;
+}
+
+void askWorker(Worker *worker)
+{
+	SetEvent(worker->asked);
 }
 
 void wakeWatcher()
