@@ -74,7 +74,7 @@ bool httpProbeReady(const char *url, char *why, size_t size)
 }
 
 // The body is not wanted: the first of it ends the transfer.
-static size_t discard(char *, size_t, size_t, void *)
+static size_t discard(char * /*bytes*/, size_t /*size*/, size_t /*count*/, void * /*user*/)
 {
 	return 0;
 }

@@ -16,7 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-bool tcpProbeReady(char *, size_t)
+bool tcpProbeReady(char * /*why*/, size_t /*size*/)
 {
 	return true;
 }
@@ -34,7 +34,8 @@ bool tcpAtOnce(const char *target, ProbeResult *result)
 	socklen_t length;
 	auto *v4 = reinterpret_cast<struct sockaddr_in *>(&address);
 	auto *v6 = reinterpret_cast<struct sockaddr_in6 *>(&address);
-	uint16_t number = static_cast<uint16_t>(atoi(port));
+	// Five digits at most, 65535 at most: the target was checked at the start.
+	uint16_t number = static_cast<uint16_t>(strtoul(port, nullptr, 10));
 	if (inet_pton(AF_INET, host, &v4->sin_addr) == 1) {
 		v4->sin_family = AF_INET;
 		v4->sin_port = htons(number);
