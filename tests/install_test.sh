@@ -77,7 +77,7 @@ completions() {
 }
 check "completion after 'pulsewarden '" test "$(completions pulsewarden '')" = \
 	"enable disable markActive isEnabled getAppStatus postAppState runAsAgent watch"
-check "completion of watch's options" test "$(completions pulsewarden watch --enable --in)" = "--interval"
+check "completion of watch's options" test "$(completions pulsewarden watch --enable --int)" = "--interval"
 check "no completion of an option's value" test -z "$(completions pulsewarden watch --interval '')"
 check "completion of options" test "$(completions pulsewarden -s --)" = "--silent"
 check "completion after 'postAppState '" test "$(completions pulsewarden -s postAppState '')" = \

@@ -49,7 +49,7 @@ bool serviceProbeReady(char *why, size_t size)
 static int unitProperty(sd_bus *connection, const char *path, const char *name, char **value, char *why,
 	size_t size)
 {
-	sd_bus_error error = SD_BUS_ERROR_NULL;
+	sd_bus_error error = {};
 	int r = bus.getString(connection, "org.freedesktop.systemd1", path, "org.freedesktop.systemd1.Unit", name, &error,
 		value);
 	if (r < 0)
