@@ -90,8 +90,10 @@ static bool perform(Loop *l, const Action &a, Event *next)
 		next->kind = eventCheckEnded;
 		return roundEnded(&l->round, l->core.setting.options, &next->check);
 	case actAskCheckToEnd:
+		// Probes are not waited for: a round of probes alone is over now.
 		askRoundToEnd(&l->round, l->core.setting.options);
-		return false;
+		next->kind = eventCheckEnded;
+		return roundEnded(&l->round, l->core.setting.options, &next->check);
 	case actEndCheck:
 		endRound(&l->round);
 		return false;
