@@ -2,6 +2,8 @@
 // carries it out.
 #include "probe.h"
 
+#include "watch_options.h"
+
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -174,6 +176,19 @@ bool probeAtOnce(const Probe &probe, ProbeResult *result)
 {
 	*result = ProbeResult{};
 	return probe.kind == probeTcp && tcpAtOnce(probe.target, result);
+}
+
+void judgeFileAge(int64_t ageNs, const ProbeSetting &setting, ProbeResult *result)
+{
+	result->passed = ageNs <= setting.maxAgeNs;
+	if (result->passed)
+		return;
+	char limit[32];
+	formatDuration(setting.maxAgeNs, limit, sizeof limit);
+	if (ageNs < 10 * nsPerS)
+		probeFailed(result, "modified %.1f s ago (at most %s)", static_cast<double>(ageNs) / 1e9, limit);
+	else
+		probeFailed(result, "modified %lld s ago (at most %s)", static_cast<long long>(ageNs / nsPerS), limit);
 }
 
 void probeFailed(ProbeResult *result, const char *format, ...)

@@ -70,6 +70,8 @@ void runServiceProbe(const char *name, const ProbeSetting &setting, ProbeResult 
 void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *result);
 
 // Helpers for the system's files.
+// A file's age against the limit: passed, or why not.
+void judgeFileAge(int64_t ageNs, const ProbeSetting &setting, ProbeResult *result);
 void probeFailed(ProbeResult *result, const char *format, ...) __attribute__((format(printf, 2, 3)));
 // The reason, as a line goes on after a colon: "Connection refused"
 // becomes "connection refused" (an acronym stays as it is).

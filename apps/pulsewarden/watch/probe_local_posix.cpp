@@ -100,13 +100,5 @@ void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *re
 	struct timespec now;
 	clock_gettime(CLOCK_REALTIME, &now);
 	int64_t ageNs = (static_cast<int64_t>(now.tv_sec) - st.st_mtim.tv_sec) * nsPerS + (now.tv_nsec - st.st_mtim.tv_nsec);
-	result->passed = ageNs <= setting.maxAgeNs;
-	if (result->passed)
-		return;
-	char limit[32];
-	formatDuration(setting.maxAgeNs, limit, sizeof limit);
-	if (ageNs < 10 * nsPerS)
-		probeFailed(result, "modified %.1f s ago (at most %s)", static_cast<double>(ageNs) / 1e9, limit);
-	else
-		probeFailed(result, "modified %lld s ago (at most %s)", static_cast<long long>(ageNs / nsPerS), limit);
+	judgeFileAge(ageNs, setting, result);
 }

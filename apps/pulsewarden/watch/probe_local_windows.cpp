@@ -56,13 +56,5 @@ void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *re
 	};
 	// FILETIME counts 100 ns.
 	int64_t ageNs = (ticks(now) - ticks(data.ftLastWriteTime)) * 100;
-	result->passed = ageNs <= setting.maxAgeNs;
-	if (result->passed)
-		return;
-	char limit[32];
-	formatDuration(setting.maxAgeNs, limit, sizeof limit);
-	if (ageNs < 10 * nsPerS)
-		probeFailed(result, "modified %.1f s ago (at most %s)", static_cast<double>(ageNs) / 1e9, limit);
-	else
-		probeFailed(result, "modified %lld s ago (at most %s)", static_cast<long long>(ageNs / nsPerS), limit);
+	judgeFileAge(ageNs, setting, result);
 }
