@@ -45,4 +45,46 @@ TEST(DurationProblem, WholeNumbersWithTheirUnitUpToThirtyDaysAndWhyNot)
 	}
 }
 
+TEST(ProbeTarget, WhatCanNeverBeProbedIsToldFromItsTextAlone)
+{
+	const char *notHostPort = "not HOST:PORT (a name or an address, a port from 1 to 65535; [ADDRESS]:PORT for IPv6)";
+	struct {
+		ProbeKind kind;
+		const char *target;
+		const char *problem;  // null: usable
+		const char *host;     // --tcp, usable: as split
+	} rows[] = {
+		{probeTcp, "db:5432", nullptr, "db"},
+		{probeTcp, "[::1]:65535", nullptr, "::1"},
+		{probeTcp, "10.0.0.1:1", nullptr, "10.0.0.1"},
+		{probeTcp, "::1:80", notHostPort, nullptr},
+		{probeTcp, "[::1]80", notHostPort, nullptr},
+		{probeTcp, ":80", notHostPort, nullptr},
+		{probeTcp, "db:", notHostPort, nullptr},
+		{probeTcp, "db:0", notHostPort, nullptr},
+		{probeTcp, "db:080", notHostPort, nullptr},
+		{probeTcp, "db:65536", notHostPort, nullptr},
+		{probeTcp, "db:5432x", notHostPort, nullptr},
+		{probeHttp, "HTTP://host", nullptr, nullptr},
+		{probeHttp, "https://[::1]:8443/health?full=1", nullptr, nullptr},
+		{probeHttp, "ftp://host/", "the scheme must be http or https", nullptr},
+		{probeHttp, "host/health", "not a URL (http://HOST[:PORT][/PATH] or https://...)", nullptr},
+		{probeHttp, "http:/host", "not a URL (http://HOST[:PORT][/PATH] or https://...)", nullptr},
+		{probeHttp, "https:///health", "a URL names a host", nullptr},
+		{probeHttp, "http://host/a b", "a URL has no spaces or control characters (%20 for a space)", nullptr},
+		{probeProcess, "bin/myapp", "a process is named without its directory", nullptr},
+		{probeFile, "", "an empty name", nullptr},
+	};
+	for (const auto &row : rows) {
+		const char *problem = probeTargetProblem(Probe{row.kind, row.target});
+		EXPECT_STREQ(problem ? problem : "usable", row.problem ? row.problem : "usable") << row.target;
+		char host[256] = "";
+		char port[8] = "";
+		if (row.host) {
+			EXPECT_TRUE(splitHostPort(row.target, host, sizeof host, port, sizeof port)) << row.target;
+			EXPECT_STREQ(host, row.host) << row.target;
+		}
+	}
+}
+
 } // namespace
