@@ -174,11 +174,15 @@ bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end)
 	return true;
 }
 
-void finishRound(Round *round)
+bool finishRound(Round *round, const WatchOptions &options)
 {
 	if (round->program) {
 		stopCheck(round->program, true);
 		finishCheck(round->program);
 		round->program = nullptr;
 	}
+	bool running = false;
+	for (int i = 0; i < options.probeCount; i++)
+		running = running || (round->slots[i] && round->slots[i]->state.load() == slotRunning);
+	return running;
 }

@@ -36,5 +36,7 @@ void askRoundToEnd(Round *round, const WatchOptions &options);
 void endRound(Round *round);
 // Collects what has ended; true, with how it went, once everything has.
 bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end);
-// At the watcher's end: the program, if it runs, is ended.
-void finishRound(Round *round);
+// At the watcher's end: the program, if it runs, is ended. True when a
+// probe is still running, which the process's exit must not pull its
+// libraries from under (see endAtOnce).
+bool finishRound(Round *round, const WatchOptions &options);

@@ -231,6 +231,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 			feedKind(&l, eventProcessGone);
 		feedKind(&l, eventTime);
 	}
-	finishRound(&l.round);
+	if (finishRound(&l.round, o))
+		endAtOnce(l.status);
 	return l.status;
 }

@@ -78,6 +78,11 @@ Worker *startWorker(void (*work)(void *), void *argument, char *why, size_t size
 // Asked again while it works, it works once more after.
 void askWorker(Worker *worker);
 
+// Ends the process with `status` now, its output flushed, without the
+// exit handlers that would take libraries (libcurl's TLS, say) from under
+// a probe's thread still in them.
+[[noreturn]] void endAtOnce(int status);
+
 // From any thread: the watcher's wait returns, with wokeByProbe.
 void wakeWatcher();
 

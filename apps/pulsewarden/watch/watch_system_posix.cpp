@@ -128,6 +128,12 @@ void askWorker(Worker *worker)
 	pthread_cond_signal(&worker->asked);
 }
 
+void endAtOnce(int status)
+{
+	fflush(nullptr);
+	_exit(status);
+}
+
 void wakeWatcher()
 {
 	char what = 'P';

@@ -109,6 +109,13 @@ void askWorker(Worker *worker)
 	SetEvent(worker->asked);
 }
 
+void endAtOnce(int status)
+{
+	fflush(nullptr);
+	// The other threads end first, then the libraries are told.
+	ExitProcess(static_cast<UINT>(status));
+}
+
 void wakeWatcher()
 {
 	SetEvent(probeEvent);
