@@ -644,7 +644,7 @@ TEST_F(Probes, EachPassesAndFailsInItsOwnTerms)
 		// test should wait for: that row is for the tool as it runs.
 		{{"--timeout", "6s", "--window", "30s", "--start-timeout", "8s", "--http", tls},
 			notYet + tls + ": certificate: self-signed certificate", linuxUnwrapped},
-		{{"--timeout", "6s", "--window", "30s", "--start-timeout", "8s", "--insecure", "--http", tls}, passed,
+		{{"--timeout", "20s", "--window", "60s", "--start-timeout", "25s", "--insecure", "--http", tls}, passed,
 			linuxNative},
 	};
 	for (const auto &row : rows) {
