@@ -90,8 +90,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			? parseWatchOptions(found.watchArgCount, found.watchArgs, &o, &quiet, why, sizeof why) : watchUnusable;
 		if (command == commandWatch && parsed == watchUsable) {
 			bool durations = o.intervalNs > 0 && o.timeoutNs > 0 && o.windowNs <= maxDurationNs
-				&& o.startTimeoutNs >= 0 && o.startTimeoutNs <= maxDurationNs;
-			if ((o.pid != 0) == (o.check != nullptr) || !durations || o.fall < 1 || o.rise < 1
+				&& o.startTimeoutNs >= 0 && o.startTimeoutNs <= maxDurationNs && o.maxAgeNs >= 0
+				&& o.maxAgeNs <= maxDurationNs;
+			// A process to watch, or else something to check: a program, probes, or both.
+			bool checks = o.check != nullptr || o.probeCount > 0;
+			bool probes = o.probeCount >= 0 && o.probeCount <= maxProbes;
+			for (int i = 0; probes && i < o.probeCount; i++)
+				probes = o.probes[i].target != nullptr;
+			if ((o.pid != 0) == checks || !probes || !durations || o.fall < 1 || o.rise < 1
 			    || o.intervalNs + (o.pid ? 0 : o.timeoutNs) >= o.windowNs)
 				abort();
 		} else if (command == commandWatch && parsed == watchUnusable && !why[0]) {
