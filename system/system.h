@@ -35,3 +35,7 @@ bool findFunction(void *library, const char *name, Function *function)
 	*function = reinterpret_cast<Function>(libraryFunction(library, name));
 	return *function != nullptr;
 }
+
+// Windows: appends one argument to a command line at `at`, after a space,
+// quoted the way the C runtime splits it again. False when it does not fit.
+bool appendArgument(char *line, size_t size, size_t *at, const char *arg);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 int64_t bootClockNs()
 {
@@ -45,4 +46,45 @@ void *loadSystemLibrary(const char *name)
 LibraryFunction libraryFunction(void *library, const char *name)
 {
 	return reinterpret_cast<LibraryFunction>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+bool appendArgument(char *line, size_t size, size_t *at, const char *arg)
+{
+	auto put = [&](char c) {
+		if (*at + 1 >= size)
+			return false;
+		line[(*at)++] = c;
+		return true;
+	};
+	if (*at && !put(' '))
+		return false;
+	if (*arg && !strpbrk(arg, " \t\n\v\"")) {
+		for (const char *p = arg; *p; p++)
+			if (!put(*p))
+				return false;
+		line[*at] = '\0';
+		return true;
+	}
+	if (!put('"'))
+		return false;
+	for (const char *p = arg;; p++) {
+		size_t backslashes = 0;
+		while (*p == '\\') {
+			backslashes++;
+			p++;
+		}
+		// Backslashes double before a quote, or before the closing one.
+		size_t times = *p == '"' || *p == '\0' ? 2 * backslashes : backslashes;
+		for (size_t i = 0; i < times; i++)
+			if (!put('\\'))
+				return false;
+		if (*p == '\0')
+			break;
+		if ((*p == '"' && !put('\\')) || !put(*p))
+			return false;
+	}
+	if (!put('"'))
+		return false;
+	line[*at] = '\0';
+	return true;
 }

@@ -13,6 +13,7 @@ static const NamedValue commandTable[] = {
 	{"postAppState", commandPostAppState},
 	{"runAsAgent", commandRunAsAgent},
 	{"watch", commandWatch},
+	{"service", commandService},
 	{nullptr, commandNone},
 };
 
@@ -31,7 +32,7 @@ CommandLine scanCommandLine(int argc, char **argv)
 		if (found.command == commandNone)
 			return found;
 		found.word = arg;
-		if (found.command == commandWatch) {
+		if (found.command == commandWatch || found.command == commandService) {
 			found.watchArgCount = argc - i - 1;
 			found.watchArgs = argv + i + 1;
 			found.usable = true;

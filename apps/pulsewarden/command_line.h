@@ -16,6 +16,7 @@ enum Command : int32_t {
 	commandRunAsAgent = 6,
 	commandNone = 7,
 	commandWatch = 8,
+	commandService = 9,
 };
 
 // What the command line says, as scanCommandLine found it. The strings are
@@ -26,11 +27,12 @@ struct CommandLine {
 	bool silent;              // -s or --silent
 	const char *word;         // the argument that named the command
 	const char *operand;      // postAppState's state, as typed
-	int watchArgCount;        // watch: the arguments after its word
+	int watchArgCount;        // watch, service: the arguments after the word
 	char **watchArgs;
 };
 
 // Reads the arguments after the invocation name. Not usable: no command,
 // an unknown word, a second command, postAppState without its state.
-// Everything after the word "watch" is watch's own, left unread for it.
+// Everything after the word "watch" (or "service") is its own, left unread
+// for it.
 CommandLine scanCommandLine(int argc, char **argv);

@@ -1,13 +1,15 @@
 // pulsewarden: drives the Corvane platform's application monitoring.
 // One command word per run, performed with one library call and turned into
 // console text and an exit status; or, with runAsAgent, the menu-driven
-// agent; or, with watch, heartbeats kept up from a health check.
+// agent; or, with watch, heartbeats kept up from a health check; or, with
+// service, watch installed as a Windows service.
 #include "agent.h"
 #include "command_line.h"
 #include "console.h"
 #include "exit_status.h"
 #include "named_value.h"
 #include "platform.h"
+#include "service/service.h"
 #include "watch_start.h"
 
 #include <corvane-pulsewarden.h>
@@ -86,6 +88,8 @@ int main(int argc, char **argv)
 		return runAgent(line.word);
 	case commandWatch:
 		return startWatch(invocationName, line.silent, line.watchArgCount, line.watchArgs);
+	case commandService:
+		return pulsewardenService(invocationName, line.silent, line.watchArgCount, line.watchArgs);
 	case commandNone:
 		break;
 	}

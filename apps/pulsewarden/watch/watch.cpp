@@ -43,6 +43,8 @@ static void sayLine(const Loop *l, Priority priority, const char *format, ...)
 	notifyServiceManager(status);
 	if (silentMode && priority == priorityInfo)
 		return;
+	if (logToServiceManager(priority, message))
+		return;
 	if (l->journal) {
 		printTo(stderr, "<%d>watch: %s\n", priority, message);
 	} else {
@@ -132,6 +134,8 @@ static void feedKind(Loop *l, EventKind kind)
 
 static int watchUsage(const char *invocationName, const char *why)
 {
+	if (logToServiceManager(priorityError, why))
+		return exitUsage;
 	printTo(stderr, "watch: %s\n", why);
 	printTo(stderr, "Usage: %s [-s] watch [OPTION...] PROBE... [-- CHECK [ARG...]]\n"
 		"       %s [-s] watch [OPTION...] [--] CHECK [ARG...]\n"
@@ -179,6 +183,22 @@ static int watchHelpText(const char *invocationName)
 	return 0;
 }
 
+bool watchedPartsUsable(const WatchOptions &o, char *why, size_t size)
+{
+	char reason[400];
+	if (o.check && !checkProgramUsable(o.check[0], reason, sizeof reason)) {
+		snprintf(why, size, "cannot start the check: %s", reason);
+		return false;
+	}
+	for (int i = 0; i < o.probeCount; i++) {
+		if (!probeReady(o.probes[i], reason, sizeof reason)) {
+			snprintf(why, size, "cannot use %s %s: %s", probeOption(o.probes[i].kind), o.probes[i].target, reason);
+			return false;
+		}
+	}
+	return true;
+}
+
 int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **argv)
 {
 	Loop l = {};
@@ -195,15 +215,9 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	silentMode = silent;
 	l.journal = stderrIsJournal();
 
-	if (o.check && !checkProgramUsable(o.check[0], why, sizeof why)) {
-		sayLine(&l, priorityError, "cannot start the check: %s", why);
+	if (!watchedPartsUsable(o, why, sizeof why)) {
+		sayLine(&l, priorityError, "%s", why);
 		return exitCheckUnusable;
-	}
-	for (int i = 0; i < o.probeCount; i++) {
-		if (!probeReady(o.probes[i], why, sizeof why)) {
-			sayLine(&l, priorityError, "cannot use %s %s: %s", probeOption(o.probes[i].kind), o.probes[i].target, why);
-			return exitCheckUnusable;
-		}
 	}
 	if (o.pid && !(l.process = watchProcess(o.pid))) {
 		sayLine(&l, priorityError, "process %ld does not exist", o.pid);

@@ -2,6 +2,10 @@
 // healthy, from a check run on a schedule or a process watched.
 #pragma once
 
+#include <cstddef>
+
+struct WatchOptions;
+
 #if defined(_WIN32)
 #  define WATCH_ENTRY
 #else
@@ -15,3 +19,8 @@ extern "C" WATCH_ENTRY int pulsewardenWatch(const char *invocationName, bool sil
 
 typedef int (*WatchEntry)(const char *invocationName, bool silent, int argc, char **argv);
 inline constexpr char watchEntryName[] = "pulsewardenWatch";
+
+// Whether what the options name can work at all: the check program is
+// found and each probe's library loads; why not, as a line, in `why`.
+// Checked before watch starts, and before a service is installed to run it.
+bool watchedPartsUsable(const WatchOptions &options, char *why, size_t size);

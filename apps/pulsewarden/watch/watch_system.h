@@ -107,3 +107,21 @@ int64_t serviceWatchdogNs();
 // Whether standard error is the journal (JOURNAL_STREAM names it): lines
 // then carry a priority prefix rather than the time.
 bool stderrIsJournal();
+
+// A service manager that is not reached through NOTIFY_SOCKET: Windows'
+// service control manager, whose service (service_run_windows.cpp) sets
+// it before watch starts. It is told what systemd would be (READY=1,
+// STOPPING=1, STATUS=...), its log takes the lines that would go to
+// stderr, and `ended` hears the exit status before the process ends.
+struct ServiceManager {
+	void (*notify)(const char *message);
+	void (*log)(int priority, const char *line);
+	void (*ended)(int status);
+};
+// Windows: from now on watch serves `manager`; no console is listened to.
+void serveServiceManager(const ServiceManager *manager);
+// Windows, from any thread: an orderly stop, as SIGTERM asks for one.
+void requestStop();
+// Hands a line to the service manager's log: false when there is none
+// (it then goes to stderr).
+bool logToServiceManager(int priority, const char *line);

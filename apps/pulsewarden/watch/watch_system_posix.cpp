@@ -548,3 +548,9 @@ bool stderrIsJournal()
 	return *colon == ':' && colon != stream && *end == '\0' && end != colon + 1
 		&& fstat(STDERR_FILENO, &st) == 0 && st.st_dev == device && st.st_ino == inode;
 }
+
+// systemd's journal takes stderr as it is.
+bool logToServiceManager(int /*priority*/, const char * /*line*/)
+{
+	return false;
+}

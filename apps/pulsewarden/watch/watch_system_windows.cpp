@@ -4,7 +4,8 @@
 // for exactly what can happen: the schedule's deadline, the check's end or
 // output, a request to stop (a console control event), the watched
 // process's end. Windows has no SIGHUP, no service manager socket and no
-// journal stream.
+// journal stream; run as a service, the service control manager is told
+// what systemd would be, and hears nothing of consoles.
 #include "watch_system.h"
 
 #include <windows.h>
@@ -35,6 +36,7 @@ static HANDLE stopEvent;
 static HANDLE probeEvent;   // a probe's run ended
 static volatile LONG stopRequests;
 static HANDLE volatile runningJob;  // for the second request to stop
+static const ServiceManager *serviceManager;
 
 static BOOL WINAPI onControl(DWORD event)
 {
@@ -63,10 +65,33 @@ bool catchRequests(char *why, size_t size)
 {
 	stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 	probeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-	if (!stopEvent || !probeEvent || !SetConsoleCtrlHandler(onControl, TRUE)) {
+	// A service has no console of its own: a user logging off must not
+	// stop it, and its stop comes from the service control manager.
+	if (!stopEvent || !probeEvent || (!serviceManager && !SetConsoleCtrlHandler(onControl, TRUE))) {
 		sayLastError(why, size, "cannot wait for events");
 		return false;
 	}
+	return true;
+}
+
+void serveServiceManager(const ServiceManager *manager)
+{
+	serviceManager = manager;
+}
+
+void requestStop()
+{
+	// Asked before the watcher waits (a stop while it starts), it is
+	// seen at its first wait.
+	if (stopEvent)
+		SetEvent(stopEvent);
+}
+
+bool logToServiceManager(int priority, const char *line)
+{
+	if (!serviceManager)
+		return false;
+	serviceManager->log(priority, line);
 	return true;
 }
 
@@ -112,6 +137,8 @@ void askWorker(Worker *worker)
 void endAtOnce(int status)
 {
 	fflush(nullptr);
+	if (serviceManager)
+		serviceManager->ended(status);
 	// The other threads end first, then the libraries are told.
 	ExitProcess(static_cast<UINT>(status));
 }
@@ -138,48 +165,6 @@ bool checkProgramUsable(const char *program, char *why, size_t size)
 		snprintf(why, size, "%s: not a program", program);
 		return false;
 	}
-	return true;
-}
-
-// One argument, quoted the way the C runtime splits a command line again.
-static bool appendArgument(char *line, size_t size, size_t *at, const char *arg)
-{
-	auto put = [&](char c) {
-		if (*at + 1 >= size)
-			return false;
-		line[(*at)++] = c;
-		return true;
-	};
-	if (*at && !put(' '))
-		return false;
-	if (*arg && !strpbrk(arg, " \t\n\v\"")) {
-		for (const char *p = arg; *p; p++)
-			if (!put(*p))
-				return false;
-		line[*at] = '\0';
-		return true;
-	}
-	if (!put('"'))
-		return false;
-	for (const char *p = arg;; p++) {
-		size_t backslashes = 0;
-		while (*p == '\\') {
-			backslashes++;
-			p++;
-		}
-		// Backslashes double before a quote, or before the closing one.
-		size_t times = *p == '"' || *p == '\0' ? 2 * backslashes : backslashes;
-		for (size_t i = 0; i < times; i++)
-			if (!put('\\'))
-				return false;
-		if (*p == '\0')
-			break;
-		if ((*p == '"' && !put('\\')) || !put(*p))
-			return false;
-	}
-	if (!put('"'))
-		return false;
-	line[*at] = '\0';
 	return true;
 }
 
@@ -268,9 +253,11 @@ Check *startCheck(char *const *argv, char *why, size_t size)
 	startup.StartupInfo.hStdError = writeEnd;
 	startup.lpAttributeList = list;
 	PROCESS_INFORMATION info = {};
-	// Its own process group: the console's Ctrl-C is the watcher's to act on.
-	bool started = ready && CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE,
-		CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+	// Its own process group: the console's Ctrl-C is the watcher's to act
+	// on. A service's check needs no console window of its own.
+	DWORD flags = CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT
+		| (serviceManager ? CREATE_NO_WINDOW : 0);
+	bool started = ready && CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, flags, nullptr, nullptr,
 		&startup.StartupInfo, &info);
 	if (!started)
 		sayLastError(why, size, "cannot start the check");
@@ -437,8 +424,10 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 	}
 }
 
-void notifyServiceManager(const char * /*message*/)
+void notifyServiceManager(const char *message)
 {
+	if (serviceManager)
+		serviceManager->notify(message);
 }
 
 int64_t serviceWatchdogNs()

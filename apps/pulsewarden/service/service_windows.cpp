@@ -1,0 +1,285 @@
+// Windows: watch installed as the service pulsewarden-watch, started with
+// Windows (delayed) as LocalSystem, restarted on failure, and its lines in
+// the Application event log; and removed again.
+#include "service.h"
+
+#include "advapi_windows.h"
+#include "console.h"
+#include "exit_status.h"
+#include "service_windows.h"
+#include "system.h"
+#include "watch/watch.h"
+#include "watch/watch_options.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+static const char displayName[] = "pulsewarden watch (Corvane application monitoring)";
+static char description[] = "Keeps the Corvane platform told whether the application is healthy: a heartbeat "
+	"while its health check passes. Its lines are in the Application event log, source pulsewarden.";
+static const char eventSourceKey[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\pulsewarden";
+
+enum : DWORD {
+	restartDelayMs = 10000,
+	failureCountResetS = 86400,    // three restarts a day at most
+	preshutdownMs = 30000,         // an orderly stop takes a second or two
+	uninstallStopWaitMs = 60000,
+};
+
+static int serviceUsage(const char *invocationName, const char *why)
+{
+	FILE *to = why ? stderr : stdout;
+	if (why)
+		printTo(stderr, "service: %s\n", why);
+	printTo(to, "Usage: %s service install [-s] [WATCH OPTION...] [PROBE...] [-- CHECK [ARG...]]\n"
+		"       %s service uninstall\n", invocationName, invocationName);
+	return why ? exitUsage : 0;
+}
+
+static int refused(const char *what, const char *doing)
+{
+	DWORD error = GetLastError();
+	if (error == ERROR_ACCESS_DENIED) {
+		printTo(stderr, "service %s: needs an elevated prompt: run it from a command prompt opened with "
+			"\"Run as administrator\"\n", what);
+	} else {
+		char words[200];
+		lastErrorText(words, sizeof words);
+		printTo(stderr, "service %s: %s: %s\n", what, doing, words);
+	}
+	return 1;
+}
+
+// A --file probe's path inside `arg` (the argument itself, or after
+// "--file="), or null.
+static const char *filePathIn(const WatchOptions &o, const char *arg)
+{
+	size_t length = strlen(arg);
+	for (int i = 0; i < o.probeCount; i++)
+		if (o.probes[i].kind == probeFile && o.probes[i].target >= arg && o.probes[i].target <= arg + length)
+			return o.probes[i].target;
+	return nullptr;
+}
+
+// The service's command line: the tool and every path in full, as a
+// service starts in the system's directory, and the arguments otherwise
+// exactly as given.
+static bool serviceCommandLine(const WatchOptions &o, bool silent, int argc, char **argv, char *line, size_t size)
+{
+	char self[MAX_PATH];
+	DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+	if (n == 0 || n >= sizeof self)
+		return false;
+	size_t at = 0;
+	line[0] = '\0';
+	bool fits = appendArgument(line, size, &at, self) && appendArgument(line, size, &at, "service")
+		&& appendArgument(line, size, &at, "run") && (!silent || appendArgument(line, size, &at, "-s"));
+	for (int k = 0; fits && k < argc; k++) {
+		const char *arg = argv[k];
+		char full[MAX_PATH + 16];
+		if (o.check && argv + k == o.check) {
+			DWORD found = SearchPathA(nullptr, arg, ".exe", sizeof full, full, nullptr);
+			if (found > 0 && found < sizeof full)
+				arg = full;
+		} else if (const char *path = filePathIn(o, arg)) {
+			int prefix = static_cast<int>(path - arg);
+			char absolute[MAX_PATH];
+			DWORD made = GetFullPathNameA(path, sizeof absolute, absolute, nullptr);
+			if (made > 0 && made < sizeof absolute) {
+				snprintf(full, sizeof full, "%.*s%s", prefix, arg, absolute);
+				arg = full;
+			}
+		}
+		fits = appendArgument(line, size, &at, arg);
+	}
+	return fits;
+}
+
+// A setting the system may refuse (Wine refuses some): a warning, not a
+// failed install, saying what follows from it.
+static void configure(SC_HANDLE service, DWORD level, void *info, const char *what, const char *consequence)
+{
+	if (advapi.changeConfig(service, level, info))
+		return;
+	char words[200];
+	lastErrorText(words, sizeof words);
+	printTo(stderr, "service install: warning: the system refused %s (%s): %s\n", what, words, consequence);
+}
+
+static void configureService(SC_HANDLE service)
+{
+	SERVICE_DESCRIPTIONA text = {description};
+	configure(service, SERVICE_CONFIG_DESCRIPTION, &text, "the description", "Services shows none");
+	SERVICE_DELAYED_AUTO_START_INFO delayed = {TRUE};
+	configure(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed, "a delayed start",
+		"it starts as early as Windows starts services");
+	SC_ACTION restart[3] = {
+		{SC_ACTION_RESTART, restartDelayMs}, {SC_ACTION_RESTART, restartDelayMs}, {SC_ACTION_RESTART, restartDelayMs}};
+	SERVICE_FAILURE_ACTIONSA actions = {failureCountResetS, nullptr, nullptr, 3, restart};
+	configure(service, SERVICE_CONFIG_FAILURE_ACTIONS, &actions, "restarts on failure",
+		"it is not restarted when it fails");
+	// Without it, only a crash counts: a watcher that ends with a failure
+	// status would never be restarted.
+	SERVICE_FAILURE_ACTIONS_FLAG flag = {TRUE};
+	configure(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag, "to count a failure status as a failure",
+		"only a crash restarts it");
+	SERVICE_PRESHUTDOWN_INFO preshutdown = {preshutdownMs};
+	configure(service, SERVICE_CONFIG_PRESHUTDOWN_INFO, &preshutdown, "a notice of 30 s before shutdown",
+		"it stops in the time the system gives at shutdown");
+}
+
+// The event log's source, so that Event Viewer shows the lines' text from
+// the tool's message table.
+static bool registerEventSource(const char *tool)
+{
+	HKEY key;
+	if (advapi.createKey(HKEY_LOCAL_MACHINE, eventSourceKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr)
+		!= ERROR_SUCCESS)
+		return false;
+	DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+	bool set = advapi.setValue(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(tool),
+			static_cast<DWORD>(strlen(tool) + 1)) == ERROR_SUCCESS
+		&& advapi.setValue(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&types), sizeof types)
+			== ERROR_SUCCESS;
+	advapi.closeKey(key);
+	return set;
+}
+
+static int install(const char *invocationName, bool silent, int argc, char **argv)
+{
+	WatchOptions o;
+	char why[600];
+	switch (parseWatchOptions(argc, argv, &o, &silent, why, sizeof why)) {
+	case watchHelp:
+		return serviceUsage(invocationName, nullptr);
+	case watchUnusable:
+		return serviceUsage(invocationName, why);
+	case watchUsable:
+		break;
+	}
+	if (o.pid)
+		return serviceUsage(invocationName, "--pid names a process of this boot, which the service outlives: "
+			"give it a check or a probe");
+	if (!watchedPartsUsable(o, why, sizeof why)) {
+		printTo(stderr, "service install: %s\n", why);
+		return exitCheckUnusable;
+	}
+	static char commandLine[32768];
+	if (!serviceCommandLine(o, silent, argc, argv, commandLine, sizeof commandLine))
+		return serviceUsage(invocationName, "the service's command line is too long");
+	if (!loadAdvapi(why, sizeof why)) {
+		printTo(stderr, "service install: %s\n", why);
+		return 1;
+	}
+	SC_HANDLE manager = advapi.openManager(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
+	if (!manager)
+		return refused("install", "cannot reach the service control manager");
+	SC_HANDLE service = advapi.createService(manager, serviceName, displayName, SERVICE_ALL_ACCESS,
+		SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, commandLine, nullptr, nullptr, nullptr,
+		nullptr, nullptr);
+	if (!service) {
+		int status;
+		if (GetLastError() == ERROR_SERVICE_EXISTS) {
+			printTo(stderr, "service install: %s is installed already: remove it first (%s service uninstall)\n",
+				serviceName, invocationName);
+			status = 1;
+		} else {
+			status = refused("install", "cannot create the service");
+		}
+		advapi.closeHandle(manager);
+		return status;
+	}
+	configureService(service);
+	char self[MAX_PATH];
+	DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+	if (n == 0 || n >= sizeof self || !registerEventSource(self))
+		printTo(stderr, "service install: warning: the event source %s cannot be registered: Event Viewer "
+			"shows its lines without their text\n", eventSourceName);
+	advapi.closeHandle(service);
+	advapi.closeHandle(manager);
+	printOut("service install: %s installed, to start with Windows (delayed) as LocalSystem; "
+		"to start it now: net start %s\n", serviceName, serviceName);
+	return 0;
+}
+
+static void forgetEventSource()
+{
+	advapi.deleteKey(HKEY_LOCAL_MACHINE, eventSourceKey);
+}
+
+// Stops the service if it runs: true once it has stopped.
+static bool stopService(SC_HANDLE service, bool *wasRunning)
+{
+	SERVICE_STATUS status = {};
+	*wasRunning = advapi.queryStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED;
+	if (!*wasRunning)
+		return true;
+	advapi.control(service, SERVICE_CONTROL_STOP, &status);
+	for (DWORD waited = 0; waited < uninstallStopWaitMs; waited += 250) {
+		if (advapi.queryStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED)
+			return true;
+		Sleep(250);
+	}
+	return false;
+}
+
+static int uninstall(const char *invocationName, int argc)
+{
+	if (argc > 0)
+		return serviceUsage(invocationName, "uninstall takes no arguments");
+	char why[200];
+	if (!loadAdvapi(why, sizeof why)) {
+		printTo(stderr, "service uninstall: %s\n", why);
+		return 1;
+	}
+	SC_HANDLE manager = advapi.openManager(nullptr, nullptr, SC_MANAGER_CONNECT);
+	if (!manager)
+		return refused("uninstall", "cannot reach the service control manager");
+	SC_HANDLE service = advapi.openService(manager, serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+	if (!service) {
+		int status = 0;
+		if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
+			forgetEventSource();
+			printOut("service uninstall: %s is not installed: nothing to remove\n", serviceName);
+		} else {
+			status = refused("uninstall", "cannot open the service");
+		}
+		advapi.closeHandle(manager);
+		return status;
+	}
+	bool wasRunning;
+	bool stopped = stopService(service, &wasRunning);
+	int status = 0;
+	if (!advapi.deleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+		status = refused("uninstall", "cannot remove the service");
+	} else if (!stopped) {
+		printTo(stderr, "service uninstall: %s did not stop within %lu s: it is removed once it stops\n",
+			serviceName, static_cast<unsigned long>(uninstallStopWaitMs / 1000));
+		status = 1;
+	} else {
+		forgetEventSource();
+		printOut("service uninstall: %s %sremoved\n", serviceName, wasRunning ? "stopped and " : "");
+	}
+	advapi.closeHandle(service);
+	advapi.closeHandle(manager);
+	return status;
+}
+
+int pulsewardenService(const char *invocationName, bool silent, int argc, char **argv)
+{
+	if (argc == 0)
+		return serviceUsage(invocationName, "install or uninstall?");
+	if (strcmp(argv[0], "install") == 0)
+		return install(invocationName, silent, argc - 1, argv + 1);
+	if (strcmp(argv[0], "uninstall") == 0)
+		return uninstall(invocationName, argc - 1);
+	if (strcmp(argv[0], "run") == 0)
+		return runService(invocationName, argc - 1, argv + 1);
+	if (strcmp(argv[0], "--help") == 0)
+		return serviceUsage(invocationName, nullptr);
+	char why[120];
+	snprintf(why, sizeof why, "\"%.60s\" is not install or uninstall", argv[0]);
+	return serviceUsage(invocationName, why);
+}
