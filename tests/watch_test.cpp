@@ -10,8 +10,10 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <netinet/in.h>
 #include <spawn.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -393,6 +395,68 @@ TEST_F(Watch, IntoTheJournalLinesCarryAPriorityNotTheTime)
 		"JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" \"$@\"", toolPath()});
 	RunResult r = runProgram("/bin/sh", setup);
 	EXPECT_EQ(r.out, "<3>watch: process 2147483646 does not exist\n");
+}
+
+// On Windows, the service control manager runs watch: installed, started,
+// seen by an administrator's console, stopped in order, removed. On Linux
+// the systemd unit is the way there.
+TEST_F(Watch, AsAServiceItIsInstalledStartedStoppedAndRemoved)
+{
+	if (!windowsBuild()) {
+		RunResult r = tool({"service", "install", "--", check});
+		EXPECT_EQ(r.status, 100);
+		EXPECT_NE(r.err.find("the systemd unit pulsewarden-watch.service"), std::string::npos) << r.err;
+		return;
+	}
+	// The machine's state, which the service and this (administrator's)
+	// console share: no state directory of the test's own.
+	auto machine = [](std::vector<std::string> args) {
+		RunSpec setup;
+		setup.args = std::move(args);
+		setup.timeoutSeconds = 120;
+		return runTool(setup);
+	};
+	auto wine = [](std::vector<std::string> args) {
+		RunSpec setup;
+		setup.args = std::move(args);
+		setup.timeoutSeconds = 120;
+		return runProgram("wine", setup);
+	};
+	const std::string key = "HKLM\\System\\CurrentControlSet\\Services\\pulsewarden-watch";
+	struct Removed {
+		std::function<RunResult(std::vector<std::string>)> run;
+		~Removed() { run({"service", "uninstall"}); }
+	} removed{machine};
+	machine({"service", "uninstall"});  // whatever an earlier run left
+	machine({"disable"});
+
+	RunResult refused = machine({"service", "install", "--interval", "1s"});
+	EXPECT_EQ(refused.status, 100) << refused.err;
+	EXPECT_NE(wine({"reg", "query", key}).status, 0) << "registered without its check";
+
+	std::vector<std::string> install = {"service", "install", "--interval", "1s", "--timeout", "800ms", "--enable", "--"};
+	for (const std::string &word : checkCommand())
+		install.push_back(word);
+	RunResult installed = machine(install);
+	ASSERT_EQ(installed.status, 0) << installed.err;
+	// What Wine refuses of the recovery settings is said, and is no failure.
+	std::istringstream warnings(installed.err);
+	for (std::string line; std::getline(warnings, line);)
+		EXPECT_EQ(line.rfind("service install: warning: the system refused ", 0), 0u) << line;
+	RunResult started = wine({"net", "start", "pulsewarden-watch"});
+	ASSERT_EQ(started.status, 0) << started.out << started.err;
+	bool green = false;
+	for (int i = 0; i < 600 && !green; i++) {
+		green = machine({"getAppStatus"}).out == asWritten("green\n");
+		if (!green)
+			usleep(100000);
+	}
+	EXPECT_TRUE(green);
+	EXPECT_EQ(wine({"net", "stop", "pulsewarden-watch"}).status, 0);
+	EXPECT_EQ(machine({"isEnabled"}).out, asWritten("false\n")) << "a stopped service left monitoring on";
+	RunResult uninstalled = machine({"service", "uninstall"});
+	EXPECT_EQ(uninstalled.out, asWritten("service uninstall: pulsewarden-watch removed\n")) << uninstalled.err;
+	EXPECT_NE(wine({"reg", "query", key}).status, 0) << "the service's key is left";
 }
 
 // The servers probes are tried against, on the loopback address: HTTP

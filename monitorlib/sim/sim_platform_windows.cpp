@@ -1,11 +1,14 @@
 // Windows. The state directory (by default under the user's local
-// application data folder) holds "lock", which every change locks with
+// application data folder, or, for a service of LocalSystem or an elevated
+// administrator, the machine's under ProgramData) holds "lock", which every change locks with
 // LockFileEx, and "state", which a change replaces by writing "state.new"
 // and moving it over the old one, write-through. Readers open the state
 // sharing delete access, so the move never waits on them; a process killed
 // at any point leaves one of the two states, and its lock goes with its
 // handles.
 #include "sim_platform.h"
+
+#include "sim_machine_windows.h"
 
 #include <windows.h>
 
@@ -41,8 +44,20 @@ static void sayLastError(Reason *why, const char *what)
 	say(why, "%s: %s", what, words);
 }
 
+// The machine's state directory, once the default place has been found
+// to be it.
+static char machineDir[MAX_PATH];
+
 bool defaultStateDirPath(char *path, size_t size, Reason *why)
 {
+	if (machineStateIsOurs()) {
+		if (!machineStatePath(machineDir, sizeof machineDir) || strlen(machineDir) >= size) {
+			say(why, "cannot tell where ProgramData is");
+			return false;
+		}
+		snprintf(path, size, "%s", machineDir);
+		return true;
+	}
 	const char *local = getenv("LOCALAPPDATA");
 	if (!local || !*local) {
 		say(why, "LOCALAPPDATA is not set");
@@ -89,9 +104,11 @@ OpenResult openStateDir(const char *path, DirCreation creation, StateDir **dir, 
 		say(why, "the path of the state directory is too long");
 		return dirRefused;
 	}
+	bool machine = machineDir[0] && strcmp(path, machineDir) == 0;
 	if (creation == createWithParents && !createParents(path, why))
 		return dirRefused;
-	if (creation != createNothing && !CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+	bool created = creation != createNothing && (machine ? createMachineStateDir(path) : CreateDirectoryA(path, nullptr));
+	if (creation != createNothing && !created && GetLastError() != ERROR_ALREADY_EXISTS) {
 		sayLastError(why, "cannot create the state directory");
 		return dirRefused;
 	}
@@ -110,6 +127,12 @@ OpenResult openStateDir(const char *path, DirCreation creation, StateDir **dir, 
 	}
 	if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
 		say(why, "refused: not a directory");
+		return dirRefused;
+	}
+	// Any user may create a folder in ProgramData: the machine's state
+	// must not be one that another user put there first.
+	if (machine && !ownedByTheMachine(path)) {
+		say(why, "refused: the state directory belongs to neither Administrators, SYSTEM nor this user");
 		return dirRefused;
 	}
 	*dir = static_cast<StateDir *>(malloc(sizeof(StateDir)));
