@@ -19,10 +19,11 @@ static bool isOption(const std::string &arg)
 static int commandOf(const std::string &word)
 {
 	static const char *const words[] = {"enable", "disable", "markActive", "isEnabled",
-		"getAppStatus", "postAppState", "runAsAgent", "watch"};
+		"getAppStatus", "postAppState", "runAsAgent", "watch", "service"};
 	static const int codes[] = {commandEnable, commandDisable, commandMarkActive,
-		commandIsEnabled, commandGetAppStatus, commandPostAppState, commandRunAsAgent, commandWatch};
-	for (int i = 0; i < 8; i++)
+		commandIsEnabled, commandGetAppStatus, commandPostAppState, commandRunAsAgent, commandWatch,
+		commandService};
+	for (int i = 0; i < 9; i++)
 		if (word == words[i])
 			return codes[i];
 	return commandNone;
@@ -58,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			wordAt = i;
 			if (command == commandPostAppState && (operandAt = ++i) == args.size())
 				usable = false;
-			if (command == commandWatch)
-				break;  // the rest is watch's own
+			if (command == commandWatch || command == commandService)
+				break;  // the rest is its own
 		}
 	}
 	usable = usable && command != commandNone;
@@ -78,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			abort();
 		if (command == commandPostAppState && found.operand != argv[operandAt])
 			abort();
-		if (command == commandWatch
+		if ((command == commandWatch || command == commandService)
 		    && (found.watchArgs != argv.data() + wordAt + 1
 		        || found.watchArgCount != static_cast<int>(args.size() - wordAt - 1)))
 			abort();
