@@ -430,15 +430,30 @@ TEST_F(Watch, AsAServiceItIsInstalledStartedStoppedAndRemoved)
 	machine({"service", "uninstall"});  // whatever an earlier run left
 	machine({"disable"});
 
-	RunResult refused = machine({"service", "install", "--interval", "1s"});
-	EXPECT_EQ(refused.status, 100) << refused.err;
-	EXPECT_NE(wine({"reg", "query", key}).status, 0) << "registered without its check";
+	// Refused as watch refuses, and nothing registered.
+	const struct {
+		std::vector<std::string> args;
+		int status;
+	} refusals[] = {
+		{{"service", "install", "--interval", "1s"}, 100},
+		{{"service", "install", "--pid", "4"}, 100},
+		{{"service", "install", "--", "no-such-check.exe"}, 105},
+		{{"service", "run", "--", "cmd"}, 100},  // only the service control manager runs it
+	};
+	for (const auto &row : refusals) {
+		RunResult r = machine(row.args);
+		EXPECT_EQ(r.status, row.status) << row.args[1] << " " << row.args[2] << ": " << r.err;
+		EXPECT_NE(wine({"reg", "query", key}).status, 0) << "registered: " << row.args[2];
+	}
 
 	std::vector<std::string> install = {"service", "install", "--interval", "1s", "--timeout", "800ms", "--enable", "--"};
 	for (const std::string &word : checkCommand())
 		install.push_back(word);
 	RunResult installed = machine(install);
 	ASSERT_EQ(installed.status, 0) << installed.err;
+	// Paths in full: a service starts in the system's directory.
+	EXPECT_NE(wine({"reg", "query", key, "/v", "ImagePath"}).out.find("\\system32\\cmd.exe /c Z:\\"),
+		std::string::npos);
 	// What Wine refuses of the recovery settings is said, and is no failure.
 	std::istringstream warnings(installed.err);
 	for (std::string line; std::getline(warnings, line);)
@@ -457,6 +472,7 @@ TEST_F(Watch, AsAServiceItIsInstalledStartedStoppedAndRemoved)
 	RunResult uninstalled = machine({"service", "uninstall"});
 	EXPECT_EQ(uninstalled.out, asWritten("service uninstall: pulsewarden-watch removed\n")) << uninstalled.err;
 	EXPECT_NE(wine({"reg", "query", key}).status, 0) << "the service's key is left";
+	EXPECT_EQ(machine({"service", "uninstall"}).status, 0) << "removing what is not there failed";
 }
 
 // The servers probes are tried against, on the loopback address: HTTP
