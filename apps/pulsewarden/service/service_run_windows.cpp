@@ -10,6 +10,7 @@
 #include "console.h"
 #include "exit_status.h"
 #include "messages.h"
+#include "service_end.h"
 #include "watch/watch.h"
 #include "watch/watch_system.h"
 
@@ -95,35 +96,6 @@ static void log(int priority, const char *line)
 	advapi.reportEvent(service.events, type, 0, id, nullptr, 1, 0, &line, nullptr);
 }
 
-// What an exit status means, for the event log's last line.
-static const char *meaning(int status)
-{
-	static const struct {
-		int status;
-		const char *words;
-	} table[] = {
-		{2, "not a Corvane virtual machine"},
-		{3, "application monitoring is off"},
-		{4, "application monitoring is not supported"},
-		{exitUsage, "a command line it cannot use"},
-		{exitCheckUnusable, "a check or probe that cannot work"},
-		{exitStartTimeout, "not healthy within its start timeout"},
-		{exitPidGone, "the process it watched has ended"},
-		{exitDisableFailed, "monitoring could not be switched off"},
-		{0, "a failure: see the lines before"},
-	};
-	size_t i = 0;
-	while (table[i].status && table[i].status != status)
-		i++;
-	return table[i].words;
-}
-
-// The same statuses as the systemd unit's RestartPreventExitStatus.
-static bool restartCannotHelp(int status)
-{
-	return status == 2 || status == 4 || status == exitUsage || status == exitCheckUnusable;
-}
-
 // Reports the end: a stop asked for, or a status a restart cannot help,
 // ends without a failure; any other status is one, which the service's
 // recovery acts on.
@@ -133,21 +105,12 @@ static void ended(int status)
 		return;
 	service.ended = true;
 	service.exitStatus = status;
-	bool asked = service.stopAsked != 0;
-	bool failure = !asked && status != 0 && !restartCannotHelp(status);
-	if (!asked && status != 0) {
-		char line[300];
-		if (failure)
-			snprintf(line, sizeof line, "ended with status %d (%s): the service's recovery starts it again",
-				status, meaning(status));
-		else
-			snprintf(line, sizeof line, "ended with status %d (%s): not restarted, as starting again cannot "
-				"help; once that is mended: net start %s", status, meaning(status), serviceName);
-		log(3, line);
-	}
+	ServiceEnd end = judgeServiceEnd(status, service.stopAsked != 0);
+	if (end.line[0])
+		log(3, end.line);
 	EnterCriticalSection(&service.lock);
-	service.status.dwWin32ExitCode = failure ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
-	service.status.dwServiceSpecificExitCode = failure ? static_cast<DWORD>(status) : 0;
+	service.status.dwWin32ExitCode = end.failure ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR;
+	service.status.dwServiceSpecificExitCode = end.failure ? static_cast<DWORD>(status) : 0;
 	LeaveCriticalSection(&service.lock);
 	setState(SERVICE_STOPPED, 0);
 }
