@@ -53,6 +53,16 @@ protected:
 	}
 	void TearDown() override { removeTree(root); }
 
+	// A file as this build names it.
+	static std::string asPath(const std::string &path)
+	{
+		if (!windowsBuild())
+			return path;
+		std::string windows = "Z:" + path;
+		std::replace(windows.begin(), windows.end(), '/', '\\');
+		return windows;
+	}
+
 	// The check as the build under test runs it.
 	std::vector<std::string> checkCommand() const
 	{
@@ -299,6 +309,16 @@ TEST_F(Watch, EndsWithADistinctStatusForEachCause)
 
 	EXPECT_EQ(runTool(watching({"--pid", "2147483646"})).status, 107);
 
+	// A metrics file that could never be written: refused before anything starts.
+	std::string nowhere = asPath(root + "/no-such-dir/pulsewarden.prom");
+	r = runTool(watching({"--metrics-file", nowhere}, true));
+	EXPECT_EQ(r.status, 105);
+	// The reason in the system's words, which differ between Windows and Wine.
+	std::string line = "watch: cannot write the metrics file " + nowhere + ": ";
+	ASSERT_EQ(said(r.out).size(), 1u) << r.out;
+	EXPECT_EQ(said(r.out)[0].substr(0, windowsBuild() ? line.size() : std::string::npos),
+		line + (windowsBuild() ? "" : "no such file or directory"));
+
 	// -s hides healthy progress, never an error.
 	setMode("pass");
 	ASSERT_EQ(sim({"answer", "markActive", "2"}).status, 0);
@@ -395,6 +415,104 @@ TEST_F(Watch, IntoTheJournalLinesCarryAPriorityNotTheTime)
 		"JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" \"$@\"", toolPath()});
 	RunResult r = runProgram("/bin/sh", setup);
 	EXPECT_EQ(r.out, "<3>watch: process 2147483646 does not exist\n");
+}
+
+// The metrics file as the node agent's collector reads it: parsed by the
+// Prometheus client library's own parser, a sample a line ("TYPE NAME
+// LABEL=VALUE,... VALUE"); empty when there is no file.
+static std::vector<std::string> scraped(const std::string &path)
+{
+	RunSpec setup;
+	setup.args = {"-c", "import sys\n"
+		"from prometheus_client.parser import text_string_to_metric_families as families\n"
+		"for f in families(open(sys.argv[1]).read()):\n"
+		"    for s in f.samples:\n"
+		"        print(f.type, s.name, ','.join(k + '=' + v for k, v in sorted(s.labels.items())), s.value)\n",
+		path};
+	RunResult r = runProgram("/usr/bin/python3", setup);
+	EXPECT_EQ(r.status == 0 || readFile(path).empty(), true) << r.err;
+	std::vector<std::string> samples;
+	std::istringstream lines(r.out);
+	for (std::string line; std::getline(lines, line);)
+		samples.push_back(line);
+	return samples;
+}
+
+static double sampleValue(const std::vector<std::string> &samples, const std::string &prefix)
+{
+	for (const std::string &s : samples)
+		if (s.rfind(prefix + " ", 0) == 0)
+			return atof(s.c_str() + prefix.size() + 1);
+	return -1;
+}
+
+TEST_F(Watch, MetricsFileReadsAsTheCollectorReadsItWhileItsCountersRise)
+{
+	const std::string file = root + "/pulsewarden.prom";
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "200ms", "--timeout", "900ms", "--window", "2s",
+		"--metrics-file", asPath(file), "--file", asPath(root)}, true)));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	const std::string checkLabel = "check=" + checkCommand()[0];
+	const std::string probeLabel = "check=file:" + asPath(root);
+	double passes = 0, heartbeats = 0;
+	for (int i = 0; i < 6000 && (passes < 1 || heartbeats < 1); i++, usleep(10000)) {
+		std::vector<std::string> samples = scraped(file);
+		passes = sampleValue(samples, "counter pulsewarden_checks_total " + checkLabel + ",result=pass");
+		heartbeats = sampleValue(samples, "counter pulsewarden_heartbeats_total ");
+	}
+	std::vector<std::string> samples = scraped(file);
+	for (const std::string &expected : std::vector<std::string>{
+			"gauge pulsewarden_watch_state state=healthy 1.0",
+			"gauge pulsewarden_watch_state state=failing 0.0",
+			"gauge pulsewarden_check_up " + checkLabel + " 1.0",
+			"gauge pulsewarden_check_up " + probeLabel + " 1.0",
+			"counter pulsewarden_checks_total " + probeLabel + ",result=fail 0.0",
+			"counter pulsewarden_heartbeats_refused_total  0.0",
+			"counter pulsewarden_need_reset_posts_total  0.0",
+			"gauge pulsewarden_build_info version=1.0.0 1.0"})
+		EXPECT_NE(std::find(samples.begin(), samples.end(), expected), samples.end()) << expected;
+	EXPECT_GT(sampleValue(samples, "gauge pulsewarden_check_duration_seconds " + checkLabel), 0.0);
+	// Unix time, no client-side timestamp on the sample.
+	EXPECT_GT(sampleValue(samples, "gauge pulsewarden_last_heartbeat_timestamp_seconds "), 1.7e9);
+	EXPECT_GT(sampleValue(samples, "gauge pulsewarden_last_update_timestamp_seconds "), 1.7e9);
+	// The counters rise, tick by tick.
+	double before = sampleValue(samples, "counter pulsewarden_checks_total " + checkLabel + ",result=pass");
+	double after = before;
+	for (int i = 0; i < 6000 && after <= before; i++, usleep(10000))
+		after = sampleValue(scraped(file), "counter pulsewarden_checks_total " + checkLabel + ",result=pass");
+	EXPECT_GT(after, before);
+	RunResult r = stop(&watch);
+	// Stopped in order, it leaves nothing to be scraped; any other end
+	// (under Wine, the platform refusing) leaves the last figures.
+	EXPECT_EQ(readFile(file).empty(), !windowsBuild()) << r.out;
+}
+
+TEST_F(Watch, MetricsFileIsNeverSeenHalfWritten)
+{
+	const std::string file = root + "/pulsewarden.prom";
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "20ms", "--timeout", "10ms", "--window", "1s",
+		"--metrics-file", asPath(file), "--file", asPath(root)})));
+	// Until the file has been replaced 100 times, read as fast as can be:
+	// once there, it is always there, whole, ending with its last family.
+	std::string last;
+	int replaced = 0, reads = 0;
+	for (; replaced < 100 && reads < 2000000; reads++) {
+		std::string text = readFile(file);
+		if (text.empty()) {
+			ASSERT_TRUE(last.empty()) << "gone or empty after " << replaced << " versions";
+			continue;
+		}
+		ASSERT_NE(text.find("\npulsewarden_build_info{version=\"1.0.0\"} 1\n"), std::string::npos)
+			<< "read " << reads << ":\n" << text;
+		size_t at = text.find("\npulsewarden_last_update_timestamp_seconds ");
+		std::string stamp = text.substr(at, text.find('\n', at + 1) - at);
+		replaced += stamp != last;
+		last = stamp;
+	}
+	RunResult r = stop(&watch);
+	EXPECT_EQ(replaced, 100) << reads << " reads; " << r.out;
 }
 
 // On Windows, the service control manager runs watch: installed, started,
@@ -574,16 +692,6 @@ protected:
 			usleep(10000);
 		}
 		return false;
-	}
-
-	// A file as this build names it.
-	static std::string asPath(const std::string &path)
-	{
-		if (!windowsBuild())
-			return path;
-		std::string windows = "Z:" + path;
-		std::replace(windows.begin(), windows.end(), '/', '\\');
-		return windows;
 	}
 
 	std::string url(const char *path) const { return "http://127.0.0.1:" + std::to_string(webPort) + path; }

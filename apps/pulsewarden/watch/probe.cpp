@@ -54,6 +54,15 @@ void probeName(const Probe &probe, char *text, size_t size)
 		snprintf(text, size, "%s", probe.target);
 }
 
+void probeLabel(const Probe &probe, char *text, size_t size)
+{
+	const char *word = kinds[kindAt(probe.kind)].word;
+	if (word)
+		snprintf(text, size, "%s:%s", word, probe.target);
+	else
+		snprintf(text, size, "%s", probe.target);
+}
+
 static bool hasScheme(const char *url, const char *scheme)
 {
 	size_t n = strlen(scheme);

@@ -38,6 +38,9 @@ bool probeKindNamed(const char *option, ProbeKind *kind);
 // The probe as a line names it: "http://host/health", "tcp db:5432",
 // "process myapp", "service nginx", "file /run/myapp/alive".
 void probeName(const Probe &probe, char *text, size_t size);
+// The same as a metric's label: "http://host/health", "tcp:db:5432",
+// "process:myapp", "service:nginx", "file:/run/myapp/alive".
+void probeLabel(const Probe &probe, char *text, size_t size);
 
 // Why the target can never be probed, judged from its text alone; null
 // when it can be.

@@ -16,12 +16,14 @@ struct ProbeSlot {
 	Probe probe;
 	ProbeSetting setting;
 	ProbeResult result;   // the thread's until the state is slotDone
+	int64_t endedNs;
 };
 
 static void runSlot(void *argument)
 {
 	ProbeSlot *slot = static_cast<ProbeSlot *>(argument);
 	runProbe(slot->probe, slot->setting, &slot->result);
+	slot->endedNs = bootClockNs();
 	slot->state.store(slotDone);
 	wakeWatcher();
 }
@@ -53,6 +55,8 @@ static ProbeSlot *newSlot(const Probe &probe, const ProbeSetting &setting, char 
 void startRound(Round *round, const WatchOptions &options)
 {
 	round->running = true;
+	round->startedNs = bootClockNs();
+	round->programNs = 0;
 	round->programDone = !options.check;
 	round->programAsked = false;
 	round->programUnstarted = false;
@@ -60,8 +64,11 @@ void startRound(Round *round, const WatchOptions &options)
 		options.insecure};
 	for (int i = 0; i < options.probeCount; i++) {
 		round->waiting[i] = false;
-		if (probeAtOnce(options.probes[i], &round->results[i]))
+		round->partNs[i] = 0;
+		if (probeAtOnce(options.probes[i], &round->results[i])) {
+			round->partNs[i] = bootClockNs() - round->startedNs;
 			continue;
+		}
 		char why[160];
 		ProbeSlot *&slot = round->slots[i];
 		if (!slot && !(slot = newSlot(options.probes[i], setting, why, sizeof why))) {
@@ -71,6 +78,7 @@ void startRound(Round *round, const WatchOptions &options)
 		if (slot->state.load() == slotRunning) {
 			// Still in its last run, well past its timeout: not started again.
 			timedOut(&round->results[i]);
+			round->partNs[i] = options.timeoutNs;
 			continue;
 		}
 		slot->state.store(slotRunning);
@@ -92,6 +100,7 @@ void askRoundToEnd(Round *round, const WatchOptions &options)
 	for (int i = 0; i < options.probeCount; i++) {
 		if (round->waiting[i] && round->slots[i]->state.load() != slotDone) {
 			timedOut(&round->results[i]);
+			round->partNs[i] = bootClockNs() - round->startedNs;
 			round->waiting[i] = false;
 		}
 	}
@@ -101,6 +110,11 @@ void endRound(Round *round)
 {
 	if (round->program && !round->programDone)
 		stopCheck(round->program, true);
+}
+
+static bool programPassed(const Round &round)
+{
+	return !round.programUnstarted && round.outcome.exited && round.outcome.status == 0 && !round.programAsked;
 }
 
 // How the program ended, in the core's words.
@@ -113,8 +127,7 @@ static void programEnd(Round *round, CheckEnd *end)
 	} else {
 		describeKill(round->outcome.status, round->how, sizeof round->how);
 	}
-	end->passed = !round->programUnstarted && round->outcome.exited && round->outcome.status == 0
-		&& !round->programAsked;
+	end->passed = programPassed(*round);
 	end->timedOut = round->programAsked;
 	end->how = round->how;
 	end->firstLine = round->programUnstarted ? "" : round->outcome.firstLine;
@@ -128,11 +141,13 @@ bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end)
 	for (int i = 0; i < options.probeCount; i++) {
 		if (round->waiting[i] && round->slots[i]->state.load() == slotDone) {
 			round->results[i] = round->slots[i]->result;
+			round->partNs[i] = round->slots[i]->endedNs - round->startedNs;
 			round->waiting[i] = false;
 		}
 		all = all && !round->waiting[i];
 	}
 	if (round->program && checkEnded(round->program, &round->outcome)) {
+		round->programNs = bootClockNs() - round->startedNs;
 		finishCheck(round->program);
 		round->program = nullptr;
 		round->programDone = true;
@@ -172,6 +187,15 @@ bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end)
 	end->how = "";
 	end->firstLine = "";
 	return true;
+}
+
+PartRun partRun(const Round &round, const WatchOptions &options, int part)
+{
+	if (part < options.probeCount) {
+		const ProbeResult &r = round.results[part];
+		return PartRun{r.passed && !r.timedOut, r.timedOut, round.partNs[part]};
+	}
+	return PartRun{programPassed(round), round.programAsked, round.programNs};
 }
 
 bool finishRound(Round *round, const WatchOptions &options)

@@ -26,7 +26,19 @@ struct Round {
 	ProbeResult results[maxProbes];
 	char what[256];           // texts the round's end points at
 	char how[320];
+	int64_t startedNs;
+	int64_t partNs[maxProbes];  // how long each probe took
+	int64_t programNs;
 };
+
+// How one part of a round that has ended went: part probeCount is the
+// check program.
+struct PartRun {
+	bool passed;
+	bool timedOut;
+	int64_t durationNs;
+};
+PartRun partRun(const Round &round, const WatchOptions &options, int part);
 
 void startRound(Round *round, const WatchOptions &options);
 // Asked by the core, at a timeout or a stop: the program politely; the

@@ -5,7 +5,9 @@
 
 #include "console.h"
 #include "exit_status.h"
+#include "metrics.h"
 #include "platform.h"
+#include "probe.h"
 #include "round.h"
 #include "watch_core.h"
 #include "watch_options.h"
@@ -25,6 +27,10 @@ struct Loop {
 	int64_t deadline;
 	bool ended;
 	int status;
+	WatchFigures figures;     // for --metrics-file
+	bool figuresChanged;
+	int64_t figuresWrittenNs;
+	bool figuresFailing;      // the last write failed, and was said
 };
 
 static void sayLine(const Loop *l, Priority priority, const char *format, ...) PRINTF_LIKE(3, 4);
@@ -54,6 +60,47 @@ static void sayLine(const Loop *l, Priority priority, const char *format, ...)
 	}
 }
 
+// A round that is over is counted for the figures.
+static bool roundOver(Loop *l, CheckEnd *end)
+{
+	const WatchOptions &o = l->core.setting.options;
+	if (!roundEnded(&l->round, o, end))
+		return false;
+	int parts = o.probeCount + (o.check ? 1 : 0);
+	for (int i = 0; i < parts; i++) {
+		PartRun run = partRun(l->round, o, i);
+		countRun(&l->figures, i, run.passed, run.timedOut, run.durationNs);
+	}
+	l->figuresChanged = true;
+	return true;
+}
+
+static void counted(Loop *l, uint64_t *counter)
+{
+	++*counter;
+	l->figuresChanged = true;
+}
+
+// The figures, whole, where --metrics-file says; a write that fails is
+// said once, and once more when one succeeds again.
+static void writeFigures(Loop *l)
+{
+	const WatchOptions &o = l->core.setting.options;
+	static char text[1 << 18];
+	char why[200];
+	bool written = formatMetrics(o, l->core.state, l->figures, unixTimeS(), PULSEWARDEN_VERSION, text, sizeof text)
+		&& replaceFile(o.metricsFile, text, strlen(text), why, sizeof why);
+	if (!written && !l->figuresFailing) {
+		lowerFirst(why);
+		sayLine(l, priorityWarning, "cannot write the metrics file %s: %s", o.metricsFile, why);
+	} else if (written && l->figuresFailing) {
+		sayLine(l, priorityNotice, "the metrics file %s is written again", o.metricsFile);
+	}
+	l->figuresFailing = !written;
+	l->figuresChanged = false;
+	l->figuresWrittenNs = bootClockNs();
+}
+
 // Carries out one action; an event that follows from it (the library's
 // answer, a check that could not start) goes in `next`.
 static bool perform(Loop *l, const Action &a, Event *next)
@@ -78,24 +125,29 @@ static bool perform(Loop *l, const Action &a, Event *next)
 		return true;
 	case actHeartbeat:
 		next->answer = Tendwell_MarkActive();
+		counted(l, next->answer == TENDWELL_OK ? &l->figures.heartbeats : &l->figures.heartbeatsRefused);
+		if (next->answer == TENDWELL_OK)
+			l->figures.lastHeartbeatS = unixTimeS();
 		return true;
 	case actPostOk:
 		next->answer = Tendwell_PostAppState(TENDWELL_APP_STATE_OK);
 		return true;
 	case actPostNeedReset:
 		next->answer = Tendwell_PostAppState(TENDWELL_APP_STATE_NEED_RESET);
+		if (next->answer == TENDWELL_OK)
+			counted(l, &l->figures.needResetPosts);
 		return true;
 	case actStartCheck:
 		// A round that is over at once (a program that could not start)
 		// is heard of at once.
 		startRound(&l->round, l->core.setting.options);
 		next->kind = eventCheckEnded;
-		return roundEnded(&l->round, l->core.setting.options, &next->check);
+		return roundOver(l, &next->check);
 	case actAskCheckToEnd:
 		// Probes are not waited for: a round of probes alone is over now.
 		askRoundToEnd(&l->round, l->core.setting.options);
 		next->kind = eventCheckEnded;
-		return roundEnded(&l->round, l->core.setting.options, &next->check);
+		return roundOver(l, &next->check);
 	case actEndCheck:
 		endRound(&l->round);
 		return false;
@@ -172,6 +224,8 @@ static int watchHelpText(const char *invocationName)
 		"  --need-reset-after N  post appStateNeedReset after N failed checks in a row\n"
 		"  --start-timeout D     end with 106 if no check has passed within D\n"
 		"  --pid PID             no check: a heartbeat every interval while PID runs\n"
+		"  --metrics-file PATH   keep the figures there, in Prometheus's text format, for\n"
+		"                        a node agent's textfile collector (removed at a stop)\n"
 		"  -s, --silent          hide the lines about healthy progress\n"
 		"  --help                this text\n"
 		"\n"
@@ -195,6 +249,11 @@ bool watchedPartsUsable(const WatchOptions &o, char *why, size_t size)
 			snprintf(why, size, "cannot use %s %s: %s", probeOption(o.probes[i].kind), o.probes[i].target, reason);
 			return false;
 		}
+	}
+	if (o.metricsFile && !canReplaceFile(o.metricsFile, reason, sizeof reason)) {
+		lowerFirst(reason);
+		snprintf(why, size, "cannot write the metrics file %s: %s", o.metricsFile, reason);
+		return false;
 	}
 	return true;
 }
@@ -229,13 +288,16 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	}
 	l.core.setting.watchdogNs = serviceWatchdogNs();
 	feedKind(&l, eventStart);
+	if (o.metricsFile)
+		writeFigures(&l);
 	while (!l.ended) {
 		unsigned woke = waitForEvents(l.deadline, l.round.program, l.process);
+		WatchState was = l.core.state;
 		// What ended is collected before any deadline is judged: a check
 		// that ended while the watcher was stopped did not time out.
 		Event ended = {};
 		ended.kind = eventCheckEnded;
-		if (roundEnded(&l.round, o, &ended.check))
+		if (roundOver(&l, &ended.check))
 			feed(&l, ended);
 		if (woke & wokeByStop)
 			feedKind(&l, eventStop);
@@ -244,7 +306,16 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		if (l.process && processGone(l.process))
 			feedKind(&l, eventProcessGone);
 		feedKind(&l, eventTime);
+		// At each tick, and at each change: also while paused, so that a
+		// file not written for a few intervals means the watcher is gone.
+		if (o.metricsFile && !l.ended
+			&& (l.figuresChanged || l.core.state != was || bootClockNs() - l.figuresWrittenNs >= o.intervalNs))
+			writeFigures(&l);
 	}
+	// Stopped in order, it leaves no figures to be scraped as if it ran;
+	// any other end leaves them, for the alert that it stopped updating.
+	if (o.metricsFile && l.status == 0)
+		removeFile(o.metricsFile);
 	if (finishRound(&l.round, o))
 		endAtOnce(l.status);
 	return l.status;

@@ -161,6 +161,15 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 			o->probes[o->probeCount++] = Probe{kind, value};
 			continue;
 		}
+		if (strncmp(arg, "--metrics-file", 14) == 0 && (arg[14] == '\0' || arg[14] == '=')) {
+			const char *value = valueOf("--metrics-file", argc, argv, &i);
+			if (!value || !*value) {
+				say(why, size, "--metrics-file needs a path");
+				return watchUnusable;
+			}
+			o->metricsFile = value;
+			continue;
+		}
 		if (strncmp(arg, "--pid", 5) == 0 && (arg[5] == '\0' || arg[5] == '=')) {
 			const char *value = valueOf("--pid", argc, argv, &i);
 			int64_t pid;

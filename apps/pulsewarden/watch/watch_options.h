@@ -30,6 +30,7 @@ struct WatchOptions {
 	int probeCount;
 	int64_t maxAgeNs;      // --file: how old the file may be; 0: the window
 	bool insecure;         // --http: no certificate check
+	const char *metricsFile; // where the figures go; null: nowhere
 };
 
 // Reads the arguments after the word "watch"; the help asked for with

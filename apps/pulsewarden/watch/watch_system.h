@@ -108,6 +108,17 @@ int64_t serviceWatchdogNs();
 // then carry a priority prefix rather than the time.
 bool stderrIsJournal();
 
+// The wall clock now, in seconds since 1970 (Unix time).
+double unixTimeS();
+
+// Replaces the file at `path` with `text`, whole: written beside it (as
+// PATH.tmp) and renamed over it, so that a reader sees the old file or the
+// new one, never half of either. Mode 0644 on Linux.
+bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size);
+// Whether replaceFile can work there: a file can be made beside the path.
+bool canReplaceFile(const char *path, char *why, size_t size);
+void removeFile(const char *path);
+
 // A service manager that is not reached through NOTIFY_SOCKET: Windows'
 // service control manager, whose service (service_run_windows.cpp) sets
 // it before watch starts. It is told what systemd would be (READY=1,

@@ -1,0 +1,130 @@
+// The figures in the Prometheus text format: each family with its HELP and
+// TYPE lines, no timestamps on samples (a collector rejects a whole file
+// that has them), label values escaped as the format requires.
+#include "metrics.h"
+
+#include "console.h"
+#include "probe.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+void countRun(WatchFigures *figures, int part, bool passed, bool timedOut, int64_t durationNs)
+{
+	PartFigures &p = figures->parts[part];
+	p.ran = true;
+	p.up = passed;
+	p.durationNs = durationNs;
+	if (passed)
+		p.passes++;
+	else if (timedOut)
+		p.timeouts++;
+	else
+		p.failures++;
+}
+
+void partLabel(const WatchOptions &o, int part, char *label, size_t size)
+{
+	if (part < o.probeCount)
+		probeLabel(o.probes[part], label, size);
+	else
+		snprintf(label, size, "%s", o.check ? o.check[0] : "");
+}
+
+namespace {
+
+struct Text {
+	char *at;
+	size_t left;
+	bool fits;
+};
+
+void add(Text *t, const char *format, ...) PRINTF_LIKE(2, 3);
+
+void add(Text *t, const char *format, ...)
+{
+	va_list ap;
+	va_start(ap, format);
+	int n = vsnprintf(t->at, t->left, format, ap);
+	va_end(ap);
+	if (n < 0 || static_cast<size_t>(n) >= t->left) {
+		t->fits = false;
+		t->left = 0;
+		return;
+	}
+	t->at += n;
+	t->left -= static_cast<size_t>(n);
+}
+
+// A label's value: backslash, double quote and line feed escaped.
+void escaped(const char *value, char *out, size_t size)
+{
+	size_t n = 0;
+	for (const char *p = value; *p && n + 3 < size; p++) {
+		char c = *p == '\n' ? 'n' : *p;
+		if (*p == '\\' || *p == '"' || *p == '\n')
+			out[n++] = '\\';
+		out[n++] = c;
+	}
+	out[n] = '\0';
+}
+
+void family(Text *t, const char *name, const char *type, const char *help)
+{
+	add(t, "# HELP %s %s\n# TYPE %s %s\n", name, help, name, type);
+}
+
+}  // namespace
+
+bool formatMetrics(const WatchOptions &o, WatchState state, const WatchFigures &f, double nowS, const char *version,
+	char *text, size_t size)
+{
+	Text t = {text, size, size > 0};
+	static const char *const states[] = {"starting", "healthy", "failing", "paused"};
+	family(&t, "pulsewarden_watch_state", "gauge", "The watcher's state: 1 for the one it is in.");
+	for (int s = stateStarting; s <= statePaused; s++)
+		add(&t, "pulsewarden_watch_state{state=\"%s\"} %d\n", states[s], s == state ? 1 : 0);
+
+	int parts = o.pid ? 0 : o.probeCount + (o.check ? 1 : 0);
+	char labels[maxProbes + 1][600];
+	for (int i = 0; i < parts; i++) {
+		char label[300];
+		partLabel(o, i, label, sizeof label);
+		escaped(label, labels[i], sizeof labels[i]);
+	}
+	family(&t, "pulsewarden_check_up", "gauge", "Whether the last run of the check or probe passed.");
+	for (int i = 0; i < parts; i++)
+		if (f.parts[i].ran)
+			add(&t, "pulsewarden_check_up{check=\"%s\"} %d\n", labels[i], f.parts[i].up ? 1 : 0);
+	family(&t, "pulsewarden_check_duration_seconds", "gauge", "How long the last run of the check or probe took.");
+	for (int i = 0; i < parts; i++)
+		if (f.parts[i].ran)
+			add(&t, "pulsewarden_check_duration_seconds{check=\"%s\"} %.6f\n", labels[i],
+				static_cast<double>(f.parts[i].durationNs) / 1e9);
+	family(&t, "pulsewarden_checks_total", "counter", "Runs of the check or probe, by how they ended.");
+	for (int i = 0; i < parts; i++) {
+		const PartFigures &p = f.parts[i];
+		add(&t, "pulsewarden_checks_total{check=\"%s\",result=\"pass\"} %llu\n", labels[i],
+			static_cast<unsigned long long>(p.passes));
+		add(&t, "pulsewarden_checks_total{check=\"%s\",result=\"fail\"} %llu\n", labels[i],
+			static_cast<unsigned long long>(p.failures));
+		add(&t, "pulsewarden_checks_total{check=\"%s\",result=\"timeout\"} %llu\n", labels[i],
+			static_cast<unsigned long long>(p.timeouts));
+	}
+
+	family(&t, "pulsewarden_heartbeats_total", "counter", "Heartbeats the platform took.");
+	add(&t, "pulsewarden_heartbeats_total %llu\n", static_cast<unsigned long long>(f.heartbeats));
+	family(&t, "pulsewarden_heartbeats_refused_total", "counter", "Heartbeats the platform refused.");
+	add(&t, "pulsewarden_heartbeats_refused_total %llu\n", static_cast<unsigned long long>(f.heartbeatsRefused));
+	family(&t, "pulsewarden_need_reset_posts_total", "counter", "appStateNeedReset posts the platform took.");
+	add(&t, "pulsewarden_need_reset_posts_total %llu\n", static_cast<unsigned long long>(f.needResetPosts));
+	family(&t, "pulsewarden_last_heartbeat_timestamp_seconds", "gauge",
+		"When the platform last took a heartbeat, in Unix time; absent before the first.");
+	if (f.lastHeartbeatS > 0)
+		add(&t, "pulsewarden_last_heartbeat_timestamp_seconds %.3f\n", f.lastHeartbeatS);
+	family(&t, "pulsewarden_last_update_timestamp_seconds", "gauge", "When the watcher wrote these figures, in Unix time.");
+	add(&t, "pulsewarden_last_update_timestamp_seconds %.3f\n", nowS);
+	family(&t, "pulsewarden_build_info", "gauge", "The watcher's version.");
+	add(&t, "pulsewarden_build_info{version=\"%s\"} 1\n", version);
+	return t.fits;
+}

@@ -1,0 +1,36 @@
+// watch's figures for the monitoring system a fleet already runs: kept by
+// the loop as things happen, and written, whole, in the Prometheus text
+// format (version 0.0.4) for a node agent's textfile collector to read.
+#pragma once
+
+#include "watch_core.h"
+#include "watch_options.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// One probe, or the check program: its last run and its runs so far.
+struct PartFigures {
+	bool ran;
+	bool up;
+	int64_t durationNs;
+	uint64_t passes, failures, timeouts;
+};
+
+struct WatchFigures {
+	PartFigures parts[maxProbes + 1];   // the probes in the order given, then the check program
+	uint64_t heartbeats, heartbeatsRefused, needResetPosts;
+	double lastHeartbeatS;              // Unix time; 0: none yet
+};
+
+// A run of part `i` (the check program is part probeCount) has ended.
+void countRun(WatchFigures *figures, int part, bool passed, bool timedOut, int64_t durationNs);
+
+// The label of part `i`: the probe as given ("http://...",
+// "tcp:HOST:PORT", "process:NAME", "service:NAME", "file:PATH"), or the
+// check program's name.
+void partLabel(const WatchOptions &options, int part, char *label, size_t size);
+
+// The whole file, as of `nowS` (Unix time). False when it does not fit.
+bool formatMetrics(const WatchOptions &options, WatchState state, const WatchFigures &figures, double nowS,
+	const char *version, char *text, size_t size);
