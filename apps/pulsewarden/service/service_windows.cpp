@@ -52,15 +52,16 @@ static int refused(const char *what, const char *doing)
 	return 1;
 }
 
-// A --file probe's path inside `arg` (the argument itself, or after
-// "--file="), or null.
+// A path inside `arg` (the argument itself, or after "--file=" or
+// "--metrics-file="): a --file probe's or the metrics file's; else null.
 static const char *filePathIn(const WatchOptions &o, const char *arg)
 {
 	size_t length = strlen(arg);
+	auto within = [&](const char *path) { return path && path >= arg && path <= arg + length; };
 	for (int i = 0; i < o.probeCount; i++)
-		if (o.probes[i].kind == probeFile && o.probes[i].target >= arg && o.probes[i].target <= arg + length)
+		if (o.probes[i].kind == probeFile && within(o.probes[i].target))
 			return o.probes[i].target;
-	return nullptr;
+	return within(o.metricsFile) ? o.metricsFile : nullptr;
 }
 
 // The service's command line: the tool and every path in full, as a
