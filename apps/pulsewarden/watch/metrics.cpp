@@ -79,7 +79,10 @@ void family(Text *t, const char *name, const char *type, const char *help)
 bool formatMetrics(const WatchOptions &o, WatchState state, const WatchFigures &f, double nowS, const char *version,
 	char *text, size_t size)
 {
-	Text t = {text, size, size > 0};
+	if (size == 0)
+		return false;
+	text[0] = '\0';
+	Text t = {text, size, true};
 	static const char *const states[] = {"starting", "healthy", "failing", "paused"};
 	family(&t, "pulsewarden_watch_state", "gauge", "The watcher's state: 1 for the one it is in.");
 	for (int s = stateStarting; s <= statePaused; s++)
