@@ -117,16 +117,31 @@ static RunResult withReportedStatus(RunResult result, const std::string &statusF
 	return result;
 }
 
-static RunResult runToolAt(const std::string &tool, RunSpec setup)
+// Under load, Wine's launcher now and then fails to start the runner at
+// all, saying so on stdout: nothing of the tool ran, no status was
+// reported, and the run is made again, as the tool never saw it.
+static bool launcherFailed(const RunResult &r, const std::string &statusFile)
 {
-	std::string statusFile;
-	std::string program = wrapped(tool, &setup, &statusFile);
-	return withReportedStatus(runProgram(program, setup), statusFile);
+	return !statusFile.empty() && readFile(statusFile).empty() && r.signal == 0 && !r.timedOut
+		&& r.out.find("Application could not be started") != std::string::npos;
+}
+
+static RunResult runToolAt(const std::string &tool, const RunSpec &given)
+{
+	for (int attempt = 1;; attempt++) {
+		RunSpec setup = given;
+		std::string statusFile;
+		std::string program = wrapped(tool, &setup, &statusFile);
+		RunResult r = runProgram(program, setup);
+		if (attempt == 3 || !launcherFailed(r, statusFile))
+			return withReportedStatus(r, statusFile);
+		removeTree(statusFile.substr(0, statusFile.rfind('/')));
+	}
 }
 
 RunResult runTool(RunSpec setup)
 {
-	return runToolAt(toolPath(), std::move(setup));
+	return runToolAt(toolPath(), setup);
 }
 
 bool startTool(Session *session, RunSpec setup, const std::string &tool)

@@ -71,8 +71,17 @@ int main(int argc, char **argv)
 	startup.hStdOutput = strchr(closed, '1') ? NULL : GetStdHandle(STD_OUTPUT_HANDLE);
 	startup.hStdError = strchr(closed, '2') ? NULL : GetStdHandle(STD_ERROR_HANDLE);
 	PROCESS_INFORMATION process;
-	if (!CreateProcessA(argv[1], line, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process))
-		return 126;
+	/* Wine, with many processes starting at once, now and then fails to
+	   start one: tried again, as the program has not run. */
+	int attempt = 0;
+	while (!CreateProcessA(argv[1], line, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
+		if (++attempt == 5) {
+			fprintf(stderr, "run_reporting_status: cannot start %s: error %lu\n", argv[1],
+				(unsigned long)GetLastError());
+			return 126;
+		}
+		Sleep(50);
+	}
 	WaitForSingleObject(process.hProcess, INFINITE);
 	DWORD code = 0;
 	GetExitCodeProcess(process.hProcess, &code);
