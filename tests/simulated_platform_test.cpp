@@ -576,6 +576,7 @@ TEST_F(SimulatedPlatform, AgentEndsBySigpipeWhenItsReaderHasGone)
 		ASSERT_TRUE(startTool(&agent, setup));
 		int status;
 		ASSERT_EQ(waitpid(agent.pid, &status, 0), agent.pid);
+		agent.reaped = true;
 		EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE);
 		agent.closeInput();
 		close(agent.fromErr);

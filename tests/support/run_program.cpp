@@ -229,6 +229,7 @@ RunResult Session::finish()
 		}
 		usleep(1000);
 	}
+	reaped = true;
 	if (WIFSIGNALED(wstatus)) {
 		result.signal = WTERMSIG(wstatus);
 		result.status = 128 + result.signal;
@@ -236,6 +237,17 @@ RunResult Session::finish()
 		result.status = WEXITSTATUS(wstatus);
 	}
 	return result;
+}
+
+Session::~Session()
+{
+	for (int fd : {toChild, fromOut, fromErr})
+		if (fd >= 0)
+			close(fd);
+	if (pid > 0 && !reaped) {
+		kill(pid, SIGKILL);
+		waitpid(pid, nullptr, 0);
+	}
 }
 
 RunResult runProgram(const std::string &path, const RunSpec &setup)

@@ -45,6 +45,9 @@ struct Session {
 	bool waitForOutput(const std::string &ending);
 	void closeInput();
 	RunResult finish();   // closes the input, drains, waits for the end
+	// A dialogue left unfinished (a test that failed half way) ends with
+	// it: nothing it started outlives the test.
+	~Session();
 
 	RunResult result;     // out and err so far
 	int pid = -1;
@@ -53,6 +56,7 @@ struct Session {
 	int fromErr = -1;
 	int64_t deadlineMs = 0;
 	std::string statusFile;   // where a runner reports the whole status
+	bool reaped = false;
 };
 
 // The environment a run starts from: the caller's, less every variable

@@ -26,6 +26,7 @@ enum : DWORD {
 	failureCountResetS = 86400,    // three restarts a day at most
 	preshutdownMs = 30000,         // an orderly stop takes a second or two
 	uninstallStopWaitMs = 60000,
+	goneWaitMs = 10000,
 };
 
 static int serviceUsage(const char *invocationName, const char *why)
@@ -186,6 +187,10 @@ static int install(const char *invocationName, bool silent, int argc, char **arg
 			printTo(stderr, "service install: %s is installed already: remove it first (%s service uninstall)\n",
 				serviceName, invocationName);
 			status = 1;
+		} else if (GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE) {
+			printTo(stderr, "service install: %s is still being removed: close what holds it (Services, say) "
+				"and install it again\n", serviceName);
+			status = 1;
 		} else {
 			status = refused("install", "cannot create the service");
 		}
@@ -226,6 +231,21 @@ static bool stopService(SC_HANDLE service, bool *wasRunning)
 	return false;
 }
 
+// A service marked for deletion is gone once the last handle to it
+// closes: until then a new one of its name cannot be installed. Waited
+// for, so that uninstalling and installing again in a script works.
+static bool gone(SC_HANDLE manager)
+{
+	for (DWORD waited = 0; waited < goneWaitMs; waited += 100) {
+		SC_HANDLE service = advapi.openService(manager, serviceName, SERVICE_QUERY_STATUS);
+		if (!service)
+			return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+		advapi.closeHandle(service);
+		Sleep(100);
+	}
+	return false;
+}
+
 static int uninstall(const char *invocationName, int argc)
 {
 	if (argc > 0)
@@ -253,17 +273,23 @@ static int uninstall(const char *invocationName, int argc)
 	bool wasRunning;
 	bool stopped = stopService(service, &wasRunning);
 	int status = 0;
-	if (!advapi.deleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+	if (!advapi.deleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
 		status = refused("uninstall", "cannot remove the service");
+	advapi.closeHandle(service);
+	if (status != 0) {
+		// said already
 	} else if (!stopped) {
 		printTo(stderr, "service uninstall: %s did not stop within %lu s: it is removed once it stops\n",
 			serviceName, static_cast<unsigned long>(uninstallStopWaitMs / 1000));
+		status = 1;
+	} else if (!gone(manager)) {
+		printTo(stderr, "service uninstall: %s is removed once every program that holds it lets go of it "
+			"(Services, say)\n", serviceName);
 		status = 1;
 	} else {
 		forgetEventSource();
 		printOut("service uninstall: %s %sremoved\n", serviceName, wasRunning ? "stopped and " : "");
 	}
-	advapi.closeHandle(service);
 	advapi.closeHandle(manager);
 	return status;
 }
