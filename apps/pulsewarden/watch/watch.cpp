@@ -87,7 +87,7 @@ static void writeFigures(Loop *l)
 {
 	const WatchOptions &o = l->core.setting.options;
 	static char text[1 << 18];
-	char why[200];
+	char why[200] = "more figures than the file can hold";
 	bool written = formatMetrics(o, l->core.state, l->figures, unixTimeS(), PULSEWARDEN_VERSION, text, sizeof text)
 		&& replaceFile(o.metricsFile, text, strlen(text), why, sizeof why);
 	if (!written && !l->figuresFailing) {
