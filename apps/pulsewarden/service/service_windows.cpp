@@ -10,6 +10,7 @@
 #include "system.h"
 #include "watch/watch.h"
 #include "watch/watch_options.h"
+#include "watch/watch_system.h"
 
 #include <windows.h>
 
@@ -82,8 +83,7 @@ static bool serviceCommandLine(const WatchOptions &o, bool silent, int argc, cha
 		const char *arg = argv[k];
 		char full[MAX_PATH + 16];
 		if (o.check && argv + k == o.check) {
-			DWORD found = SearchPathA(nullptr, arg, ".exe", sizeof full, full, nullptr);
-			if (found > 0 && found < sizeof full)
+			if (findCheckProgram(arg, full, sizeof full))
 				arg = full;
 		} else if (const char *path = filePathIn(o, arg)) {
 			int prefix = static_cast<int>(path - arg);

@@ -45,22 +45,24 @@ bool probeKindNamed(const char *option, ProbeKind *kind)
 	return kinds[i].option != nullptr;
 }
 
-void probeName(const Probe &probe, char *text, size_t size)
+// The kind's word, then the target; a URL names itself.
+static void named(const Probe &probe, char separator, char *text, size_t size)
 {
 	const char *word = kinds[kindAt(probe.kind)].word;
 	if (word)
-		snprintf(text, size, "%s %s", word, probe.target);
+		snprintf(text, size, "%s%c%s", word, separator, probe.target);
 	else
 		snprintf(text, size, "%s", probe.target);
 }
 
+void probeName(const Probe &probe, char *text, size_t size)
+{
+	named(probe, ' ', text, size);
+}
+
 void probeLabel(const Probe &probe, char *text, size_t size)
 {
-	const char *word = kinds[kindAt(probe.kind)].word;
-	if (word)
-		snprintf(text, size, "%s:%s", word, probe.target);
-	else
-		snprintf(text, size, "%s", probe.target);
+	named(probe, ':', text, size);
 }
 
 static bool hasScheme(const char *url, const char *scheme)

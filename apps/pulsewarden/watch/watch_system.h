@@ -17,6 +17,8 @@ bool catchRequests(char *why, size_t size);
 // Whether the check's program can be started at all: found (on the PATH,
 // for a bare name) and executable, and so is a script's interpreter.
 bool checkProgramUsable(const char *program, char *why, size_t size);
+// Windows: where the check program is found, as it would be started.
+bool findCheckProgram(const char *program, char *path, size_t size);
 
 // A running check: its process, in a group (a job) of its own with all it
 // starts, and its output.

@@ -81,8 +81,8 @@ void serveServiceManager(const ServiceManager *manager)
 
 void requestStop()
 {
-	// Asked before the watcher waits (a stop while it starts), it is
-	// seen at its first wait.
+	// The service accepts a stop only once it runs, after catchRequests
+	// has made the event.
 	if (stopEvent)
 		SetEvent(stopEvent);
 }
@@ -148,6 +148,12 @@ void wakeWatcher()
 	SetEvent(probeEvent);
 }
 
+bool findCheckProgram(const char *program, char *path, size_t size)
+{
+	DWORD n = SearchPathA(nullptr, program, ".exe", static_cast<DWORD>(size), path, nullptr);
+	return n > 0 && n < size;
+}
+
 bool checkProgramUsable(const char *program, char *why, size_t size)
 {
 	if (!*program) {
@@ -155,8 +161,7 @@ bool checkProgramUsable(const char *program, char *why, size_t size)
 		return false;
 	}
 	char found[MAX_PATH];
-	DWORD n = SearchPathA(nullptr, program, ".exe", sizeof found, found, nullptr);
-	if (n == 0 || n >= sizeof found) {
+	if (!findCheckProgram(program, found, sizeof found)) {
 		snprintf(why, size, "%s: not found", program);
 		return false;
 	}
