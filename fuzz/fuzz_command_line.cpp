@@ -4,7 +4,7 @@
 // taken whatever it reads, and after "watch" nothing, all being its own.
 #include "command_line.h"
 #include "console.h"
-#include "watch_options.h"
+#include "core/watch_options.h"
 
 #include <cstdlib>
 #include <cstring>

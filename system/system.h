@@ -8,6 +8,12 @@
 // A clock for heartbeats and schedules: it counts time suspended, and no
 // change of the wall clock moves it.
 int64_t bootClockNs();
+// The time the machine has been running, suspended time left out: against
+// the boot clock, it tells a suspended machine from a late wake.
+int64_t awakeClockNs();
+
+// The wall clock now, in seconds since 1970 (Unix time).
+double unixTimeS();
 
 // The local time now, as "2026-12-07 14:03:07", or with milliseconds as
 // "2026-12-07 14:03:07.250".

@@ -16,6 +16,20 @@ int64_t bootClockNs()
 	return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+int64_t awakeClockNs()
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+double unixTimeS()
+{
+	struct timespec now;
+	clock_gettime(CLOCK_REALTIME, &now);
+	return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 void localTimeText(char *text, size_t size, bool milliseconds)
 {
 	struct timespec now;

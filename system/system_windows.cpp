@@ -12,6 +12,23 @@ int64_t bootClockNs()
 	return static_cast<int64_t>(GetTickCount64()) * 1000000;
 }
 
+int64_t awakeClockNs()
+{
+	// 100 ns since boot, sleep and hibernation left out.
+	ULONGLONG ticks = 0;
+	QueryUnbiasedInterruptTime(&ticks);
+	return static_cast<int64_t>(ticks) * 100;
+}
+
+double unixTimeS()
+{
+	FILETIME now;
+	GetSystemTimeAsFileTime(&now);
+	// 100 ns since 1601.
+	uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+	return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
+}
+
 void localTimeText(char *text, size_t size, bool milliseconds)
 {
 	SYSTEMTIME now;

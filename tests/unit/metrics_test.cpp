@@ -1,6 +1,6 @@
 // The metrics file's text: what the collector would take wrongly, or not
 // at all, if it were off by a character.
-#include "watch/metrics.h"
+#include "core/metrics.h"
 
 #include <gtest/gtest.h>
 

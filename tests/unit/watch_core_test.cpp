@@ -1,7 +1,7 @@
 // watch's policy, one row a story: the options, then events at times (in
 // ms) and what the core answers to each: its actions, then the deadline it
 // asks to be woken at. The library's answers are events of their own.
-#include "watch_core.h"
+#include "core/watch_core.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "watch_options.h"
+#include "core/watch_options.h"
 
 #include <gtest/gtest.h>
 
@@ -18,21 +18,23 @@ TEST(DurationProblem, WholeNumbersWithTheirUnitUpToThirtyDaysAndWhyNot)
 		// As the tool prints them.
 		{"2 min", 120 * nsPerS, nullptr}, {"10 s", 10 * nsPerS, nullptr}, {"500 ms", 500 * nsPerMs, nullptr},
 		{"43200m", maxDurationNs, nullptr}, {"2592000", maxDurationNs, nullptr},
+		{"1h", 3600 * nsPerS, nullptr}, {"720h", maxDurationNs, nullptr}, {"30d", maxDurationNs, nullptr},
+		{"31d", 0, "is more than 30 days"},
 		{"2592000000ms", maxDurationNs, nullptr},
 		{"43201m", 0, "is more than 30 days"}, {"2592001", 0, "is more than 30 days"},
 		{"99999999999999999999m", 0, "is more than 30 days"},
 		{"0", 0, "must be more than 0"}, {"0ms", 0, "must be more than 0"},
-		{"007", 0, "has a leading zero (a whole number with ms, s or min)"},
-		{"1.5s", 0, "is not a duration (a whole number with ms, s or min)"},
-		{"-1", 0, "is not a duration (a whole number with ms, s or min)"},
-		{"+1", 0, "is not a duration (a whole number with ms, s or min)"},
-		{" 1", 0, "is not a duration (a whole number with ms, s or min)"},
-		{"1  s", 0, "is not a duration (a whole number with ms, s or min)"},
-		{"1 ", 0, "is not a duration (a whole number with ms, s or min)"},
-		{"1h", 0, "is not a duration (a whole number with ms, s or min)"},
-		{"1S", 0, "is not a duration (a whole number with ms, s or min)"},
-		{"s", 0, "is not a duration (a whole number with ms, s or min)"},
-		{"", 0, "is not a duration (a whole number with ms, s or min)"},
+		{"007", 0, "has a leading zero (a whole number with ms, s, min, h or d)"},
+		{"1.5s", 0, "is not a duration (a whole number with ms, s, min, h or d)"},
+		{"-1", 0, "is not a duration (a whole number with ms, s, min, h or d)"},
+		{"+1", 0, "is not a duration (a whole number with ms, s, min, h or d)"},
+		{" 1", 0, "is not a duration (a whole number with ms, s, min, h or d)"},
+		{"1  s", 0, "is not a duration (a whole number with ms, s, min, h or d)"},
+		{"1 ", 0, "is not a duration (a whole number with ms, s, min, h or d)"},
+		{"1w", 0, "is not a duration (a whole number with ms, s, min, h or d)"},
+		{"1S", 0, "is not a duration (a whole number with ms, s, min, h or d)"},
+		{"s", 0, "is not a duration (a whole number with ms, s, min, h or d)"},
+		{"", 0, "is not a duration (a whole number with ms, s, min, h or d)"},
 	};
 	for (const auto &c : cases) {
 		int64_t ns = 0;

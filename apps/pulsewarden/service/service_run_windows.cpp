@@ -11,8 +11,10 @@
 #include "exit_status.h"
 #include "messages.h"
 #include "service_end.h"
+#include "system.h"
 #include "watch/watch.h"
-#include "watch/watch_system.h"
+#include "watch/system/events.h"
+#include "watch/system/service_manager.h"
 
 #include <windows.h>
 

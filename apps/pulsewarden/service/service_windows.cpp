@@ -9,8 +9,9 @@
 #include "service_windows.h"
 #include "system.h"
 #include "watch/watch.h"
-#include "watch/watch_options.h"
-#include "watch/watch_system.h"
+#include "watch/core/watch_options.h"
+#include "watch/system/events.h"
+#include "watch/system/service_manager.h"
 
 #include <windows.h>
 

@@ -4,14 +4,18 @@
 #include "watch.h"
 
 #include "console.h"
+#include "core/metrics.h"
+#include "core/watch_core.h"
+#include "core/watch_options.h"
 #include "exit_status.h"
-#include "metrics.h"
+#include "files.h"
 #include "platform.h"
-#include "probe.h"
-#include "round.h"
-#include "watch_core.h"
-#include "watch_options.h"
-#include "watch_system.h"
+#include "probes/probe.h"
+#include "probes/round.h"
+#include "system/events.h"
+#include "system.h"
+#include "system/service_manager.h"
+#include "threads.h"
 
 #include <corvane-pulsewarden.h>
 
@@ -282,7 +286,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		sayLine(&l, priorityError, "process %ld does not exist", o.pid);
 		return exitPidGone;
 	}
-	if (!catchRequests(why, sizeof why)) {
+	if (!catchRequests(!servedByServiceManager(), why, sizeof why)) {
 		sayLine(&l, priorityError, "%s", why);
 		return 1;
 	}
@@ -291,7 +295,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	if (o.metricsFile)
 		writeFigures(&l);
 	while (!l.ended) {
-		unsigned woke = waitForEvents(l.deadline, l.round.program, l.process);
+		Woken woke = waitForEvents(l.deadline, l.round.program, l.process);
 		WatchState was = l.core.state;
 		// What ended is collected before any deadline is judged: a check
 		// that ended while the watcher was stopped did not time out.
@@ -299,9 +303,9 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		ended.kind = eventCheckEnded;
 		if (roundOver(&l, &ended.check))
 			feed(&l, ended);
-		if (woke & wokeByStop)
+		for (int i = 0; i < woke.stops; i++)
 			feedKind(&l, eventStop);
-		if (woke & wokeByReport)
+		if (woke.events & wokeByReport)
 			feedKind(&l, eventReport);
 		if (l.process && processGone(l.process))
 			feedKind(&l, eventProcessGone);
@@ -316,7 +320,9 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	// any other end leaves them, for the alert that it stopped updating.
 	if (o.metricsFile && l.status == 0)
 		removeFile(o.metricsFile);
-	if (finishRound(&l.round, o))
+	if (finishRound(&l.round, o)) {
+		serviceManagerEnding(l.status);
 		endAtOnce(l.status);
+	}
 	return l.status;
 }

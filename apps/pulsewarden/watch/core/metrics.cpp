@@ -4,7 +4,7 @@
 #include "metrics.h"
 
 #include "console.h"
-#include "probe.h"
+#include "probe_target.h"
 
 #include <cstdarg>
 #include <cstdio>

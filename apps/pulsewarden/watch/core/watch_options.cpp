@@ -20,42 +20,6 @@ static bool parseCount(const char *text, int64_t limit, int64_t *value)
 	return v > 0;
 }
 
-const char *durationProblem(const char *text, int64_t *ns)
-{
-	size_t digits = strspn(text, "0123456789");
-	const char *unit = text + digits;
-	if (*unit == ' ' && unit[1])
-		unit++;
-	int64_t scale = strcmp(unit, "ms") == 0 ? nsPerMs
-		: strcmp(unit, "s") == 0 || !*unit ? nsPerS
-		: strcmp(unit, "m") == 0 || strcmp(unit, "min") == 0 ? 60 * nsPerS
-		: 0;
-	if (scale == 0 || digits == 0)
-		return "is not a duration (a whole number with ms, s or min)";
-	if (text[0] == '0' && digits > 1)
-		return "has a leading zero (a whole number with ms, s or min)";
-	int64_t value = 0;
-	for (size_t i = 0; i < digits; i++) {
-		value = value * 10 + (text[i] - '0');
-		if (value > maxDurationNs / scale)
-			return "is more than 30 days";
-	}
-	if (value == 0)
-		return "must be more than 0";
-	*ns = value * scale;
-	return nullptr;
-}
-
-void formatDuration(int64_t ns, char *text, size_t size)
-{
-	if (ns % nsPerS != 0)
-		snprintf(text, size, "%lld ms", static_cast<long long>(ns / nsPerMs));
-	else if (ns % (60 * nsPerS) == 0)
-		snprintf(text, size, "%lld min", static_cast<long long>(ns / (60 * nsPerS)));
-	else
-		snprintf(text, size, "%lld s", static_cast<long long>(ns / nsPerS));
-}
-
 static void say(char *why, size_t size, const char *format, ...) PRINTF_LIKE(3, 4);
 
 static void say(char *why, size_t size, const char *format, ...)

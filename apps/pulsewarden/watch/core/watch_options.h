@@ -2,16 +2,11 @@
 // a process to watch), and the durations they are given in.
 #pragma once
 
-#include "probe.h"
+#include "duration.h"
+#include "probe_target.h"
 
 #include <cstddef>
 #include <cstdint>
-
-enum : int64_t {
-	nsPerMs = 1000000,
-	nsPerS = 1000 * nsPerMs,
-	maxDurationNs = 30LL * 24 * 3600 * nsPerS, // thirty days: no schedule needs more
-};
 
 enum : int { maxProbes = 64 };
 
@@ -37,11 +32,3 @@ struct WatchOptions {
 // --help. False, with the reason in `why`, when they are not usable.
 enum WatchParse { watchUsable, watchUnusable, watchHelp };
 WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *options, bool *silent, char *why, size_t size);
-
-// A whole number with ms, s, min or m (a space before the unit allowed, as
-// formatDuration writes it), or a bare number of seconds; positive, at
-// most thirty days. Null when it is one, else why it is not.
-const char *durationProblem(const char *text, int64_t *ns);
-
-// As a person reads it: "500 ms", "10 s", "2 min".
-void formatDuration(int64_t ns, char *text, size_t size);

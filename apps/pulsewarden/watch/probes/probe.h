@@ -1,19 +1,14 @@
 // Probes: what most checks are (an HTTP endpoint answers, a port accepts,
 // a process runs, a service runs, a file was touched recently), checked in
 // the watcher's own process rather than by starting a program each time.
-// What a probe is and how it is named: probe.cpp. How each is carried out
-// differs per system: probe_*_posix.cpp and probe_*_windows.cpp.
+// What a probe is and how it is named: core/probe_target.h. How each is
+// carried out differs per system: probe_*_posix.cpp and probe_*_windows.cpp.
 #pragma once
+
+#include "core/probe_target.h"
 
 #include <cstddef>
 #include <cstdint>
-
-enum ProbeKind { probeHttp, probeTcp, probeProcess, probeService, probeFile };
-
-struct Probe {
-	ProbeKind kind;
-	const char *target;   // as given: a URL, HOST:PORT, a name, a path
-};
 
 // What every probe of a watcher is run with.
 struct ProbeSetting {
@@ -30,24 +25,6 @@ struct ProbeResult {
 	bool timedOut;
 	char how[256];
 };
-
-// The option that gives a kind ("--http"), from its name without dashes.
-const char *probeOption(ProbeKind kind);
-bool probeKindNamed(const char *option, ProbeKind *kind);
-
-// The probe as a line names it: "http://host/health", "tcp db:5432",
-// "process myapp", "service nginx", "file /run/myapp/alive".
-void probeName(const Probe &probe, char *text, size_t size);
-// The same as a metric's label: "http://host/health", "tcp:db:5432",
-// "process:myapp", "service:nginx", "file:/run/myapp/alive".
-void probeLabel(const Probe &probe, char *text, size_t size);
-
-// Why the target can never be probed, judged from its text alone; null
-// when it can be.
-const char *probeTargetProblem(const Probe &probe);
-
-// HOST:PORT, or [ADDRESS]:PORT, split. False when it is neither.
-bool splitHostPort(const char *target, char *host, size_t hostSize, char *port, size_t portSize);
 
 // Whether the probe can run here: what it needs of the system is there
 // (its library, loaded now), and the system takes its target. Called on

@@ -5,8 +5,8 @@
 #define CURL_DISABLE_TYPECHECK
 #include "probe.h"
 
+#include "core/duration.h"
 #include "system.h"
-#include "watch_options.h"
 
 #include <curl/curl.h>
 

@@ -3,8 +3,8 @@
 // session of its own; the status line decides, so the body is not read.
 #include "probe.h"
 
+#include "core/duration.h"
 #include "system.h"
-#include "watch_options.h"
 
 #include <windows.h>
 #include <winhttp.h>

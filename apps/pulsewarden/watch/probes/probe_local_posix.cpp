@@ -1,7 +1,7 @@
 // --process and --file on Linux: what /proc and the file system say.
 #include "probe.h"
 
-#include "watch_options.h"
+#include "core/duration.h"
 
 #include <cerrno>
 #include <cstdio>

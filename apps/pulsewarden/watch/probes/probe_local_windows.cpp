@@ -2,8 +2,8 @@
 // the file's last write.
 #include "probe.h"
 
+#include "core/duration.h"
 #include "system.h"
-#include "watch_options.h"
 
 #include <windows.h>
 #include <tlhelp32.h>

@@ -3,8 +3,8 @@
 // of its own each run: a restarted bus or systemd is no matter.
 #include "probe.h"
 
+#include "core/duration.h"
 #include "system.h"
-#include "watch_options.h"
 
 #include <systemd/sd-bus.h>
 

@@ -2,6 +2,7 @@
 // through advapi32, loaded when a --service probe is given.
 #include "probe.h"
 
+#include "core/duration.h"
 #include "system.h"
 
 #include <windows.h>

@@ -2,8 +2,8 @@
 // the name resolves to in turn, all within the timeout.
 #include "probe.h"
 
+#include "core/duration.h"
 #include "system.h"
-#include "watch_options.h"
 
 #include <cerrno>
 #include <cstdio>

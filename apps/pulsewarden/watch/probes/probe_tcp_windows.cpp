@@ -3,8 +3,8 @@
 // when a --tcp probe is given.
 #include "probe.h"
 
+#include "core/duration.h"
 #include "system.h"
-#include "watch_options.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>

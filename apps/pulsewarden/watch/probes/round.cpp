@@ -1,6 +1,9 @@
 // A round's parts, started together and collected as they end; see round.h.
 #include "round.h"
 
+#include "system.h"
+#include "threads.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -86,7 +89,7 @@ void startRound(Round *round, const WatchOptions &options)
 		round->waiting[i] = true;
 	}
 	if (options.check) {
-		round->program = startCheck(options.check, round->startFailure, sizeof round->startFailure);
+		round->program = spawnCheck(options.check, round->startFailure, sizeof round->startFailure);
 		round->programUnstarted = round->programDone = !round->program;
 	}
 }
@@ -95,7 +98,7 @@ void askRoundToEnd(Round *round, const WatchOptions &options)
 {
 	if (round->program && !round->programDone) {
 		round->programAsked = true;
-		stopCheck(round->program, false);
+		signalCheck(round->program, false);
 	}
 	for (int i = 0; i < options.probeCount; i++) {
 		if (round->waiting[i] && round->slots[i]->state.load() != slotDone) {
@@ -109,7 +112,7 @@ void askRoundToEnd(Round *round, const WatchOptions &options)
 void endRound(Round *round)
 {
 	if (round->program && !round->programDone)
-		stopCheck(round->program, true);
+		signalCheck(round->program, true);
 }
 
 static bool programPassed(const Round &round)
@@ -146,9 +149,9 @@ bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end)
 		}
 		all = all && !round->waiting[i];
 	}
-	if (round->program && checkEnded(round->program, &round->outcome)) {
+	if (round->program && checkExited(round->program, &round->outcome)) {
 		round->programNs = bootClockNs() - round->startedNs;
-		finishCheck(round->program);
+		releaseCheck(round->program);
 		round->program = nullptr;
 		round->programDone = true;
 	}
@@ -201,8 +204,8 @@ PartRun partRun(const Round &round, const WatchOptions &options, int part)
 bool finishRound(Round *round, const WatchOptions &options)
 {
 	if (round->program) {
-		stopCheck(round->program, true);
-		finishCheck(round->program);
+		signalCheck(round->program, true);
+		releaseCheck(round->program);
 		round->program = nullptr;
 	}
 	bool running = false;

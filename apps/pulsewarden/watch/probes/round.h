@@ -7,9 +7,10 @@
 #pragma once
 
 #include "probe.h"
-#include "watch_core.h"
-#include "watch_options.h"
-#include "watch_system.h"
+
+#include "core/watch_core.h"
+#include "core/watch_options.h"
+#include "system/events.h"
 
 struct ProbeSlot;
 

@@ -1,11 +1,13 @@
 // Linux. A check is started in a process group of its own, with every
 // signal at its default and none blocked; its group is what a timeout or a
 // stop ends. Its own process gets the parent-death signal: a watcher
-// killed outright (SIGKILL) takes it along. One poll() waits for exactly what can happen: the schedule's
-// timer (a timerfd on the boot-time clock, which counts a suspended
+// killed outright (SIGKILL) takes it along. One poll() waits for exactly
+// what can happen: the schedule's timer (a timerfd on the boot-time clock, which counts a suspended
 // machine's sleep), the check's output, a signal (through a self-pipe),
 // the watched process's end (a pidfd).
-#include "watch_system.h"
+#include "events.h"
+
+#include "system.h"
 
 #include <cerrno>
 #include <climits>
@@ -16,13 +18,10 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/timerfd.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,109 +39,26 @@ struct WatchedProcess {
 	bool gone;
 };
 
-static int requestPipe[2] = {-1, -1};  // written by the signal handlers
+static int requestPipe[2] = {-1, -1};  // written by the signal handler and the workers
 static int timer = -1;
-static volatile sig_atomic_t stopRequests;
-static volatile sig_atomic_t runningGroup; // for the second stop request
 
 static void onSignal(int sig)
 {
 	int saved = errno;
-	char what = 'C';
-	if (sig == SIGTERM || sig == SIGINT) {
-		stopRequests = stopRequests + 1;
-		if (stopRequests > 1) {
-			// Asked twice: at once, and the check with us.
-			if (runningGroup > 0)
-				kill(-runningGroup, SIGKILL);
-			signal(sig, SIG_DFL);
-			raise(sig);
-		}
-		what = 'S';
-	} else if (sig == SIGHUP) {
-		what = 'H';
-	}
+	char what = sig == SIGTERM || sig == SIGINT ? 'S' : sig == SIGHUP ? 'H' : 'C';
 	ssize_t ignored = write(requestPipe[1], &what, 1);
 	(void)ignored;
 	errno = saved;
 }
 
-struct Worker {
-	pthread_mutex_t lock;
-	pthread_cond_t asked;
-	bool pending;
-	void (*work)(void *);
-	void *argument;
-};
-
-static void *workerMain(void *started)
-{
-	Worker *worker = static_cast<Worker *>(started);
-	for (;;) {
-		pthread_mutex_lock(&worker->lock);
-		while (!worker->pending)
-			pthread_cond_wait(&worker->asked, &worker->lock);
-		worker->pending = false;
-		pthread_mutex_unlock(&worker->lock);
-		worker->work(worker->argument);
-	}
-	return nullptr;
-}
-
-Worker *startWorker(void (*work)(void *), void *argument, char *why, size_t size)
-{
-	Worker *worker = static_cast<Worker *>(calloc(1, sizeof(Worker)));
-	if (!worker) {
-		snprintf(why, size, "cannot start a thread: %s", strerror(ENOMEM));
-		return nullptr;
-	}
-	pthread_mutex_init(&worker->lock, nullptr);
-	pthread_cond_init(&worker->asked, nullptr);
-	worker->work = work;
-	worker->argument = argument;
-	// Signals are the watcher's thread's to handle.
-	sigset_t all;
-	sigset_t before;
-	sigfillset(&all);
-	pthread_sigmask(SIG_SETMASK, &all, &before);
-	pthread_attr_t attributes;
-	pthread_attr_init(&attributes);
-	pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-	pthread_t thread;
-	int error = pthread_create(&thread, &attributes, workerMain, worker);
-	pthread_attr_destroy(&attributes);
-	pthread_sigmask(SIG_SETMASK, &before, nullptr);
-	if (error != 0) {
-		free(worker);
-		snprintf(why, size, "cannot start a thread: %s", strerror(error));
-		return nullptr;
-	}
-	return worker;
-}
-
-void askWorker(Worker *worker)
-{
-	pthread_mutex_lock(&worker->lock);
-	worker->pending = true;
-	pthread_mutex_unlock(&worker->lock);
-	// Woken after the lock is let go, it does not wait for it.
-	pthread_cond_signal(&worker->asked);
-}
-
-void endAtOnce(int status)
-{
-	fflush(nullptr);
-	_exit(status);
-}
-
 void wakeWatcher()
 {
-	char what = 'P';
+	char what = 'W';
 	ssize_t ignored = write(requestPipe[1], &what, 1);
 	(void)ignored;
 }
 
-bool catchRequests(char *why, size_t size)
+bool catchRequests(bool /*console*/, char *why, size_t size)
 {
 	timer = timerfd_create(CLOCK_BOOTTIME, TFD_CLOEXEC | TFD_NONBLOCK);
 	if (timer < 0 || pipe2(requestPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -244,7 +160,7 @@ static bool theWatchersOwn(const char *entry)
 	return names[i] != nullptr;
 }
 
-// The child's side of startCheck: never returns.
+// The child's side of spawnCheck: never returns.
 [[noreturn]] static void becomeCheck(char *const *argv, char **env, pid_t watcher, int output, int report)
 {
 	setpgid(0, 0);
@@ -275,7 +191,7 @@ static bool theWatchersOwn(const char *entry)
 	_exit(127);
 }
 
-Check *startCheck(char *const *argv, char *why, size_t size)
+Check *spawnCheck(char *const *argv, char *why, size_t size)
 {
 	int pipeEnds[2];
 	int report[2];  // the child's exec error; closed by a successful exec
@@ -343,16 +259,15 @@ Check *startCheck(char *const *argv, char *why, size_t size)
 	fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
 	check->pid = pid;
 	check->output = pipeEnds[0];
-	runningGroup = pid;
 	return check;
 }
 
-void stopCheck(Check *check, bool force)
+void signalCheck(Check *check, bool force)
 {
 	kill(-check->pid, force ? SIGKILL : SIGTERM);
 }
 
-bool checkEnded(const Check *check, CheckOutcome *outcome)
+bool checkExited(const Check *check, CheckOutcome *outcome)
 {
 	if (check->ended)
 		*outcome = check->outcome;
@@ -401,11 +316,10 @@ static void reapChildren(Check *check)
 	}
 }
 
-void finishCheck(Check *check)
+void releaseCheck(Check *check)
 {
 	// Whatever it started in its group ends with it.
 	kill(-check->pid, SIGKILL);
-	runningGroup = 0;
 	if (check->output >= 0)
 		close(check->output);
 	free(check);
@@ -433,7 +347,7 @@ bool processGone(WatchedProcess *process)
 	return process->gone;
 }
 
-unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
+Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 {
 	struct itimerspec at = {};
 	at.it_value.tv_sec = deadlineNs / 1000000000;
@@ -454,9 +368,9 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 		if (poll(fds, 4, -1) < 0) {
 			if (errno == EINTR)
 				continue;
-			return wokeByDeadline;
+			return Woken{wokeByDeadline, 0};
 		}
-		unsigned woke = 0;
+		Woken woke = {0, 0};
 		if (check && fds[2].revents)
 			readOutput(check);
 		// Whatever the signals said, and whatever ended, is collected every
@@ -469,170 +383,37 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 			// A short read has emptied it.
 			while (n == static_cast<ssize_t>(sizeof requests) && (n = read(requestPipe[0], requests, sizeof requests)) > 0) {
 				for (ssize_t i = 0; i < n; i++) {
-					if (requests[i] == 'S')
-						woke |= wokeByStop;
-					else if (requests[i] == 'H')
-						woke |= wokeByReport;
-					else if (requests[i] == 'P')
-						woke |= wokeByProbe;
+					if (requests[i] == 'S') {
+						woke.events |= wokeByStop;
+						woke.stops++;
+					} else if (requests[i] == 'H') {
+						woke.events |= wokeByReport;
+					} else if (requests[i] == 'W') {
+						woke.events |= wokeByWorker;
+					}
 				}
 			}
 			// Without a check running, nothing of ours is there to collect.
 			if (check && !check->ended) {
 				reapChildren(check);
 				if (check->ended)
-					woke |= wokeByCheck;
+					woke.events |= wokeByCheck;
 			}
 		}
 		if (fds[1].revents) {
 			uint64_t expirations;
 			ssize_t ignored = read(timer, &expirations, sizeof expirations);
 			(void)ignored;
-			woke |= wokeByDeadline;
+			woke.events |= wokeByDeadline;
 		}
 		if (process && fds[3].revents && !process->gone) {
 			process->gone = true;
-			woke |= wokeByProcess;
+			woke.events |= wokeByProcess;
 		}
 		if (bootClockNs() >= deadlineNs)
-			woke |= wokeByDeadline;
-		if (woke)
+			woke.events |= wokeByDeadline;
+		if (woke.events)
 			return woke;
 	}
 }
 
-void notifyServiceManager(const char *message)
-{
-	const char *socketPath = getenv("NOTIFY_SOCKET");
-	if (!socketPath || (socketPath[0] != '/' && socketPath[0] != '@'))
-		return;
-	struct sockaddr_un address = {};
-	address.sun_family = AF_UNIX;
-	size_t length = strlen(socketPath);
-	if (length >= sizeof address.sun_path)
-		return;
-	memcpy(address.sun_path, socketPath, length);
-	if (address.sun_path[0] == '@')
-		address.sun_path[0] = '\0';  // the abstract namespace
-	int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-	if (fd < 0)
-		return;
-	sendto(fd, message, strlen(message), MSG_NOSIGNAL, reinterpret_cast<struct sockaddr *>(&address),
-		static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + length));
-	close(fd);
-}
-
-int64_t serviceWatchdogNs()
-{
-	const char *usec = getenv("WATCHDOG_USEC");
-	const char *pid = getenv("WATCHDOG_PID");
-	if (!usec || !*usec || (pid && *pid && strtol(pid, nullptr, 10) != static_cast<long>(getpid())))
-		return 0;
-	char *end;
-	unsigned long long value = strtoull(usec, &end, 10);
-	// Microseconds; nonsense, or more than a day, is no watchdog to keep.
-	if (*end || value == 0 || value > 86400ULL * 1000000)
-		return 0;
-	return static_cast<int64_t>(value) * 1000;
-}
-
-bool stderrIsJournal()
-{
-	const char *stream = getenv("JOURNAL_STREAM");
-	if (!stream)
-		return false;
-	char *colon;
-	unsigned long long device = strtoull(stream, &colon, 10);
-	char *end;
-	unsigned long long inode = *colon == ':' ? strtoull(colon + 1, &end, 10) : 0;
-	struct stat st;
-	return *colon == ':' && colon != stream && *end == '\0' && end != colon + 1
-		&& fstat(STDERR_FILENO, &st) == 0 && st.st_dev == device && st.st_ino == inode;
-}
-
-// systemd's journal takes stderr as it is.
-bool logToServiceManager(int /*priority*/, const char * /*line*/)
-{
-	return false;
-}
-
-double unixTimeS()
-{
-	struct timespec now;
-	clock_gettime(CLOCK_REALTIME, &now);
-	return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-static bool temporaryBeside(const char *path, char *temporary, size_t size)
-{
-	int n = snprintf(temporary, size, "%s.tmp", path);
-	if (n < 0 || static_cast<size_t>(n) >= size) {
-		errno = ENAMETOOLONG;
-		return false;
-	}
-	return true;
-}
-
-// A fresh file of ours: never one another user put there, nor a link.
-static int createBeside(const char *path, char *temporary, size_t size)
-{
-	if (!temporaryBeside(path, temporary, size))
-		return -1;
-	unlink(temporary);
-	return open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-}
-
-static bool sayErrno(char *why, size_t size)
-{
-	snprintf(why, size, "%s", strerror(errno));
-	return false;
-}
-
-bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size)
-{
-	char temporary[PATH_MAX];
-	int fd = createBeside(path, temporary, sizeof temporary);
-	if (fd < 0)
-		return sayErrno(why, size);
-	bool written = fchmod(fd, 0644) == 0;  // whatever the umask: the collector reads it
-	for (size_t at = 0; written && at < length;) {
-		ssize_t n = write(fd, text + at, length - at);
-		if (n < 0 && errno == EINTR)
-			continue;
-		written = n > 0;
-		at += written ? static_cast<size_t>(n) : 0;
-	}
-	int error = errno;
-	if (close(fd) != 0 && written) {
-		written = false;
-		error = errno;
-	}
-	if (written && rename(temporary, path) == 0)
-		return true;
-	if (written)
-		error = errno;
-	unlink(temporary);
-	errno = error;
-	return sayErrno(why, size);
-}
-
-bool canReplaceFile(const char *path, char *why, size_t size)
-{
-	struct stat st;
-	if (stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
-		errno = EISDIR;
-		return sayErrno(why, size);
-	}
-	char temporary[PATH_MAX];
-	int fd = createBeside(path, temporary, sizeof temporary);
-	if (fd < 0)
-		return sayErrno(why, size);
-	close(fd);
-	unlink(temporary);
-	return true;
-}
-
-void removeFile(const char *path)
-{
-	unlink(path);
-}

@@ -2,11 +2,12 @@
 // it starts: ending the job ends them all. Its output comes through a named
 // pipe read with overlapped I/O, so that one WaitForMultipleObjects waits
 // for exactly what can happen: the schedule's deadline, the check's end or
-// output, a request to stop (a console control event), the watched
-// process's end. Windows has no SIGHUP, no service manager socket and no
-// journal stream; run as a service, the service control manager is told
-// what systemd would be, and hears nothing of consoles.
-#include "watch_system.h"
+// output, a request to stop (a console control event, or the service
+// control manager's), a worker's wake, the watched process's end. Windows
+// has no SIGHUP.
+#include "events.h"
+
+#include "system.h"
 
 #include <windows.h>
 
@@ -33,19 +34,13 @@ struct WatchedProcess {
 };
 
 static HANDLE stopEvent;
-static HANDLE probeEvent;   // a probe's run ended
-static volatile LONG stopRequests;
-static HANDLE volatile runningJob;  // for the second request to stop
-static const ServiceManager *serviceManager;
+static HANDLE workerEvent;   // a worker's run ended
+static volatile LONG stopRequests;  // since the last wait
+static bool withConsole;
 
 static BOOL WINAPI onControl(DWORD event)
 {
-	if (InterlockedIncrement(&stopRequests) > 1) {
-		// Asked twice: at once, and the check with us.
-		if (runningJob)
-			TerminateJobObject(runningJob, 1);
-		ExitProcess(1);
-	}
+	InterlockedIncrement(&stopRequests);
 	SetEvent(stopEvent);
 	// For these the system ends the process when the handler returns:
 	// the main thread's orderly stop ends it first.
@@ -61,91 +56,33 @@ static void sayLastError(char *why, size_t size, const char *what)
 	snprintf(why, size, "%s: %s", what, words);
 }
 
-bool catchRequests(char *why, size_t size)
+bool catchRequests(bool console, char *why, size_t size)
 {
 	stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-	probeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+	workerEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+	withConsole = console;
 	// A service has no console of its own: a user logging off must not
 	// stop it, and its stop comes from the service control manager.
-	if (!stopEvent || !probeEvent || (!serviceManager && !SetConsoleCtrlHandler(onControl, TRUE))) {
+	if (!stopEvent || !workerEvent || (console && !SetConsoleCtrlHandler(onControl, TRUE))) {
 		sayLastError(why, size, "cannot wait for events");
 		return false;
 	}
 	return true;
 }
 
-void serveServiceManager(const ServiceManager *manager)
-{
-	serviceManager = manager;
-}
-
 void requestStop()
 {
 	// The service accepts a stop only once it runs, after catchRequests
 	// has made the event.
-	if (stopEvent)
+	if (stopEvent) {
+		InterlockedIncrement(&stopRequests);
 		SetEvent(stopEvent);
-}
-
-bool logToServiceManager(int priority, const char *line)
-{
-	if (!serviceManager)
-		return false;
-	serviceManager->log(priority, line);
-	return true;
-}
-
-struct Worker {
-	HANDLE asked;   // an auto-reset event: one more run
-	void (*work)(void *);
-	void *argument;
-};
-
-static DWORD WINAPI workerMain(void *started)
-{
-	Worker *worker = static_cast<Worker *>(started);
-	while (WaitForSingleObject(worker->asked, INFINITE) == WAIT_OBJECT_0)
-		worker->work(worker->argument);
-	return 0;
-}
-
-Worker *startWorker(void (*work)(void *), void *argument, char *why, size_t size)
-{
-	Worker *worker = static_cast<Worker *>(calloc(1, sizeof(Worker)));
-	if (worker) {
-		worker->work = work;
-		worker->argument = argument;
-		worker->asked = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 	}
-	HANDLE thread = worker && worker->asked ? CreateThread(nullptr, 0, workerMain, worker, 0, nullptr) : nullptr;
-	if (!thread) {
-		sayLastError(why, size, "cannot start a thread");
-		if (worker && worker->asked)
-			CloseHandle(worker->asked);
-		free(worker);
-		return nullptr;
-	}
-	CloseHandle(thread);
-	return worker;
-}
-
-void askWorker(Worker *worker)
-{
-	SetEvent(worker->asked);
-}
-
-void endAtOnce(int status)
-{
-	fflush(nullptr);
-	if (serviceManager)
-		serviceManager->ended(status);
-	// The other threads end first, then the libraries are told.
-	ExitProcess(static_cast<UINT>(status));
 }
 
 void wakeWatcher()
 {
-	SetEvent(probeEvent);
+	SetEvent(workerEvent);
 }
 
 bool findCheckProgram(const char *program, char *path, size_t size)
@@ -206,7 +143,7 @@ static void readDone(Check *check)
 	startRead(check);
 }
 
-Check *startCheck(char *const *argv, char *why, size_t size)
+Check *spawnCheck(char *const *argv, char *why, size_t size)
 {
 	char commandLine[32768] = "";
 	size_t at = 0;
@@ -261,7 +198,7 @@ Check *startCheck(char *const *argv, char *why, size_t size)
 	// Its own process group: the console's Ctrl-C is the watcher's to act
 	// on. A service's check needs no console window of its own.
 	DWORD flags = CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT
-		| (serviceManager ? CREATE_NO_WINDOW : 0);
+		| (withConsole ? 0 : CREATE_NO_WINDOW);
 	bool started = ready && CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, flags, nullptr, nullptr,
 		&startup.StartupInfo, &info);
 	if (!started)
@@ -298,12 +235,11 @@ Check *startCheck(char *const *argv, char *why, size_t size)
 	CloseHandle(info.hThread);
 	check->process = info.hProcess;
 	check->pid = info.dwProcessId;
-	runningJob = check->job;
 	startRead(check);
 	return check;
 }
 
-void stopCheck(Check *check, bool force)
+void signalCheck(Check *check, bool force)
 {
 	// A console program in its own group can be asked with Ctrl-Break;
 	// anything else is ended.
@@ -311,7 +247,7 @@ void stopCheck(Check *check, bool force)
 		TerminateJobObject(check->job, 1);
 }
 
-bool checkEnded(const Check *check, CheckOutcome *outcome)
+bool checkExited(const Check *check, CheckOutcome *outcome)
 {
 	if (check->ended)
 		*outcome = check->outcome;
@@ -342,11 +278,10 @@ static void noteEnd(Check *check)
 	}
 }
 
-void finishCheck(Check *check)
+void releaseCheck(Check *check)
 {
 	// Whatever it started ends with it.
 	TerminateJobObject(check->job, 1);
-	runningJob = nullptr;
 	if (check->output) {
 		CancelIo(check->output);
 		CloseHandle(check->output);
@@ -380,13 +315,13 @@ bool processGone(WatchedProcess *process)
 	return process->gone;
 }
 
-unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
+Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 {
 	for (;;) {
 		HANDLE handles[5];
 		DWORD count = 0;
 		handles[count++] = stopEvent;
-		handles[count++] = probeEvent;
+		handles[count++] = workerEvent;
 		DWORD checkAt = MAXDWORD, outputAt = MAXDWORD, processAt = MAXDWORD;
 		if (check && !check->ended) {
 			checkAt = count;
@@ -406,123 +341,26 @@ unsigned waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process
 		DWORD ms = static_cast<DWORD>(wait < 0x7fffffff ? wait : 0x7fffffff);
 		DWORD result = WaitForMultipleObjects(count, handles, FALSE, ms);
 		if (result == WAIT_TIMEOUT || result == WAIT_FAILED)
-			return wokeByDeadline;
+			return Woken{wokeByDeadline, 0};
 		DWORD index = result - WAIT_OBJECT_0;
 		if (index == 0) {
 			ResetEvent(stopEvent);
-			return wokeByStop;
+			return Woken{wokeByStop, static_cast<int>(InterlockedExchange(&stopRequests, 0))};
 		}
 		if (index == 1)
-			return wokeByProbe;
+			return Woken{wokeByWorker, 0};
 		if (index == outputAt) {
 			readDone(check);
 			continue;
 		}
 		if (index == checkAt) {
 			noteEnd(check);
-			return wokeByCheck;
+			return Woken{wokeByCheck, 0};
 		}
 		if (index == processAt) {
 			process->gone = true;
-			return wokeByProcess;
+			return Woken{wokeByProcess, 0};
 		}
 	}
 }
 
-void notifyServiceManager(const char *message)
-{
-	if (serviceManager)
-		serviceManager->notify(message);
-}
-
-int64_t serviceWatchdogNs()
-{
-	return 0;
-}
-
-bool stderrIsJournal()
-{
-	return false;
-}
-
-double unixTimeS()
-{
-	FILETIME now;
-	GetSystemTimeAsFileTime(&now);
-	// 100 ns since 1601.
-	uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-	return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
-}
-
-static bool temporaryBeside(const char *path, char *temporary, size_t size)
-{
-	int n = snprintf(temporary, size, "%s.tmp", path);
-	if (n < 0 || static_cast<size_t>(n) >= size) {
-		SetLastError(ERROR_FILENAME_EXCED_RANGE);
-		return false;
-	}
-	return true;
-}
-
-static HANDLE createBeside(const char *path, char *temporary, size_t size)
-{
-	if (!temporaryBeside(path, temporary, size))
-		return INVALID_HANDLE_VALUE;
-	return CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-static bool sayError(char *why, size_t size)
-{
-	lastErrorText(why, size);
-	return false;
-}
-
-bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size)
-{
-	char temporary[MAX_PATH + 8];
-	HANDLE file = createBeside(path, temporary, sizeof temporary);
-	if (file == INVALID_HANDLE_VALUE)
-		return sayError(why, size);
-	bool written = true;
-	for (size_t at = 0; written && at < length;) {
-		DWORD n = 0;
-		written = WriteFile(file, text + at, static_cast<DWORD>(length - at), &n, nullptr) && n > 0;
-		at += n;
-	}
-	DWORD error = GetLastError();
-	CloseHandle(file);
-	// A reader that holds the old file without sharing its deletion
-	// refuses the move for a moment: tried again, briefly.
-	for (int attempt = 0; written && attempt < 50; attempt++) {
-		if (MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-			return true;
-		error = GetLastError();
-		if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)
-			break;
-		Sleep(1);
-	}
-	DeleteFileA(temporary);
-	SetLastError(error);
-	return sayError(why, size);
-}
-
-bool canReplaceFile(const char *path, char *why, size_t size)
-{
-	DWORD attributes = GetFileAttributesA(path);
-	if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-		snprintf(why, size, "Is a directory");
-		return false;
-	}
-	char temporary[MAX_PATH + 8];
-	HANDLE file = createBeside(path, temporary, sizeof temporary);
-	if (file == INVALID_HANDLE_VALUE)
-		return sayError(why, size);
-	CloseHandle(file);
-	DeleteFileA(temporary);
-	return true;
-}
-
-void removeFile(const char *path)
-{
-	DeleteFileA(path);
-}

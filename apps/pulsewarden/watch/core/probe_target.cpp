@@ -1,0 +1,138 @@
+// What a probe is and how a line names it.
+#include "probe_target.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+static const struct {
+	const char *option;
+	ProbeKind kind;
+	const char *word;   // how a line names it; null: by its target alone
+} kinds[] = {
+	{"--http", probeHttp, nullptr},
+	{"--tcp", probeTcp, "tcp"},
+	{"--process", probeProcess, "process"},
+	{"--service", probeService, "service"},
+	{"--file", probeFile, "file"},
+	{nullptr, probeHttp, nullptr},
+};
+
+static size_t kindAt(ProbeKind kind)
+{
+	size_t i = 0;
+	while (kinds[i].option && kinds[i].kind != kind)
+		i++;
+	return i;
+}
+
+const char *probeOption(ProbeKind kind)
+{
+	return kinds[kindAt(kind)].option;
+}
+
+bool probeKindNamed(const char *option, ProbeKind *kind)
+{
+	size_t i = 0;
+	while (kinds[i].option && strcmp(kinds[i].option, option) != 0)
+		i++;
+	*kind = kinds[i].kind;
+	return kinds[i].option != nullptr;
+}
+
+// The kind's word, then the target; a URL names itself.
+static void named(const Probe &probe, char separator, char *text, size_t size)
+{
+	const char *word = kinds[kindAt(probe.kind)].word;
+	if (word)
+		snprintf(text, size, "%s%c%s", word, separator, probe.target);
+	else
+		snprintf(text, size, "%s", probe.target);
+}
+
+void probeName(const Probe &probe, char *text, size_t size)
+{
+	named(probe, ' ', text, size);
+}
+
+void probeLabel(const Probe &probe, char *text, size_t size)
+{
+	named(probe, ':', text, size);
+}
+
+static bool hasScheme(const char *url, const char *scheme)
+{
+	size_t n = strlen(scheme);
+	return strncasecmp(url, scheme, n) == 0 && strncmp(url + n, "://", 3) == 0;
+}
+
+bool splitHostPort(const char *target, char *host, size_t hostSize, char *port, size_t portSize)
+{
+	const char *colon;
+	size_t hostLength;
+	const char *hostStart = target;
+	if (target[0] == '[') {
+		// An IPv6 address, in brackets so that its colons are not the port's.
+		const char *close = strchr(target, ']');
+		if (!close || close[1] != ':')
+			return false;
+		hostStart = target + 1;
+		hostLength = static_cast<size_t>(close - hostStart);
+		colon = close + 1;
+	} else {
+		colon = strchr(target, ':');
+		if (!colon || strchr(colon + 1, ':'))
+			return false;
+		hostLength = static_cast<size_t>(colon - target);
+	}
+	const char *digits = colon + 1;
+	size_t n = strspn(digits, "0123456789");
+	if (hostLength == 0 || hostLength >= hostSize || n == 0 || n > 5 || digits[n] || digits[0] == '0'
+		|| n >= portSize)
+		return false;
+	long number = 0;
+	for (size_t i = 0; i < n; i++)
+		number = number * 10 + (digits[i] - '0');
+	if (number > 65535)
+		return false;
+	memcpy(host, hostStart, hostLength);
+	host[hostLength] = '\0';
+	memcpy(port, digits, n + 1);
+	return true;
+}
+
+const char *probeTargetProblem(const Probe &probe)
+{
+	if (!*probe.target)
+		return "an empty name";
+	switch (probe.kind) {
+	case probeHttp: {
+		const char *host = probe.target + (hasScheme(probe.target, "http") ? 7
+			: hasScheme(probe.target, "https") ? 8 : 0);
+		if (host == probe.target)
+			return strstr(probe.target, "://") ? "the scheme must be http or https"
+				: "not a URL (http://HOST[:PORT][/PATH] or https://...)";
+		if (!*host || *host == '/' || *host == ':' || *host == '?' || *host == '#')
+			return "a URL names a host";
+		for (const char *p = probe.target; *p; p++)
+			if (isspace(static_cast<unsigned char>(*p)) || static_cast<unsigned char>(*p) < ' ')
+				return "a URL has no spaces or control characters (%20 for a space)";
+		return nullptr;
+	}
+	case probeTcp: {
+		char host[256];
+		char port[8];
+		if (!splitHostPort(probe.target, host, sizeof host, port, sizeof port))
+			return "not HOST:PORT (a name or an address, a port from 1 to 65535; [ADDRESS]:PORT for IPv6)";
+		return nullptr;
+	}
+	case probeProcess:
+		return strchr(probe.target, '/') || strchr(probe.target, '\\') ? "a process is named without its directory"
+			: nullptr;
+	case probeService:
+	case probeFile:
+		return nullptr;
+	}
+	return nullptr;
+}

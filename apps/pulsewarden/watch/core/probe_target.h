@@ -1,0 +1,31 @@
+// What a probe is, as the command line gives it, and how lines and
+// labels name it: its kind and its target, judged from their text alone.
+// How each kind is carried out is the probes' (probes/probe.h).
+#pragma once
+
+#include <cstddef>
+
+enum ProbeKind { probeHttp, probeTcp, probeProcess, probeService, probeFile };
+
+struct Probe {
+	ProbeKind kind;
+	const char *target;   // as given: a URL, HOST:PORT, a name, a path
+};
+
+// The option that gives a kind ("--http"), from its name without dashes.
+const char *probeOption(ProbeKind kind);
+bool probeKindNamed(const char *option, ProbeKind *kind);
+
+// The probe as a line names it: "http://host/health", "tcp db:5432",
+// "process myapp", "service nginx", "file /run/myapp/alive".
+void probeName(const Probe &probe, char *text, size_t size);
+// The same as a metric's label: "http://host/health", "tcp:db:5432",
+// "process:myapp", "service:nginx", "file:/run/myapp/alive".
+void probeLabel(const Probe &probe, char *text, size_t size);
+
+// Why the target can never be probed, judged from its text alone; null
+// when it can be.
+const char *probeTargetProblem(const Probe &probe);
+
+// HOST:PORT, or [ADDRESS]:PORT, split. False when it is neither.
+bool splitHostPort(const char *target, char *host, size_t hostSize, char *port, size_t portSize);

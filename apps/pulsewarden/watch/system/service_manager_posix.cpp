@@ -1,0 +1,75 @@
+// Linux: systemd's notification protocol (a datagram to NOTIFY_SOCKET),
+// its watchdog period, and the journal, which takes stderr as it is.
+#include "service_manager.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+void notifyServiceManager(const char *message)
+{
+	const char *socketPath = getenv("NOTIFY_SOCKET");
+	if (!socketPath || (socketPath[0] != '/' && socketPath[0] != '@'))
+		return;
+	struct sockaddr_un address = {};
+	address.sun_family = AF_UNIX;
+	size_t length = strlen(socketPath);
+	if (length >= sizeof address.sun_path)
+		return;
+	memcpy(address.sun_path, socketPath, length);
+	if (address.sun_path[0] == '@')
+		address.sun_path[0] = '\0';  // the abstract namespace
+	int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+	if (fd < 0)
+		return;
+	sendto(fd, message, strlen(message), MSG_NOSIGNAL, reinterpret_cast<struct sockaddr *>(&address),
+		static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + length));
+	close(fd);
+}
+
+int64_t serviceWatchdogNs()
+{
+	const char *usec = getenv("WATCHDOG_USEC");
+	const char *pid = getenv("WATCHDOG_PID");
+	if (!usec || !*usec || (pid && *pid && strtol(pid, nullptr, 10) != static_cast<long>(getpid())))
+		return 0;
+	char *end;
+	unsigned long long value = strtoull(usec, &end, 10);
+	// Microseconds; nonsense, or more than a day, is no watchdog to keep.
+	if (*end || value == 0 || value > 86400ULL * 1000000)
+		return 0;
+	return static_cast<int64_t>(value) * 1000;
+}
+
+bool stderrIsJournal()
+{
+	const char *stream = getenv("JOURNAL_STREAM");
+	if (!stream)
+		return false;
+	char *colon;
+	unsigned long long device = strtoull(stream, &colon, 10);
+	char *end;
+	unsigned long long inode = *colon == ':' ? strtoull(colon + 1, &end, 10) : 0;
+	struct stat st;
+	return *colon == ':' && colon != stream && *end == '\0' && end != colon + 1
+		&& fstat(STDERR_FILENO, &st) == 0 && st.st_dev == device && st.st_ino == inode;
+}
+
+// systemd's journal takes stderr as it is.
+bool logToServiceManager(int /*priority*/, const char * /*line*/)
+{
+	return false;
+}
+
+bool servedByServiceManager()
+{
+	return false;
+}
+
+void serviceManagerEnding(int /*status*/)
+{
+}

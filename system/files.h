@@ -1,0 +1,14 @@
+// A file replaced whole, so that a reader never sees half of it: what
+// watch's figures are kept in. files_posix.cpp for Linux,
+// files_windows.cpp for Windows.
+#pragma once
+
+#include <cstddef>
+
+// Replaces the file at `path` with `text`, whole: written beside it (as
+// PATH.tmp) and renamed over it, so that a reader sees the old file or the
+// new one, never half of either. Mode 0644 on Linux.
+bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size);
+// Whether replaceFile can work there now: a file can be made beside the path.
+bool canReplaceFile(const char *path, char *why, size_t size);
+void removeFile(const char *path);
