@@ -10,22 +10,30 @@
 
 namespace {
 
-Event start() { return Event{eventStart, {}, 0}; }
-Event time() { return Event{eventTime, {}, 0}; }
-Event stop() { return Event{eventStop, {}, 0}; }
-Event report() { return Event{eventReport, {}, 0}; }
-Event gone() { return Event{eventProcessGone, {}, 0}; }
-Event answer(int32_t value) { return Event{eventAnswer, {}, value}; }
-Event pass() { return Event{eventCheckEnded, {true, "exit status 0", "", false, ""}, 0}; }
-Event fail(const char *line = "") { return Event{eventCheckEnded, {false, "exit status 3", line, false, ""}, 0}; }
+Event of(EventKind kind, CheckEnd check = {}, int32_t answer = 0, const char *why = nullptr)
+{
+	return Event{kind, check, answer, why};
+}
+Event start() { return of(eventStart); }
+Event time() { return of(eventTime); }
+Event stop() { return of(eventStop); }
+Event report() { return of(eventReport); }
+Event gone() { return of(eventProcessGone); }
+Event answer(int32_t value) { return of(eventAnswer, {}, value); }
+Event pass() { return of(eventCheckEnded, {true, "exit status 0", "", false, ""}); }
+Event fail(const char *line = "") { return of(eventCheckEnded, {false, "exit status 3", line, false, ""}); }
 // A round with probes: the part that failed, and why, or that it ran out of time.
-Event partFailed(const char *what, const char *how) { return Event{eventCheckEnded, {false, how, "", false, what}, 0}; }
-Event partTimedOut(const char *what) { return Event{eventCheckEnded, {false, "", "", true, what}, 0}; }
+Event partFailed(const char *what, const char *how) { return of(eventCheckEnded, {false, how, "", false, what}); }
+Event partTimedOut(const char *what) { return of(eventCheckEnded, {false, "", "", true, what}); }
+// The metrics file written, or not and why.
+Event written() { return of(eventFiguresWritten); }
+Event notWritten(const char *why) { return of(eventFiguresWritten, {}, 1, why); }
 
 struct Beat {
 	int64_t ms;
 	Event event;
 	std::string expected;  // the actions, " | " between them, then "next MS"
+	int64_t asleepMs = 0;  // how long the machine has been suspended, in all
 };
 
 struct Row {
@@ -38,7 +46,8 @@ struct Row {
 std::string render(const Step &s)
 {
 	static const char *const names[] = {"", "", "isEnabled?", "enable", "disable", "markActive",
-		"post appStateOk", "post appStateNeedReset", "start check", "TERM check", "KILL check", "exit"};
+		"post appStateOk", "post appStateNeedReset", "start check", "TERM check", "KILL check", "write figures",
+		"remove figures", "exit"};
 	static const char *const priorities[] = {"", "", "", "error", "warning", "notice", "info"};
 	std::string out;
 	for (size_t i = 0; i < s.count; i++) {
@@ -61,256 +70,322 @@ const char *const startLine = "info watching: check every 10 s, timeout 3 s (win
 
 const Row rows[] = {
 	{"passes: a heartbeat each tick, on a schedule that does not drift", {"--timeout", "3s", "check"}, 0, {
-		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | READY=1 | isEnabled? | next 10000"},
+		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | READY=1 | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
-		{700, pass(), "markActive | next 10000"},
+		{700, pass(), "markActive | next 5700"},
 		{700, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10004, time(), "start check | next 13004"},
-		{12000, pass(), "markActive | next 20000"},
+		{12000, pass(), "markActive | next 17000"},
 		{12000, answer(0), "next 20000"},
 	}},
 	{"--fall and --rise: heartbeats stop after 2 failures, start after 2 passes", {"--timeout", "3s", "--fall", "2", "--rise", "2", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
-		{10, pass(), "markActive | next 10000"},
+		{10, pass(), "markActive | next 5010"},
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10000, time(), "start check | next 13000"},
-		{10010, fail("db down\x1b[0m"), "markActive | next 20000"},
+		{10010, fail("db down\x1b[0m"), "markActive | next 15010"},
 		{10010, answer(0), "next 20000"},
 		{20000, time(), "start check | next 23000"},
 		{20010, fail(), "warning failing: exit status 3; heartbeats stop | next 30000"},
-		{30000, time(), "isEnabled? | next 40000"},
+		{30000, time(), "isEnabled? | next 35000"},
 		{30000, answer(1), "start check | next 33000"},
 		{30010, pass(), "next 40000"},
-		{40000, time(), "isEnabled? | next 50000"},
+		{40000, time(), "isEnabled? | next 45000"},
 		{40000, answer(1), "start check | next 43000"},
-		{40010, pass(), "markActive | next 50000"},
+		{40010, pass(), "markActive | next 45010"},
 		{40010, answer(0), "info healthy again: 2 passing checks; heartbeats start again | next 50000"},
 	}},
 	{"a failing check is quoted on one line", {"--timeout", "3s", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		{10, fail("db\tdown\x7f"), "notice not healthy yet: exit status 3: \"db?down?\" | next 10000"},
-		{10000, time(), "isEnabled? | next 20000"},
+		{10000, time(), "isEnabled? | next 15000"},
 		{10000, answer(1), "start check | next 13000"},
 		{10010, fail("other"), "next 20000"},
 	}},
-	{"--need-reset-after counts failures in a row, whatever --fall says; the first pass takes it back",
+	{"--need-reset-after counts failures in a row, whatever --fall says; it stands through the heartbeats "
+		"that go on while checks fail, and the first pass takes it back",
 		{"--timeout", "3s", "--fall", "5", "--need-reset-after", "2", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		// A reset an earlier watcher posted may stand: taken back first.
-		{10, pass(), "post appStateOk | next 10000"},
-		{10, answer(0), "markActive | next 10000"},
+		{10, pass(), "post appStateOk | next 5010"},
+		{10, answer(0), "markActive | next 5010"},
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10000, time(), "start check | next 13000"},
-		{10010, fail(), "markActive | next 20000"},
+		{10010, fail(), "markActive | next 15010"},
 		{10010, answer(0), "next 20000"},
 		{20000, time(), "start check | next 23000"},
-		{20010, fail(), "post appStateNeedReset | next 30000"},
-		{20010, answer(0), "warning posted appStateNeedReset after 2 failed checks in a row | markActive | next 30000"},
+		{20010, fail(), "post appStateNeedReset | next 25010"},
+		{20010, answer(0), "warning posted appStateNeedReset after 2 failed checks in a row | markActive | next 25010"},
 		{20010, answer(0), "next 30000"},
 		{30000, time(), "start check | next 33000"},
-		{30010, pass(), "post appStateOk | next 40000"},
-		{30010, answer(0), "markActive | next 40000"},
+		{30010, fail(), "markActive | next 35010"},
 		{30010, answer(0), "next 40000"},
+		{40000, time(), "start check | next 43000"},
+		{40010, fail(), "markActive | next 45010"},
+		{40010, answer(0), "next 50000"},
+		{50000, time(), "start check | next 53000"},
+		{50010, pass(), "post appStateOk | next 55010"},
+		{50010, answer(0), "markActive | next 55010"},
+		{50010, answer(0), "next 60000"},
 	}},
 	{"a reset refused while monitoring is off is posted when it is back, if still due",
 		{"--timeout", "3s", "--need-reset-after", "1", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
-		{10, pass(), "post appStateOk | next 10000"},
-		{10, answer(0), "markActive | next 10000"},
+		{10, pass(), "post appStateOk | next 5010"},
+		{10, answer(0), "markActive | next 5010"},
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10000, time(), "start check | next 13000"},
-		{10010, fail(), "warning failing: exit status 3; heartbeats stop | post appStateNeedReset | next 20000"},
-		{10010, answer(3), "isEnabled? | next 20000"},
+		{10010, fail(), "warning failing: exit status 3; heartbeats stop | post appStateNeedReset | next 15010"},
+		{10010, answer(3), "isEnabled? | next 15010"},
 		{10010, answer(0), "notice paused: monitoring is off; asking again every 10 s | next 20000"},
-		{20000, report(), "notice paused; last check 10.0 s ago, failed: exit status 3; last heartbeat 20.0 s ago | isEnabled? | next 30000"},
+		{20000, report(), "notice paused; last check 10.0 s ago, failed: exit status 3; last heartbeat 20.0 s ago | isEnabled? | next 25000"},
 		{20000, answer(1), "info resumed: monitoring is on again | start check | next 23000"},
-		{20010, fail(), "post appStateNeedReset | next 30000"},
+		{20010, fail(), "post appStateNeedReset | next 25010"},
 		{20010, answer(0), "warning posted appStateNeedReset after 2 failed checks in a row | next 30000"},
 	}},
 	{"not sending heartbeats, it asks each tick whether monitoring is still on",
 		{"--timeout", "3s", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		{10, fail(), "notice not healthy yet: exit status 3 | next 10000"},
-		{10000, time(), "isEnabled? | next 20000"},
+		{10000, time(), "isEnabled? | next 15000"},
 		{10000, answer(0), "notice paused: monitoring is off; asking again every 10 s | next 20000"},
 		{15000, report(), "notice paused; last check 15.0 s ago, failed: exit status 3; last heartbeat none yet | next 20000"},
-		{20000, time(), "isEnabled? | next 30000"},
+		{20000, time(), "isEnabled? | next 25000"},
 		{20000, answer(0), "next 30000"},
 	}},
 	{"monitoring off from the start: paused, never healthy", {"--timeout", "3s", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(0), "notice paused: monitoring is off; asking again every 10 s | next 10000"},
-		{10000, time(), "isEnabled? | next 20000"},
+		{10000, time(), "isEnabled? | next 15000"},
 		{10000, answer(1), "info resumed: monitoring is on again | start check | next 13000"},
-		{10010, pass(), "markActive | next 20000"},
+		{10010, pass(), "markActive | next 15010"},
 		{10010, answer(0), "info healthy: the check passed; heartbeats start | next 20000"},
 	}},
 	{"switched off while healthy: the refused heartbeat pauses it, without a healthy line", {"--timeout", "3s", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
-		{10, pass(), "markActive | next 10000"},
-		{10, answer(3), "isEnabled? | next 10000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(3), "isEnabled? | next 5010"},
 		{10, answer(0), "notice paused: monitoring is off; asking again every 10 s | next 10000"},
-		{10000, time(), "isEnabled? | next 20000"},
+		{10000, time(), "isEnabled? | next 15000"},
 		{10000, answer(1), "info resumed: monitoring is on again | start check | next 13000"},
-		{10010, pass(), "markActive | next 20000"},
+		{10010, pass(), "markActive | next 15010"},
 		{10010, answer(0), "info healthy: the check passed; heartbeats start | next 20000"},
 	}},
 	{"refused as not enabled while isEnabled says on: said once, no pause", {"--timeout", "3s", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
-		{10, pass(), "markActive | next 10000"},
-		{10, answer(3), "isEnabled? | next 10000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(3), "isEnabled? | next 5010"},
 		{10, answer(1), "warning markActive: Application monitoring is not enabled, though isEnabled says it is on; trying again at the next check | info healthy: the check passed | next 10000"},
 		{10000, time(), "start check | next 13000"},
-		{10010, pass(), "markActive | next 20000"},
-		{10010, answer(3), "isEnabled? | next 20000"},
+		{10010, pass(), "markActive | next 15010"},
+		{10010, answer(3), "isEnabled? | next 15010"},
 		{10010, answer(1), "next 20000"},
 		{20000, time(), "start check | next 23000"},
-		{20010, pass(), "markActive | next 30000"},
+		{20010, pass(), "markActive | next 25010"},
 		{20010, answer(0), "info heartbeats accepted again | next 30000"},
 	}},
 	{"heartbeats refused otherwise: said once; 2 and 4 end it", {"--timeout", "3s", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
-		{10, pass(), "markActive | next 10000"},
+		{10, pass(), "markActive | next 5010"},
 		{10, answer(1), "warning markActive: Unspecified error occurred; trying again at the next check | info healthy: the check passed | next 10000"},
 		{10000, time(), "start check | next 13000"},
-		{10010, pass(), "markActive | next 20000"},
+		{10010, pass(), "markActive | next 15010"},
 		{10010, answer(-7), "next 20000"},
 		{20000, time(), "start check | next 23000"},
-		{20010, pass(), "markActive | next 30000"},
+		{20010, pass(), "markActive | next 25010"},
 		{20010, answer(4), "error markActive: Application monitoring is not supported; stopping | exit 4 (library) | next never"},
 		{30000, time(), "next never"},
 	}},
 	{"a check that overruns its interval: starts skipped, said once a run", {"--interval", "1s", "--timeout", "3s", "check"}, 0, {
-		{0, start(), "info watching: check every 1 s, timeout 3 s (window 30 s); starting | READY=1 | isEnabled? | next 1000"},
+		{0, start(), "info watching: check every 1 s, timeout 3 s (window 30 s); starting | READY=1 | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 1000"},
 		{1000, time(), "warning the check is still running at its next start: starts are skipped until it ends | next 2000"},
 		{2000, time(), "next 3000"},
-		{2500, pass(), "markActive | next 3000"},
+		{2500, pass(), "markActive | next 7500"},
 		{2500, answer(0), "info healthy: the check passed; heartbeats start | next 3000"},
 		{3000, time(), "start check | next 4000"},
-		{3100, pass(), "markActive | next 4000"},
+		{3100, pass(), "markActive | next 8100"},
 		{3100, answer(0), "next 4000"},
 		{4000, time(), "start check | next 5000"},
 		{5000, time(), "warning the check is still running at its next start: starts are skipped until it ends | next 6000"},
 	}},
 	{"a hung check: asked to end at its timeout, ended after its grace; skipped ticks then are no overrun",
 		{"--interval", "1s", "--timeout", "500ms", "check"}, 0, {
-		{0, start(), "info watching: check every 1 s, timeout 500 ms (window 30 s); starting | READY=1 | isEnabled? | next 1000"},
+		{0, start(), "info watching: check every 1 s, timeout 500 ms (window 30 s); starting | READY=1 | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 500"},
 		{500, time(), "TERM check | next 1000"},
 		{1000, time(), "KILL check | next 2000"},
-		{1002, Event{eventCheckEnded, {false, "killed by signal 9 (Killed)", "partial", false, ""}, 0},
+		{1002, of(eventCheckEnded, {false, "killed by signal 9 (Killed)", "partial", false, ""}),
 			"notice not healthy yet: timed out after 500 ms: \"partial\" | next 2000"},
 	}},
 	{"probes: the part that failed names the failure; its own timeout, not the round's, says timed out",
-		{"--timeout", "3s", "--http", "http://h/x", "--tcp=db:5432", "--", "check"}, 0, {
-		{0, start(), "info watching: http://h/x, tcp db:5432 and check every 10 s, timeout 3 s (window 30 s); starting | READY=1 | isEnabled? | next 10000"},
+		{"--timeout", "3s", "--http", "http://admin:s3cret@h/x", "--tcp=db:5432", "--", "check"}, 0, {
+		// A URL is named without its password, wherever it is shown.
+		{0, start(), "info watching: http://admin@h/x, tcp db:5432 and check every 10 s, timeout 3 s (window 30 s); starting | READY=1 | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		{10, partFailed("http://h/x", "status 503"), "notice not healthy yet: http://h/x: status 503 | next 10000"},
-		{10000, time(), "isEnabled? | next 20000"},
+		{10000, time(), "isEnabled? | next 15000"},
 		{10000, answer(1), "start check | next 13000"},
-		{10010, pass(), "markActive | next 20000"},
+		{10010, pass(), "markActive | next 15010"},
 		{10010, answer(0), "info healthy: the check passed; heartbeats start | next 20000"},
 		{20000, time(), "start check | next 23000"},
 		{23000, time(), "TERM check | next 24000"},
 		{23000, partFailed("check", "exit status 3"), "warning failing: check: exit status 3; heartbeats stop | next 30000"},
-		{30000, time(), "isEnabled? | next 40000"},
+		{30000, time(), "isEnabled? | next 35000"},
 		{30000, answer(1), "start check | next 33000"},
 		{32000, partTimedOut("tcp db:5432"), "next 40000"},
 		{35000, report(), "notice failing; last check 3.0 s ago, failed: tcp db:5432: timed out after 3 s; last heartbeat 25.0 s ago | next 40000"},
 	}},
 	{"--start-timeout: never healthy within it ends with 106, monitoring left to the platform",
 		{"--timeout", "3s", "--start-timeout", "25s", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		{10, fail(), "notice not healthy yet: exit status 3 | next 10000"},
-		{10000, time(), "isEnabled? | next 20000"},
+		{10000, time(), "isEnabled? | next 15000"},
 		{10000, answer(1), "start check | next 13000"},
 		{10010, fail(), "next 20000"},
 		{20000, time(), "isEnabled? | next 25000"},
 		{20000, answer(1), "start check | next 23000"},
 		{20010, fail(), "next 25000"},
-		{25000, time(), "error not healthy within the start timeout of 25 s (last check failed: exit status 3); stopping; monitoring stays on: the platform acts once no heartbeat has come for its window (30 s) | exit 106 | next never"},
+		{25000, time(), "error not healthy within the start timeout of 25 s (last check failed: exit status 3); stopping; monitoring stays on, but this watcher sent no heartbeat: the platform acts only on heartbeats sent before it, once none has come for its window (30 s) | exit 106 | next never"},
+	}},
+	{"the start timeout after monitoring was switched on: the platform, with no heartbeat, shows gray",
+		{"--enable", "--timeout", "3s", "--start-timeout", "5s", "check"}, 0, {
+		{0, start(), "isEnabled? | next 5000"},
+		{0, answer(0), "enable | next 5000"},
+		{0, answer(0), "info watching: check every 10 s, timeout 3 s (window 30 s); monitoring switched on; starting | READY=1 | isEnabled? | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, fail(), "notice not healthy yet: exit status 3 | next 5000"},
+		{5000, time(), "error not healthy within the start timeout of 5 s (last check failed: exit status 3); stopping; monitoring stays on, but no heartbeat was sent since it was switched on: the platform shows gray and does nothing | exit 106 | next never"},
+	}},
+	{"the start timeout passes while paused: the check after the pause is heard first, and quoted",
+		{"--timeout", "3s", "--start-timeout", "15s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
+		{0, answer(0), "notice paused: monitoring is off; asking again every 10 s | next 10000"},
+		{10000, time(), "isEnabled? | next 15000"},
+		{10000, answer(0), "next 20000"},
+		{20000, time(), "isEnabled? | next 25000"},
+		{20000, answer(1), "info resumed: monitoring is on again | start check | next 23000"},
+		{20010, fail("db down"), "notice not healthy yet: exit status 3: \"db down\" | error not healthy within the start timeout of 15 s (last check failed: exit status 3: \"db down\"); stopping; monitoring stays on, but no heartbeat was sent since it was switched on: the platform shows gray and does nothing | exit 106 | next never"},
+	}},
+	{"--metrics-file: written at the start, at each change and tick; a failure said once; removed at a stop",
+		{"--timeout", "3s", "--metrics-file", "/m/p.prom", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled? | write figures | next 5000"},
+		{0, notWritten("no such file or directory"), "warning cannot write the metrics file /m/p.prom: no such file or directory; trying again at each tick | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "markActive | write figures | next 5010"},
+		{10, notWritten("no such file or directory"), "next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | write figures | next 10000"},
+		{10, written(), "notice the metrics file /m/p.prom is written again | next 10000"},
+		{10000, time(), "start check | write figures | next 13000"},
+		{10000, written(), "next 13000"},
+		{11000, stop(), "STOPPING=1 | TERM check | next 12000"},
+		{11010, pass(), "notice stopping: heartbeats stop; the platform will see them stop (see --enable) | remove figures | exit 0 | next never"},
 	}},
 	{"--enable: on at the start if off; an orderly stop switches it off, ending the check first",
 		{"--enable", "--timeout", "3s", "check"}, 0, {
-		{0, start(), "isEnabled? | next 0"},
-		{0, answer(0), "enable | next 0"},
-		{0, answer(0), "info watching: check every 10 s, timeout 3 s (window 30 s); monitoring switched on; starting | READY=1 | isEnabled? | next 10000"},
+		{0, start(), "isEnabled? | next 5000"},
+		{0, answer(0), "enable | next 5000"},
+		{0, answer(0), "info watching: check every 10 s, timeout 3 s (window 30 s); monitoring switched on; starting | READY=1 | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
-		{10, pass(), "markActive | next 10000"},
+		{10, pass(), "markActive | next 5010"},
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10000, time(), "start check | next 13000"},
 		{10100, stop(), "STOPPING=1 | TERM check | next 11100"},
-		{11100, time(), "KILL check | disable | next never"},
+		{11100, time(), "KILL check | disable | next 16100"},
 		{11100, answer(0), "notice stopping: monitoring switched off | exit 0 | next never"},
+	}},
+	{"asked again to stop: the check is ended at once, and monitoring is still switched off",
+		{"--enable", "--timeout", "3s", "check"}, 0, {
+		{0, start(), "isEnabled? | next 5000"},
+		{0, answer(1), std::string(startLine) + " | isEnabled? | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{500, stop(), "STOPPING=1 | TERM check | next 1500"},
+		{600, stop(), "KILL check | notice asked again to stop: the check is ended now | disable | next 5600"},
+		{600, answer(0), "notice stopping: monitoring switched off | exit 0 | next never"},
+	}},
+	{"a library that hangs: said once; the watchdog goes on; a stop waits for it, a third stops without it",
+		{"--enable", "--timeout", "3s", "check"}, 10000, {
+		{0, start(), "isEnabled? | WATCHDOG=1 | next 5000"},
+		{0, answer(1), std::string(startLine) + " | isEnabled? | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "markActive | next 5000"},
+		{5000, time(), "WATCHDOG=1 | next 5010"},
+		{5010, time(), "warning markActive: the platform's library has not answered for 5.0 s; waiting for it, and no check starts meanwhile | next 10000"},
+		{6000, report(), "notice healthy; last check 6.0 s ago, passed; last heartbeat none yet; waiting 6.0 s for the platform's library to answer markActive | next 10000"},
+		{7000, stop(), "STOPPING=1 | next 10000"},
+		{8000, stop(), "notice asked again to stop: still waiting for the platform's library to answer markActive (asked 8.0 s ago); asked once more, it stops without the answer | next 10000"},
+		{9000, answer(0), "notice markActive: the platform's library answered after 9.0 s | disable | next 10000"},
+		{10000, time(), "WATCHDOG=1 | next 14000"},
+		{14000, time(), "warning disable: the platform's library has not answered for 5.0 s; waiting for it | next 15000"},
+		{15000, stop(), "error stopping without the platform's library's answer to disable (asked 6.0 s ago); monitoring stays on: the platform acts once no heartbeat has come for its window (30 s) | exit 108 | next never"},
 	}},
 	{"--enable, found on (a watcher before this one was killed): still switched off at the stop",
 		{"--enable", "--timeout", "3s", "check"}, 0, {
-		{0, start(), "isEnabled? | next 0"},
-		{0, answer(1), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), "isEnabled? | next 5000"},
+		{0, answer(1), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		{500, stop(), "STOPPING=1 | TERM check | next 1500"},
-		{600, fail(), "disable | next never"},
+		{600, fail(), "disable | next 5600"},
 		{600, answer(0), "notice stopping: monitoring switched off | exit 0 | next never"},
 	}},
 	{"--enable, paused (someone switched it off): left alone at the stop", {"--enable", "--timeout", "3s", "check"}, 0, {
-		{0, start(), "isEnabled? | next 0"},
-		{0, answer(1), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), "isEnabled? | next 5000"},
+		{0, answer(1), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(0), "notice paused: monitoring is off; asking again every 10 s | next 10000"},
 		{5000, stop(), "STOPPING=1 | notice stopping: monitoring is off, as someone else left it | exit 0 | next never"},
 	}},
 	{"--enable: a disable that fails at the stop ends with 108 and says what the platform does",
 		{"--enable", "--timeout", "3s", "check"}, 0, {
-		{0, start(), "isEnabled? | next 0"},
-		{0, answer(1), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), "isEnabled? | next 5000"},
+		{0, answer(1), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
-		{10, pass(), "markActive | next 10000"},
+		{10, pass(), "markActive | next 5010"},
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
-		{5000, stop(), "STOPPING=1 | disable | next never"},
+		{5000, stop(), "STOPPING=1 | disable | next 10000"},
 		{5000, answer(1), "error stopping: disable: Unspecified error occurred; monitoring stays on: the platform acts once no heartbeat has come for its window (30 s) | exit 108 | next never"},
 	}},
 	{"--enable: an enable refused ends it with the library's result", {"--enable", "check"}, 0, {
-		{0, start(), "isEnabled? | next 0"},
-		{0, answer(0), "enable | next 0"},
+		{0, start(), "isEnabled? | next 5000"},
+		{0, answer(0), "enable | next 5000"},
 		{0, answer(2), "error enable: pulsewarden must be run in a Corvane Virtual Machine; stopping | exit 2 (library) | next never"},
 	}},
 	{"without --enable, a stop leaves monitoring to its owner", {"--timeout", "3s", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		{100, stop(), "STOPPING=1 | TERM check | next 1100"},
 		{200, pass(), "notice stopping: heartbeats stop; the platform will see them stop (see --enable) | exit 0 | next never"},
 	}},
-	{"a gap (suspended, or SIGSTOP): a check that ended meanwhile did not time out; said once, with the window",
+	{"a gap, the machine suspended: a check that ended meanwhile did not time out; said once, with the window",
 		{"--timeout", "3s", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		// Its result is fresh: the schedule goes on from it.
-		{45000, pass(), "notice resumed after a gap of 42.0 s (was the machine suspended?); longer than the window (30 s): the platform may have acted | markActive | next 50000"},
+		{45000, pass(), "notice resumed after the machine was suspended for 40.0 s; longer than the window (30 s): the platform may have acted | markActive | next 50000", 40000},
 		{45000, answer(0), "info healthy: the check passed; heartbeats start | next 50000"},
 		{50000, time(), "start check | next 53000"},
 	}},
 	{"a gap with the check still running gives it its time again", {"--timeout", "3s", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
-		{20000, time(), "notice resumed after a gap of 17.0 s (was the machine suspended?) | next 23000"},
-		{21000, pass(), "markActive | next 30000"},
+		{20000, time(), "notice woke 17.0 s late: the watcher did not run meanwhile (a starved machine, a paused virtual machine or a stopped process) | next 23000"},
+		{21000, pass(), "markActive | next 26000"},
 	}},
 	{"--start-timeout moves on by a gap: the time away is nobody's fault",
 		{"--timeout", "3s", "--start-timeout", "15s", "check"}, 0, {
-		{0, start(), std::string(startLine) + " | isEnabled? | next 10000"},
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
-		{20000, time(), "notice resumed after a gap of 17.0 s (was the machine suspended?) | next 23000"},
+		{20000, time(), "notice woke 17.0 s late: the watcher did not run meanwhile (a starved machine, a paused virtual machine or a stopped process) | next 23000"},
 		{22000, fail(), "notice not healthy yet: exit status 3 | next 30000"},
-		{30000, time(), "isEnabled? | next 32000"},
+		{30000, time(), "isEnabled? | next 35000"},
 	}},
 	{"the watchdog: half its period, whatever the interval", {"--interval", "40s", "--timeout", "3s", "--window", "60s", "check"}, 10000, {
 		{0, start(), "info watching: check every 40 s, timeout 3 s (window 1 min); starting | READY=1 | WATCHDOG=1 | isEnabled? | next 5000"},
@@ -322,10 +397,10 @@ const Row rows[] = {
 		{15001, time(), "WATCHDOG=1 | next 20001"},
 	}},
 	{"--pid: a heartbeat each tick while it runs; its end is left to the platform", {"--pid", "42"}, 0, {
-		{0, start(), "info watching process 42: a heartbeat every 10 s while it runs (window 30 s) | READY=1 | markActive | next 10000"},
+		{0, start(), "info watching process 42: a heartbeat every 10 s while it runs (window 30 s) | READY=1 | markActive | next 5000"},
 		{0, answer(0), "next 10000"},
 		{4000, report(), "notice healthy; process 42 running; last heartbeat 4.0 s ago | next 10000"},
-		{10000, time(), "markActive | next 20000"},
+		{10000, time(), "markActive | next 15000"},
 		{10000, answer(0), "next 20000"},
 		{12000, gone(), "error process 42 has ended; stopping; monitoring stays on: the platform acts once no heartbeat has come for its window (30 s) | exit 107 | next never"},
 	}},
@@ -345,7 +420,7 @@ TEST(WatchCore, EachStoryActsAsItSays)
 			why, sizeof why), watchUsable) << row.story << ": " << why;
 		core.setting.watchdogNs = row.watchdogMs * nsPerMs;
 		for (const Beat &beat : row.beats) {
-			Step step = watchStep(&core, beat.event, beat.ms * nsPerMs);
+			Step step = watchStep(&core, beat.event, beat.ms * nsPerMs, beat.asleepMs * nsPerMs);
 			EXPECT_EQ(render(step), beat.expected) << row.story << ", at " << beat.ms << " ms";
 		}
 	}

@@ -55,6 +55,7 @@ TEST(ProbeTarget, WhatCanNeverBeProbedIsToldFromItsTextAlone)
 		const char *target;
 		const char *problem;  // null: usable
 		const char *host;     // --tcp, usable: as split
+		const char *shown = nullptr;  // as lines and labels show it, when not as given
 	} rows[] = {
 		{probeTcp, "db:5432", nullptr, "db"},
 		{probeTcp, "[::1]:65535", nullptr, "::1"},
@@ -69,6 +70,11 @@ TEST(ProbeTarget, WhatCanNeverBeProbedIsToldFromItsTextAlone)
 		{probeTcp, "db:5432x", notHostPort, nullptr},
 		{probeHttp, "HTTP://host", nullptr, nullptr},
 		{probeHttp, "https://[::1]:8443/health?full=1", nullptr, nullptr},
+		// A password is never shown; a user, or an @ past the host, is.
+		{probeHttp, "http://admin:s3cret@db/health", nullptr, nullptr, "http://admin@db/health"},
+		{probeHttp, "https://u:p:q@[::1]:8443/x@y", nullptr, nullptr, "https://u@[::1]:8443/x@y"},
+		{probeHttp, "http://admin@db/health", nullptr, nullptr},
+		{probeHttp, "http://db/login?next=a:b@c", nullptr, nullptr},
 		{probeHttp, "ftp://host/", "the scheme must be http or https", nullptr},
 		{probeHttp, "host/health", "not a URL (http://HOST[:PORT][/PATH] or https://...)", nullptr},
 		{probeHttp, "http:/host", "not a URL (http://HOST[:PORT][/PATH] or https://...)", nullptr},
@@ -80,6 +86,9 @@ TEST(ProbeTarget, WhatCanNeverBeProbedIsToldFromItsTextAlone)
 	for (const auto &row : rows) {
 		const char *problem = probeTargetProblem(Probe{row.kind, row.target});
 		EXPECT_STREQ(problem ? problem : "usable", row.problem ? row.problem : "usable") << row.target;
+		char shown[300];
+		probeShownTarget(Probe{row.kind, row.target}, shown, sizeof shown);
+		EXPECT_STREQ(shown, row.shown ? row.shown : row.target);
 		char host[256] = "";
 		char port[8] = "";
 		if (row.host) {

@@ -1,6 +1,8 @@
 // watch's loop: it owns the clock, the waiting, the library and the system,
-// and carries out what the core (watch_core.cpp) decides, one event at a
-// time. Each change of state is one line on stderr; stdout is not written.
+// and carries out what the core (core/watch_core.cpp) decides, one event
+// at a time. Each change of state is one line on stderr; stdout is not
+// written. The platform's library is called on a thread of its own, so
+// that a call that hangs holds up neither a stop nor the watchdog.
 #include "watch.h"
 
 #include "console.h"
@@ -12,35 +14,45 @@
 #include "platform.h"
 #include "probes/probe.h"
 #include "probes/round.h"
-#include "system/events.h"
 #include "system.h"
+#include "system/events.h"
 #include "system/service_manager.h"
 #include "threads.h"
 
 #include <corvane-pulsewarden.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+// The call into the platform's library under way, on the library's thread.
+struct LibraryCall {
+	Worker *worker;
+	ActionKind kind;
+	int32_t answer;
+	std::atomic<bool> busy;     // asked, and not yet taken back with its answer
+	std::atomic<bool> answered;
+};
 
 struct Loop {
 	WatchCore core;
 	bool journal;
 	Round round;              // the probes and the check program of a tick
 	WatchedProcess *process;
+	LibraryCall call;
 	int64_t deadline;
 	bool ended;
 	int status;
 	WatchFigures figures;     // for --metrics-file
-	bool figuresChanged;
-	int64_t figuresWrittenNs;
-	bool figuresFailing;      // the last write failed, and was said
 };
 
 static void sayLine(const Loop *l, Priority priority, const char *format, ...) PRINTF_LIKE(3, 4);
 
 // One line on stderr, with the time (or, into the journal, its priority);
 // the service manager gets it as the status. -s hides healthy progress.
+// Whatever it quotes, it stays one line: a name's line feed would split
+// it, and in the status would be a message to the service manager.
 static void sayLine(const Loop *l, Priority priority, const char *format, ...)
 {
 	char message[512];
@@ -48,6 +60,9 @@ static void sayLine(const Loop *l, Priority priority, const char *format, ...)
 	va_start(ap, format);
 	vsnprintf(message, sizeof message, format, ap);
 	va_end(ap);
+	for (char *p = message; *p; p++)
+		if (static_cast<unsigned char>(*p) < ' ' || *p == 0x7f)
+			*p = '?';
 	char status[sizeof message + 8];
 	snprintf(status, sizeof status, "STATUS=%s", message);
 	notifyServiceManager(status);
@@ -64,6 +79,58 @@ static void sayLine(const Loop *l, Priority priority, const char *format, ...)
 	}
 }
 
+static void callLibrary(void *argument)
+{
+	LibraryCall *call = static_cast<LibraryCall *>(argument);
+	switch (call->kind) {
+	case actAskEnabled:
+		call->answer = Tendwell_IsEnabled();
+		break;
+	case actEnable:
+		call->answer = Tendwell_Enable();
+		break;
+	case actDisable:
+		call->answer = Tendwell_Disable();
+		break;
+	case actHeartbeat:
+		call->answer = Tendwell_MarkActive();
+		break;
+	case actPostOk:
+		call->answer = Tendwell_PostAppState(TENDWELL_APP_STATE_OK);
+		break;
+	case actPostNeedReset:
+		call->answer = Tendwell_PostAppState(TENDWELL_APP_STATE_NEED_RESET);
+		break;
+	default:
+		break;
+	}
+	call->answered.store(true);
+	wakeWatcher();
+}
+
+// The answer of the call under way, once there is one; counted for the
+// figures.
+static bool libraryAnswered(Loop *l, Event *event)
+{
+	LibraryCall &call = l->call;
+	if (!call.busy.load() || !call.answered.load())
+		return false;
+	call.busy.store(false);
+	*event = Event{};
+	event->kind = eventAnswer;
+	event->answer = call.answer;
+	WatchFigures &f = l->figures;
+	if (call.kind == actHeartbeat && call.answer == TENDWELL_OK) {
+		f.heartbeats++;
+		f.lastHeartbeatS = unixTimeS();
+	} else if (call.kind == actHeartbeat) {
+		f.heartbeatsRefused++;
+	} else if (call.kind == actPostNeedReset && call.answer == TENDWELL_OK) {
+		f.needResetPosts++;
+	}
+	return true;
+}
+
 // A round that is over is counted for the figures.
 static bool roundOver(Loop *l, CheckEnd *end)
 {
@@ -75,42 +142,29 @@ static bool roundOver(Loop *l, CheckEnd *end)
 		PartRun run = partRun(l->round, o, i);
 		countRun(&l->figures, i, run.passed, run.timedOut, run.durationNs);
 	}
-	l->figuresChanged = true;
 	return true;
 }
 
-static void counted(Loop *l, uint64_t *counter)
-{
-	++*counter;
-	l->figuresChanged = true;
-}
-
-// The figures, whole, where --metrics-file says; a write that fails is
-// said once, and once more when one succeeds again.
-static void writeFigures(Loop *l)
+// The figures, whole, where --metrics-file says; the core hears how it went.
+static void writeFigures(Loop *l, Event *next)
 {
 	const WatchOptions &o = l->core.setting.options;
 	static char text[1 << 18];
-	char why[200] = "more figures than the file can hold";
+	static char why[200];
+	snprintf(why, sizeof why, "more figures than the file can hold");
 	bool written = formatMetrics(o, l->core.state, l->figures, unixTimeS(), PULSEWARDEN_VERSION, text, sizeof text)
 		&& replaceFile(o.metricsFile, text, strlen(text), why, sizeof why);
-	if (!written && !l->figuresFailing) {
-		lowerFirst(why);
-		sayLine(l, priorityWarning, "cannot write the metrics file %s: %s", o.metricsFile, why);
-	} else if (written && l->figuresFailing) {
-		sayLine(l, priorityNotice, "the metrics file %s is written again", o.metricsFile);
-	}
-	l->figuresFailing = !written;
-	l->figuresChanged = false;
-	l->figuresWrittenNs = bootClockNs();
+	lowerFirst(why);
+	next->kind = eventFiguresWritten;
+	next->answer = written ? 0 : 1;
+	next->why = why;
 }
 
-// Carries out one action; an event that follows from it (the library's
-// answer, a check that could not start) goes in `next`.
+// Carries out one action; an event that follows from it at once (a check
+// that could not start, the figures written) goes in `next`.
 static bool perform(Loop *l, const Action &a, Event *next)
 {
 	*next = Event{};
-	next->kind = eventAnswer;
 	switch (a.kind) {
 	case actSay:
 		sayLine(l, a.priority, "%s", a.text);
@@ -119,28 +173,17 @@ static bool perform(Loop *l, const Action &a, Event *next)
 		notifyServiceManager(a.text);
 		return false;
 	case actAskEnabled:
-		next->answer = Tendwell_IsEnabled();
-		return true;
 	case actEnable:
-		next->answer = Tendwell_Enable();
-		return true;
 	case actDisable:
-		next->answer = Tendwell_Disable();
-		return true;
 	case actHeartbeat:
-		next->answer = Tendwell_MarkActive();
-		counted(l, next->answer == TENDWELL_OK ? &l->figures.heartbeats : &l->figures.heartbeatsRefused);
-		if (next->answer == TENDWELL_OK)
-			l->figures.lastHeartbeatS = unixTimeS();
-		return true;
 	case actPostOk:
-		next->answer = Tendwell_PostAppState(TENDWELL_APP_STATE_OK);
-		return true;
 	case actPostNeedReset:
-		next->answer = Tendwell_PostAppState(TENDWELL_APP_STATE_NEED_RESET);
-		if (next->answer == TENDWELL_OK)
-			counted(l, &l->figures.needResetPosts);
-		return true;
+		// The core asks one call at a time, and only once the last is answered.
+		l->call.kind = a.kind;
+		l->call.answered.store(false);
+		l->call.busy.store(true);
+		askWorker(l->call.worker);
+		return false;
 	case actStartCheck:
 		// A round that is over at once (a program that could not start)
 		// is heard of at once.
@@ -155,6 +198,12 @@ static bool perform(Loop *l, const Action &a, Event *next)
 	case actEndCheck:
 		endRound(&l->round);
 		return false;
+	case actWriteFigures:
+		writeFigures(l, next);
+		return true;
+	case actRemoveFigures:
+		removeFile(l->core.setting.options.metricsFile);
+		return false;
 	case actExit:
 		l->ended = true;
 		l->status = a.fromLibrary ? exitStatusForResult(a.status) : a.status;
@@ -163,12 +212,13 @@ static bool perform(Loop *l, const Action &a, Event *next)
 	return false;
 }
 
-// Feeds an event to the core, and what follows from it, until the core
-// waits for time or the system again.
+// Feeds an event to the core, and what follows from it at once, until the
+// core waits for time or the system again.
 static void feed(Loop *l, Event event)
 {
 	for (bool more = true; more && !l->ended;) {
-		Step step = watchStep(&l->core, event, bootClockNs());
+		int64_t now = bootClockNs();
+		Step step = watchStep(&l->core, event, now, now - awakeClockNs());
 		l->deadline = step.deadline;
 		more = false;
 		for (size_t i = 0; i < step.count; i++) {
@@ -250,7 +300,9 @@ bool watchedPartsUsable(const WatchOptions &o, char *why, size_t size)
 	}
 	for (int i = 0; i < o.probeCount; i++) {
 		if (!probeReady(o.probes[i], reason, sizeof reason)) {
-			snprintf(why, size, "cannot use %s %s: %s", probeOption(o.probes[i].kind), o.probes[i].target, reason);
+			char shown[300];
+			probeShownTarget(o.probes[i], shown, sizeof shown);
+			snprintf(why, size, "cannot use %s %s: %s", probeOption(o.probes[i].kind), shown, reason);
 			return false;
 		}
 	}
@@ -264,7 +316,7 @@ bool watchedPartsUsable(const WatchOptions &o, char *why, size_t size)
 
 int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **argv)
 {
-	Loop l = {};
+	static Loop l;
 	char why[512];
 	WatchOptions &o = l.core.setting.options;
 	switch (parseWatchOptions(argc, argv, &o, &silent, why, sizeof why)) {
@@ -286,23 +338,24 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		sayLine(&l, priorityError, "process %ld does not exist", o.pid);
 		return exitPidGone;
 	}
-	if (!catchRequests(!servedByServiceManager(), why, sizeof why)) {
+	if (!catchRequests(!servedByServiceManager(), why, sizeof why)
+		|| !(l.call.worker = startWorker(callLibrary, &l.call, why, sizeof why))) {
 		sayLine(&l, priorityError, "%s", why);
 		return 1;
 	}
 	l.core.setting.watchdogNs = serviceWatchdogNs();
 	feedKind(&l, eventStart);
-	if (o.metricsFile)
-		writeFigures(&l);
 	while (!l.ended) {
 		Woken woke = waitForEvents(l.deadline, l.round.program, l.process);
-		WatchState was = l.core.state;
 		// What ended is collected before any deadline is judged: a check
 		// that ended while the watcher was stopped did not time out.
 		Event ended = {};
 		ended.kind = eventCheckEnded;
 		if (roundOver(&l, &ended.check))
 			feed(&l, ended);
+		Event answer;
+		if (libraryAnswered(&l, &answer))
+			feed(&l, answer);
 		for (int i = 0; i < woke.stops; i++)
 			feedKind(&l, eventStop);
 		if (woke.events & wokeByReport)
@@ -310,17 +363,10 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		if (l.process && processGone(l.process))
 			feedKind(&l, eventProcessGone);
 		feedKind(&l, eventTime);
-		// At each tick, and at each change: also while paused, so that a
-		// file not written for a few intervals means the watcher is gone.
-		if (o.metricsFile && !l.ended
-			&& (l.figuresChanged || l.core.state != was || bootClockNs() - l.figuresWrittenNs >= o.intervalNs))
-			writeFigures(&l);
 	}
-	// Stopped in order, it leaves no figures to be scraped as if it ran;
-	// any other end leaves them, for the alert that it stopped updating.
-	if (o.metricsFile && l.status == 0)
-		removeFile(o.metricsFile);
-	if (finishRound(&l.round, o)) {
+	// A probe or a call into the library still under way: the process's
+	// exit must not pull their libraries from under them.
+	if (finishRound(&l.round, o) || l.call.busy.load()) {
 		serviceManagerEnding(l.status);
 		endAtOnce(l.status);
 	}

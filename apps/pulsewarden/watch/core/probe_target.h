@@ -16,6 +16,9 @@ struct Probe {
 const char *probeOption(ProbeKind kind);
 bool probeKindNamed(const char *option, ProbeKind *kind);
 
+// The target as it is shown: a URL without its password
+// ("http://admin@host/health").
+void probeShownTarget(const Probe &probe, char *text, size_t size);
 // The probe as a line names it: "http://host/health", "tcp db:5432",
 // "process myapp", "service nginx", "file /run/myapp/alive".
 void probeName(const Probe &probe, char *text, size_t size);

@@ -6,12 +6,20 @@
 
 #include "console.h"
 #include "exit_status.h"
+#include "probe_target.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-enum : int64_t { never = INT64_MAX, none = INT64_MIN, stopGraceNs = nsPerS };
+enum : int64_t {
+	never = INT64_MAX,
+	none = INT64_MIN,
+	stopGraceNs = nsPerS,
+	// A call into the platform's library takes milliseconds; one that
+	// takes this long is said, once.
+	libraryPatienceNs = 5 * nsPerS,
+};
 
 // What the core waits to hear back about, and so what the answer means.
 enum Asked {
@@ -27,6 +35,10 @@ enum Asked {
 	askedDisable,
 };
 
+// Each call as a line names it, in the order of Asked.
+static const char *const callNames[] = {"isEnabled", "enable", "isEnabled", "isEnabled", "isEnabled", "markActive",
+	"postAppState appStateOk", "postAppState appStateNeedReset", "disable"};
+
 // What an accepted heartbeat says: the state it makes.
 enum Announce { announceNothing, announceHealthy, announceHealthyAgain };
 
@@ -41,7 +53,7 @@ static const char *resultText(int32_t result, char *text, size_t size)
 
 static Action *add(Step *s, ActionKind kind)
 {
-	// A step takes six at most; were the list ever full, the newest would
+	// A step takes eight at most; were the list ever full, the newest would
 	// take the last slot, so that an exit or a call awaited is never lost.
 	size_t at = s->count < maxActions ? s->count++ : maxActions - 1;
 	Action *a = &s->actions[at];
@@ -53,12 +65,23 @@ static Action *add(Step *s, ActionKind kind)
 static void ask(WatchCore *c, Step *s, ActionKind kind, Asked asked)
 {
 	add(s, kind);
-	c->asked = asked;
+	c->platform.asked = asked;
+	c->platform.askedAt = c->schedule.lastNow;
 }
 
-static void say(Step *s, Priority priority, const char *format, ...) __attribute__((format(printf, 3, 4)));
+static bool awaiting(const WatchCore *c)
+{
+	return c->platform.asked != askedNothing;
+}
 
-static void say(Step *s, Priority priority, const char *format, ...)
+static bool stopping(const WatchCore *c)
+{
+	return c->stop.requests > 0;
+}
+
+static void addLine(Step *s, Priority priority, const char *format, ...) __attribute__((format(printf, 3, 4)));
+
+static void addLine(Step *s, Priority priority, const char *format, ...)
 {
 	Action *a = add(s, actSay);
 	a->priority = priority;
@@ -73,40 +96,52 @@ static void notify(Step *s, const char *message)
 	snprintf(add(s, actNotify)->text, sizeof(Action::text), "%s", message);
 }
 
-static void exitWith(WatchCore *c, Step *s, int status, bool fromLibrary)
-{
-	if (c->checkRunning)
-		add(s, actEndCheck);
-	c->checkRunning = false;
-	Action *a = add(s, actExit);
-	a->status = status;
-	a->fromLibrary = fromLibrary;
-	c->ended = true;
-}
-
 static const WatchOptions &options(const WatchCore *c)
 {
 	return c->setting.options;
 }
 
-// What the platform does once the watcher has ended on a failure of its
-// own: monitoring stays as it is.
+static void exitWith(WatchCore *c, Step *s, int status, bool fromLibrary)
+{
+	if (c->check.running)
+		add(s, actEndCheck);
+	c->check.running = false;
+	// Stopped in order, it leaves no figures to be scraped as if it ran;
+	// any other end leaves them, for the alert that they stopped changing.
+	if (status == 0 && !fromLibrary && options(c).metricsFile)
+		add(s, actRemoveFigures);
+	Action *a = add(s, actExit);
+	a->status = status;
+	a->fromLibrary = fromLibrary;
+	c->stop.ended = true;
+}
+
+// What the platform does once the watcher has ended with monitoring left
+// as it is: it acts on heartbeats that stop, and only on those.
 static void afterUs(const WatchCore *c, char *text, size_t size)
 {
 	char window[32];
 	formatDuration(options(c).windowNs, window, sizeof window);
 	if (c->state == statePaused)
 		snprintf(text, size, "; monitoring is off: the platform does nothing");
-	else
+	else if (c->platform.resetPosted)
+		snprintf(text, size, "; monitoring stays on, and appStateNeedReset stands: the platform acts on it");
+	else if (c->platform.beatSinceOn)
 		snprintf(text, size, "; monitoring stays on: the platform acts once no heartbeat has come for its "
 			"window (%s)", window);
+	else if (c->platform.onFromOff)
+		snprintf(text, size, "; monitoring stays on, but no heartbeat was sent since it was switched on: the "
+			"platform shows gray and does nothing");
+	else
+		snprintf(text, size, "; monitoring stays on, but this watcher sent no heartbeat: the platform acts only "
+			"on heartbeats sent before it, once none has come for its window (%s)", window);
 }
 
 static void endOnFailure(WatchCore *c, Step *s, int status, const char *what)
 {
-	char after[128];
+	char after[200];
 	afterUs(c, after, sizeof after);
-	say(s, priorityError, "%s; stopping%s", what, after);
+	addLine(s, priorityError, "%s; stopping%s", what, after);
 	exitWith(c, s, status, false);
 }
 
@@ -119,7 +154,7 @@ static void announceStart(WatchCore *c, Step *s)
 	formatDuration(o.intervalNs, interval, sizeof interval);
 	formatDuration(o.timeoutNs, timeout, sizeof timeout);
 	formatDuration(o.windowNs, window, sizeof window);
-	const char *on = c->switchedOn ? "; monitoring switched on" : "";
+	const char *on = c->platform.switchedOn ? "; monitoring switched on" : "";
 	if (!o.pid) {
 		// Each part, as its failure would name it: "http://x, tcp db:5432 and check".
 		char parts[400] = "";
@@ -133,11 +168,11 @@ static void announceStart(WatchCore *c, Step *s)
 			size_t used = strlen(parts);
 			snprintf(parts + used, sizeof parts - used, "%s%s", i == 0 ? "" : i + 1 == count ? " and " : ", ", name);
 		}
-		say(s, priorityInfo, "watching: %s every %s, timeout %s (window %s)%s; starting", parts, interval,
+		addLine(s, priorityInfo, "watching: %s every %s, timeout %s (window %s)%s; starting", parts, interval,
 			timeout, window, on);
 	}
 	else
-		say(s, priorityInfo, "watching process %ld: a heartbeat every %s while it runs (window %s)%s", o.pid,
+		addLine(s, priorityInfo, "watching process %ld: a heartbeat every %s while it runs (window %s)%s", o.pid,
 			interval, window, on);
 	notify(s, "READY=1");
 }
@@ -145,16 +180,17 @@ static void announceStart(WatchCore *c, Step *s)
 static void begin(WatchCore *c, Step *s, int64_t now)
 {
 	const WatchOptions &o = options(c);
-	c->asked = askedNothing;
-	c->start = now;
-	c->nextTick = now;
-	c->watchdogAt = now;
-	c->startDeadline = o.startTimeoutNs ? now + o.startTimeoutNs : never;
-	c->lastCheckAt = c->lastHeartbeatAt = none;
+	c->platform.asked = askedNothing;
+	c->schedule.origin = now;
+	c->schedule.nextTick = now;
+	c->schedule.watchdogAt = now;
+	c->schedule.startDeadline = o.startTimeoutNs ? now + o.startTimeoutNs : never;
+	c->record.lastAt = c->platform.lastHeartbeatAt = none;
 	c->state = o.pid ? stateHealthy : stateStarting;
 	// A reset posted by an earlier watcher may still stand: the first
 	// passing check takes it back.
-	c->resetStanding = o.needResetAfter > 0 && !o.pid;
+	c->platform.resetMayStand = o.needResetAfter > 0 && !o.pid;
+	c->figures.due = true;
 	if (o.enable)
 		ask(c, s, actAskEnabled, askedEnabledAtStart);
 	else
@@ -166,28 +202,31 @@ static void pause(WatchCore *c, Step *s)
 	if (c->state == statePaused)
 		return;
 	// A heartbeat refused on the way to healthy leaves it where it was.
-	c->beforePause = c->announce == announceHealthy ? stateStarting
-		: c->announce == announceHealthyAgain ? stateFailing : c->state;
-	c->announce = announceNothing;
+	c->beforePause = c->platform.announce == announceHealthy ? stateStarting
+		: c->platform.announce == announceHealthyAgain ? stateFailing : c->state;
+	c->platform.announce = announceNothing;
+	c->platform.beatSinceOn = false;
 	c->state = statePaused;
-	c->heartbeatsRefused = false;
+	c->said.heartbeatsRefused = false;
 	char interval[32];
 	formatDuration(options(c).intervalNs, interval, sizeof interval);
-	say(s, priorityNotice, "paused: monitoring is off; asking again every %s", interval);
+	addLine(s, priorityNotice, "paused: monitoring is off; asking again every %s", interval);
 }
 
-static void startCheck(WatchCore *c, Step *s, int64_t now)
+static void beginCheck(WatchCore *c, Step *s, int64_t now)
 {
 	add(s, actStartCheck);
-	c->checkRunning = true;
-	c->timedOut = false;
-	c->checkDeadline = now + options(c).timeoutNs;
+	c->check.running = true;
+	c->check.timedOut = false;
+	c->check.deadline = now + options(c).timeoutNs;
 }
 
 static void heartbeat(WatchCore *c, Step *s)
 {
-	// A reset that may stand is taken back before heartbeats say healthy.
-	if (c->resetStanding && c->state == stateHealthy)
+	// A reset that may stand is taken back by a check that passed, before
+	// heartbeats say healthy; one sent while checks fail (fewer than
+	// --fall) leaves it standing.
+	if (c->platform.resetMayStand && c->state == stateHealthy && c->record.failures == 0)
 		ask(c, s, actPostOk, askedPostOk);
 	else
 		ask(c, s, actHeartbeat, askedHeartbeat);
@@ -196,68 +235,76 @@ static void heartbeat(WatchCore *c, Step *s)
 // The line for a change to healthy, said once its heartbeat went out.
 static void announced(WatchCore *c, Step *s, bool sent)
 {
-	if (c->announce == announceHealthy)
-		say(s, priorityInfo, "healthy: the check passed%s", sent ? "; heartbeats start" : "");
-	else if (c->announce == announceHealthyAgain)
-		say(s, priorityInfo, "healthy again: %d passing check%s%s", c->passes, c->passes == 1 ? "" : "s",
-			sent ? "; heartbeats start again" : "");
-	c->announce = announceNothing;
+	if (c->platform.announce == announceHealthy)
+		addLine(s, priorityInfo, "healthy: the check passed%s", sent ? "; heartbeats start" : "");
+	else if (c->platform.announce == announceHealthyAgain)
+		addLine(s, priorityInfo, "healthy again: %d passing check%s%s", c->record.passes,
+			c->record.passes == 1 ? "" : "s", sent ? "; heartbeats start again" : "");
+	c->platform.announce = announceNothing;
+}
+
+static void heartbeatTaken(WatchCore *c, int64_t now)
+{
+	c->platform.lastHeartbeatAt = now;
+	c->platform.beatSinceOn = true;
+	c->figures.due = true;
 }
 
 static void heartbeatAnswered(WatchCore *c, Step *s, int32_t result, int64_t now)
 {
 	char message[80];
 	if (result == 0) {
-		c->lastHeartbeatAt = now;
-		if (c->heartbeatsRefused)
-			say(s, priorityInfo, "heartbeats accepted again");
-		c->heartbeatsRefused = false;
-		c->inconsistencySaid = false;
+		heartbeatTaken(c, now);
+		if (c->said.heartbeatsRefused)
+			addLine(s, priorityInfo, "heartbeats accepted again");
+		c->said.heartbeatsRefused = false;
+		c->said.refusedWhileOn = false;
 		announced(c, s, true);
 		return;
 	}
+	c->figures.due = true;
 	if (result == 3) {
 		// Off, most likely; asked, so that a platform that refuses while
 		// saying it is on is not taken for one switched off.
-		c->refusedCall = "markActive";
+		c->platform.refusedCall = "markActive";
 		ask(c, s, actAskEnabled, askedEnabledAfterRefusal);
 		return;
 	}
 	resultText(result, message, sizeof message);
 	if (result == 2 || result == 4) {
 		// Nothing to monitor here, now or later.
-		say(s, priorityError, "markActive: %s; stopping", message);
+		addLine(s, priorityError, "markActive: %s; stopping", message);
 		exitWith(c, s, result, true);
 		return;
 	}
-	if (!c->heartbeatsRefused)
-		say(s, priorityWarning, "markActive: %s; trying again at the next check", message);
-	c->heartbeatsRefused = true;
+	if (!c->said.heartbeatsRefused)
+		addLine(s, priorityWarning, "markActive: %s; trying again at the next check", message);
+	c->said.heartbeatsRefused = true;
 	announced(c, s, false);
 }
 
 static void postNeedResetIfDue(WatchCore *c, Step *s)
 {
 	int n = options(c).needResetAfter;
-	if (n && c->failures >= n && !c->resetStanding && c->state != stateStarting)
+	if (n && c->record.failures >= n && !c->platform.resetMayStand && c->state != stateStarting)
 		ask(c, s, actPostNeedReset, askedPostNeedReset);
 }
 
 static void passed(WatchCore *c, Step *s)
 {
-	c->passes++;
-	c->failures = 0;
-	snprintf(c->lastCheck, sizeof c->lastCheck, "passed");
+	c->record.passes++;
+	c->record.failures = 0;
+	snprintf(c->record.last, sizeof c->record.last, "passed");
 	switch (c->state) {
 	case stateStarting:
 		c->state = stateHealthy;
-		c->announce = announceHealthy;
+		c->platform.announce = announceHealthy;
 		break;
 	case stateFailing:
-		if (c->passes < options(c).rise)
+		if (c->record.passes < options(c).rise)
 			return;
 		c->state = stateHealthy;
-		c->announce = announceHealthyAgain;
+		c->platform.announce = announceHealthyAgain;
 		break;
 	case stateHealthy:
 	case statePaused:
@@ -268,29 +315,29 @@ static void passed(WatchCore *c, Step *s)
 
 static void failed(WatchCore *c, Step *s, const char *why)
 {
-	c->failures++;
-	c->passes = 0;
-	snprintf(c->lastCheck, sizeof c->lastCheck, "failed: %s", why);
+	c->record.failures++;
+	c->record.passes = 0;
+	snprintf(c->record.last, sizeof c->record.last, "failed: %s", why);
 	switch (c->state) {
 	case stateStarting:
 		// Not healthy yet: nothing is sent, the platform stays gray.
-		if (!c->startFailureSaid)
-			say(s, priorityNotice, "not healthy yet: %s", why);
-		c->startFailureSaid = true;
+		if (!c->said.notHealthyYet)
+			addLine(s, priorityNotice, "not healthy yet: %s", why);
+		c->said.notHealthyYet = true;
 		return;
 	case stateHealthy:
-		if (c->failures < options(c).fall) {
+		if (c->record.failures < options(c).fall) {
 			// Heartbeats go on until --fall failures; a reset may be due
 			// before that, and is posted first.
 			postNeedResetIfDue(c, s);
-			if (c->asked == askedNothing)
+			if (!awaiting(c))
 				heartbeat(c, s);
 			else
-				c->heartbeatNext = true;
+				c->platform.heartbeatNext = true;
 			return;
 		}
 		c->state = stateFailing;
-		say(s, priorityWarning, "failing: %s; heartbeats stop", why);
+		addLine(s, priorityWarning, "failing: %s; heartbeats stop", why);
 		break;
 	case stateFailing:
 	case statePaused:
@@ -308,21 +355,23 @@ static void oneLine(const char *text, char *line, size_t size)
 	line[n] = '\0';
 }
 
-static void checkEnded(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
+// What a round that ended comes to: a pass, or a failure in its own words.
+static void judgeCheck(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 {
-	if (!c->checkRunning)
+	if (!c->check.running)
 		return;
-	c->checkRunning = false;
-	if (!c->overran)
-		c->overrunSaid = false;
-	c->overran = false;
-	c->lastCheckAt = now;
-	if (c->stopping)
+	c->check.running = false;
+	if (!c->check.overran)
+		c->said.stillRunning = false;
+	c->check.overran = false;
+	c->record.lastAt = now;
+	c->figures.due = true;
+	if (stopping(c))
 		return;
 	// With probes the round says which part ran out of time; alone, the
 	// program did if it was asked to end.
 	bool named = end.what && end.what[0];
-	bool timedOut = end.timedOut || (c->timedOut && !named);
+	bool timedOut = end.timedOut || (c->check.timedOut && !named);
 	if (end.passed && !timedOut) {
 		passed(c, s);
 		return;
@@ -356,30 +405,31 @@ static void tick(WatchCore *c, Step *s, int64_t now)
 		heartbeat(c, s);
 		return;
 	}
-	if (c->checkRunning) {
+	if (c->check.running) {
 		// A check being ended for its timeout is not one that overran.
-		if (c->timedOut)
+		if (c->check.timedOut)
 			return;
-		if (!c->overrunSaid)
-			say(s, priorityWarning, "the check is still running at its next start: starts are skipped until "
+		if (!c->said.stillRunning)
+			addLine(s, priorityWarning, "the check is still running at its next start: starts are skipped until "
 				"it ends");
-		c->overrunSaid = true;
-		c->overran = true;
+		c->said.stillRunning = true;
+		c->check.overran = true;
 		return;
 	}
 	// Not sending heartbeats, nothing else would notice monitoring switched off.
 	if (c->state == stateStarting || c->state == stateFailing)
 		ask(c, s, actAskEnabled, askedEnabledBeforeCheck);
 	else
-		startCheck(c, s, now);
+		beginCheck(c, s, now);
 }
 
 static void resume(WatchCore *c, Step *s, int64_t now)
 {
 	c->state = c->beforePause;
-	say(s, priorityInfo, "resumed: monitoring is on again");
+	c->platform.onFromOff = true;
+	addLine(s, priorityInfo, "resumed: monitoring is on again");
 	if (!options(c).pid)
-		startCheck(c, s, now);
+		beginCheck(c, s, now);
 	else
 		heartbeat(c, s);
 }
@@ -392,46 +442,51 @@ static void refusedAnswered(WatchCore *c, Step *s, bool on)
 		pause(c, s);
 		return;
 	}
-	if (!c->inconsistencySaid)
-		say(s, priorityWarning, "%s: Application monitoring is not enabled, though isEnabled says it is on; "
-			"trying again at the next check", c->refusedCall);
-	c->inconsistencySaid = true;
-	c->heartbeatsRefused = true;
+	if (!c->said.refusedWhileOn)
+		addLine(s, priorityWarning, "%s: Application monitoring is not enabled, though isEnabled says it is on; "
+			"trying again at the next check", c->platform.refusedCall);
+	c->said.refusedWhileOn = true;
+	c->said.heartbeatsRefused = true;
 	announced(c, s, false);
+}
+
+static void posted(WatchCore *c, Asked asked)
+{
+	c->platform.resetMayStand = c->platform.resetPosted = asked == askedPostNeedReset;
+	c->figures.due = true;
 }
 
 static void postAnswered(WatchCore *c, Step *s, Asked asked, int32_t result)
 {
 	const char *state = asked == askedPostOk ? "appStateOk" : "appStateNeedReset";
 	if (result == 0) {
-		c->postFailureSaid = false;
+		c->said.postRefused = false;
+		posted(c, asked);
 		if (asked == askedPostOk) {
-			c->resetStanding = false;
 			ask(c, s, actHeartbeat, askedHeartbeat);
 			return;
 		}
-		c->resetStanding = true;
-		say(s, priorityWarning, "posted appStateNeedReset after %d failed checks in a row", c->failures);
+		addLine(s, priorityWarning, "posted appStateNeedReset after %d failed checks in a row", c->record.failures);
 	} else if (result == 3) {
 		// Not posted: monitoring is off, most likely. A reset still due is
 		// posted at the next failed check once it is on again.
-		c->refusedCall = asked == askedPostOk ? "postAppState appStateOk" : "postAppState appStateNeedReset";
+		c->platform.refusedCall = callNames[asked];
 		ask(c, s, actAskEnabled, askedEnabledAfterRefusal);
 		return;
 	} else {
-		if (!c->postFailureSaid) {
+		if (!c->said.postRefused) {
 			char message[80];
-			say(s, priorityWarning, "postAppState %s: %s; trying again at the next %s check", state,
+			addLine(s, priorityWarning, "postAppState %s: %s; trying again at the next %s check", state,
 				resultText(result, message, sizeof message), asked == askedPostOk ? "passing" : "failed");
 		}
-		c->postFailureSaid = true;
+		c->said.postRefused = true;
 		if (asked == askedPostOk) {
 			ask(c, s, actHeartbeat, askedHeartbeat);
 			return;
 		}
 	}
-	if (c->heartbeatNext) {
-		c->heartbeatNext = false;
+	if (c->platform.heartbeatNext) {
+		c->platform.heartbeatNext = false;
 		ask(c, s, actHeartbeat, askedHeartbeat);
 	}
 }
@@ -446,57 +501,117 @@ static void finishStop(WatchCore *c, Step *s)
 		return;
 	}
 	if (c->state == statePaused)
-		say(s, priorityNotice, "stopping: monitoring is off, as someone else left it");
+		addLine(s, priorityNotice, "stopping: monitoring is off, as someone else left it");
+	else if (!c->platform.beatSinceOn && c->platform.onFromOff)
+		addLine(s, priorityNotice, "stopping: no heartbeat was sent since monitoring was switched on: the platform "
+			"shows gray and does nothing (see --enable)");
 	else
-		say(s, priorityNotice, "stopping: heartbeats stop; the platform will see them stop (see --enable)");
+		addLine(s, priorityNotice, "stopping: heartbeats stop; the platform will see them stop (see --enable)");
 	exitWith(c, s, 0, false);
 }
 
 static void disableAnswered(WatchCore *c, Step *s, int32_t result)
 {
 	if (result == 0) {
-		say(s, priorityNotice, "stopping: monitoring switched off");
+		addLine(s, priorityNotice, "stopping: monitoring switched off");
 		exitWith(c, s, 0, false);
 		return;
 	}
 	if (result == 3) {
-		say(s, priorityNotice, "stopping: monitoring was off already");
+		addLine(s, priorityNotice, "stopping: monitoring was off already");
 		exitWith(c, s, 0, false);
 		return;
 	}
 	char message[80];
-	char after[128];
+	char after[200];
 	afterUs(c, after, sizeof after);
-	say(s, priorityError, "stopping: disable: %s%s", resultText(result, message, sizeof message), after);
+	addLine(s, priorityError, "stopping: disable: %s%s", resultText(result, message, sizeof message), after);
 	exitWith(c, s, exitDisableFailed, false);
+}
+
+// An answer that comes while stopping: what it says of the platform is
+// kept, nothing more is asked on its account, and the stop goes on.
+static void answeredWhileStopping(WatchCore *c, Step *s, Asked asked, int32_t answer, int64_t now)
+{
+	char message[80];
+	switch (asked) {
+	case askedNothing:
+	case askedDisable:
+		return;
+	case askedHeartbeat:
+		if (answer == 2 || answer == 4) {
+			heartbeatAnswered(c, s, answer, now);
+			return;
+		}
+		if (answer == 0)
+			heartbeatTaken(c, now);
+		break;
+	case askedEnable:
+		if (answer != 0) {
+			addLine(s, priorityError, "enable: %s; stopping", resultText(answer, message, sizeof message));
+			exitWith(c, s, answer, true);
+			return;
+		}
+		c->platform.switchedOn = c->platform.onFromOff = true;
+		break;
+	case askedPostOk:
+	case askedPostNeedReset:
+		if (answer == 0)
+			posted(c, asked);
+		break;
+	case askedEnabledAtStart:
+	case askedEnabledBeforeCheck:
+	case askedEnabledWhilePaused:
+	case askedEnabledAfterRefusal:
+		// Off, there is nothing to switch off; on again, there is.
+		if (!answer)
+			c->state = statePaused;
+		else if (c->state == statePaused)
+			c->state = c->beforePause;
+		break;
+	}
+	if (!c->check.running)
+		finishStop(c, s);
 }
 
 static void answered(WatchCore *c, Step *s, int32_t answer, int64_t now)
 {
-	Asked asked = static_cast<Asked>(c->asked);
-	c->asked = askedNothing;
+	Asked asked = static_cast<Asked>(c->platform.asked);
+	c->platform.asked = askedNothing;
+	if (asked == askedNothing)
+		return;
+	if (c->said.libraryLate)
+		addLine(s, priorityNotice, "%s: the platform's library answered after %.1f s", callNames[asked],
+			static_cast<double>(now - c->platform.askedAt) / 1e9);
+	c->said.libraryLate = false;
+	if (stopping(c) && asked != askedDisable) {
+		answeredWhileStopping(c, s, asked, answer, now);
+		return;
+	}
 	char message[80];
 	switch (asked) {
 	case askedNothing:
 		return;
 	case askedEnabledAtStart:
-		if (answer)
+		if (answer) {
 			announceStart(c, s);
-		else
+		} else {
+			c->platform.onFromOff = true;
 			ask(c, s, actEnable, askedEnable);
+		}
 		return;
 	case askedEnable:
 		if (answer == 0) {
-			c->switchedOn = true;
+			c->platform.switchedOn = true;
 			announceStart(c, s);
 			return;
 		}
-		say(s, priorityError, "enable: %s; stopping", resultText(answer, message, sizeof message));
+		addLine(s, priorityError, "enable: %s; stopping", resultText(answer, message, sizeof message));
 		exitWith(c, s, answer, true);
 		return;
 	case askedEnabledBeforeCheck:
 		if (answer)
-			startCheck(c, s, now);
+			beginCheck(c, s, now);
 		else
 			pause(c, s);
 		return;
@@ -520,19 +635,54 @@ static void answered(WatchCore *c, Step *s, int32_t answer, int64_t now)
 	}
 }
 
+static double secondsSince(int64_t then, int64_t now)
+{
+	return static_cast<double>(now - then) / 1e9;
+}
+
+// Each request to stop goes one step further than the last: the first
+// stops in order (the check asked to end, then monitoring switched off
+// under --enable), the second ends the check at once and still switches
+// monitoring off, the third stops waiting for a library that hangs.
 static void stop(WatchCore *c, Step *s, int64_t now)
 {
-	if (c->stopping)
-		return;
-	c->stopping = true;
-	c->heartbeatNext = false;
-	notify(s, "STOPPING=1");
-	if (c->checkRunning) {
-		add(s, actAskCheckToEnd);
-		c->stopDeadline = now + stopGraceNs;
+	int request = ++c->stop.requests;
+	if (request == 1) {
+		c->platform.heartbeatNext = false;
+		notify(s, "STOPPING=1");
+		if (c->check.running) {
+			add(s, actAskCheckToEnd);
+			c->stop.deadline = now + stopGraceNs;
+		} else if (!awaiting(c)) {
+			finishStop(c, s);
+		}
 		return;
 	}
-	finishStop(c, s);
+	if (c->check.running) {
+		add(s, actEndCheck);
+		c->check.running = false;
+		addLine(s, priorityNotice, "asked again to stop: the check is ended now");
+		if (!awaiting(c))
+			finishStop(c, s);
+		return;
+	}
+	if (!awaiting(c))
+		return;
+	const char *call = callNames[c->platform.asked];
+	double waited = secondsSince(c->platform.askedAt, now);
+	if (request == 2) {
+		addLine(s, priorityNotice, "asked again to stop: still waiting for the platform's library to answer %s "
+			"(asked %.1f s ago); asked once more, it stops without the answer", call, waited);
+		return;
+	}
+	// Monitoring is left as the library leaves it: under --enable, maybe on.
+	bool leftOn = options(c).enable && c->state != statePaused;
+	char after[200] = "";
+	if (leftOn)
+		afterUs(c, after, sizeof after);
+	addLine(s, leftOn ? priorityError : priorityNotice, "stopping without the platform's library's answer to %s "
+		"(asked %.1f s ago)%s", call, waited, after);
+	exitWith(c, s, leftOn ? exitDisableFailed : 0, false);
 }
 
 static void ago(int64_t ns, char *text, size_t size)
@@ -544,124 +694,175 @@ static void report(const WatchCore *c, Step *s, int64_t now)
 {
 	char checked[64] = "no check yet";
 	char beat[64] = "none yet";
-	if (c->lastCheckAt != none)
-		ago(now - c->lastCheckAt, checked, sizeof checked);
-	if (c->lastHeartbeatAt != none)
-		ago(now - c->lastHeartbeatAt, beat, sizeof beat);
+	char waiting[120] = "";
+	if (c->record.lastAt != none)
+		ago(now - c->record.lastAt, checked, sizeof checked);
+	if (c->platform.lastHeartbeatAt != none)
+		ago(now - c->platform.lastHeartbeatAt, beat, sizeof beat);
+	if (awaiting(c))
+		snprintf(waiting, sizeof waiting, "; waiting %.1f s for the platform's library to answer %s",
+			secondsSince(c->platform.askedAt, now), callNames[c->platform.asked]);
 	if (options(c).pid)
-		say(s, priorityNotice, "%s; process %ld running; last heartbeat %s", stateNames[c->state], options(c).pid,
-			beat);
+		addLine(s, priorityNotice, "%s; process %ld running; last heartbeat %s%s", stateNames[c->state],
+			options(c).pid, beat, waiting);
 	else
-		say(s, priorityNotice, "%s; last check %s%s%s; last heartbeat %s", stateNames[c->state], checked,
-			c->lastCheckAt != none ? ", " : "", c->lastCheckAt != none ? c->lastCheck : "", beat);
+		addLine(s, priorityNotice, "%s; last check %s%s%s; last heartbeat %s%s", stateNames[c->state], checked,
+			c->record.lastAt != none ? ", " : "", c->record.lastAt != none ? c->record.last : "", beat, waiting);
 }
 
-// Woken much later than asked: the machine was suspended, or the watcher
-// stopped (SIGSTOP, a paused VM). The time away is nobody's fault: a
-// running check gets its time again, and the start timeout moves on.
-static void noticeGap(WatchCore *c, Step *s, int64_t now)
+// Woken much later than asked: the machine was suspended (the clocks
+// say so), or the watcher did not run (a starved machine, a paused VM, a
+// stopped process). Either way the time away is nobody's fault: a running
+// check gets its time again, and the start timeout moves on.
+static void noticeGap(WatchCore *c, Step *s, int64_t now, int64_t asleep)
 {
-	int64_t since = c->deadline > c->lastNow ? c->deadline : c->lastNow;
+	int64_t since = c->schedule.deadline > c->schedule.lastNow ? c->schedule.deadline : c->schedule.lastNow;
 	int64_t late = now - since;
-	int64_t threshold = options(c).intervalNs > nsPerS ? options(c).intervalNs : nsPerS;
+	const WatchOptions &o = options(c);
+	int64_t threshold = o.intervalNs > nsPerS ? o.intervalNs : nsPerS;
 	if (late <= threshold)
 		return;
-	if (c->checkRunning) {
+	if (c->check.running) {
 		// Its result is the next one: the starts missed meanwhile are not
 		// starts it overran.
-		c->checkDeadline = now + (c->timedOut ? stopGraceNs : options(c).timeoutNs);
-		c->nextTick = c->start + ((now - c->start) / options(c).intervalNs + 1) * options(c).intervalNs;
+		c->check.deadline = now + (c->check.timedOut ? stopGraceNs : o.timeoutNs);
+		c->schedule.nextTick = c->schedule.origin + ((now - c->schedule.origin) / o.intervalNs + 1) * o.intervalNs;
 	}
-	if (c->stopping)
-		c->stopDeadline = now + stopGraceNs;
-	if (c->startDeadline != never)
-		c->startDeadline += late;
+	if (stopping(c))
+		c->stop.deadline = now + stopGraceNs;
+	if (c->schedule.startDeadline != never)
+		c->schedule.startDeadline += late;
 	char window[32];
-	formatDuration(options(c).windowNs, window, sizeof window);
+	formatDuration(o.windowNs, window, sizeof window);
 	char longer[96] = "";
-	if (late >= options(c).windowNs)
+	if (late >= o.windowNs)
 		snprintf(longer, sizeof longer, "; longer than the window (%s): the platform may have acted", window);
-	say(s, priorityNotice, "resumed after a gap of %.1f s (was the machine suspended?)%s",
-		static_cast<double>(late) / 1e9, longer);
+	int64_t slept = asleep - c->schedule.lastAsleep;
+	if (slept * 2 > late)
+		addLine(s, priorityNotice, "resumed after the machine was suspended for %.1f s%s",
+			static_cast<double>(slept) / 1e9, longer);
+	else
+		addLine(s, priorityNotice, "woke %.1f s late: the watcher did not run meanwhile (a starved machine, a "
+			"paused virtual machine or a stopped process)%s", static_cast<double>(late) / 1e9, longer);
 }
 
 // Whatever deadline has come.
 static void due(WatchCore *c, Step *s, int64_t now)
 {
 	const WatchOptions &o = options(c);
-	if (c->setting.watchdogNs && now >= c->watchdogAt) {
-		// Half the service manager's period, whatever the interval.
+	if (c->setting.watchdogNs && now >= c->schedule.watchdogAt) {
+		// Half the service manager's period, whatever the interval. The
+		// loop keeps it while the platform's library hangs: it waits on the
+		// library without hanging itself, and a watcher started again
+		// would wait on the same library.
 		notify(s, "WATCHDOG=1");
-		c->watchdogAt = now + c->setting.watchdogNs / 2;
+		c->schedule.watchdogAt = now + c->setting.watchdogNs / 2;
 	}
-	if (c->stopping) {
-		if (c->checkRunning && now >= c->stopDeadline) {
+	if (awaiting(c)) {
+		if (!c->said.libraryLate && now - c->platform.askedAt >= libraryPatienceNs) {
+			addLine(s, priorityWarning, "%s: the platform's library has not answered for %.1f s; waiting for it%s",
+				callNames[c->platform.asked], secondsSince(c->platform.askedAt, now),
+				stopping(c) ? "" : ", and no check starts meanwhile");
+			c->said.libraryLate = true;
+		}
+		return;
+	}
+	if (stopping(c)) {
+		if (c->check.running && now >= c->stop.deadline) {
 			add(s, actEndCheck);
-			c->checkRunning = false;
+			c->check.running = false;
 			finishStop(c, s);
 		}
 		return;
 	}
-	if (c->checkRunning && now >= c->checkDeadline) {
-		if (!c->timedOut) {
+	if (c->check.running && now >= c->check.deadline) {
+		if (!c->check.timedOut) {
 			// Asked to end, then, after a grace, ended.
-			c->timedOut = true;
+			c->check.timedOut = true;
 			add(s, actAskCheckToEnd);
-			c->checkDeadline = now + (o.timeoutNs < stopGraceNs ? o.timeoutNs : stopGraceNs);
+			c->check.deadline = now + (o.timeoutNs < stopGraceNs ? o.timeoutNs : stopGraceNs);
 		} else {
 			add(s, actEndCheck);
-			c->checkDeadline = never;
+			c->check.deadline = never;
 		}
 	}
-	if (c->state == stateStarting && now >= c->startDeadline) {
+	// A check that runs at the start timeout is heard out first: it may
+	// pass, and a failure quoted is then that of a check just made.
+	if (c->state == stateStarting && now >= c->schedule.startDeadline && !c->check.running) {
 		char limit[32];
 		char what[480];
 		formatDuration(o.startTimeoutNs, limit, sizeof limit);
 		snprintf(what, sizeof what, "not healthy within the start timeout of %s (last check %s)", limit,
-			c->lastCheckAt != none ? c->lastCheck : "still running");
+			c->record.lastAt != none ? c->record.last : "none yet");
 		endOnFailure(c, s, exitStartTimeout, what);
 		return;
 	}
-	if (now >= c->nextTick) {
+	if (now >= c->schedule.nextTick) {
 		tick(c, s, now);
+		c->figures.due = true;
 		// Keep to the schedule rather than catch up on it.
-		c->nextTick = c->start + ((now - c->start) / o.intervalNs + 1) * o.intervalNs;
+		c->schedule.nextTick = c->schedule.origin + ((now - c->schedule.origin) / o.intervalNs + 1) * o.intervalNs;
 	}
 }
 
 static int64_t nextDeadline(const WatchCore *c)
 {
-	if (c->ended)
+	if (c->stop.ended)
 		return never;
 	int64_t d = never;
 	auto atMost = [&d](int64_t t) {
 		if (t < d)
 			d = t;
 	};
+	const WatchOptions &o = options(c);
 	if (c->setting.watchdogNs)
-		atMost(c->watchdogAt);
-	if (c->stopping) {
-		if (c->checkRunning)
-			atMost(c->stopDeadline);
+		atMost(c->schedule.watchdogAt);
+	if (awaiting(c)) {
+		// No tick while the library is awaited: the figures keep their pace.
+		if (o.metricsFile)
+			atMost(c->figures.writtenAt + o.intervalNs);
+		if (!c->said.libraryLate)
+			atMost(c->platform.askedAt + libraryPatienceNs);
 		return d;
 	}
-	atMost(c->nextTick);
-	if (c->checkRunning)
-		atMost(c->checkDeadline);
-	if (c->state == stateStarting)
-		atMost(c->startDeadline);
+	if (stopping(c)) {
+		if (c->check.running)
+			atMost(c->stop.deadline);
+		return d;
+	}
+	atMost(c->schedule.nextTick);
+	if (c->check.running)
+		atMost(c->check.deadline);
+	else if (c->state == stateStarting)
+		atMost(c->schedule.startDeadline);
 	return d;
 }
 
-Step watchStep(WatchCore *c, const Event &e, int64_t now)
+// The metrics file's answer: a write that fails is said once, and once
+// more when one succeeds again.
+static void figuresWritten(WatchCore *c, Step *s, const Event &e)
+{
+	const char *file = options(c).metricsFile;
+	if (e.answer != 0 && !c->figures.failing)
+		addLine(s, priorityWarning, "cannot write the metrics file %s: %s; trying again at each tick", file,
+			e.why ? e.why : "");
+	else if (e.answer == 0 && c->figures.failing)
+		addLine(s, priorityNotice, "the metrics file %s is written again", file);
+	c->figures.failing = e.answer != 0;
+}
+
+Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep)
 {
 	Step s = {};
-	if (c->ended) {
+	if (c->stop.ended) {
 		s.deadline = never;
 		return s;
 	}
-	if (e.kind != eventStart && e.kind != eventAnswer)
-		noticeGap(c, &s, now);
+	WatchState before = c->state;
+	if (e.kind != eventStart && e.kind != eventAnswer && e.kind != eventFiguresWritten)
+		noticeGap(c, &s, now, asleep);
+	c->schedule.lastNow = now;
+	c->schedule.lastAsleep = asleep;
 	switch (e.kind) {
 	case eventStart:
 		begin(c, &s, now);
@@ -670,8 +871,8 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now)
 		answered(c, &s, e.answer, now);
 		break;
 	case eventCheckEnded:
-		checkEnded(c, &s, e.check, now);
-		if (c->stopping && !c->checkRunning && !c->ended && c->asked == askedNothing)
+		judgeCheck(c, &s, e.check, now);
+		if (stopping(c) && !c->check.running && !c->stop.ended && !awaiting(c))
 			finishStop(c, &s);
 		break;
 	case eventStop:
@@ -686,14 +887,26 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now)
 		endOnFailure(c, &s, exitPidGone, what);
 		break;
 	}
+	case eventFiguresWritten:
+		figuresWritten(c, &s, e);
+		break;
 	case eventTime:
 		break;
 	}
-	// An answer awaited comes first; the deadlines wait for it.
-	if (c->asked == askedNothing && !c->ended)
+	if (!c->stop.ended)
 		due(c, &s, now);
-	c->lastNow = now;
+	// At each tick, and at each change of what the figures show: also
+	// while paused, and while the library is awaited, so that a file not
+	// written for a few intervals means the watcher is gone.
+	const WatchOptions &o = options(c);
+	bool idle = awaiting(c) && now - c->figures.writtenAt >= o.intervalNs;
+	if (o.metricsFile && !c->stop.ended && e.kind != eventFiguresWritten
+		&& (c->figures.due || c->state != before || idle)) {
+		add(&s, actWriteFigures);
+		c->figures.due = false;
+		c->figures.writtenAt = now;
+	}
 	s.deadline = nextDeadline(c);
-	c->deadline = s.deadline;
+	c->schedule.deadline = s.deadline;
 	return s;
 }

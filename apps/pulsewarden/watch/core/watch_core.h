@@ -1,9 +1,9 @@
 // watch's policy, as a pure function of events and time: it is told what
 // happened (a deadline came, a check ended, a stop was asked for, the
-// library answered) with the time as a plain value, and answers with what
-// to do and the one next deadline. It reads no clock and calls neither the
-// library nor the system: the loop (watch.cpp) does all of that, and
-// decides nothing.
+// library answered, the figures were written) with the time as plain
+// values, and answers with what to do and the one next deadline. It reads
+// no clock and calls neither the library nor the system: the loop
+// (watch.cpp) does all of that, and decides nothing.
 #pragma once
 
 #include "watch_options.h"
@@ -20,10 +20,11 @@ enum EventKind {
 	eventStart,        // the watcher begins; nothing asked of the platform yet
 	eventTime,         // time has passed: whatever deadline came is due
 	eventCheckEnded,   // the running check ended (or could not be started)
-	eventStop,         // an orderly stop: SIGTERM, SIGINT, the service manager
+	eventStop,         // a request to stop: SIGTERM, SIGINT, the service manager
 	eventReport,       // SIGHUP: say how things stand
 	eventProcessGone,  // the process watched with --pid has ended
-	eventAnswer,       // the library's answer to the call last asked for
+	eventAnswer,       // the library's answer to the call asked for
+	eventFiguresWritten, // the metrics file: `answer` 0 written, else not, and `why`
 };
 
 // How a round of checks ended, in the loop's words: the check program
@@ -40,12 +41,14 @@ struct Event {
 	EventKind kind;
 	CheckEnd check;         // eventCheckEnded
 	int32_t answer;         // eventAnswer: a result code, or isEnabled's byte
+	const char *why;        // eventFiguresWritten, not written: the system's words
 };
 
 enum ActionKind {
 	actSay,            // a line: `priority`, `text`
 	actNotify,         // to the service manager: `text` (READY=1, STOPPING=1, WATCHDOG=1)
-	// The library: each is answered with an eventAnswer before anything else.
+	// The library: one call at a time, answered with an eventAnswer
+	// whenever it returns; other events may come meanwhile.
 	actAskEnabled,
 	actEnable,
 	actDisable,
@@ -56,6 +59,10 @@ enum ActionKind {
 	actStartCheck,
 	actAskCheckToEnd,  // its whole group, politely (SIGTERM)
 	actEndCheck,       // its whole group, at once (SIGKILL)
+	// The metrics file: written whole now (answered by eventFiguresWritten),
+	// or removed, so that a watcher stopped in order leaves none behind.
+	actWriteFigures,
+	actRemoveFigures,
 	actExit,           // end with `status`; `fromLibrary`: a result code, to be made an exit status
 };
 
@@ -67,7 +74,7 @@ struct Action {
 	char text[512];
 };
 
-enum : size_t { maxActions = 8 };
+enum : size_t { maxActions = 12 };
 
 struct Step {
 	Action actions[maxActions];
@@ -81,42 +88,67 @@ struct WatchSetting {
 	int64_t watchdogNs;    // the service manager's watchdog period; 0: none
 };
 
-// The core's whole state. Zero it, set `setting`, then feed it eventStart.
+// The core's whole state, by concern. Zero it, set `setting`, then feed it
+// eventStart.
 struct WatchCore {
 	WatchSetting setting;
 	WatchState state;
 	WatchState beforePause;
-	int passes;              // in a row
-	int failures;            // in a row
-	bool resetStanding;      // appStateNeedReset may stand on the platform
-	bool heartbeatsRefused;  // a run of refused heartbeats, said once
-	bool inconsistencySaid;  // a call refused as "not enabled" while isEnabled says on
-	const char *refusedCall; // which call was refused so
-	bool startFailureSaid;   // why it is not healthy yet, said once
-	bool postFailureSaid;
-	bool switchedOn;         // this run switched monitoring on
-	bool heartbeatNext;      // a heartbeat, once the post asked for is answered
-	int asked;               // the action awaiting its answer; -1: none
-	int announce;            // what a heartbeat that is accepted will say
-	int64_t start;           // the schedule's origin
-	int64_t nextTick;
-	int64_t watchdogAt;
-	int64_t startDeadline;
-	bool checkRunning;
-	bool timedOut;           // the running check was asked to end
-	int64_t checkDeadline;   // when it times out, or, timed out, when it is ended
-	bool overrunSaid;
-	bool overran;
-	bool stopping;
-	int64_t stopDeadline;    // stopping: when a check that has not ended is ended
-	int stopStatus;
-	bool ended;
-	int64_t lastNow;         // the time of the last event
-	int64_t deadline;        // the deadline last asked for
-	int64_t lastCheckAt;
-	int64_t lastHeartbeatAt;
-	char lastCheck[330];     // what the last check came to
+	struct {                 // the checks' verdicts in a row, and the last one
+		int passes;
+		int failures;
+		int64_t lastAt;
+		char last[330];
+	} record;
+	struct {                 // when things are due, on the boot clock
+		int64_t origin;      // the ticks' origin
+		int64_t nextTick;
+		int64_t watchdogAt;
+		int64_t startDeadline;
+		int64_t lastNow;     // the time of the last event
+		int64_t lastAsleep;  // the machine's time suspended, as of then
+		int64_t deadline;    // the deadline last asked for
+	} schedule;
+	struct {                 // the check (the round) running now
+		bool running;
+		bool timedOut;       // asked to end for its timeout
+		bool overran;        // a start was skipped while it ran
+		int64_t deadline;    // its timeout, or, asked to end, when it is ended
+	} check;
+	struct {                 // the platform, as this watcher has seen it
+		int asked;           // the call awaiting its answer; -1: none
+		int64_t askedAt;
+		int announce;        // what a heartbeat that is taken will say
+		bool heartbeatNext;  // a heartbeat, once the post asked for is answered
+		const char *refusedCall;  // the call refused as "not enabled"
+		bool switchedOn;     // this watcher switched monitoring on
+		bool onFromOff;      // monitoring is on since this watcher saw it off
+		bool beatSinceOn;    // a heartbeat was taken since it was last seen on
+		bool resetMayStand;  // appStateNeedReset may stand, ours or an earlier watcher's
+		bool resetPosted;    // this watcher's appStateNeedReset stands
+		int64_t lastHeartbeatAt;
+	} platform;
+	struct {                 // the stop
+		int requests;        // 1: in order; 2: at once; 3: not waiting for the library
+		int64_t deadline;    // when a check that has not ended is ended
+		bool ended;
+	} stop;
+	struct {                 // the metrics file
+		bool due;            // something it shows has changed
+		bool failing;        // the last write failed
+		int64_t writtenAt;
+	} figures;
+	struct {                 // lines said once until what they say changes
+		bool notHealthyYet;
+		bool heartbeatsRefused;
+		bool refusedWhileOn;
+		bool postRefused;
+		bool stillRunning;
+		bool libraryLate;
+	} said;
 };
 
-// One event at `now` (nanoseconds on a clock that counts suspended time).
-Step watchStep(WatchCore *core, const Event &event, int64_t now);
+// One event at `now` (nanoseconds on a clock that counts suspended time);
+// `asleep` is how much of that clock the machine has spent suspended
+// since it started, which tells a suspended machine from a late wake.
+Step watchStep(WatchCore *core, const Event &event, int64_t now, int64_t asleep = 0);
