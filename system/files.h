@@ -9,6 +9,9 @@
 // PATH.tmp) and renamed over it, so that a reader sees the old file or the
 // new one, never half of either. Mode 0644 on Linux.
 bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size);
-// Whether replaceFile can work there now: a file can be made beside the path.
-bool canReplaceFile(const char *path, char *why, size_t size);
+// Why replaceFile could never work at `path`, whatever is made later: a
+// directory or a link stands there, or a file where its directory should
+// be. False when nothing stands in the way for good (a directory not made
+// yet, one that cannot be written now, is no such reason).
+bool neverReplaceable(const char *path, char *why, size_t size);
 void removeFile(const char *path);

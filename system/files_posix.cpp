@@ -62,20 +62,17 @@ bool replaceFile(const char *path, const char *text, size_t length, char *why, s
 	return sayErrno(why, size);
 }
 
-bool canReplaceFile(const char *path, char *why, size_t size)
+bool neverReplaceable(const char *path, char *why, size_t size)
 {
 	struct stat st;
-	if (stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
-		errno = EISDIR;
-		return sayErrno(why, size);
-	}
-	char temporary[PATH_MAX];
-	int fd = createBeside(path, temporary, sizeof temporary);
-	if (fd < 0)
-		return sayErrno(why, size);
-	close(fd);
-	unlink(temporary);
-	return true;
+	errno = 0;
+	const char *problem = lstat(path, &st) == 0 && S_ISLNK(st.st_mode) ? "a symbolic link is there (give the file's own path)"
+		: stat(path, &st) == 0 && S_ISDIR(st.st_mode) ? strerror(EISDIR)
+		: errno == ENOTDIR ? strerror(ENOTDIR)
+		: nullptr;
+	if (problem)
+		snprintf(why, size, "%s", problem);
+	return problem != nullptr;
 }
 
 void removeFile(const char *path)

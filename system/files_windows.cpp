@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 static bool temporaryBeside(const char *path, char *temporary, size_t size)
 {
@@ -59,20 +60,23 @@ bool replaceFile(const char *path, const char *text, size_t length, char *why, s
 	return sayError(why, size);
 }
 
-bool canReplaceFile(const char *path, char *why, size_t size)
+bool neverReplaceable(const char *path, char *why, size_t size)
 {
 	DWORD attributes = GetFileAttributesA(path);
-	if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-		snprintf(why, size, "Is a directory");
-		return false;
-	}
-	char temporary[MAX_PATH + 8];
-	HANDLE file = createBeside(path, temporary, sizeof temporary);
-	if (file == INVALID_HANDLE_VALUE)
-		return sayError(why, size);
-	CloseHandle(file);
-	DeleteFileA(temporary);
-	return true;
+	char directory[MAX_PATH];
+	snprintf(directory, sizeof directory, "%s", path);
+	char *last = strrchr(directory, '\\');
+	if (last)
+		*last = '\0';
+	DWORD above = last ? GetFileAttributesA(directory) : INVALID_FILE_ATTRIBUTES;
+	const char *problem = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+			? "a link is there (give the file's own path)"
+		: attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? "Is a directory"
+		: above != INVALID_FILE_ATTRIBUTES && !(above & FILE_ATTRIBUTE_DIRECTORY) ? "Not a directory"
+		: nullptr;
+	if (problem)
+		snprintf(why, size, "%s", problem);
+	return problem != nullptr;
 }
 
 void removeFile(const char *path)

@@ -23,6 +23,10 @@ void localTimeText(char *text, size_t size, bool milliseconds);
 // GetLastError), without a final full stop.
 void lastErrorText(char *text, size_t size);
 
+// Whether a path is a full one, whatever directory a program starts in:
+// "/..." on Linux; "C:\\..." or "\\\\server\\..." on Windows.
+bool absolutePath(const char *path);
+
 // Sleeps for about `ns`.
 void pauseFor(int64_t ns);
 

@@ -49,6 +49,11 @@ void lastErrorText(char *text, size_t size)
 	snprintf(text, size, "%s", strerror(errno));
 }
 
+bool absolutePath(const char *path)
+{
+	return path[0] == '/';
+}
+
 void pauseFor(int64_t ns)
 {
 	struct timespec pause = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};

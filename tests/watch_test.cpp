@@ -78,7 +78,8 @@ protected:
 	RunSpec watching(std::vector<std::string> args, bool withCheck = false)
 	{
 		RunSpec setup;
-		setup.args = {"watch"};
+		// A lock of its own: watchers of other tests run beside it.
+		setup.args = {"watch", "--runtime-dir", asPath(root + "/run")};
 		setup.args.insert(setup.args.end(), args.begin(), args.end());
 		if (withCheck)
 			for (const std::string &word : checkCommand())
@@ -127,7 +128,8 @@ protected:
 			: orderly;
 	}
 
-	bool waitFor(Session *watch, const std::string &ending) { return watch->waitForOutput(asWritten(ending)); }
+	// A line said, read wherever it is among the lines a slowed tool adds.
+	bool waitFor(Session *watch, const std::string &text) { return watch->waitForText(asWritten(text)); }
 
 	// Until a file has something in it, for as long as a slowed tool may
 	// need; never a fixed time.

@@ -10,4 +10,5 @@ enum : int {
 	exitStartTimeout = 106,  // watch: not healthy within its start timeout
 	exitPidGone = 107,       // watch: the process it watched has ended
 	exitDisableFailed = 108, // watch: stopped, but monitoring could not be switched off
+	exitAnotherWatcher = 109, // watch: another watcher runs; two would fight over monitoring
 };

@@ -204,6 +204,18 @@ bool Session::waitForOutput(const std::string &ending)
 	return ends();
 }
 
+bool Session::waitForText(const std::string &text)
+{
+	size_t at = std::string::npos;
+	auto found = [&] { return (at = result.out.find(text, searchedTo)) != std::string::npos; };
+	std::string nothing;
+	pump(this, nothing, found);
+	if (!found())
+		return false;
+	searchedTo = at + text.size();
+	return true;
+}
+
 void Session::closeInput()
 {
 	if (toChild >= 0)

@@ -43,6 +43,9 @@ struct Session {
 	void send(const std::string &text);
 	// True once stdout ends with `ending`; false if it never does.
 	bool waitForOutput(const std::string &ending);
+	// True once stdout has `text` past where the last text waited for was
+	// found, whatever else comes around it; false if it never does.
+	bool waitForText(const std::string &text);
 	void closeInput();
 	RunResult finish();   // closes the input, drains, waits for the end
 	// A dialogue left unfinished (a test that failed half way) ends with
@@ -55,6 +58,7 @@ struct Session {
 	int fromOut = -1;
 	int fromErr = -1;
 	int64_t deadlineMs = 0;
+	size_t searchedTo = 0;    // where waitForText looks from
 	std::string statusFile;   // where a runner reports the whole status
 	bool reaped = false;
 };

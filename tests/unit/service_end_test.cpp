@@ -28,6 +28,7 @@ TEST(ServiceEnd, OnlyAnEndARestartCanHelpIsAFailure)
 		{4, false, false, "ended with status 4 (application monitoring is not supported): not restarted"},
 		{100, false, false, "ended with status 100 (a command line it cannot use): not restarted"},
 		{105, false, false, "ended with status 105 (a check or probe that cannot work): not restarted"},
+		{109, false, false, "ended with status 109 (another watcher runs): not restarted"},
 	};
 	for (const auto &row : rows) {
 		ServiceEnd end = judgeServiceEnd(row.status, row.stopAsked);

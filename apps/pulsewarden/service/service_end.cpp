@@ -20,6 +20,7 @@ static const char *meaning(int status)
 		{exitStartTimeout, "not healthy within its start timeout"},
 		{exitPidGone, "the process it watched has ended"},
 		{exitDisableFailed, "monitoring could not be switched off"},
+		{exitAnotherWatcher, "another watcher runs"},
 		{0, "a failure: see the lines before"},
 	};
 	size_t i = 0;
@@ -30,7 +31,8 @@ static const char *meaning(int status)
 
 bool restartCannotHelp(int status)
 {
-	return status == 2 || status == 4 || status == exitUsage || status == exitCheckUnusable;
+	return status == 2 || status == 4 || status == exitUsage || status == exitCheckUnusable
+		|| status == exitAnotherWatcher;
 }
 
 // A stop asked for is never a failure, whatever its status (108 says

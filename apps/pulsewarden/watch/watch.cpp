@@ -16,6 +16,7 @@
 #include "probes/round.h"
 #include "system.h"
 #include "system/events.h"
+#include "system/runtime_dir.h"
 #include "system/service_manager.h"
 #include "threads.h"
 
@@ -242,52 +243,17 @@ static int watchUsage(const char *invocationName, const char *why)
 {
 	if (logToServiceManager(priorityError, why))
 		return exitUsage;
-	printTo(stderr, "watch: %s\n", why);
-	printTo(stderr, "Usage: %s [-s] watch [OPTION...] PROBE... [-- CHECK [ARG...]]\n"
-		"       %s [-s] watch [OPTION...] [--] CHECK [ARG...]\n"
-		"       %s [-s] watch [OPTION...] --pid PID\n", invocationName, invocationName, invocationName);
+	char usage[1024];
+	watchUsageText(invocationName, usage, sizeof usage);
+	printTo(stderr, "watch: %s\n%s", why, usage);
 	return exitUsage;
 }
 
-static int watchHelpText(const char *invocationName)
+static int watchHelpAsked(const char *invocationName)
 {
-	printOut("Usage: %s [-s] watch [OPTION...] PROBE... [-- CHECK [ARG...]]\n"
-		"       %s [-s] watch [OPTION...] [--] CHECK [ARG...]\n"
-		"       %s [-s] watch [OPTION...] --pid PID\n", invocationName, invocationName, invocationName);
-	printOut("Keeps the platform told whether the application is healthy: every interval it\n"
-		"runs the probes and CHECK at once, and sends a heartbeat each time all pass\n"
-		"(CHECK exits with 0).\n"
-		"\n"
-		"Probes, any number, checked by the watcher itself:\n"
-		"  --http URL            a GET answers 200 to 399 (https: the certificate is checked)\n"
-		"  --tcp HOST:PORT       a connection is accepted ([ADDRESS]:PORT for IPv6)\n"
-		"  --process NAME        a process of that name runs\n"
-		"  --service NAME        the service runs (systemd's ActiveState is active)\n"
-		"  --file PATH           the file was modified within --max-age\n"
-		"  --max-age D           for --file (default: the window)\n"
-		"  --insecure            for --http: no certificate or host name check\n"
-		"\n"
-		"  --interval D          start a check this often (default 10s)\n"
-		"  --timeout D           a check still running after this has failed (default 5s)\n"
-		"  --window D            the platform's heartbeat window (default 30s); the\n"
-		"                        interval and the timeout must add up to less\n"
-		"  --enable              monitoring on while watching; an orderly stop (SIGTERM,\n"
-		"                        SIGINT) switches it off\n"
-		"  --fall N              failed checks in a row before heartbeats stop (default 1)\n"
-		"  --rise N              passing checks in a row before they start again (default 1)\n"
-		"  --need-reset-after N  post appStateNeedReset after N failed checks in a row\n"
-		"  --start-timeout D     end with 106 if no check has passed within D\n"
-		"  --pid PID             no check: a heartbeat every interval while PID runs\n"
-		"  --metrics-file PATH   keep the figures there, in Prometheus's text format, for\n"
-		"                        a node agent's textfile collector (removed at a stop)\n"
-		"  -s, --silent          hide the lines about healthy progress\n"
-		"  --help                this text\n"
-		"\n"
-		"D is a whole number with ms, s or min (500ms, 10s, 2min); a bare number is seconds.\n"
-		"Exit status: 0 after an orderly stop; 2 or 4 from the platform; 100 a command\n"
-		"line it cannot use; 105 a check or probe that cannot work; 106 the start timeout;\n"
-		"107 the process watched has ended; 108 stopped, but monitoring could not be\n"
-		"switched off. SIGHUP: say how things stand.\n");
+	char help[4096];
+	watchHelpText(invocationName, help, sizeof help);
+	printOut("%s", help);
 	return 0;
 }
 
@@ -306,12 +272,38 @@ bool watchedPartsUsable(const WatchOptions &o, char *why, size_t size)
 			return false;
 		}
 	}
-	if (o.metricsFile && !canReplaceFile(o.metricsFile, reason, sizeof reason)) {
+	// A directory not made yet is no reason: it is tried again each tick.
+	if (o.metricsFile && neverReplaceable(o.metricsFile, reason, sizeof reason)) {
 		lowerFirst(reason);
 		snprintf(why, size, "cannot write the metrics file %s: %s", o.metricsFile, reason);
 		return false;
 	}
 	return true;
+}
+
+// One watcher a machine: a second is refused before it asks anything of
+// the platform. 0 once the lock is held.
+static int takeRuntimeDir(const Loop *l, const WatchOptions &o)
+{
+	char dir[1024];
+	char why[1200];
+	if (!o.runtimeDir && !defaultRuntimeDir(dir, sizeof dir, why, sizeof why)) {
+		sayLine(l, priorityError, "no runtime directory: %s (give --runtime-dir)", why);
+		return 1;
+	}
+	long holder = 0;
+	switch (lockRuntimeDir(o.runtimeDir ? o.runtimeDir : dir, &holder, why, sizeof why)) {
+	case lockHeld:
+		return 0;
+	case lockHeldByAnother:
+		sayLine(l, priorityError, "another watcher runs: process %ld holds %s; one watcher a machine, so that "
+			"neither switches monitoring off under the other", holder, why);
+		return exitAnotherWatcher;
+	case lockFailed:
+		sayLine(l, priorityError, "%s", why);
+		return 1;
+	}
+	return 1;
 }
 
 int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **argv)
@@ -321,7 +313,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	WatchOptions &o = l.core.setting.options;
 	switch (parseWatchOptions(argc, argv, &o, &silent, why, sizeof why)) {
 	case watchHelp:
-		return watchHelpText(invocationName);
+		return watchHelpAsked(invocationName);
 	case watchUnusable:
 		return watchUsage(invocationName, why);
 	case watchUsable:
@@ -334,6 +326,8 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		sayLine(&l, priorityError, "%s", why);
 		return exitCheckUnusable;
 	}
+	if (int status = takeRuntimeDir(&l, o))
+		return status;
 	if (o.pid && !(l.process = watchProcess(o.pid))) {
 		sayLine(&l, priorityError, "process %ld does not exist", o.pid);
 		return exitPidGone;

@@ -1,10 +1,124 @@
 #include "watch_options.h"
 
 #include "console.h"
+#include "system.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+enum OptionKind {
+	optionFlag,      // on when given
+	optionDuration,  // D
+	optionCount,     // N, 1 to 1000000
+	optionPath,      // an absolute path
+	optionProbe,     // a part to check, any number
+	optionPid,       // a process id
+	optionSilent,    // -s, as before the word watch
+	optionHelp,
+};
+
+// One row an option: the parser reads its value by its kind into its
+// field, and the help shows it with its value's name. A help that runs to
+// a second line continues after "\n". The nameless row ends the table.
+struct OptionRow {
+	const char *heading;     // the help's blank line and heading before it; null: none
+	const char *name;
+	OptionKind kind;
+	const char *value;       // how the help names the value; null: none
+	const char *help;
+	bool WatchOptions::*flag;
+	int64_t WatchOptions::*duration;
+	int WatchOptions::*count;
+	const char *WatchOptions::*path;
+	ProbeKind probe;
+};
+
+// The rows by kind: what each stores, and the value's name the help shows.
+static constexpr OptionRow probe(const char *name, const char *value, const char *help, ProbeKind kind)
+{
+	OptionRow r = {};
+	r.name = name, r.kind = optionProbe, r.value = value, r.help = help, r.probe = kind;
+	return r;
+}
+static constexpr OptionRow duration(const char *name, const char *help, int64_t WatchOptions::*field)
+{
+	OptionRow r = {};
+	r.name = name, r.kind = optionDuration, r.value = "D", r.help = help, r.duration = field;
+	return r;
+}
+static constexpr OptionRow count(const char *name, const char *help, int WatchOptions::*field)
+{
+	OptionRow r = {};
+	r.name = name, r.kind = optionCount, r.value = "N", r.help = help, r.count = field;
+	return r;
+}
+static constexpr OptionRow flag(const char *name, const char *help, bool WatchOptions::*field)
+{
+	OptionRow r = {};
+	r.name = name, r.kind = optionFlag, r.help = help, r.flag = field;
+	return r;
+}
+static constexpr OptionRow path(const char *name, const char *value, const char *help,
+	const char *WatchOptions::*field)
+{
+	OptionRow r = {};
+	r.name = name, r.kind = optionPath, r.value = value, r.help = help, r.path = field;
+	return r;
+}
+static constexpr OptionRow other(const char *name, OptionKind kind, const char *value, const char *help)
+{
+	OptionRow r = {};
+	r.name = name, r.kind = kind, r.value = value, r.help = help;
+	return r;
+}
+static constexpr OptionRow headed(const char *heading, OptionRow r)
+{
+	r.heading = heading;
+	return r;
+}
+
+static const OptionRow optionTable[] = {
+	headed("Probes, any number, checked by the watcher itself:",
+		probe("--http", "URL", "a GET answers 200 to 399 (https: the certificate is checked)", probeHttp)),
+	probe("--tcp", "HOST:PORT", "a connection is accepted ([ADDRESS]:PORT for IPv6)", probeTcp),
+	probe("--process", "NAME", "a process of that name runs", probeProcess),
+	probe("--service", "NAME", "the service runs (systemd's ActiveState is active)", probeService),
+	probe("--file", "PATH", "the file was modified within --max-age", probeFile),
+	duration("--max-age", "for --file (default: the window)", &WatchOptions::maxAgeNs),
+	flag("--insecure", "for --http: no certificate or host name check", &WatchOptions::insecure),
+	headed("", duration("--interval", "start a check this often (default 10s)", &WatchOptions::intervalNs)),
+	duration("--timeout", "a check still running after this has failed (default 5s)", &WatchOptions::timeoutNs),
+	duration("--window", "the platform's heartbeat window (default 30s); the\n"
+		"interval and the timeout must add up to less", &WatchOptions::windowNs),
+	flag("--enable", "monitoring on while watching; an orderly stop (SIGTERM,\n"
+		"SIGINT) switches it off", &WatchOptions::enable),
+	count("--fall", "failed checks in a row before heartbeats stop (default 1)", &WatchOptions::fall),
+	count("--rise", "passing checks in a row before they start again (default 1)", &WatchOptions::rise),
+	count("--need-reset-after", "post appStateNeedReset after N failed checks in a row", &WatchOptions::needResetAfter),
+	duration("--start-timeout", "end with 106 if no check has passed within D", &WatchOptions::startTimeoutNs),
+	other("--pid", optionPid, "PID", "no check: a heartbeat every interval while PID runs"),
+	path("--metrics-file", "PATH", "keep the figures there, in Prometheus's text format, for\n"
+		"a node agent's textfile collector (removed at a stop)", &WatchOptions::metricsFile),
+	path("--runtime-dir", "DIR", "where the watcher holds its lock, one watcher a machine\n"
+		"(default /run/pulsewarden for root)", &WatchOptions::runtimeDir),
+	other("--silent", optionSilent, nullptr, "hide the lines about healthy progress"),
+	other("--help", optionHelp, nullptr, "this text"),
+	{},
+};
+
+// The row of an argument, "--name" or "--name=value" ("-s" is --silent's);
+// the nameless row when none has it.
+static const OptionRow *optionNamed(const char *arg)
+{
+	if (strcmp(arg, "-s") == 0)
+		arg = "--silent";
+	size_t length = strcspn(arg, "=");
+	const OptionRow *row = optionTable;
+	while (row->name && (strlen(row->name) != length || strncmp(row->name, arg, length) != 0))
+		row++;
+	return row;
+}
 
 static bool parseCount(const char *text, int64_t limit, int64_t *value)
 {
@@ -39,6 +153,72 @@ static const char *valueOf(const char *name, int argc, char **argv, int *i)
 	return ++*i < argc ? argv[*i] : nullptr;
 }
 
+// One option with its value, if it takes one; false, with why, when it is
+// not usable.
+static bool takeOption(const OptionRow &row, int argc, char **argv, int *i, WatchOptions *o, bool *silent, char *why,
+	size_t size)
+{
+	if (row.kind == optionFlag || row.kind == optionSilent) {
+		if (strchr(argv[*i], '=')) {
+			say(why, size, "%s takes no value", row.name);
+			return false;
+		}
+		if (row.kind == optionSilent)
+			*silent = true;
+		else
+			o->*row.flag = true;
+		return true;
+	}
+	const char *value = valueOf(row.name, argc, argv, i);
+	if (!value || (!*value && row.kind == optionPath)) {
+		say(why, size, "%s needs %s", row.name, row.kind == optionPath ? "a path" : "a value");
+		return false;
+	}
+	int64_t number;
+	switch (row.kind) {
+	case optionDuration:
+		if (const char *problem = durationProblem(value, &(o->*row.duration))) {
+			say(why, size, "%s: \"%s\" %s", row.name, value, problem);
+			return false;
+		}
+		return true;
+	case optionCount:
+		if (!parseCount(value, 1000000, &number)) {
+			say(why, size, "%s: \"%s\" is not a whole number from 1 to 1000000", row.name, value);
+			return false;
+		}
+		o->*row.count = static_cast<int>(number);
+		return true;
+	case optionPid:
+		if (!parseCount(value, 0x7fffffff, &number)) {
+			say(why, size, "%s: \"%s\" is not a process id", row.name, value);
+			return false;
+		}
+		o->pid = static_cast<long>(number);
+		return true;
+	case optionPath:
+		// A service starts elsewhere than the operator stands.
+		if (!absolutePath(value)) {
+			say(why, size, "%s: \"%s\" is not a full path", row.name, value);
+			return false;
+		}
+		o->*row.path = value;
+		return true;
+	case optionProbe:
+		if (o->probeCount == maxProbes) {
+			say(why, size, "at most %d probes", static_cast<int>(maxProbes));
+			return false;
+		}
+		o->probes[o->probeCount++] = Probe{row.probe, value};
+		return true;
+	case optionFlag:
+	case optionSilent:
+	case optionHelp:
+		break;
+	}
+	return true;
+}
+
 WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silent, char *why, size_t size)
 {
 	*o = WatchOptions{};
@@ -47,105 +227,21 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 	o->windowNs = 30 * nsPerS;
 	o->fall = 1;
 	o->rise = 1;
-	const struct {
-		const char *name;
-		bool duration;   // else a count
-		int64_t *ns;
-		int *count;
-	} valued[] = {
-		{"--interval", true, &o->intervalNs, nullptr},
-		{"--timeout", true, &o->timeoutNs, nullptr},
-		{"--window", true, &o->windowNs, nullptr},
-		{"--start-timeout", true, &o->startTimeoutNs, nullptr},
-		{"--fall", false, nullptr, &o->fall},
-		{"--rise", false, nullptr, &o->rise},
-		{"--need-reset-after", false, nullptr, &o->needResetAfter},
-		{"--max-age", true, &o->maxAgeNs, nullptr},
-	};
 	int i = 0;
 	for (; i < argc && argv[i][0] == '-'; i++) {
-		const char *arg = argv[i];
-		if (strcmp(arg, "--") == 0) {
+		if (strcmp(argv[i], "--") == 0) {
 			i++;
 			break;
 		}
-		if (strcmp(arg, "--help") == 0)
+		const OptionRow *row = optionNamed(argv[i]);
+		if (!row->name) {
+			say(why, size, "\"%s\" is not an option of watch", argv[i]);
+			return watchUnusable;
+		}
+		if (row->kind == optionHelp)
 			return watchHelp;
-		if (strcmp(arg, "-s") == 0 || strcmp(arg, "--silent") == 0) {
-			*silent = true;
-			continue;
-		}
-		if (strcmp(arg, "--enable") == 0) {
-			o->enable = true;
-			continue;
-		}
-		if (strcmp(arg, "--insecure") == 0) {
-			o->insecure = true;
-			continue;
-		}
-		size_t nameLength = strcspn(arg, "=");
-		bool known = false;
-		for (const auto &v : valued) {
-			if (strlen(v.name) != nameLength || strncmp(v.name, arg, nameLength) != 0)
-				continue;
-			known = true;
-			const char *value = valueOf(v.name, argc, argv, &i);
-			int64_t count;
-			if (!value) {
-				say(why, size, "%s needs a value", v.name);
-				return watchUnusable;
-			}
-			if (v.duration) {
-				if (const char *problem = durationProblem(value, v.ns)) {
-					say(why, size, "%s: \"%s\" %s", v.name, value, problem);
-					return watchUnusable;
-				}
-			} else if (!parseCount(value, 1000000, &count)) {
-				say(why, size, "%s: \"%s\" is not a whole number from 1 to 1000000", v.name, value);
-				return watchUnusable;
-			} else {
-				*v.count = static_cast<int>(count);
-			}
-		}
-		if (known)
-			continue;
-		char option[16];
-		ProbeKind kind;
-		snprintf(option, sizeof option, "%.*s", static_cast<int>(nameLength < 15 ? nameLength : 15), arg);
-		if (probeKindNamed(option, &kind)) {
-			const char *value = valueOf(option, argc, argv, &i);
-			if (!value) {
-				say(why, size, "%s needs a value", option);
-				return watchUnusable;
-			}
-			if (o->probeCount == maxProbes) {
-				say(why, size, "at most %d probes", static_cast<int>(maxProbes));
-				return watchUnusable;
-			}
-			o->probes[o->probeCount++] = Probe{kind, value};
-			continue;
-		}
-		if (strncmp(arg, "--metrics-file", 14) == 0 && (arg[14] == '\0' || arg[14] == '=')) {
-			const char *value = valueOf("--metrics-file", argc, argv, &i);
-			if (!value || !*value) {
-				say(why, size, "--metrics-file needs a path");
-				return watchUnusable;
-			}
-			o->metricsFile = value;
-			continue;
-		}
-		if (strncmp(arg, "--pid", 5) == 0 && (arg[5] == '\0' || arg[5] == '=')) {
-			const char *value = valueOf("--pid", argc, argv, &i);
-			int64_t pid;
-			if (!value || !parseCount(value, 0x7fffffff, &pid)) {
-				say(why, size, "--pid: \"%s\" is not a process id", value ? value : "");
-				return watchUnusable;
-			}
-			o->pid = static_cast<long>(pid);
-			continue;
-		}
-		say(why, size, "\"%s\" is not an option of watch", arg);
-		return watchUnusable;
+		if (!takeOption(*row, argc, argv, &i, o, silent, why, size))
+			return watchUnusable;
 	}
 	if (i < argc)
 		o->check = argv + i;
@@ -156,6 +252,21 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 	if (!o->pid && !o->check && !o->probeCount) {
 		say(why, size, "a probe or a check to run, or --pid, is needed");
 		return watchUnusable;
+	}
+	// Each part is one series of the figures, and one name in the lines.
+	for (int a = 0; a < o->probeCount; a++) {
+		char first[300];
+		probeLabel(o->probes[a], first, sizeof first);
+		for (int b = a + 1; b < o->probeCount; b++) {
+			char second[300];
+			probeLabel(o->probes[b], second, sizeof second);
+			if (strcmp(first, second) == 0) {
+				char shown[300];
+				probeShownTarget(o->probes[a], shown, sizeof shown);
+				say(why, size, "%s %s is given twice", probeOption(o->probes[a].kind), shown);
+				return watchUnusable;
+			}
+		}
 	}
 	char interval[32];
 	char timeout[32];
@@ -176,4 +287,82 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 		return watchUnusable;
 	}
 	return watchUsable;
+}
+
+namespace {
+
+struct Text {
+	char *at;
+	size_t left;
+};
+
+void add(Text *t, const char *format, ...) PRINTF_LIKE(2, 3);
+
+void add(Text *t, const char *format, ...)
+{
+	va_list ap;
+	va_start(ap, format);
+	int n = vsnprintf(t->at, t->left, format, ap);
+	va_end(ap);
+	size_t used = n < 0 ? 0 : static_cast<size_t>(n) < t->left ? static_cast<size_t>(n) : t->left ? t->left - 1 : 0;
+	t->at += used;
+	t->left -= used;
+}
+
+void usageLines(Text *t, const char *name)
+{
+	add(t, "Usage: %s [-s] watch [OPTION...] PROBE... [-- CHECK [ARG...]]\n"
+		"       %s [-s] watch [OPTION...] [--] CHECK [ARG...]\n"
+		"       %s [-s] watch [OPTION...] --pid PID\n", name, name, name);
+}
+
+}  // namespace
+
+void watchUsageText(const char *invocationName, char *text, size_t size)
+{
+	Text t = {text, size};
+	if (size)
+		text[0] = '\0';
+	usageLines(&t, invocationName);
+	// The probes, by name: what a PROBE is at a glance.
+	add(&t, "PROBE:");
+	for (const OptionRow *row = optionTable; row->name; row++)
+		if (row->kind == optionProbe)
+			add(&t, " %s %s%s", row->name, row->value, row[1].kind == optionProbe ? "," : "\n");
+	add(&t, "Every option: %s watch --help\n", invocationName);
+}
+
+void watchHelpText(const char *invocationName, char *text, size_t size)
+{
+	Text t = {text, size};
+	if (size)
+		text[0] = '\0';
+	usageLines(&t, invocationName);
+	add(&t, "Keeps the platform told whether the application is healthy: every interval it\n"
+		"runs the probes and CHECK at once, and sends a heartbeat each time all pass\n"
+		"(CHECK exits with 0).\n");
+	for (const OptionRow *row = optionTable; row->name; row++) {
+		char left[40];
+		if (row->kind == optionSilent)
+			snprintf(left, sizeof left, "-s, %s", row->name);
+		else
+			snprintf(left, sizeof left, "%s%s%s", row->name, row->value ? " " : "", row->value ? row->value : "");
+		if (row->heading)
+			add(&t, "\n%s%s", row->heading, *row->heading ? "\n" : "");
+		const char *help = row->help;
+		size_t first = strcspn(help, "\n");
+		add(&t, "  %-21s %.*s\n", left, static_cast<int>(first), help);
+		for (help += first; *help == '\n'; help += first) {
+			help++;
+			first = strcspn(help, "\n");
+			add(&t, "  %-21s %.*s\n", "", static_cast<int>(first), help);
+		}
+	}
+	add(&t, "\n"
+		"D is a whole number with ms, s, min, h or d (500ms, 10s, 2min, 1h); a bare number\n"
+		"is seconds.\n"
+		"Exit status: 0 after an orderly stop; 2 or 4 from the platform; 100 a command\n"
+		"line it cannot use; 105 a check or probe that cannot work; 106 the start timeout;\n"
+		"107 the process watched has ended; 108 stopped, but monitoring could not be\n"
+		"switched off; 109 another watcher runs. SIGHUP: say how things stand.\n");
 }

@@ -1,5 +1,6 @@
-// watch's command line: its options, then the check and its arguments (or
-// a process to watch), and the durations they are given in.
+// watch's command line: its options, read from one table that its usage
+// and --help are written from too, then the check and its arguments (or a
+// process to watch).
 #pragma once
 
 #include "duration.h"
@@ -26,9 +27,14 @@ struct WatchOptions {
 	int64_t maxAgeNs;      // --file: how old the file may be; 0: the window
 	bool insecure;         // --http: no certificate check
 	const char *metricsFile; // where the figures go; null: nowhere
+	const char *runtimeDir;  // the watcher's lock; null: the system's default
 };
 
 // Reads the arguments after the word "watch"; the help asked for with
 // --help. False, with the reason in `why`, when they are not usable.
 enum WatchParse { watchUsable, watchUnusable, watchHelp };
 WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *options, bool *silent, char *why, size_t size);
+
+// The usage lines, for a command line it cannot use; and the whole help.
+void watchUsageText(const char *invocationName, char *text, size_t size);
+void watchHelpText(const char *invocationName, char *text, size_t size);

@@ -1,6 +1,7 @@
-// --tcp on Linux: a connection opened and closed again, to each address
-// the name resolves to in turn, all within the timeout.
-#include "probe.h"
+// --tcp on Linux: sockets that connect without blocking, waited on with
+// poll(), for the race in probe_tcp.cpp; and a nearby address tried on
+// the watcher's own thread.
+#include "probe_tcp.h"
 
 #include "core/duration.h"
 #include "system.h"
@@ -12,6 +13,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -67,59 +69,97 @@ bool tcpAtOnce(const char *target, ProbeResult *result)
 	return true;
 }
 
-// Connects to one address: 0, or why not (an errno), or ETIMEDOUT once
-// the deadline has come. A blocking connect bounded by the socket's send
-// timeout: on the loopback it is done in the one call.
-static int connectBy(const struct addrinfo *address, int64_t deadline)
-{
-	int64_t left = deadline - bootClockNs();
-	if (left <= 0)
-		return ETIMEDOUT;
-	int fd = socket(address->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	if (fd < 0)
-		return errno;
-	struct timeval limit = {static_cast<time_t>(left / nsPerS), static_cast<suseconds_t>(left % nsPerS / 1000)};
-	int error = 0;
-	if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0)
-		error = errno;
-	else if (connect(fd, address->ai_addr, address->ai_addrlen) != 0)
-		error = errno == EINPROGRESS || errno == EAGAIN ? ETIMEDOUT : errno;
-	close(fd);
-	return error;
-}
+struct TcpAddresses {
+	struct addrinfo *list;
+	const struct addrinfo *each[tcpMostAddresses];
+	int count;
+};
 
-void runTcpProbe(const char *target, const ProbeSetting &setting, ProbeResult *result)
+TcpAddresses *resolveTcp(const char *host, const char *port, ProbeResult *result)
 {
-	int64_t deadline = bootClockNs() + setting.timeoutNs;
-	char host[256];
-	char port[8];
-	splitHostPort(target, host, sizeof host, port, sizeof port);
 	struct addrinfo hints = {};
 	hints.ai_family = AF_UNSPEC;
 	hints.ai_socktype = SOCK_STREAM;
 	hints.ai_flags = AI_NUMERICSERV;
-	struct addrinfo *addresses = nullptr;
-	int found = getaddrinfo(host, port, &hints, &addresses);
-	if (found != 0) {
+	struct addrinfo *list = nullptr;
+	int found = getaddrinfo(host, port, &hints, &list);
+	auto *addresses = found == 0 ? static_cast<TcpAddresses *>(calloc(1, sizeof(TcpAddresses))) : nullptr;
+	if (!addresses) {
 		char reason[160];
-		snprintf(reason, sizeof reason, "%s", found == EAI_SYSTEM ? strerror(errno) : gai_strerror(found));
+		snprintf(reason, sizeof reason, "%s", found == 0 ? strerror(ENOMEM)
+			: found == EAI_SYSTEM ? strerror(errno) : gai_strerror(found));
 		lowerFirst(reason);
 		probeFailed(result, "cannot resolve %s: %s", host, reason);
+		if (list)
+			freeaddrinfo(list);
+		return nullptr;
+	}
+	addresses->list = list;
+	for (const struct addrinfo *a = list; a && addresses->count < tcpMostAddresses; a = a->ai_next)
+		addresses->each[addresses->count++] = a;
+	return addresses;
+}
+
+int tcpAddressCount(const TcpAddresses *addresses)
+{
+	return addresses->count;
+}
+
+void freeTcpAddresses(TcpAddresses *addresses)
+{
+	freeaddrinfo(addresses->list);
+	free(addresses);
+}
+
+void startTcpAttempt(const TcpAddresses *addresses, int index, TcpAttempt *attempt)
+{
+	const struct addrinfo *a = addresses->each[index];
+	*attempt = TcpAttempt{-1, 0, false};
+	int fd = socket(a->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+	if (fd < 0) {
+		attempt->error = errno;
 		return;
 	}
-	int error = ENOENT;
-	for (const struct addrinfo *a = addresses; a; a = a->ai_next) {
-		error = connectBy(a, deadline);
-		if (error == 0 || error == ETIMEDOUT)
-			break;
-	}
-	freeaddrinfo(addresses);
-	if (error == 0) {
-		result->passed = true;
-	} else if (error == ETIMEDOUT) {
-		result->timedOut = true;
+	if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+		attempt->connected = true;
+		close(fd);
+	} else if (errno == EINPROGRESS) {
+		attempt->socket = fd;
 	} else {
-		probeFailed(result, "%s", strerror(error));
-		lowerFirst(result->how);
+		attempt->error = errno;
+		close(fd);
 	}
+}
+
+void waitTcpAttempts(TcpAttempt *attempts, int count, int64_t ns)
+{
+	struct pollfd fds[tcpMostAddresses];
+	for (int i = 0; i < count; i++)
+		fds[i] = {static_cast<int>(attempts[i].socket), POLLOUT, 0};
+	int ms = static_cast<int>((ns + nsPerMs - 1) / nsPerMs);
+	if (poll(fds, static_cast<nfds_t>(count), ms > 0 ? ms : 0) <= 0)
+		return;
+	for (int i = 0; i < count; i++) {
+		if (attempts[i].socket == -1 || !fds[i].revents)
+			continue;
+		int error = 0;
+		socklen_t length = sizeof error;
+		getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &error, &length);
+		attempts[i].connected = error == 0;
+		attempts[i].error = error;
+		closeTcpAttempt(&attempts[i]);
+	}
+}
+
+void closeTcpAttempt(TcpAttempt *attempt)
+{
+	if (attempt->socket != -1)
+		close(static_cast<int>(attempt->socket));
+	attempt->socket = -1;
+}
+
+void tcpFailed(int error, ProbeResult *result)
+{
+	probeFailed(result, "%s", strerror(error));
+	lowerFirst(result->how);
 }

@@ -1,7 +1,7 @@
-// --tcp on Windows: a connection opened and closed again, to each address
-// the name resolves to in turn, all within the timeout. Winsock is loaded
-// when a --tcp probe is given.
-#include "probe.h"
+// --tcp on Windows: sockets that connect without blocking, waited on with
+// select(), for the race in probe_tcp.cpp. Winsock is loaded when a --tcp
+// probe is given.
+#include "probe_tcp.h"
 
 #include "core/duration.h"
 #include "system.h"
@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 static struct {
@@ -55,8 +56,114 @@ bool tcpAtOnce(const char *, ProbeResult *)
 	return false;
 }
 
+struct TcpAddresses {
+	struct addrinfo *list;
+	const struct addrinfo *each[tcpMostAddresses];
+	int count;
+};
+
+TcpAddresses *resolveTcp(const char *host, const char *port, ProbeResult *result)
+{
+	struct addrinfo hints = {};
+	hints.ai_family = AF_UNSPEC;
+	hints.ai_socktype = SOCK_STREAM;
+	hints.ai_flags = AI_NUMERICSERV;
+	struct addrinfo *list = nullptr;
+	auto *addresses = ws.resolve(host, port, &hints, &list) == 0
+		? static_cast<TcpAddresses *>(calloc(1, sizeof(TcpAddresses))) : nullptr;
+	if (!addresses) {
+		probeFailed(result, "cannot resolve %s", host);
+		if (list)
+			ws.freeAddresses(list);
+		return nullptr;
+	}
+	addresses->list = list;
+	for (const struct addrinfo *a = list; a && addresses->count < tcpMostAddresses; a = a->ai_next)
+		addresses->each[addresses->count++] = a;
+	return addresses;
+}
+
+int tcpAddressCount(const TcpAddresses *addresses)
+{
+	return addresses->count;
+}
+
+void freeTcpAddresses(TcpAddresses *addresses)
+{
+	ws.freeAddresses(addresses->list);
+	free(addresses);
+}
+
+void startTcpAttempt(const TcpAddresses *addresses, int index, TcpAttempt *attempt)
+{
+	const struct addrinfo *a = addresses->each[index];
+	*attempt = TcpAttempt{-1, 0, false};
+	SOCKET s = ws.open(a->ai_family, SOCK_STREAM, IPPROTO_TCP);
+	if (s == INVALID_SOCKET) {
+		attempt->error = ws.lastError();
+		return;
+	}
+	u_long nonBlocking = 1;
+	ws.control(s, FIONBIO, &nonBlocking);
+	if (ws.connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
+		attempt->connected = true;
+		ws.close(s);
+	} else if (ws.lastError() == WSAEWOULDBLOCK) {
+		attempt->socket = static_cast<intptr_t>(s);
+	} else {
+		attempt->error = ws.lastError();
+		ws.close(s);
+	}
+}
+
+void waitTcpAttempts(TcpAttempt *attempts, int count, int64_t ns)
+{
+	fd_set writable;
+	fd_set failed;
+	FD_ZERO(&writable);
+	FD_ZERO(&failed);
+	bool any = false;
+	for (int i = 0; i < count; i++) {
+		if (attempts[i].socket == -1)
+			continue;
+		FD_SET(static_cast<SOCKET>(attempts[i].socket), &writable);
+		FD_SET(static_cast<SOCKET>(attempts[i].socket), &failed);
+		any = true;
+	}
+	if (ns < 0)
+		ns = 0;
+	if (!any) {
+		// Winsock's select() waits on sockets only.
+		Sleep(static_cast<DWORD>((ns + nsPerMs - 1) / nsPerMs));
+		return;
+	}
+	struct timeval wait = {static_cast<long>(ns / nsPerS), static_cast<long>(ns % nsPerS / 1000)};
+	if (ws.select(0, nullptr, &writable, &failed, &wait) <= 0)
+		return;
+	for (int i = 0; i < count; i++) {
+		SOCKET s = static_cast<SOCKET>(attempts[i].socket);
+		if (attempts[i].socket == -1 || (!ws.isSet(s, &writable) && !ws.isSet(s, &failed)))
+			continue;
+		int error = 0;
+		int length = sizeof error;
+		ws.option(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &length);
+		if (error == 0 && ws.isSet(s, &failed))
+			error = WSAECONNREFUSED;
+		attempts[i].connected = error == 0;
+		attempts[i].error = error;
+		closeTcpAttempt(&attempts[i]);
+	}
+}
+
+void closeTcpAttempt(TcpAttempt *attempt)
+{
+	if (attempt->socket != -1)
+		ws.close(static_cast<SOCKET>(attempt->socket));
+	attempt->socket = -1;
+}
+
 // Winsock's errors in the words a line uses.
-static void failure(int error, ProbeResult *result)
+void tcpFailed(int error, ProbeResult *result)
 {
 	static const struct {
 		int error;
@@ -76,75 +183,4 @@ static void failure(int error, ProbeResult *result)
 		probeFailed(result, "%s", reasons[i].how);
 	else
 		probeFailed(result, "Winsock error %d", error);
-}
-
-// Connects to one address: 0, or why not, or WSAETIMEDOUT once the
-// deadline has come.
-static int connectBy(const struct addrinfo *address, int64_t deadline)
-{
-	SOCKET s = ws.open(address->ai_family, SOCK_STREAM, IPPROTO_TCP);
-	if (s == INVALID_SOCKET)
-		return ws.lastError();
-	u_long nonBlocking = 1;
-	ws.control(s, FIONBIO, &nonBlocking);
-	int error = 0;
-	if (ws.connect(s, address->ai_addr, static_cast<int>(address->ai_addrlen)) != 0) {
-		error = ws.lastError();
-		if (error == WSAEWOULDBLOCK) {
-			int64_t left = deadline - bootClockNs();
-			if (left < 0)
-				left = 0;
-			struct timeval wait = {static_cast<long>(left / nsPerS), static_cast<long>(left % nsPerS / 1000)};
-			fd_set writable;
-			fd_set failed;
-			FD_ZERO(&writable);
-			FD_ZERO(&failed);
-			FD_SET(s, &writable);
-			FD_SET(s, &failed);
-			int ready = ws.select(0, nullptr, &writable, &failed, &wait);
-			if (ready == 0) {
-				error = WSAETIMEDOUT;
-			} else if (ready < 0) {
-				error = ws.lastError();
-			} else {
-				int length = sizeof error;
-				error = 0;
-				ws.option(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &length);
-				if (error == 0 && ws.isSet(s, &failed))
-					error = WSAECONNREFUSED;
-			}
-		}
-	}
-	ws.close(s);
-	return error;
-}
-
-void runTcpProbe(const char *target, const ProbeSetting &setting, ProbeResult *result)
-{
-	int64_t deadline = bootClockNs() + setting.timeoutNs;
-	char host[256];
-	char port[8];
-	splitHostPort(target, host, sizeof host, port, sizeof port);
-	struct addrinfo hints = {};
-	hints.ai_family = AF_UNSPEC;
-	hints.ai_socktype = SOCK_STREAM;
-	hints.ai_flags = AI_NUMERICSERV;
-	struct addrinfo *addresses = nullptr;
-	if (ws.resolve(host, port, &hints, &addresses) != 0) {
-		probeFailed(result, "cannot resolve %s", host);
-		return;
-	}
-	int error = WSAHOST_NOT_FOUND;
-	for (const struct addrinfo *a = addresses; a; a = a->ai_next) {
-		error = connectBy(a, deadline);
-		if (error == 0 || error == WSAETIMEDOUT)
-			break;
-	}
-	ws.freeAddresses(addresses);
-	if (error == 0)
-		result->passed = true;
-	else if (error == WSAETIMEDOUT)
-		result->timedOut = true;
-	else
-		failure(error, result);
 }

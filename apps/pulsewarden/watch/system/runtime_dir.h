@@ -1,0 +1,23 @@
+// The watcher's runtime directory, and the lock in it that makes it the
+// one watcher of the machine (of the user, for a user's own): two would
+// fight over monitoring, the first to stop switching it off under the
+// other. runtime_dir_posix.cpp for Linux, runtime_dir_windows.cpp for
+// Windows.
+#pragma once
+
+#include <cstddef>
+
+// Where it is unless --runtime-dir says: /run/pulsewarden for root,
+// $XDG_RUNTIME_DIR/pulsewarden (or /tmp/pulsewarden-UID) for others; on
+// Windows %ProgramData%\pulsewarden for a service and an elevated
+// administrator, %LOCALAPPDATA%\pulsewarden for others.
+bool defaultRuntimeDir(char *path, size_t size, char *why, size_t whySize);
+
+enum LockResult { lockHeld, lockHeldByAnother, lockFailed };
+
+// Makes the directory if it is not there (for the user alone where it is
+// a user's), refuses one that another user could have put there, and
+// takes its lock for as long as the process runs, with the process's id
+// in it. Held by another watcher: its process id in `holder` (0 when it
+// cannot be read).
+LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size);

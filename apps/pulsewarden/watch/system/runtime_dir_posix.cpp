@@ -1,0 +1,99 @@
+// Linux: the lock is flock() on DIR/watch.lock, which the kernel lets go
+// when the process ends, however it ends; the file keeps the holder's
+// process id for whoever is refused.
+#include "runtime_dir.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool defaultRuntimeDir(char *path, size_t size, char *why, size_t whySize)
+{
+	const char *runtime = getenv("XDG_RUNTIME_DIR");
+	int n;
+	if (geteuid() == 0)
+		n = snprintf(path, size, "/run/pulsewarden");
+	else if (runtime && runtime[0] == '/')
+		n = snprintf(path, size, "%s/pulsewarden", runtime);
+	else
+		n = snprintf(path, size, "/tmp/pulsewarden-%lu", static_cast<unsigned long>(geteuid()));
+	if (n < 0 || static_cast<size_t>(n) >= size) {
+		snprintf(why, whySize, "XDG_RUNTIME_DIR is too long");
+		return false;
+	}
+	return true;
+}
+
+// The directory, made if missing: root's readable by all (its status is
+// for every user to read), a user's for that user alone. One that a link
+// leads to, another user owns or others may write is not ours to trust.
+static bool ownDirectory(const char *dir, char *why, size_t size)
+{
+	if (mkdir(dir, geteuid() == 0 ? 0755 : 0700) != 0 && errno != EEXIST) {
+		snprintf(why, size, "cannot make %s: %s", dir, strerror(errno));
+		return false;
+	}
+	struct stat st;
+	if (lstat(dir, &st) != 0) {
+		snprintf(why, size, "%s: %s", dir, strerror(errno));
+		return false;
+	}
+	const char *problem = S_ISLNK(st.st_mode) ? "is a symbolic link"
+		: !S_ISDIR(st.st_mode) ? "is not a directory"
+		: st.st_uid != geteuid() ? "belongs to another user"
+		: (st.st_mode & 022) ? "may be written by others"
+		: nullptr;
+	if (problem) {
+		snprintf(why, size, "%s %s", dir, problem);
+		return false;
+	}
+	return true;
+}
+
+LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
+{
+	*holder = 0;
+	if (!ownDirectory(dir, why, size))
+		return lockFailed;
+	char path[4096];
+	if (snprintf(path, sizeof path, "%s/watch.lock", dir) >= static_cast<int>(sizeof path)) {
+		snprintf(why, size, "%s: %s", dir, strerror(ENAMETOOLONG));
+		return lockFailed;
+	}
+	int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+	struct stat st;
+	if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+		snprintf(why, size, "cannot open %s: %s", path, fd < 0 ? strerror(errno) : "not a regular file");
+		if (fd >= 0)
+			close(fd);
+		return lockFailed;
+	}
+	if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+		int error = errno;
+		char text[32] = "";
+		ssize_t n = pread(fd, text, sizeof text - 1, 0);
+		close(fd);
+		if (error == EWOULDBLOCK) {
+			text[n > 0 ? n : 0] = '\0';
+			*holder = strtol(text, nullptr, 10);
+			snprintf(why, size, "%s", path);
+			return lockHeldByAnother;
+		}
+		snprintf(why, size, "cannot lock %s: %s", path, strerror(error));
+		return lockFailed;
+	}
+	char pid[32];
+	int n = snprintf(pid, sizeof pid, "%ld\n", static_cast<long>(getpid()));
+	if (ftruncate(fd, 0) != 0 || pwrite(fd, pid, static_cast<size_t>(n), 0) != n) {
+		snprintf(why, size, "cannot write %s: %s", path, strerror(errno));
+		close(fd);
+		return lockFailed;
+	}
+	// Held until the process ends: the descriptor is never closed.
+	return lockHeld;
+}
