@@ -98,4 +98,22 @@ TEST(ProbeTarget, WhatCanNeverBeProbedIsToldFromItsTextAlone)
 	}
 }
 
+TEST(ProbeTarget, AServiceIsNamedAsSystemdNamesUnits)
+{
+	const struct {
+		const char *name;
+		bool taken;
+	} rows[] = {
+		{"nginx", true}, {"nginx.service", true}, {"getty@tty1.service", true}, {"dev-sda1.device", true},
+		{"a:b_c-d\\x2d.socket", true},
+		{"my app", false}, {"nginx.services", false}, {"getty@.service", false}, {"@x.service", false},
+		{"a@b@c.service", false}, {".service", false}, {"caf\xc3\xa9", false},
+		{"", false},
+	};
+	for (const auto &row : rows)
+		EXPECT_EQ(systemdUnitProblem(row.name) == nullptr, row.taken) << row.name;
+	EXPECT_EQ(systemdUnitProblem(std::string(247, 'x').c_str()), nullptr);
+	EXPECT_NE(systemdUnitProblem(std::string(248, 'x').c_str()), nullptr);
+}
+
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 void countRun(WatchFigures *figures, int part, bool passed, bool timedOut, int64_t durationNs)
 {
@@ -56,15 +57,48 @@ void add(Text *t, const char *format, ...)
 	t->left -= static_cast<size_t>(n);
 }
 
-// A label's value: backslash, double quote and line feed escaped.
+// How many bytes of valid UTF-8 start at `p`: 0 for none.
+size_t utf8Length(const unsigned char *p)
+{
+	auto follows = [](unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; };
+	if (p[0] < 0x80)
+		return 1;
+	if (follows(p[0], 0xc2, 0xdf))
+		return follows(p[1], 0x80, 0xbf) ? 2 : 0;
+	if (follows(p[0], 0xe0, 0xef)) {
+		unsigned char low = p[0] == 0xe0 ? 0xa0 : 0x80, high = p[0] == 0xed ? 0x9f : 0xbf;
+		return follows(p[1], low, high) && follows(p[2], 0x80, 0xbf) ? 3 : 0;
+	}
+	if (follows(p[0], 0xf0, 0xf4)) {
+		unsigned char low = p[0] == 0xf0 ? 0x90 : 0x80, high = p[0] == 0xf4 ? 0x8f : 0xbf;
+		return follows(p[1], low, high) && follows(p[2], 0x80, 0xbf) && follows(p[3], 0x80, 0xbf) ? 4 : 0;
+	}
+	return 0;
+}
+
+// A label's value: backslash, double quote and line feed escaped, and
+// each byte that is not UTF-8 (a file's name may hold any) made U+FFFD,
+// as a collector refuses a whole file with one such label.
 void escaped(const char *value, char *out, size_t size)
 {
 	size_t n = 0;
-	for (const char *p = value; *p && n + 3 < size; p++) {
-		char c = *p == '\n' ? 'n' : *p;
-		if (*p == '\\' || *p == '"' || *p == '\n')
+	for (const char *p = value; *p && n + 4 < size;) {
+		size_t length = utf8Length(reinterpret_cast<const unsigned char *>(p));
+		if (length == 0) {
+			memcpy(out + n, "\xef\xbf\xbd", 3);
+			n += 3;
+			p++;
+			continue;
+		}
+		if (*p == '\\' || *p == '"' || *p == '\n') {
 			out[n++] = '\\';
-		out[n++] = c;
+			out[n++] = *p == '\n' ? 'n' : *p;
+			p++;
+			continue;
+		}
+		memcpy(out + n, p, length);
+		n += length;
+		p += length;
 	}
 	out[n] = '\0';
 }

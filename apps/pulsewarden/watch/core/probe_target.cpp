@@ -128,6 +128,28 @@ bool splitHostPort(const char *target, char *host, size_t hostSize, char *port, 
 	return true;
 }
 
+const char *systemdUnitProblem(const char *name)
+{
+	static const char *const types[] = {"service", "socket", "target", "device", "mount", "automount", "swap", "timer",
+		"path", "slice", "scope", nullptr};
+	char unit[300];
+	snprintf(unit, sizeof unit, "%s%s", name, strchr(name, '.') ? "" : ".service");
+	if (strlen(unit) > 255)
+		return "longer than a unit's name may be (255 bytes)";
+	if (strspn(unit, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789:-_.\\@") != strlen(unit))
+		return "not a unit's name (letters, digits and :-_.\\@ only)";
+	const char *dot = strrchr(unit, '.');
+	size_t t = 0;
+	while (types[t] && strcmp(types[t], dot + 1) != 0)
+		t++;
+	if (!types[t])
+		return "not a unit's name (a suffix such as .service, .socket or .timer)";
+	const char *at = strchr(unit, '@');
+	if (dot == unit || at == unit || (at && (strchr(at + 1, '@') || at + 1 >= dot)))
+		return "not a unit's name (NAME.service, or NAME@INSTANCE.service)";
+	return nullptr;
+}
+
 const char *probeTargetProblem(const Probe &probe)
 {
 	if (!*probe.target)

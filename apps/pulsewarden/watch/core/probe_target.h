@@ -30,5 +30,9 @@ void probeLabel(const Probe &probe, char *text, size_t size);
 // when it can be.
 const char *probeTargetProblem(const Probe &probe);
 
+// Why systemd would not take NAME (NAME.service when it has no suffix)
+// as a unit's name; null when it would.
+const char *systemdUnitProblem(const char *name);
+
 // HOST:PORT, or [ADDRESS]:PORT, split. False when it is neither.
 bool splitHostPort(const char *target, char *host, size_t hostSize, char *port, size_t portSize);

@@ -21,7 +21,7 @@ bool probeReady(const Probe &probe, char *why, size_t size)
 	case probeTcp:
 		return tcpProbeReady(why, size);
 	case probeService:
-		return serviceProbeReady(why, size);
+		return serviceProbeReady(probe.target, why, size);
 	case probeProcess:
 	case probeFile:
 		return true;

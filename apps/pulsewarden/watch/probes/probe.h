@@ -45,7 +45,7 @@ bool tcpProbeReady(char *why, size_t size);
 void runTcpProbe(const char *target, const ProbeSetting &setting, ProbeResult *result);
 bool tcpAtOnce(const char *target, ProbeResult *result);
 void runProcessProbe(const char *name, ProbeResult *result);
-bool serviceProbeReady(char *why, size_t size);
+bool serviceProbeReady(const char *name, char *why, size_t size);
 void runServiceProbe(const char *name, const ProbeSetting &setting, ProbeResult *result);
 void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *result);
 

@@ -1,7 +1,7 @@
 // --http on Linux, through libcurl, loaded when an --http probe is given:
 // nothing else pays for it, and a machine without it is told which package
 // to install. A run is one GET on a connection of its own; the status line
-// decides, so the body is not read.
+// and the headers decide, so the transfer ends where the body would begin.
 #define CURL_DISABLE_TYPECHECK
 #include "probe.h"
 
@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 static struct {
@@ -73,10 +74,33 @@ bool httpProbeReady(const char *url, char *why, size_t size)
 	return true;
 }
 
-// The body is not wanted: the first of it ends the transfer.
+// The answer as far as its headers: the last status line's code, and
+// whether a final one (not an interim 1xx) has ended its headers.
+// Never reached past a final answer's headers; never stdout, whatever comes.
 static size_t discard(char * /*bytes*/, size_t /*size*/, size_t /*count*/, void * /*user*/)
 {
 	return 0;
+}
+
+struct Answer {
+	long status;
+	bool final;
+};
+
+static size_t header(char *bytes, size_t size, size_t count, void *user)
+{
+	Answer *answer = static_cast<Answer *>(user);
+	size_t n = size * count;
+	if (n > 5 && strncmp(bytes, "HTTP/", 5) == 0) {
+		const char *code = static_cast<const char *>(memchr(bytes, ' ', n));
+		answer->status = code ? strtol(code + 1, nullptr, 10) : 0;
+	} else if ((n == 2 && bytes[0] == '\r') || (n == 1 && bytes[0] == '\n')) {
+		// The headers end: a final answer is all that is needed of it.
+		answer->final = answer->status >= 200;
+		if (answer->final)
+			return 0;
+	}
+	return n;
 }
 
 // Why a connection failed, as the system says it.
@@ -108,24 +132,27 @@ void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *res
 	// Straight to the application, whatever proxy the environment names.
 	curl.setopt(handle, CURLOPT_PROXY, "");
 	curl.setopt(handle, CURLOPT_USERAGENT, "pulsewarden-watch/" PULSEWARDEN_VERSION);
+	Answer answer = {};
 	curl.setopt(handle, CURLOPT_WRITEFUNCTION, discard);
+	curl.setopt(handle, CURLOPT_HEADERFUNCTION, header);
+	curl.setopt(handle, CURLOPT_HEADERDATA, &answer);
 	curl.setopt(handle, CURLOPT_ERRORBUFFER, detail);
 	if (setting.insecure) {
 		curl.setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
 		curl.setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
 	}
 	CURLcode code = curl.perform(handle);
-	long status = 0;
-	curl.getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
 	if (!detail[0])
 		snprintf(detail, sizeof detail, "%s", curl.strerror(code));
 	lowerFirst(detail);
-	if (status != 0 && (code == CURLE_OK || code == CURLE_WRITE_ERROR)) {
-		result->passed = status >= 200 && status <= 399;
+	if (answer.final) {
+		result->passed = answer.status <= 399;
 		if (!result->passed)
-			probeFailed(result, "status %ld", status);
+			probeFailed(result, "status %ld", answer.status);
 	} else if (code == CURLE_OPERATION_TIMEDOUT) {
 		result->timedOut = true;
+	} else if (answer.status > 0 && answer.status < 200) {
+		probeFailed(result, "status %ld, and no final answer after it", answer.status);
 	} else if (code == CURLE_COULDNT_CONNECT) {
 		connectFailure(handle, result, detail);
 	} else if (code == CURLE_PEER_FAILED_VERIFICATION) {

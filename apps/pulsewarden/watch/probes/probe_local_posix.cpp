@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The name the kernel gives a process (cut at 15 bytes), from its stat
+// The name the kernel gives a process, cut at 15 bytes, from its stat
 // line, which also says whether it has ended and waits to be collected.
 static bool runningAs(const char *pid, char *name, size_t size)
 {
@@ -36,36 +36,50 @@ static bool runningAs(const char *pid, char *name, size_t size)
 	return true;
 }
 
-// Its executable's base name: a script's interpreter, a program that
-// renamed itself. Only where we may read it.
-static bool executableNamed(const char *pid, const char *name)
+static const char *baseName(const char *path)
 {
-	char path[300];
-	char target[4096];
-	snprintf(path, sizeof path, "/proc/%s/exe", pid);
-	ssize_t n = readlink(path, target, sizeof target - 1);
-	if (n <= 0)
-		return false;
-	target[n] = '\0';
-	const char *deleted = " (deleted)";
-	size_t length = static_cast<size_t>(n);
-	if (length > strlen(deleted) && strcmp(target + length - strlen(deleted), deleted) == 0)
-		target[length - strlen(deleted)] = '\0';
-	const char *base = strrchr(target, '/');
-	return strcmp(base ? base + 1 : target, name) == 0;
+	const char *slash = strrchr(path, '/');
+	return slash ? slash + 1 : path;
 }
 
-// The kernel keeps the first 15 bytes of a longer name.
-static bool sameName(const char *comm, const char *name)
+// Its whole name: its executable's (a program that renamed itself, a
+// script's interpreter; only where we may read it), or its command
+// line's first word's (a script, or a program started by a link).
+static bool wholeNameIs(const char *pid, const char *name)
 {
-	size_t kept = 15;
-	return strcmp(comm, name) == 0 || (strlen(comm) == kept && strlen(name) > kept && strncmp(comm, name, kept) == 0);
+	char path[300];
+	char text[4096];
+	snprintf(path, sizeof path, "/proc/%s/exe", pid);
+	ssize_t n = readlink(path, text, sizeof text - 1);
+	if (n > 0) {
+		text[n] = '\0';
+		const char *deleted = " (deleted)";
+		size_t length = static_cast<size_t>(n);
+		if (length > strlen(deleted) && strcmp(text + length - strlen(deleted), deleted) == 0)
+			text[length - strlen(deleted)] = '\0';
+		if (strcmp(baseName(text), name) == 0)
+			return true;
+	}
+	snprintf(path, sizeof path, "/proc/%s/cmdline", pid);
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return false;
+	n = read(fd, text, sizeof text - 1);
+	close(fd);
+	if (n <= 0)
+		return false;
+	text[n] = '\0';  // the first word ends at its own NUL
+	return strcmp(baseName(text), name) == 0;
 }
 
 void runProcessProbe(const char *name, ProbeResult *result)
 {
-	// The kernel's names first, which are cheap; executables only when
-	// none has the name.
+	// The kernel's name first, which is cheap; the whole name where the
+	// kernel's is cut, or is another. Never the watcher itself.
+	char self[32];
+	snprintf(self, sizeof self, "%ld", static_cast<long>(getpid()));
+	const size_t kept = 15;
+	bool longName = strlen(name) >= kept;
 	for (int pass = 0; pass < 2 && !result->passed; pass++) {
 		DIR *processes = opendir("/proc");
 		if (!processes) {
@@ -73,12 +87,13 @@ void runProcessProbe(const char *name, ProbeResult *result)
 			return;
 		}
 		while (struct dirent *entry = readdir(processes)) {
-			if (entry->d_name[0] < '0' || entry->d_name[0] > '9')
+			if (entry->d_name[0] < '0' || entry->d_name[0] > '9' || strcmp(entry->d_name, self) == 0)
 				continue;
 			char comm[64];
 			if (!runningAs(entry->d_name, comm, sizeof comm))
 				continue;
-			if (pass == 0 ? sameName(comm, name) : executableNamed(entry->d_name, name)) {
+			bool same = pass == 0 ? !longName && strcmp(comm, name) == 0 : wholeNameIs(entry->d_name, name);
+			if (same) {
 				result->passed = true;
 				break;
 			}

@@ -32,8 +32,10 @@ void runProcessProbe(const char *name, ProbeResult *result)
 	}
 	PROCESSENTRY32 entry = {};
 	entry.dwSize = sizeof entry;
+	// Never the watcher itself.
+	DWORD self = GetCurrentProcessId();
 	for (BOOL more = Process32First(snapshot, &entry); more && !result->passed; more = Process32Next(snapshot, &entry))
-		result->passed = sameImage(entry.szExeFile, name);
+		result->passed = entry.th32ProcessID != self && sameImage(entry.szExeFile, name);
 	CloseHandle(snapshot);
 	if (!result->passed)
 		probeFailed(result, "not running");

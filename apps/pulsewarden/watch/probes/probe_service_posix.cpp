@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 static struct {
 	decltype(&sd_bus_open_system) openSystem;
@@ -23,7 +24,7 @@ static struct {
 	bool loaded;
 } bus;
 
-bool serviceProbeReady(char *why, size_t size)
+static bool loadSystemd(char *why, size_t size)
 {
 	if (bus.loaded)
 		return true;
@@ -46,6 +47,41 @@ bool serviceProbeReady(char *why, size_t size)
 }
 
 // One of the unit's properties; a negative errno when it cannot be had.
+static int unitProperty(sd_bus *connection, const char *path, const char *name, char **value, char *why,
+	size_t size);
+
+// Where systemd is not the system's manager, nothing would ever answer:
+// refused, rather than failed at every tick. Where it is, and does not
+// answer yet (early in boot), it is asked again at each tick.
+bool serviceProbeReady(const char *name, char *why, size_t size)
+{
+	if (const char *problem = systemdUnitProblem(name)) {
+		snprintf(why, size, "%s", problem);
+		return false;
+	}
+	if (!loadSystemd(why, size))
+		return false;
+	if (access("/run/systemd/system", F_OK) == 0)
+		return true;
+	sd_bus *connection = nullptr;
+	char reason[200] = "";
+	char *state = nullptr;
+	int r = bus.openSystem(&connection);
+	if (r >= 0) {
+		bus.setTimeout(connection, 2000000);
+		r = unitProperty(connection, "/org/freedesktop/systemd1/unit/init_2escope", "ActiveState", &state, reason,
+			sizeof reason);
+		free(state);
+		bus.closeUnref(connection);
+	} else {
+		snprintf(reason, sizeof reason, "%s", strerror(-r));
+	}
+	if (r >= 0)
+		return true;
+	lowerFirst(reason);
+	snprintf(why, size, "systemd does not run here (%s)", reason);
+	return false;
+}
 static int unitProperty(sd_bus *connection, const char *path, const char *name, char **value, char *why,
 	size_t size)
 {

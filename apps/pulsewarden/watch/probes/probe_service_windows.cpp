@@ -17,7 +17,7 @@ static struct {
 	decltype(&CloseServiceHandle) close;
 } scm;
 
-bool serviceProbeReady(char *why, size_t size)
+bool serviceProbeReady(const char * /*name*/, char *why, size_t size)
 {
 	if (scm.library)
 		return true;
