@@ -98,7 +98,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			bool probes = o.probeCount >= 0 && o.probeCount <= maxProbes;
 			for (int i = 0; probes && i < o.probeCount; i++)
 				probes = o.probes[i].target != nullptr;
-			if ((o.pid != 0) == checks || !probes || !durations || o.fall < 1 || o.rise < 1
+			// Never one part twice; its files at full paths.
+			for (int i = 0; probes && i < o.probeCount; i++) {
+				char a[300];
+				probeLabel(o.probes[i], a, sizeof a);
+				for (int j = i + 1; probes && j < o.probeCount; j++) {
+					char b[300];
+					probeLabel(o.probes[j], b, sizeof b);
+					probes = strcmp(a, b) != 0;
+				}
+			}
+			bool paths = (!o.metricsFile || o.metricsFile[0] == '/') && (!o.runtimeDir || o.runtimeDir[0] == '/');
+			if ((o.pid != 0) == checks || !probes || !paths || !durations || o.fall < 1 || o.rise < 1
 			    || o.intervalNs + (o.pid ? 0 : o.timeoutNs) >= o.windowNs)
 				abort();
 		} else if (command == commandWatch && parsed == watchUnusable && !why[0]) {

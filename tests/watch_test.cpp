@@ -916,9 +916,10 @@ TEST_F(Probes, EachPassesAndFailsInItsOwnTerms)
 	ASSERT_EQ(sim({"answer", "markActive", "2"}).status, 0);
 	const std::string passed = "watch: markActive: pulsewarden must be run in a Corvane Virtual Machine; stopping";
 
-	// A process with a name of its own; under Wine, the watcher itself,
-	// named in another case and without ".exe".
-	std::string running = "PULSEWARDEN";
+	// A process with a name of its own; under Wine, the prefix's service
+	// manager, named in another case and without ".exe" (the watcher
+	// itself never counts).
+	std::string running = "SERVICES";
 	if (!windowsBuild()) {
 		running = "pwprobe" + std::to_string(getpid());
 		ASSERT_EQ(symlink("/bin/sleep", (root + "/" + running).c_str()), 0);

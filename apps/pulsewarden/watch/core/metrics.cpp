@@ -66,11 +66,13 @@ size_t utf8Length(const unsigned char *p)
 	if (follows(p[0], 0xc2, 0xdf))
 		return follows(p[1], 0x80, 0xbf) ? 2 : 0;
 	if (follows(p[0], 0xe0, 0xef)) {
-		unsigned char low = p[0] == 0xe0 ? 0xa0 : 0x80, high = p[0] == 0xed ? 0x9f : 0xbf;
+		unsigned char low = p[0] == 0xe0 ? 0xa0 : 0x80;
+		unsigned char high = p[0] == 0xed ? 0x9f : 0xbf;
 		return follows(p[1], low, high) && follows(p[2], 0x80, 0xbf) ? 3 : 0;
 	}
 	if (follows(p[0], 0xf0, 0xf4)) {
-		unsigned char low = p[0] == 0xf0 ? 0x90 : 0x80, high = p[0] == 0xf4 ? 0x8f : 0xbf;
+		unsigned char low = p[0] == 0xf0 ? 0x90 : 0x80;
+		unsigned char high = p[0] == 0xf4 ? 0x8f : 0xbf;
 		return follows(p[1], low, high) && follows(p[2], 0x80, 0xbf) && follows(p[3], 0x80, 0xbf) ? 4 : 0;
 	}
 	return 0;

@@ -529,11 +529,18 @@ static void disableAnswered(WatchCore *c, Step *s, int32_t result)
 	exitWith(c, s, exitDisableFailed, false);
 }
 
+// An enable refused: nothing is watched without monitoring.
+static void enableRefused(WatchCore *c, Step *s, int32_t result)
+{
+	char message[80];
+	addLine(s, priorityError, "enable: %s; stopping", resultText(result, message, sizeof message));
+	exitWith(c, s, result, true);
+}
+
 // An answer that comes while stopping: what it says of the platform is
 // kept, nothing more is asked on its account, and the stop goes on.
 static void answeredWhileStopping(WatchCore *c, Step *s, Asked asked, int32_t answer, int64_t now)
 {
-	char message[80];
 	switch (asked) {
 	case askedNothing:
 	case askedDisable:
@@ -548,8 +555,7 @@ static void answeredWhileStopping(WatchCore *c, Step *s, Asked asked, int32_t an
 		break;
 	case askedEnable:
 		if (answer != 0) {
-			addLine(s, priorityError, "enable: %s; stopping", resultText(answer, message, sizeof message));
-			exitWith(c, s, answer, true);
+			enableRefused(c, s, answer);
 			return;
 		}
 		c->platform.switchedOn = c->platform.onFromOff = true;
@@ -588,7 +594,6 @@ static void answered(WatchCore *c, Step *s, int32_t answer, int64_t now)
 		answeredWhileStopping(c, s, asked, answer, now);
 		return;
 	}
-	char message[80];
 	switch (asked) {
 	case askedNothing:
 		return;
@@ -604,10 +609,9 @@ static void answered(WatchCore *c, Step *s, int32_t answer, int64_t now)
 		if (answer == 0) {
 			c->platform.switchedOn = true;
 			announceStart(c, s);
-			return;
+		} else {
+			enableRefused(c, s, answer);
 		}
-		addLine(s, priorityError, "enable: %s; stopping", resultText(answer, message, sizeof message));
-		exitWith(c, s, answer, true);
 		return;
 	case askedEnabledBeforeCheck:
 		if (answer)

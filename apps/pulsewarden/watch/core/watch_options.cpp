@@ -24,13 +24,13 @@ enum OptionKind {
 struct OptionRow {
 	const char *heading;     // the help's blank line and heading before it; null: none
 	const char *name;
-	OptionKind kind;
 	const char *value;       // how the help names the value; null: none
 	const char *help;
 	bool WatchOptions::*flag;
 	int64_t WatchOptions::*duration;
 	int WatchOptions::*count;
 	const char *WatchOptions::*path;
+	OptionKind kind;
 	ProbeKind probe;
 };
 

@@ -82,14 +82,14 @@ static size_t discard(char * /*bytes*/, size_t /*size*/, size_t /*count*/, void 
 	return 0;
 }
 
-struct Answer {
+struct HttpAnswer {
 	long status;
 	bool final;
 };
 
 static size_t header(char *bytes, size_t size, size_t count, void *user)
 {
-	Answer *answer = static_cast<Answer *>(user);
+	HttpAnswer *answer = static_cast<HttpAnswer *>(user);
 	size_t n = size * count;
 	if (n > 5 && strncmp(bytes, "HTTP/", 5) == 0) {
 		const char *code = static_cast<const char *>(memchr(bytes, ' ', n));
@@ -132,7 +132,7 @@ void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *res
 	// Straight to the application, whatever proxy the environment names.
 	curl.setopt(handle, CURLOPT_PROXY, "");
 	curl.setopt(handle, CURLOPT_USERAGENT, "pulsewarden-watch/" PULSEWARDEN_VERSION);
-	Answer answer = {};
+	HttpAnswer answer = {};
 	curl.setopt(handle, CURLOPT_WRITEFUNCTION, discard);
 	curl.setopt(handle, CURLOPT_HEADERFUNCTION, header);
 	curl.setopt(handle, CURLOPT_HEADERDATA, &answer);

@@ -15,7 +15,7 @@
 // started by half the timeout.
 static int64_t staggerNs(int64_t timeoutNs, int count)
 {
-	int64_t share = timeoutNs / (2 * (count > 1 ? count : 1));
+	int64_t share = timeoutNs / (2 * static_cast<int64_t>(count > 1 ? count : 1));
 	return share < 250 * nsPerMs ? share : 250 * nsPerMs;
 }
 

@@ -16,6 +16,8 @@
 
 static struct {
 	bool loaded;
+	decltype(&OpenProcessToken) openToken;
+	decltype(&GetTokenInformation) tokenInformation;
 	decltype(&CheckTokenMembership) checkMembership;
 	decltype(&CreateWellKnownSid) wellKnownSid;
 	decltype(&EqualSid) equalSid;
@@ -29,7 +31,9 @@ static bool loadApi()
 	if (api.loaded)
 		return true;
 	void *library = loadSystemLibrary("advapi32.dll");
-	api.loaded = library && findFunction(library, "CheckTokenMembership", &api.checkMembership)
+	api.loaded = library && findFunction(library, "OpenProcessToken", &api.openToken)
+		&& findFunction(library, "GetTokenInformation", &api.tokenInformation)
+		&& findFunction(library, "CheckTokenMembership", &api.checkMembership)
 		&& findFunction(library, "CreateWellKnownSid", &api.wellKnownSid)
 		&& findFunction(library, "EqualSid", &api.equalSid)
 		&& findFunction(library, "GetFileSecurityA", &api.fileSecurity)
@@ -66,16 +70,30 @@ bool defaultRuntimeDir(char *path, size_t size, char *why, size_t whySize)
 	return true;
 }
 
-static bool ownedBy(const char *path, WELL_KNOWN_SID_TYPE type)
+// Owned by SYSTEM, Administrators, or whoever runs this (an elevated
+// administrator's own, as the system may make it): not another user's.
+static bool ownedByTheMachine(const char *path)
 {
 	alignas(SECURITY_DESCRIPTOR) BYTE security[4096];
 	DWORD needed = 0;
 	PSID owner = nullptr;
 	BOOL defaulted = FALSE;
+	if (!api.fileSecurity(path, OWNER_SECURITY_INFORMATION, security, sizeof security, &needed)
+		|| !api.owner(security, &owner, &defaulted) || !owner)
+		return false;
 	alignas(SID) BYTE sid[SECURITY_MAX_SID_SIZE];
-	return api.fileSecurity(path, OWNER_SECURITY_INFORMATION, security, sizeof security, &needed)
-		&& api.owner(security, &owner, &defaulted) && owner && wellKnown(type, reinterpret_cast<SID *>(sid))
-		&& api.equalSid(owner, sid);
+	static const WELL_KNOWN_SID_TYPE machine[] = {WinBuiltinAdministratorsSid, WinLocalSystemSid};
+	for (WELL_KNOWN_SID_TYPE type : machine)
+		if (wellKnown(type, reinterpret_cast<SID *>(sid)) && api.equalSid(owner, sid))
+			return true;
+	HANDLE token;
+	if (!api.openToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+		return false;
+	alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+	bool mine = api.tokenInformation(token, TokenUser, user, sizeof user, &needed)
+		&& api.equalSid(owner, reinterpret_cast<TOKEN_USER *>(user)->User.Sid);
+	CloseHandle(token);
+	return mine;
 }
 
 static bool ownDirectory(const char *dir, char *why, size_t size)
@@ -104,7 +122,7 @@ static bool ownDirectory(const char *dir, char *why, size_t size)
 		snprintf(why, size, "%s is not a directory", dir);
 		return false;
 	}
-	if (machine && !ownedBy(dir, WinBuiltinAdministratorsSid) && !ownedBy(dir, WinLocalSystemSid)) {
+	if (machine && !ownedByTheMachine(dir)) {
 		snprintf(why, size, "%s was made by another user: remove it", dir);
 		return false;
 	}
