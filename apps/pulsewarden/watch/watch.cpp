@@ -213,20 +213,28 @@ static bool perform(Loop *l, const Action &a, Event *next)
 	return false;
 }
 
-// Feeds an event to the core, and what follows from it at once, until the
-// core waits for time or the system again.
+// Feeds an event to the core, and each that follows from it at once, in
+// order (a step may start a round that is over at once and write the
+// figures: two events), until the core waits for time or the system again.
 static void feed(Loop *l, Event event)
 {
-	for (bool more = true; more && !l->ended;) {
+	enum : size_t { queued = 2 * maxActions };
+	Event queue[queued];
+	size_t first = 0;
+	size_t count = 0;
+	queue[count++] = event;
+	while (count > 0 && !l->ended) {
+		Event next = queue[first];
+		first = (first + 1) % queued;
+		count--;
 		int64_t now = bootClockNs();
-		Step step = watchStep(&l->core, event, now, now - awakeClockNs());
+		Step step = watchStep(&l->core, next, now, now - awakeClockNs());
 		l->deadline = step.deadline;
-		more = false;
 		for (size_t i = 0; i < step.count; i++) {
-			Event next;
-			if (perform(l, step.actions[i], &next)) {
-				event = next;
-				more = true;
+			Event follows;
+			if (perform(l, step.actions[i], &follows) && count < queued) {
+				queue[(first + count) % queued] = follows;
+				count++;
 			}
 		}
 	}
