@@ -134,9 +134,9 @@ static bool parseCount(const char *text, int64_t limit, int64_t *value)
 	return v > 0;
 }
 
-static void say(char *why, size_t size, const char *format, ...) PRINTF_LIKE(3, 4);
+static void because(char *why, size_t size, const char *format, ...) PRINTF_LIKE(3, 4);
 
-static void say(char *why, size_t size, const char *format, ...)
+static void because(char *why, size_t size, const char *format, ...)
 {
 	va_list ap;
 	va_start(ap, format);
@@ -160,7 +160,7 @@ static bool takeOption(const OptionRow &row, int argc, char **argv, int *i, Watc
 {
 	if (row.kind == optionFlag || row.kind == optionSilent) {
 		if (strchr(argv[*i], '=')) {
-			say(why, size, "%s takes no value", row.name);
+			because(why, size, "%s takes no value", row.name);
 			return false;
 		}
 		if (row.kind == optionSilent)
@@ -171,27 +171,27 @@ static bool takeOption(const OptionRow &row, int argc, char **argv, int *i, Watc
 	}
 	const char *value = valueOf(row.name, argc, argv, i);
 	if (!value || (!*value && row.kind == optionPath)) {
-		say(why, size, "%s needs %s", row.name, row.kind == optionPath ? "a path" : "a value");
+		because(why, size, "%s needs %s", row.name, row.kind == optionPath ? "a path" : "a value");
 		return false;
 	}
 	int64_t number;
 	switch (row.kind) {
 	case optionDuration:
 		if (const char *problem = durationProblem(value, &(o->*row.duration))) {
-			say(why, size, "%s: \"%s\" %s", row.name, value, problem);
+			because(why, size, "%s: \"%s\" %s", row.name, value, problem);
 			return false;
 		}
 		return true;
 	case optionCount:
 		if (!parseCount(value, 1000000, &number)) {
-			say(why, size, "%s: \"%s\" is not a whole number from 1 to 1000000", row.name, value);
+			because(why, size, "%s: \"%s\" is not a whole number from 1 to 1000000", row.name, value);
 			return false;
 		}
 		o->*row.count = static_cast<int>(number);
 		return true;
 	case optionPid:
 		if (!parseCount(value, 0x7fffffff, &number)) {
-			say(why, size, "%s: \"%s\" is not a process id", row.name, value);
+			because(why, size, "%s: \"%s\" is not a process id", row.name, value);
 			return false;
 		}
 		o->pid = static_cast<long>(number);
@@ -199,14 +199,14 @@ static bool takeOption(const OptionRow &row, int argc, char **argv, int *i, Watc
 	case optionPath:
 		// A service starts elsewhere than the operator stands.
 		if (!absolutePath(value)) {
-			say(why, size, "%s: \"%s\" is not a full path", row.name, value);
+			because(why, size, "%s: \"%s\" is not a full path", row.name, value);
 			return false;
 		}
 		o->*row.path = value;
 		return true;
 	case optionProbe:
 		if (o->probeCount == maxProbes) {
-			say(why, size, "at most %d probes", static_cast<int>(maxProbes));
+			because(why, size, "at most %d probes", static_cast<int>(maxProbes));
 			return false;
 		}
 		o->probes[o->probeCount++] = Probe{row.probe, value};
@@ -235,7 +235,7 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 		}
 		const OptionRow *row = optionNamed(argv[i]);
 		if (!row->name) {
-			say(why, size, "\"%s\" is not an option of watch", argv[i]);
+			because(why, size, "\"%s\" is not an option of watch", argv[i]);
 			return watchUnusable;
 		}
 		if (row->kind == optionHelp)
@@ -246,11 +246,11 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 	if (i < argc)
 		o->check = argv + i;
 	if (o->pid && (o->check || o->probeCount)) {
-		say(why, size, "%s and --pid exclude each other", o->check ? "a check" : "a probe");
+		because(why, size, "%s and --pid exclude each other", o->check ? "a check" : "a probe");
 		return watchUnusable;
 	}
 	if (!o->pid && !o->check && !o->probeCount) {
-		say(why, size, "a probe or a check to run, or --pid, is needed");
+		because(why, size, "a probe or a check to run, or --pid, is needed");
 		return watchUnusable;
 	}
 	// Each part is one series of the figures, and one name in the lines.
@@ -263,7 +263,7 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 			if (strcmp(first, second) == 0) {
 				char shown[300];
 				probeShownTarget(o->probes[a], shown, sizeof shown);
-				say(why, size, "%s %s is given twice", probeOption(o->probes[a].kind), shown);
+				because(why, size, "%s %s is given twice", probeOption(o->probes[a].kind), shown);
 				return watchUnusable;
 			}
 		}
@@ -276,12 +276,12 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 	formatDuration(o->windowNs, window, sizeof window);
 	// A process watched takes no time to check: its timeout is not used.
 	if (o->pid && o->intervalNs >= o->windowNs) {
-		say(why, size, "the interval (%s) must be less than the window (%s), or the platform sees a gap "
+		because(why, size, "the interval (%s) must be less than the window (%s), or the platform sees a gap "
 			"between heartbeats while the process runs", interval, window);
 		return watchUnusable;
 	}
 	if (!o->pid && o->intervalNs + o->timeoutNs >= o->windowNs) {
-		say(why, size, "the interval (%s) and the timeout (%s) must add up to less than the window (%s), "
+		because(why, size, "the interval (%s) and the timeout (%s) must add up to less than the window (%s), "
 			"or the platform sees a gap between heartbeats of a healthy application",
 			interval, timeout, window);
 		return watchUnusable;
