@@ -41,6 +41,7 @@ struct WatchedProcess {
 
 static int requestPipe[2] = {-1, -1};  // written by the signal handler and the workers
 static int timer = -1;
+static int64_t armedFor = -1;  // the deadline the timer is set to and has not fired for
 
 static void onSignal(int sig)
 {
@@ -349,12 +350,17 @@ bool processGone(WatchedProcess *process)
 
 Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 {
-	struct itimerspec at = {};
-	at.it_value.tv_sec = deadlineNs / 1000000000;
-	at.it_value.tv_nsec = deadlineNs % 1000000000;
-	if (at.it_value.tv_sec == 0 && at.it_value.tv_nsec == 0)
-		at.it_value.tv_nsec = 1;  // zero would disarm it
-	timerfd_settime(timer, TFD_TIMER_ABSTIME, &at, nullptr);
+	// A wake before the deadline (a worker's answer, say) leaves the timer
+	// as it is set.
+	if (deadlineNs != armedFor) {
+		struct itimerspec at = {};
+		at.it_value.tv_sec = deadlineNs / 1000000000;
+		at.it_value.tv_nsec = deadlineNs % 1000000000;
+		if (at.it_value.tv_sec == 0 && at.it_value.tv_nsec == 0)
+			at.it_value.tv_nsec = 1;  // zero would disarm it
+		timerfd_settime(timer, TFD_TIMER_ABSTIME, &at, nullptr);
+		armedFor = deadlineNs;
+	}
 	for (;;) {
 		struct pollfd fds[4] = {
 			{requestPipe[0], POLLIN, 0},
@@ -405,6 +411,7 @@ Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 			ssize_t ignored = read(timer, &expirations, sizeof expirations);
 			(void)ignored;
 			woke.events |= wokeByDeadline;
+			armedFor = -1;
 		}
 		if (process && fds[3].revents && !process->gone) {
 			process->gone = true;
