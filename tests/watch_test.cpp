@@ -470,6 +470,17 @@ TEST_F(Watch, OneWatcherAMachineASecondIsRefusedNamingTheFirst)
 	// The one refused switched nothing off under the first.
 	EXPECT_EQ(tool({"getAppStatus"}).out, asWritten("green\n"));
 	EXPECT_EQ(stop(&first).status, byBuild(0, 2));
+	if (windowsBuild())
+		return;
+	// A directory another could have put a lock in is not trusted.
+	std::string open = root + "/open";
+	ASSERT_EQ(mkdir(open.c_str(), 0777), 0);
+	ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+	RunSpec setup = watching({"--enable", "--interval", "200ms", "--timeout", "900ms", "--window", "2s"}, true);
+	setup.args[2] = open;
+	RunResult r = runTool(setup);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(said(r.out), std::vector<std::string>{"watch: " + open + " may be written by others"});
 }
 
 TEST_F(Watch, ACallIntoTheLibraryThatHangsHoldsUpNeitherTheStopNorTheWatchdog)

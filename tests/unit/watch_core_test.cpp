@@ -343,6 +343,16 @@ const Row rows[] = {
 		{0, answer(0), "notice paused: monitoring is off; asking again every 10 s | next 10000"},
 		{5000, stop(), "STOPPING=1 | notice stopping: monitoring is off, as someone else left it | exit 0 | next never"},
 	}},
+	{"--enable, paused, stopped while asking whether it is on again: on again, it is switched off",
+		{"--enable", "--timeout", "3s", "check"}, 0, {
+		{0, start(), "isEnabled? | next 5000"},
+		{0, answer(1), std::string(startLine) + " | isEnabled? | next 5000"},
+		{0, answer(0), "notice paused: monitoring is off; asking again every 10 s | next 10000"},
+		{10000, time(), "isEnabled? | next 15000"},
+		{10001, stop(), "STOPPING=1 | next 15000"},
+		{10002, answer(1), "disable | next 15002"},
+		{10002, answer(0), "notice stopping: monitoring switched off | exit 0 | next never"},
+	}},
 	{"--enable: a disable that fails at the stop ends with 108 and says what the platform does",
 		{"--enable", "--timeout", "3s", "check"}, 0, {
 		{0, start(), "isEnabled? | next 5000"},

@@ -19,6 +19,7 @@ TEST(DurationProblem, WholeNumbersWithTheirUnitUpToThirtyDaysAndWhyNot)
 		{"2 min", 120 * nsPerS, nullptr}, {"10 s", 10 * nsPerS, nullptr}, {"500 ms", 500 * nsPerMs, nullptr},
 		{"43200m", maxDurationNs, nullptr}, {"2592000", maxDurationNs, nullptr},
 		{"1h", 3600 * nsPerS, nullptr}, {"720h", maxDurationNs, nullptr}, {"30d", maxDurationNs, nullptr},
+		{"90min", 90 * 60 * nsPerS, nullptr}, {"1500ms", 1500 * nsPerMs, nullptr}, {"1 d", 86400 * nsPerS, nullptr},
 		{"31d", 0, "is more than 30 days"},
 		{"2592000000ms", maxDurationNs, nullptr},
 		{"43201m", 0, "is more than 30 days"}, {"2592001", 0, "is more than 30 days"},
@@ -43,6 +44,12 @@ TEST(DurationProblem, WholeNumbersWithTheirUnitUpToThirtyDaysAndWhyNot)
 			<< c.text;
 		if (!c.problem) {
 			EXPECT_EQ(ns, c.ns) << c.text;
+			// As a line says it, it reads back the same.
+			char said[32];
+			formatDuration(ns, said, sizeof said);
+			int64_t again = 0;
+			EXPECT_EQ(durationProblem(said, &again), nullptr) << said;
+			EXPECT_EQ(again, ns) << said;
 		}
 	}
 }
