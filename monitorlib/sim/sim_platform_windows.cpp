@@ -8,7 +8,7 @@
 // handles.
 #include "sim_platform.h"
 
-#include "sim_machine_windows.h"
+#include "machine_windows.h"
 
 #include <windows.h>
 
@@ -50,8 +50,8 @@ static char machineDir[MAX_PATH];
 
 bool defaultStateDirPath(char *path, size_t size, Reason *why)
 {
-	if (machineStateIsOurs()) {
-		if (!machineStatePath(machineDir, sizeof machineDir) || strlen(machineDir) >= size) {
+	if (forTheMachine()) {
+		if (!machineDataPath("corvane-sim", machineDir, sizeof machineDir) || strlen(machineDir) >= size) {
 			say(why, "cannot tell where ProgramData is");
 			return false;
 		}
@@ -107,7 +107,7 @@ OpenResult openStateDir(const char *path, DirCreation creation, StateDir **dir, 
 	bool machine = machineDir[0] && strcmp(path, machineDir) == 0;
 	if (creation == createWithParents && !createParents(path, why))
 		return dirRefused;
-	bool created = creation != createNothing && (machine ? createMachineStateDir(path) : CreateDirectoryA(path, nullptr));
+	bool created = creation != createNothing && (machine ? createMachineDirectory(path, false) : CreateDirectoryA(path, nullptr));
 	if (creation != createNothing && !created && GetLastError() != ERROR_ALREADY_EXISTS) {
 		sayLastError(why, "cannot create the state directory");
 		return dirRefused;

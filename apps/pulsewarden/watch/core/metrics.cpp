@@ -5,8 +5,8 @@
 
 #include "console.h"
 #include "probe_target.h"
+#include "text.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -33,29 +33,6 @@ void partLabel(const WatchOptions &o, int part, char *label, size_t size)
 }
 
 namespace {
-
-struct Text {
-	char *at;
-	size_t left;
-	bool fits;
-};
-
-void add(Text *t, const char *format, ...) PRINTF_LIKE(2, 3);
-
-void add(Text *t, const char *format, ...)
-{
-	va_list ap;
-	va_start(ap, format);
-	int n = vsnprintf(t->at, t->left, format, ap);
-	va_end(ap);
-	if (n < 0 || static_cast<size_t>(n) >= t->left) {
-		t->fits = false;
-		t->left = 0;
-		return;
-	}
-	t->at += n;
-	t->left -= static_cast<size_t>(n);
-}
 
 // How many bytes of valid UTF-8 start at `p`: 0 for none.
 size_t utf8Length(const unsigned char *p)
@@ -115,10 +92,7 @@ void family(Text *t, const char *name, const char *type, const char *help)
 bool formatMetrics(const WatchOptions &o, WatchState state, const WatchFigures &f, double nowS, const char *version,
 	char *text, size_t size)
 {
-	if (size == 0)
-		return false;
-	text[0] = '\0';
-	Text t = {text, size, true};
+	Text t = textIn(text, size);
 	static const char *const states[] = {"starting", "healthy", "failing", "paused"};
 	family(&t, "pulsewarden_watch_state", "gauge", "The watcher's state: 1 for the one it is in.");
 	for (int s = stateStarting; s <= statePaused; s++)

@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "system.h"
+#include "text.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -291,24 +292,6 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 
 namespace {
 
-struct Text {
-	char *at;
-	size_t left;
-};
-
-void add(Text *t, const char *format, ...) PRINTF_LIKE(2, 3);
-
-void add(Text *t, const char *format, ...)
-{
-	va_list ap;
-	va_start(ap, format);
-	int n = vsnprintf(t->at, t->left, format, ap);
-	va_end(ap);
-	size_t used = n < 0 ? 0 : static_cast<size_t>(n) < t->left ? static_cast<size_t>(n) : t->left ? t->left - 1 : 0;
-	t->at += used;
-	t->left -= used;
-}
-
 void usageLines(Text *t, const char *name)
 {
 	add(t, "Usage: %s [-s] watch [OPTION...] PROBE... [-- CHECK [ARG...]]\n"
@@ -320,9 +303,7 @@ void usageLines(Text *t, const char *name)
 
 void watchUsageText(const char *invocationName, char *text, size_t size)
 {
-	Text t = {text, size};
-	if (size)
-		text[0] = '\0';
+	Text t = textIn(text, size);
 	usageLines(&t, invocationName);
 	// The probes, by name: what a PROBE is at a glance.
 	add(&t, "PROBE:");
@@ -334,9 +315,7 @@ void watchUsageText(const char *invocationName, char *text, size_t size)
 
 void watchHelpText(const char *invocationName, char *text, size_t size)
 {
-	Text t = {text, size};
-	if (size)
-		text[0] = '\0';
+	Text t = textIn(text, size);
 	usageLines(&t, invocationName);
 	add(&t, "Keeps the platform told whether the application is healthy: every interval it\n"
 		"runs the probes and CHECK at once, and sends a heartbeat each time all pass\n"

@@ -1,124 +1,56 @@
 // Windows: the lock is DIR\watch.lock held open without sharing its
 // writing, which the system lets go when the process ends. The machine's
 // directory, under ProgramData, where any user may make a folder, is
-// made for SYSTEM and Administrators (others may read it), and refused
-// when someone else made it first. advapi32 is loaded when it is needed.
+// made for SYSTEM and Administrators (users may read it), and refused
+// when someone else made it first.
 #include "runtime_dir.h"
 
+#include "machine_windows.h"
 #include "service_manager.h"
 #include "system.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-static struct {
-	bool loaded;
-	decltype(&OpenProcessToken) openToken;
-	decltype(&GetTokenInformation) tokenInformation;
-	decltype(&CheckTokenMembership) checkMembership;
-	decltype(&CreateWellKnownSid) wellKnownSid;
-	decltype(&EqualSid) equalSid;
-	decltype(&GetFileSecurityA) fileSecurity;
-	decltype(&GetSecurityDescriptorOwner) owner;
-	decltype(&ConvertStringSecurityDescriptorToSecurityDescriptorA) descriptor;
-} api;
-
-static bool loadApi()
+// The service, or an elevated administrator: the machine's watcher.
+static bool machineWatcher()
 {
-	if (api.loaded)
-		return true;
-	void *library = loadSystemLibrary("advapi32.dll");
-	api.loaded = library && findFunction(library, "OpenProcessToken", &api.openToken)
-		&& findFunction(library, "GetTokenInformation", &api.tokenInformation)
-		&& findFunction(library, "CheckTokenMembership", &api.checkMembership)
-		&& findFunction(library, "CreateWellKnownSid", &api.wellKnownSid)
-		&& findFunction(library, "EqualSid", &api.equalSid)
-		&& findFunction(library, "GetFileSecurityA", &api.fileSecurity)
-		&& findFunction(library, "GetSecurityDescriptorOwner", &api.owner)
-		&& findFunction(library, "ConvertStringSecurityDescriptorToSecurityDescriptorA", &api.descriptor);
-	return api.loaded;
-}
-
-static bool wellKnown(WELL_KNOWN_SID_TYPE type, SID *sid)
-{
-	DWORD size = SECURITY_MAX_SID_SIZE;
-	return api.wellKnownSid(type, nullptr, sid, &size);
-}
-
-// Administrators enabled in the token: an elevated prompt, or LocalSystem.
-static bool forTheMachine()
-{
-	alignas(SID) BYTE admins[SECURITY_MAX_SID_SIZE];
-	BOOL member = FALSE;
-	return servedByServiceManager() || (loadApi() && wellKnown(WinBuiltinAdministratorsSid, reinterpret_cast<SID *>(admins))
-		&& api.checkMembership(nullptr, admins, &member) && member);
+	return servedByServiceManager() || forTheMachine();
 }
 
 bool defaultRuntimeDir(char *path, size_t size, char *why, size_t whySize)
 {
-	const char *variable = forTheMachine() ? "ProgramData" : "LOCALAPPDATA";
+	if (machineWatcher()) {
+		if (machineDataPath("pulsewarden", path, size))
+			return true;
+		snprintf(why, whySize, "%%ProgramData%% is not set");
+		return false;
+	}
 	char place[MAX_PATH];
-	DWORD n = GetEnvironmentVariableA(variable, place, sizeof place);
+	DWORD n = GetEnvironmentVariableA("LOCALAPPDATA", place, sizeof place);
 	int made = n > 0 && n < sizeof place ? snprintf(path, size, "%s\\pulsewarden", place) : -1;
 	if (made < 0 || static_cast<size_t>(made) >= size) {
-		snprintf(why, whySize, "%%%s%% is not set", variable);
+		snprintf(why, whySize, "%%LOCALAPPDATA%% is not set");
 		return false;
 	}
 	return true;
 }
 
-// Owned by SYSTEM, Administrators, or whoever runs this (an elevated
-// administrator's own, as the system may make it): not another user's.
-static bool ownedByTheMachine(const char *path)
-{
-	alignas(SECURITY_DESCRIPTOR) BYTE security[4096];
-	DWORD needed = 0;
-	PSID owner = nullptr;
-	BOOL defaulted = FALSE;
-	if (!api.fileSecurity(path, OWNER_SECURITY_INFORMATION, security, sizeof security, &needed)
-		|| !api.owner(security, &owner, &defaulted) || !owner)
-		return false;
-	alignas(SID) BYTE sid[SECURITY_MAX_SID_SIZE];
-	static const WELL_KNOWN_SID_TYPE machine[] = {WinBuiltinAdministratorsSid, WinLocalSystemSid};
-	for (WELL_KNOWN_SID_TYPE type : machine)
-		if (wellKnown(type, reinterpret_cast<SID *>(sid)) && api.equalSid(owner, sid))
-			return true;
-	HANDLE token;
-	if (!api.openToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-		return false;
-	alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-	bool mine = api.tokenInformation(token, TokenUser, user, sizeof user, &needed)
-		&& api.equalSid(owner, reinterpret_cast<TOKEN_USER *>(user)->User.Sid);
-	CloseHandle(token);
-	return mine;
-}
-
 static bool ownDirectory(const char *dir, char *why, size_t size)
 {
-	bool machine = forTheMachine() && loadApi();
-	PSECURITY_DESCRIPTOR descriptor = nullptr;
-	// Full control for SYSTEM and Administrators, reading for users.
-	if (machine && !api.descriptor("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)", SDDL_REVISION_1,
-			&descriptor, nullptr))
-		machine = false;
-	SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-	bool made = CreateDirectoryA(dir, descriptor ? &attributes : nullptr);
-	DWORD error = GetLastError();
-	if (descriptor)
-		LocalFree(descriptor);
-	if (!made && error != ERROR_ALREADY_EXISTS) {
-		SetLastError(error);
+	bool machine = machineWatcher();
+	bool made = machine ? createMachineDirectory(dir, true) : CreateDirectoryA(dir, nullptr);
+	if (!made && GetLastError() != ERROR_ALREADY_EXISTS) {
 		char words[160];
 		lastErrorText(words, sizeof words);
 		snprintf(why, size, "cannot make %s: %s", dir, words);
 		return false;
 	}
-	DWORD attributesFound = GetFileAttributesA(dir);
-	if (attributesFound == INVALID_FILE_ATTRIBUTES || !(attributesFound & FILE_ATTRIBUTE_DIRECTORY)
-		|| (attributesFound & FILE_ATTRIBUTE_REPARSE_POINT)) {
+	DWORD attributes = GetFileAttributesA(dir);
+	if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)
+		|| (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
 		snprintf(why, size, "%s is not a directory", dir);
 		return false;
 	}

@@ -1,8 +1,5 @@
-// Windows: the machine's own state, shared by the services of LocalSystem
-// and elevated administrators as root's is on Linux, under %ProgramData%,
-// for Administrators and SYSTEM only. advapi32 is loaded when it is asked
-// about, as the library imports nothing beyond the kernel.
-#include "sim_machine_windows.h"
+// Windows: the machine's own data; see machine_windows.h.
+#include "machine_windows.h"
 
 #include "system.h"
 
@@ -47,7 +44,7 @@ static bool wellKnown(WELL_KNOWN_SID_TYPE type, SID *sid)
 	return api.wellKnownSid(type, nullptr, sid, &size);
 }
 
-bool machineStateIsOurs()
+bool forTheMachine()
 {
 	if (!loadApi())
 		return false;
@@ -58,28 +55,30 @@ bool machineStateIsOurs()
 		&& api.checkMembership(nullptr, admins, &member) && member;
 }
 
-bool machineStatePath(char *path, size_t size)
+bool machineDataPath(const char *name, char *path, size_t size)
 {
 	// Where the system keeps ProgramData (a REG_EXPAND_SZ, expanded),
 	// rather than the environment, which a service may be given
 	// differently.
 	char place[MAX_PATH];
 	DWORD length = sizeof place;
-	if (api.registryValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+	if (!loadApi() || api.registryValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
 			"ProgramData", RRF_RT_REG_SZ, nullptr, place, &length) != ERROR_SUCCESS) {
 		DWORD n = GetEnvironmentVariableA("ProgramData", place, sizeof place);
 		if (n == 0 || n >= sizeof place)
 			return false;
 	}
-	int n = snprintf(path, size, "%s\\corvane-sim", place);
+	int n = snprintf(path, size, "%s\\%s", place, name);
 	return n > 0 && static_cast<size_t>(n) < size;
 }
 
-bool createMachineStateDir(const char *path)
+bool createMachineDirectory(const char *path, bool usersRead)
 {
 	// Full control for SYSTEM and Administrators, nothing inherited.
 	PSECURITY_DESCRIPTOR descriptor = nullptr;
-	if (!api.descriptor("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr))
+	const char *access = usersRead ? "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)"
+		: "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+	if (!loadApi() || !api.descriptor(access, SDDL_REVISION_1, &descriptor, nullptr))
 		return false;
 	SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
 	bool made = CreateDirectoryA(path, &attributes);
@@ -91,6 +90,8 @@ bool createMachineStateDir(const char *path)
 
 bool ownedByTheMachine(const char *path)
 {
+	if (!loadApi())
+		return false;
 	alignas(SECURITY_DESCRIPTOR) BYTE security[4096];
 	DWORD needed = 0;
 	PSID owner = nullptr;

@@ -1,0 +1,17 @@
+// Text built up in a buffer of a fixed size, a printf-style piece at a
+// time: the metrics file, the usage and the help.
+#pragma once
+
+#include "console.h"
+
+#include <cstddef>
+
+struct Text {
+	char *at;
+	size_t left;
+	bool fits;       // false once a piece did not fit: nothing more is added
+};
+
+// An empty text in `buffer`.
+Text textIn(char *buffer, size_t size);
+void add(Text *text, const char *format, ...) PRINTF_LIKE(2, 3);
