@@ -12,7 +12,7 @@ namespace {
 
 Event of(EventKind kind, CheckEnd check = {}, int32_t answer = 0, const char *why = nullptr)
 {
-	return Event{kind, check, answer, why};
+	return Event{kind, answer, check, why};
 }
 Event start() { return of(eventStart); }
 Event time() { return of(eventTime); }

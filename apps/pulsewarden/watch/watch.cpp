@@ -216,7 +216,7 @@ static bool perform(Loop *l, const Action &a, Event *next)
 // Feeds an event to the core, and each that follows from it at once, in
 // order (a step may start a round that is over at once and write the
 // figures: two events), until the core waits for time or the system again.
-static void feed(Loop *l, Event event)
+static void feed(Loop *l, const Event &event)
 {
 	enum : size_t { queued = 2 * maxActions };
 	Event queue[queued];

@@ -39,8 +39,8 @@ struct CheckEnd {
 
 struct Event {
 	EventKind kind;
-	CheckEnd check;         // eventCheckEnded
 	int32_t answer;         // eventAnswer: a result code, or isEnabled's byte
+	CheckEnd check;         // eventCheckEnded
 	const char *why;        // eventFiguresWritten, not written: the system's words
 };
 
