@@ -374,14 +374,19 @@ const Row rows[] = {
 		{100, stop(), "STOPPING=1 | TERM check | next 1100"},
 		{200, pass(), "notice stopping: heartbeats stop; the platform will see them stop (see --enable) | exit 0 | next never"},
 	}},
-	{"a gap, the machine suspended: a check that ended meanwhile did not time out; said once, with the window",
+	{"a gap, the machine suspended: a check that ended meanwhile did not time out; said once, with the window "
+		"once heartbeats went out",
 		{"--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
 		{0, answer(1), "start check | next 3000"},
-		// Its result is fresh: the schedule goes on from it.
-		{45000, pass(), "notice resumed after the machine was suspended for 40.0 s; longer than the window (30 s): the platform may have acted | markActive | next 50000", 40000},
-		{45000, answer(0), "info healthy: the check passed; heartbeats start | next 50000"},
-		{50000, time(), "start check | next 53000"},
+		// Its result is fresh: the schedule goes on from it. No heartbeat
+		// had gone out: the platform had none to miss.
+		{45000, pass(), "notice resumed after the machine was suspended for 40.0 s | markActive | next 50000", 40000},
+		{45000, answer(0), "info healthy: the check passed; heartbeats start | next 50000", 40000},
+		{50000, time(), "start check | next 53000", 40000},
+		{50010, pass(), "markActive | next 55010", 40000},
+		{50010, answer(0), "next 60000", 40000},
+		{100000, time(), "notice resumed after the machine was suspended for 40.0 s; longer than the window (30 s): the platform may have acted | start check | next 103000", 80000},
 	}},
 	{"a gap with the check still running gives it its time again", {"--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},

@@ -738,8 +738,9 @@ static void noticeGap(WatchCore *c, Step *s, int64_t now, int64_t asleep)
 		c->schedule.startDeadline += late;
 	char window[32];
 	formatDuration(o.windowNs, window, sizeof window);
+	// Only heartbeats that stopped can have made the platform act.
 	char longer[96] = "";
-	if (late >= o.windowNs)
+	if (late >= o.windowNs && c->platform.beatSinceOn && c->state != statePaused)
 		snprintf(longer, sizeof longer, "; longer than the window (%s): the platform may have acted", window);
 	int64_t slept = asleep - c->schedule.lastAsleep;
 	if (slept * 2 > late)
