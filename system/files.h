@@ -1,6 +1,7 @@
-// A file replaced whole, so that a reader never sees half of it: what
-// watch's figures are kept in. files_posix.cpp for Linux,
-// files_windows.cpp for Windows.
+// Files as watch keeps and reads them: its figures replaced whole, so that
+// a reader never sees half of them; its configuration read whole, with the
+// drop-ins beside it. files_posix.cpp for Linux, files_windows.cpp for
+// Windows.
 #pragma once
 
 #include <cstddef>
@@ -15,3 +16,12 @@ bool replaceFile(const char *path, const char *text, size_t length, char *why, s
 // yet, one that cannot be written now, is no such reason).
 bool neverReplaceable(const char *path, char *why, size_t size);
 void removeFile(const char *path);
+
+// A file's whole text, NUL-terminated, in memory the caller frees; at most
+// `most` bytes. False, with the system's words, when it cannot be read.
+bool readWholeFile(const char *path, size_t most, char **text, size_t *length, char *why, size_t size);
+// Each file in `dir` whose name ends in `suffix`, by its full path, in the
+// order of their names' bytes, until `each` says stop. False, with why,
+// when the directory is there but cannot be read: one not there has none.
+bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const char *path, void *context),
+	void *context, char *why, size_t size);

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,4 +80,92 @@ bool neverReplaceable(const char *path, char *why, size_t size)
 void removeFile(const char *path)
 {
 	unlink(path);
+}
+
+bool readWholeFile(const char *path, size_t most, char **text, size_t *length, char *why, size_t size)
+{
+	*text = nullptr;
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	struct stat status;
+	if (fd < 0 || fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+		snprintf(why, size, "%s", fd >= 0 ? strerror(EISDIR) : strerror(errno));
+		if (fd >= 0)
+			close(fd);
+		return false;
+	}
+	size_t have = 0;
+	char *buffer = static_cast<char *>(malloc(most + 1));
+	ssize_t n = 1;
+	while (buffer && have <= most && (n = read(fd, buffer + have, most + 1 - have)) != 0) {
+		if (n < 0 && errno != EINTR)
+			break;
+		have += n > 0 ? static_cast<size_t>(n) : 0;
+		if (have == most + 1)
+			break;
+	}
+	int error = !buffer ? ENOMEM : n < 0 ? errno : have > most ? EFBIG : 0;
+	close(fd);
+	if (error) {
+		snprintf(why, size, "%s", strerror(error));
+		free(buffer);
+		return false;
+	}
+	buffer[have] = '\0';
+	*text = buffer;
+	*length = have;
+	return true;
+}
+
+static int byName(const void *a, const void *b)
+{
+	return strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
+}
+
+bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const char *path, void *context),
+	void *context, char *why, size_t size)
+{
+	DIR *d = opendir(dir);
+	if (!d) {
+		snprintf(why, size, "%s", strerror(errno));
+		return errno == ENOENT;
+	}
+	char **names = nullptr;
+	size_t count = 0;
+	size_t room = 0;
+	size_t suffixLength = strlen(suffix);
+	bool fits = true;
+	while (struct dirent *entry = readdir(d)) {
+		size_t length = strlen(entry->d_name);
+		// Hidden files are editors' and packages' leftovers, never a drop-in.
+		if (entry->d_name[0] == '.' || length <= suffixLength || strcmp(entry->d_name + length - suffixLength, suffix) != 0)
+			continue;
+		if (count == room) {
+			room = room ? 2 * room : 16;
+			auto **more = static_cast<char **>(realloc(names, room * sizeof *names));
+			if (!more) {
+				fits = false;
+				break;
+			}
+			names = more;
+		}
+		if (!(names[count] = strdup(entry->d_name))) {
+			fits = false;
+			break;
+		}
+		count++;
+	}
+	closedir(d);
+	qsort(names, count, sizeof *names, byName);
+	bool going = fits;
+	for (size_t i = 0; i < count; i++) {
+		char path[4096];
+		int n = snprintf(path, sizeof path, "%s/%s", dir, names[i]);
+		if (going && n > 0 && static_cast<size_t>(n) < sizeof path)
+			going = each(path, context);
+		free(names[i]);
+	}
+	free(names);
+	if (!fits)
+		snprintf(why, size, "%s", strerror(ENOMEM));
+	return fits;
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 static bool temporaryBeside(const char *path, char *temporary, size_t size)
@@ -82,4 +83,98 @@ bool neverReplaceable(const char *path, char *why, size_t size)
 void removeFile(const char *path)
 {
 	DeleteFileA(path);
+}
+
+bool readWholeFile(const char *path, size_t most, char **text, size_t *length, char *why, size_t size)
+{
+	*text = nullptr;
+	HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+		OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (file == INVALID_HANDLE_VALUE) {
+		lastErrorText(why, size);
+		return false;
+	}
+	char *buffer = static_cast<char *>(malloc(most + 1));
+	size_t have = 0;
+	DWORD n = 1;
+	bool read = buffer != nullptr;
+	while (read && have <= most && n) {
+		DWORD chunk = static_cast<DWORD>(most + 1 - have < 65536 ? most + 1 - have : 65536);
+		read = ReadFile(file, buffer + have, chunk, &n, nullptr) != 0;
+		have += n;
+		if (have == most + 1)
+			break;
+	}
+	if (!read)
+		lastErrorText(why, size);
+	CloseHandle(file);
+	if (!buffer || !read || have > most) {
+		if (!buffer || have > most)
+			snprintf(why, size, "%s", !buffer ? "not enough memory" : "the file is too large");
+		free(buffer);
+		return false;
+	}
+	buffer[have] = '\0';
+	*text = buffer;
+	*length = have;
+	return true;
+}
+
+static int byName(const void *a, const void *b)
+{
+	return strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
+}
+
+bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const char *path, void *context),
+	void *context, char *why, size_t size)
+{
+	char pattern[MAX_PATH];
+	snprintf(pattern, sizeof pattern, "%s\\*%s", dir, suffix);
+	WIN32_FIND_DATAA found;
+	HANDLE search = FindFirstFileA(pattern, &found);
+	if (search == INVALID_HANDLE_VALUE) {
+		DWORD error = GetLastError();
+		lastErrorText(why, size);
+		return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+	}
+	char **names = nullptr;
+	size_t count = 0;
+	size_t room = 0;
+	size_t suffixLength = strlen(suffix);
+	bool fits = true;
+	do {
+		size_t length = strlen(found.cFileName);
+		// "*.toml" also finds "x.tomlx" by its short name: the whole name decides.
+		if (found.cFileName[0] == '.' || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || length <= suffixLength
+			|| _stricmp(found.cFileName + length - suffixLength, suffix) != 0)
+			continue;
+		if (count == room) {
+			room = room ? 2 * room : 16;
+			auto **more = static_cast<char **>(realloc(names, room * sizeof *names));
+			if (!more) {
+				fits = false;
+				break;
+			}
+			names = more;
+		}
+		if (!(names[count] = _strdup(found.cFileName))) {
+			fits = false;
+			break;
+		}
+		count++;
+	} while (FindNextFileA(search, &found));
+	FindClose(search);
+	qsort(names, count, sizeof *names, byName);
+	bool going = fits;
+	for (size_t i = 0; i < count; i++) {
+		char path[MAX_PATH];
+		int n = snprintf(path, sizeof path, "%s\\%s", dir, names[i]);
+		if (going && n > 0 && static_cast<size_t>(n) < sizeof path)
+			going = each(path, context);
+		free(names[i]);
+	}
+	free(names);
+	if (!fits)
+		snprintf(why, size, "not enough memory");
+	return fits;
 }

@@ -1,7 +1,9 @@
+#include "core/config_file.h"
 #include "core/watch_options.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -123,4 +125,70 @@ TEST(ProbeTarget, AServiceIsNamedAsSystemdNamesUnits)
 	EXPECT_NE(systemdUnitProblem(std::string(248, 'x').c_str()), nullptr);
 }
 
-} // namespace
+// A file's text read onto the defaults, then printed: the lines that
+// differ from the defaults' print, '|' between them; or its fault.
+std::string readThenPrint(const char *text)
+{
+	static WatchConfig config;
+	startConfig(&config);
+	char why[600];
+	if (!readConfigText("/etc/w.toml", text, strlen(text), &config, why, sizeof why))
+		return why;
+	static char printed[1 << 16];
+	static char defaults[1 << 16];
+	if (!printConfig(config.options, config.silent, printed, sizeof printed, why, sizeof why))
+		return why;
+	WatchOptions plain;
+	setWatchDefaults(&plain);
+	printConfig(plain, false, defaults, sizeof defaults, why, sizeof why);
+	std::string differ;
+	for (const char *line = printed; *line;) {
+		size_t length = strcspn(line, "\n");
+		std::string one(line, length);
+		if (!one.empty() && std::string(defaults).find(one + "\n") == std::string::npos)
+			differ += (differ.empty() ? "" : "|") + one;
+		line += length + (line[length] != 0);
+	}
+	return differ;
+}
+
+TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
+{
+	struct {
+		const char *text;
+		const char *came;
+	} cases[] = {
+		{"interval = \"2s\"\nfall = 3\nneed_reset_after = 5\nenable = true\nsilent = true",
+			"interval = \"2s\"|enable = true|fall = 3|need_reset_after = 5|silent = true"},
+		// A bare number of seconds, as on the command line.
+		{"timeout = 3", "timeout = \"3s\""},
+		{"[check]\ncommand = [\"/usr/local/bin/check\", \"--deep\", \"a \\\"b\\\"\"]",
+			"[check]|command = [\"/usr/local/bin/check\", \"--deep\", \"a \\\"b\\\"\"]"},
+		// Probes in the file's order, whatever their kinds; their own settings.
+		{"[[tcp]]\naddress = \"db:5432\"\n[[http]]\nurl = \"http://h/\"\ntimeout = \"1s\"\n"
+			"[[tcp]]\naddress = \"mq:5672\"\n[[file]]\npath = \"/run/a\"\nmax_age = \"1min\"",
+			"[[tcp]]|address = \"db:5432\"|[[http]]|url = \"http://h/\"|timeout = \"1s\"|[[tcp]]|address = \"mq:5672\"|"
+			"[[file]]|path = \"/run/a\"|max_age = \"1min\""},
+		// An unknown key is a fault, never ignored; at the key.
+		{"fall = 2\n  falll = 3", "/etc/w.toml:2:3: \"falll\" is not a key of watch's configuration"},
+		{"need-reset-after = 3", "/etc/w.toml:1:1: \"need-reset-after\" is not a key of watch's configuration"},
+		{"config = \"/etc/x.toml\"", "/etc/w.toml:1:1: \"config\" is not a key of watch's configuration"},
+		{"[[http]]\nurl = \"http://h/\"\nmethod = \"HEAD\"", "/etc/w.toml:3:1: \"method\" is not a key of [[http]]"},
+		{"[check]\nprogram = \"/bin/true\"", "/etc/w.toml:2:1: \"program\" is not a key of [check]"},
+		// A value of the wrong kind, at the value.
+		{"fall = \"3\"", "/etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is needed"},
+		{"fall = 0", "/etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is needed"},
+		{"enable = \"yes\"", "/etc/w.toml:1:10: enable: true or false is needed"},
+		{"metrics_file = \"m.prom\"", "/etc/w.toml:1:16: metrics_file: \"m.prom\" is not a full path"},
+		{"http = \"http://h/\"", "/etc/w.toml:1:8: http: probes are tables: [[http]]"},
+		{"[[tcp]]\ntimeout = \"1s\"", "/etc/w.toml:1:1: [[tcp]] needs address"},
+		{"[check]\ncommand = []", "/etc/w.toml:2:11: [check] needs command, a list of the program and its arguments"},
+		{"[check]\ncommand = [\"\"]", "/etc/w.toml:2:12: command: the program is a non-empty string"},
+		// The parser's own faults, with their place.
+		{"interval = [1,\n", "/etc/w.toml:1:16: error while parsing array: encountered end-of-file"},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(readThenPrint(c.text), c.came) << c.text;
+}
+
+}  // namespace

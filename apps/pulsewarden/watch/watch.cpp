@@ -5,6 +5,8 @@
 // that a call that hangs holds up neither a stop nor the watchdog.
 #include "watch.h"
 
+#include "config.h"
+
 #include "console.h"
 #include "core/metrics.h"
 #include "core/watch_core.h"
@@ -314,12 +316,78 @@ static int takeRuntimeDir(const Loop *l, const WatchOptions &o)
 	return 1;
 }
 
+// A fault of a configuration file: a line of its own when checking, else
+// said as any other.
+struct Faults {
+	const Loop *loop;
+	bool checking;
+};
+
+static void sayFault(const char *line, void *context)
+{
+	auto *f = static_cast<const Faults *>(context);
+	if (f->checking)
+		printTo(stderr, "%s\n", line);
+	else
+		sayLine(f->loop, priorityError, "%s", line);
+}
+
+// The command line laid over the files it names, if it names any: false,
+// each fault said, when they cannot be watched with.
+static bool gatherOptions(const Loop *l, const WatchOptions &line, WatchConfig *files, bool *silent)
+{
+	WatchOptions *o = &files->options;
+	Faults faults = {l, line.checkConfig};
+	startConfig(files);
+	if (!line.config) {
+		*o = line;
+		return true;
+	}
+	if (!loadConfig(line.config, files, sayFault, &faults))
+		return false;
+	char why[512];
+	if (!layOver(o, line))
+		snprintf(why, sizeof why, "at most %d probes, the files' and the command line's together",
+			static_cast<int>(maxProbes));
+	else if (!watchOptionsProblem(*o, why, sizeof why))
+		why[0] = '\0';
+	if (why[0]) {
+		char fault[700];
+		snprintf(fault, sizeof fault, "%s: %s", line.config, why);
+		sayFault(fault, &faults);
+		return false;
+	}
+	*silent = *silent || files->silent;
+	return true;
+}
+
+// --check-config: everything a start would check, and nothing asked of
+// the platform; with --print, the configuration in effect.
+static int checkConfigAsked(const WatchOptions &o, bool silent)
+{
+	char why[600];
+	if (!watchedPartsUsable(o, why, sizeof why)) {
+		printTo(stderr, "%s\n", why);
+		return exitCheckUnusable;
+	}
+	if (!o.print)
+		return 0;
+	static char text[1 << 18];
+	if (!printConfig(o, silent, text, sizeof text, why, sizeof why)) {
+		printTo(stderr, "%s\n", why);
+		return exitUsage;
+	}
+	printOut("%s", text);
+	return 0;
+}
+
 int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **argv)
 {
 	static Loop l;
+	static WatchConfig files;
 	char why[512];
-	WatchOptions &o = l.core.setting.options;
-	switch (parseWatchOptions(argc, argv, &o, &silent, why, sizeof why)) {
+	WatchOptions line;
+	switch (parseWatchOptions(argc, argv, &line, &silent, why, sizeof why)) {
 	case watchHelp:
 		return watchHelpAsked(invocationName);
 	case watchUnusable:
@@ -327,8 +395,14 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	case watchUsable:
 		break;
 	}
-	silentMode = silent;
 	l.journal = stderrIsJournal();
+	if (!gatherOptions(&l, line, &files, &silent))
+		return exitUsage;
+	WatchOptions &o = l.core.setting.options;
+	o = files.options;
+	if (o.checkConfig)
+		return checkConfigAsked(o, silent);
+	silentMode = silent;
 
 	if (!watchedPartsUsable(o, why, sizeof why)) {
 		sayLine(&l, priorityError, "%s", why);

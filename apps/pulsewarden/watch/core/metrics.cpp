@@ -34,27 +34,6 @@ void partLabel(const WatchOptions &o, int part, char *label, size_t size)
 
 namespace {
 
-// How many bytes of valid UTF-8 start at `p`: 0 for none.
-size_t utf8Length(const unsigned char *p)
-{
-	auto follows = [](unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; };
-	if (p[0] < 0x80)
-		return 1;
-	if (follows(p[0], 0xc2, 0xdf))
-		return follows(p[1], 0x80, 0xbf) ? 2 : 0;
-	if (follows(p[0], 0xe0, 0xef)) {
-		unsigned char low = p[0] == 0xe0 ? 0xa0 : 0x80;
-		unsigned char high = p[0] == 0xed ? 0x9f : 0xbf;
-		return follows(p[1], low, high) && follows(p[2], 0x80, 0xbf) ? 3 : 0;
-	}
-	if (follows(p[0], 0xf0, 0xf4)) {
-		unsigned char low = p[0] == 0xf0 ? 0x90 : 0x80;
-		unsigned char high = p[0] == 0xf4 ? 0x8f : 0xbf;
-		return follows(p[1], low, high) && follows(p[2], 0x80, 0xbf) && follows(p[3], 0x80, 0xbf) ? 4 : 0;
-	}
-	return 0;
-}
-
 // A label's value: backslash, double quote and line feed escaped, and
 // each byte that is not UTF-8 (a file's name may hold any) made U+FFFD,
 // as a collector refuses a whole file with one such label.

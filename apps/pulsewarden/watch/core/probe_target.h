@@ -4,12 +4,16 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 enum ProbeKind { probeHttp, probeTcp, probeProcess, probeService, probeFile };
 
 struct Probe {
 	ProbeKind kind;
 	const char *target;   // as given: a URL, HOST:PORT, a name, a path
+	// What a configuration file may say of one probe alone; 0: watch's own.
+	int64_t timeoutNs = 0; // at most watch's --timeout, which ends the round
+	int64_t maxAgeNs = 0;  // --file: how old the file may be
 };
 
 // The option that gives a kind ("--http"), from its name without dashes.

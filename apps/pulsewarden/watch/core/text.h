@@ -1,5 +1,5 @@
 // Text built up in a buffer of a fixed size, a printf-style piece at a
-// time: the metrics file, the usage and the help.
+// time: the metrics file, the usage and the help, the configuration.
 #pragma once
 
 #include "console.h"
@@ -15,3 +15,6 @@ struct Text {
 // An empty text in `buffer`.
 Text textIn(char *buffer, size_t size);
 void add(Text *text, const char *format, ...) PRINTF_LIKE(2, 3);
+
+// How many bytes of valid UTF-8 start at `p`: 0 for none.
+size_t utf8Length(const unsigned char *p);

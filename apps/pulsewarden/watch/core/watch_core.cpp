@@ -379,7 +379,7 @@ static void judgeCheck(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 	char how[256];
 	if (timedOut) {
 		char timeout[32];
-		formatDuration(options(c).timeoutNs, timeout, sizeof timeout);
+		formatDuration(end.timeoutNs ? end.timeoutNs : options(c).timeoutNs, timeout, sizeof timeout);
 		snprintf(how, sizeof how, "timed out after %s", timeout);
 	} else {
 		snprintf(how, sizeof how, "%s", end.how);

@@ -35,6 +35,7 @@ struct CheckEnd {
 	const char *firstLine;  // the first line it printed; "" for none
 	bool timedOut;          // the part that failed ran out of time
 	const char *what;       // the part that failed ("http://...", "tcp db:5432"); null or "": the program alone
+	int64_t timeoutNs = 0;  // the time the part that ran out of it had, when its own; 0: watch's
 };
 
 struct Event {

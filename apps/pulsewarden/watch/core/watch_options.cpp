@@ -8,33 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-enum OptionKind {
-	optionFlag,      // on when given
-	optionDuration,  // D
-	optionCount,     // N, 1 to 1000000
-	optionPath,      // an absolute path
-	optionProbe,     // a part to check, any number
-	optionPid,       // a process id
-	optionSilent,    // -s, as before the word watch
-	optionHelp,
-};
-
-// One row an option: the parser reads its value by its kind into its
-// field, and the help shows it with its value's name. A help that runs to
-// a second line continues after "\n". The nameless row ends the table.
-struct OptionRow {
-	const char *heading;     // the help's blank line and heading before it; null: none
-	const char *name;
-	const char *value;       // how the help names the value; null: none
-	const char *help;
-	bool WatchOptions::*flag;
-	int64_t WatchOptions::*duration;
-	int WatchOptions::*count;
-	const char *WatchOptions::*path;
-	OptionKind kind;
-	ProbeKind probe;
-};
-
 // The rows by kind: what each stores, and the value's name the help shows.
 static constexpr OptionRow probe(const char *name, const char *value, const char *help, ProbeKind kind)
 {
@@ -78,8 +51,13 @@ static constexpr OptionRow headed(const char *heading, OptionRow r)
 	r.heading = heading;
 	return r;
 }
+static constexpr OptionRow commandLineOnly(OptionRow r)
+{
+	r.commandLineOnly = true;
+	return r;
+}
 
-static const OptionRow optionTable[] = {
+const OptionRow optionTable[] = {
 	headed("Probes, any number, checked by the watcher itself:",
 		probe("--http", "URL", "a GET answers 200 to 399 (https: the certificate is checked)", probeHttp)),
 	probe("--tcp", "HOST:PORT", "a connection is accepted ([ADDRESS]:PORT for IPv6)", probeTcp),
@@ -104,7 +82,14 @@ static const OptionRow optionTable[] = {
 	path("--runtime-dir", "DIR", "where the watcher holds its lock, one watcher a machine\n"
 		"(default /run/pulsewarden for root)", &WatchOptions::runtimeDir),
 	other("--silent", optionSilent, nullptr, "hide the lines about healthy progress"),
-	other("--help", optionHelp, nullptr, "this text"),
+	headed("Configuration files:",
+		commandLineOnly(path("--config", "FILE", "read the options from FILE, then from each *.toml in\n"
+			"watch.d beside it; the command line's win", &WatchOptions::config))),
+	commandLineOnly(flag("--check-config", "check the configuration as a start would, and exit",
+		&WatchOptions::checkConfig)),
+	commandLineOnly(flag("--print", "with --check-config: the configuration in effect, as a\n"
+		"file that --config reads", &WatchOptions::print)),
+	commandLineOnly(other("--help", optionHelp, nullptr, "this text")),
 	{},
 };
 
@@ -222,12 +207,7 @@ static bool takeOption(const OptionRow &row, int argc, char **argv, int *i, Watc
 
 WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silent, char *why, size_t size)
 {
-	*o = WatchOptions{};
-	o->intervalNs = 10 * nsPerS;
-	o->timeoutNs = 5 * nsPerS;
-	o->windowNs = 30 * nsPerS;
-	o->fall = 1;
-	o->rise = 1;
+	setWatchDefaults(o);
 	int i = 0;
 	for (; i < argc && argv[i][0] == '-'; i++) {
 		if (strcmp(argv[i], "--") == 0) {
@@ -243,16 +223,66 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 			return watchHelp;
 		if (!takeOption(*row, argc, argv, &i, o, silent, why, size))
 			return watchUnusable;
+		o->given |= uint64_t{1} << (row - optionTable);
 	}
 	if (i < argc)
 		o->check = argv + i;
+	if (o->print && !o->checkConfig) {
+		because(why, size, "--print goes with --check-config");
+		return watchUnusable;
+	}
+	// What the files say is laid under it before it is judged whole.
+	if (o->config)
+		return watchUsable;
+	return watchOptionsProblem(*o, why, size) ? watchUnusable : watchUsable;
+}
+
+void setWatchDefaults(WatchOptions *o)
+{
+	*o = WatchOptions{};
+	o->intervalNs = 10 * nsPerS;
+	o->timeoutNs = 5 * nsPerS;
+	o->windowNs = 30 * nsPerS;
+	o->fall = 1;
+	o->rise = 1;
+}
+
+bool layOver(WatchOptions *files, const WatchOptions &line)
+{
+	for (const OptionRow *row = optionTable; row->name; row++) {
+		if (!(line.given & uint64_t{1} << (row - optionTable)))
+			continue;
+		if (row->flag)
+			files->*row->flag = line.*row->flag;
+		else if (row->duration)
+			files->*row->duration = line.*row->duration;
+		else if (row->count)
+			files->*row->count = line.*row->count;
+		else if (row->path)
+			files->*row->path = line.*row->path;
+		else if (row->kind == optionPid)
+			files->pid = line.pid;
+	}
+	if (files->probeCount + line.probeCount > maxProbes)
+		return false;
+	for (int i = 0; i < line.probeCount; i++)
+		files->probes[files->probeCount++] = line.probes[i];
+	if (line.check)
+		files->check = line.check;
+	files->given = line.given;
+	return true;
+}
+
+const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t size)
+{
+	const WatchOptions *o = &options;
 	if (o->pid && (o->check || o->probeCount)) {
 		because(why, size, "%s and --pid exclude each other", o->check ? "a check" : "a probe");
-		return watchUnusable;
+		return why;
 	}
 	if (!o->pid && !o->check && !o->probeCount) {
 		because(why, size, "a probe or a check to run, or --pid, is needed");
-		return watchUnusable;
+		return why;
 	}
 	// Each part is one series of the figures, and one name in the lines.
 	for (int a = 0; a < o->probeCount; a++) {
@@ -265,7 +295,7 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 				char shown[300];
 				probeShownTarget(o->probes[a], shown, sizeof shown);
 				because(why, size, "%s %s is given twice", probeOption(o->probes[a].kind), shown);
-				return watchUnusable;
+				return why;
 			}
 		}
 	}
@@ -279,15 +309,26 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 	if (o->pid && o->intervalNs >= o->windowNs) {
 		because(why, size, "the interval (%s) must be less than the window (%s), or the platform sees a gap "
 			"between heartbeats while the process runs", interval, window);
-		return watchUnusable;
+		return why;
 	}
 	if (!o->pid && o->intervalNs + o->timeoutNs >= o->windowNs) {
 		because(why, size, "the interval (%s) and the timeout (%s) must add up to less than the window (%s), "
 			"or the platform sees a gap between heartbeats of a healthy application",
 			interval, timeout, window);
-		return watchUnusable;
+		return why;
 	}
-	return watchUsable;
+	for (int i = 0; i < o->probeCount; i++) {
+		if (o->probes[i].timeoutNs > o->timeoutNs) {
+			char shown[300];
+			probeShownTarget(o->probes[i], shown, sizeof shown);
+			char own[32];
+			formatDuration(o->probes[i].timeoutNs, own, sizeof own);
+			because(why, size, "%s %s: its timeout (%s) is longer than watch's (%s), which ends every round",
+				probeOption(o->probes[i].kind), shown, own, timeout);
+			return why;
+		}
+	}
+	return nullptr;
 }
 
 namespace {

@@ -28,7 +28,53 @@ struct WatchOptions {
 	bool insecure;         // --http: no certificate check
 	const char *metricsFile; // where the figures go; null: nowhere
 	const char *runtimeDir;  // the watcher's lock; null: the system's default
+	const char *config;      // the configuration file; null: the command line alone
+	bool checkConfig;        // check it all and say so, and watch nothing
+	bool print;              // with checkConfig: the configuration in effect, as a file
+	uint64_t given;          // the rows of optionTable the command line gave, a bit each
 };
+
+enum OptionKind {
+	optionFlag,      // on when given
+	optionDuration,  // D
+	optionCount,     // N, 1 to 1000000
+	optionPath,      // an absolute path
+	optionProbe,     // a part to check, any number
+	optionPid,       // a process id
+	optionSilent,    // -s, as before the word watch
+	optionHelp,
+};
+
+// One row an option: the parser reads its value by its kind into its
+// field, the configuration file's key of the same name (without the
+// dashes, '_' for '-') too, and the help shows it with its value's name.
+// A help that runs to a second line continues after "\n". The nameless row
+// ends the table.
+struct OptionRow {
+	const char *heading;     // the help's blank line and heading before it; null: none
+	const char *name;
+	const char *value;       // how the help names the value; null: none
+	const char *help;
+	bool WatchOptions::*flag;
+	int64_t WatchOptions::*duration;
+	int WatchOptions::*count;
+	const char *WatchOptions::*path;
+	OptionKind kind;
+	ProbeKind probe;
+	bool commandLineOnly;    // what only a person running it asks: not in a file
+};
+extern const OptionRow optionTable[];
+
+// What watch does with nothing said: a check every 10 s within 5 s, in a
+// window of 30 s.
+void setWatchDefaults(WatchOptions *options);
+// Why options, whatever gave them, cannot be watched with; null when they
+// can.
+const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t size);
+// What the command line gave (`given`), laid over what the files gave:
+// its options win, its probes add up, its check replaces theirs. False
+// when the probes come to more than maxProbes.
+bool layOver(WatchOptions *files, const WatchOptions &commandLine);
 
 // Reads the arguments after the word "watch"; the help asked for with
 // --help. False, with the reason in `why`, when they are not usable.

@@ -55,6 +55,14 @@ static ProbeSlot *newSlot(const Probe &probe, const ProbeSetting &setting, char 
 	return slot;
 }
 
+// What a probe runs with: its own, where its configuration says, else
+// watch's.
+static ProbeSetting settingOf(const Probe &probe, const WatchOptions &options)
+{
+	int64_t maxAge = probe.maxAgeNs ? probe.maxAgeNs : options.maxAgeNs ? options.maxAgeNs : options.windowNs;
+	return ProbeSetting{probe.timeoutNs ? probe.timeoutNs : options.timeoutNs, maxAge, options.insecure};
+}
+
 void startRound(Round *round, const WatchOptions &options)
 {
 	round->running = true;
@@ -63,8 +71,6 @@ void startRound(Round *round, const WatchOptions &options)
 	round->programDone = !options.check;
 	round->programAsked = false;
 	round->programUnstarted = false;
-	ProbeSetting setting = {options.timeoutNs, options.maxAgeNs ? options.maxAgeNs : options.windowNs,
-		options.insecure};
 	for (int i = 0; i < options.probeCount; i++) {
 		round->waiting[i] = false;
 		round->partNs[i] = 0;
@@ -74,7 +80,7 @@ void startRound(Round *round, const WatchOptions &options)
 		}
 		char why[160];
 		ProbeSlot *&slot = round->slots[i];
-		if (!slot && !(slot = newSlot(options.probes[i], setting, why, sizeof why))) {
+		if (!slot && !(slot = newSlot(options.probes[i], settingOf(options.probes[i], options), why, sizeof why))) {
 			probeFailed(&round->results[i], "%s", why);
 			continue;
 		}
@@ -174,6 +180,7 @@ bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end)
 		snprintf(round->how, sizeof round->how, "%s", result.how);
 		end->passed = false;
 		end->timedOut = result.timedOut;
+		end->timeoutNs = result.timedOut ? options.probes[i].timeoutNs : 0;
 		end->what = round->what;
 		end->how = round->how;
 		end->firstLine = "";

@@ -1,0 +1,80 @@
+// The configuration files, found and read whole; see config.h.
+#include "config.h"
+
+#include "files.h"
+#include "system.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Configuration management writes kilobytes: a megabyte is a mistake.
+const size_t mostBytes = 1 << 20;
+
+struct Loading {
+	WatchConfig *config;
+	void (*fault)(const char *line, void *context);
+	void *context;
+	bool usable;
+};
+
+bool readOne(const char *path, void *argument)
+{
+	auto *l = static_cast<Loading *>(argument);
+	char why[1200];
+	char *text;
+	size_t length;
+	if (!readWholeFile(path, mostBytes, &text, &length, why, sizeof why)) {
+		char line[1400];
+		snprintf(line, sizeof line, "%s: cannot read it: %s", path, why);
+		l->fault(line, l->context);
+		l->usable = false;
+		return true;
+	}
+	// A file that cannot be used adds nothing: what the others say is read
+	// onto the configuration as it was before it.
+	WatchConfig *before = static_cast<WatchConfig *>(malloc(sizeof *before));
+	if (before)
+		memcpy(before, l->config, sizeof *before);
+	if (!readConfigText(path, text, length, l->config, why, sizeof why)) {
+		l->fault(why, l->context);
+		l->usable = false;
+		if (before)
+			memcpy(l->config, before, sizeof *before);
+	}
+	free(before);
+	free(text);
+	return true;
+}
+
+}  // namespace
+
+bool loadConfig(const char *file, WatchConfig *config, void (*fault)(const char *line, void *context), void *context)
+{
+	Loading l = {config, fault, context, true};
+	readOne(file, &l);
+	char dir[4096];
+	snprintf(dir, sizeof dir, "%s", file);
+	char *slash = strrchr(dir, '/');
+#ifdef _WIN32
+	char *backslash = strrchr(dir, '\\');
+	if (!slash || (backslash && backslash > slash))
+		slash = backslash;
+#endif
+	if (slash)
+		slash[1] = '\0';
+	else
+		dir[0] = '\0';
+	size_t used = strlen(dir);
+	snprintf(dir + used, sizeof dir - used, "watch.d");
+	char why[1200];
+	if (!eachFileEndingIn(dir, ".toml", readOne, &l, why, sizeof why)) {
+		char line[1400];
+		snprintf(line, sizeof line, "%s: cannot read it: %s", dir, why);
+		fault(line, context);
+		l.usable = false;
+	}
+	return l.usable;
+}

@@ -1,0 +1,12 @@
+// Which configuration files watch reads, in what order: --config FILE,
+// then each *.toml in the watch.d directory beside it, by name. What each
+// says is read by core/config_file.h.
+#pragma once
+
+#include "core/config_file.h"
+
+// Reads the files onto `config` (begun with startConfig). Each file that
+// cannot be used is told to `fault` as "PATH:LINE:COLUMN: what is wrong",
+// or "PATH: why" when it cannot be read; the rest are still read, so that
+// one check tells every fault. False when any could not be used.
+bool loadConfig(const char *file, WatchConfig *config, void (*fault)(const char *line, void *context), void *context);

@@ -1,0 +1,428 @@
+// watch's configuration files, read with toml++ (without exceptions): every
+// value, and every fault, has its file, line and column.
+#include "config_file.h"
+
+#include "system.h"
+#include "text.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#define TOML_EXCEPTIONS 0
+#define TOML_ENABLE_FORMATTERS 0
+#include <toml++/toml.h>
+
+namespace {
+
+// Each kind of probe as a file gives it: [[http]] url = "...".
+const struct {
+	ProbeKind kind;
+	const char *table;
+	const char *target;
+} probeTables[] = {
+	{probeHttp, "http", "url"},
+	{probeTcp, "tcp", "address"},
+	{probeProcess, "process", "name"},
+	{probeService, "service", "name"},
+	{probeFile, "file", "path"},
+	{probeHttp, nullptr, nullptr},
+};
+
+struct Reader {
+	const char *path;
+	WatchConfig *config;
+	char *why;
+	size_t size;
+};
+
+bool at(const Reader &r, const toml::source_region &where, const char *format, ...) PRINTF_LIKE(3, 4);
+
+// A fault, where it is: always false, for the caller to return.
+bool at(const Reader &r, const toml::source_region &where, const char *format, ...)
+{
+	int n = snprintf(r.why, r.size, "%s:%u:%u: ", r.path, where.begin.line, where.begin.column);
+	if (n < 0 || static_cast<size_t>(n) >= r.size)
+		return false;
+	va_list ap;
+	va_start(ap, format);
+	vsnprintf(r.why + n, r.size - static_cast<size_t>(n), format, ap);
+	va_end(ap);
+	return false;
+}
+
+// A string of the file's, kept for as long as the configuration is.
+const char *keep(const Reader &r, std::string_view text, const toml::source_region &where)
+{
+	WatchConfig *c = r.config;
+	if (memchr(text.data(), '\0', text.size()) || text.size() >= sizeof c->strings - c->used) {
+		at(r, where, text.size() >= sizeof c->strings - c->used ? "the configuration is too large"
+			: "a value holds a NUL character");
+		return nullptr;
+	}
+	char *kept = c->strings + c->used;
+	memcpy(kept, text.data(), text.size());
+	kept[text.size()] = '\0';
+	c->used += text.size() + 1;
+	return kept;
+}
+
+// "need_reset_after" as the option "--need-reset-after".
+void optionName(std::string_view key, char *name, size_t size)
+{
+	snprintf(name, size, "--%.*s", static_cast<int>(key.size()), key.data());
+	for (char *p = name + 2; *p; p++)
+		if (*p == '_')
+			*p = '-';
+		else if (*p == '-')
+			*p = '_';  // "need-reset-after" is not a key: it names nothing
+}
+
+const OptionRow *rowOfKey(std::string_view key)
+{
+	char name[64];
+	optionName(key, name, sizeof name);
+	const OptionRow *row = optionTable;
+	while (row->name && strcmp(row->name, name) != 0)
+		row++;
+	return row;
+}
+
+// A duration: "10s" as on the command line, or a bare number of seconds.
+bool durationValue(const Reader &r, std::string_view key, const toml::node &value, int64_t *ns)
+{
+	char text[64];
+	if (auto number = value.as_integer())
+		snprintf(text, sizeof text, "%lld", static_cast<long long>(number->get()));
+	else if (auto string = value.as_string())
+		snprintf(text, sizeof text, "%.*s", static_cast<int>(string->get().size() < 60 ? string->get().size() : 60),
+			string->get().data());
+	else
+		return at(r, value.source(), "%.*s: a duration is a string such as \"10s\"", static_cast<int>(key.size()),
+			key.data());
+	if (const char *problem = durationProblem(text, ns))
+		return at(r, value.source(), "%.*s: \"%s\" %s", static_cast<int>(key.size()), key.data(), text, problem);
+	return true;
+}
+
+bool countValue(const Reader &r, std::string_view key, const toml::node &value, int64_t limit, int64_t *count)
+{
+	auto number = value.as_integer();
+	if (!number || number->get() < 1 || number->get() > limit)
+		return at(r, value.source(), "%.*s: a whole number from 1 to %lld is needed", static_cast<int>(key.size()),
+			key.data(), static_cast<long long>(limit));
+	*count = number->get();
+	return true;
+}
+
+bool pathValue(const Reader &r, std::string_view key, const toml::node &value, const char **path)
+{
+	auto string = value.as_string();
+	if (!string || string->get().empty())
+		return at(r, value.source(), "%.*s: a path is needed", static_cast<int>(key.size()), key.data());
+	if (!(*path = keep(r, string->get(), value.source())))
+		return false;
+	// A service starts elsewhere than the operator stands.
+	if (!absolutePath(*path))
+		return at(r, value.source(), "%.*s: \"%s\" is not a full path", static_cast<int>(key.size()), key.data(),
+			*path);
+	return true;
+}
+
+// One option's key at the top of a file.
+bool readOption(const Reader &r, const toml::key &name, const toml::node &value)
+{
+	WatchOptions *o = &r.config->options;
+	std::string_view key = name.str();
+	const OptionRow *row = rowOfKey(key);
+	if (!row->name || row->commandLineOnly || row->kind == optionHelp)
+		return at(r, name.source(), "\"%.*s\" is not a key of watch's configuration", static_cast<int>(key.size()),
+			key.data());
+	int64_t number;
+	switch (row->kind) {
+	case optionFlag:
+	case optionSilent:
+		if (!value.is_boolean())
+			return at(r, value.source(), "%.*s: true or false is needed", static_cast<int>(key.size()), key.data());
+		if (row->kind == optionSilent)
+			r.config->silent = value.as_boolean()->get();
+		else
+			o->*row->flag = value.as_boolean()->get();
+		return true;
+	case optionDuration:
+		return durationValue(r, key, value, &(o->*row->duration));
+	case optionCount:
+		if (!countValue(r, key, value, 1000000, &number))
+			return false;
+		o->*row->count = static_cast<int>(number);
+		return true;
+	case optionPid:
+		if (!countValue(r, key, value, 0x7fffffff, &number))
+			return false;
+		o->pid = static_cast<long>(number);
+		return true;
+	case optionPath:
+		return pathValue(r, key, value, &(o->*row->path));
+	case optionProbe:
+		return at(r, value.source(), "%.*s: probes are tables: [[%.*s]]", static_cast<int>(key.size()), key.data(),
+			static_cast<int>(key.size()), key.data());
+	case optionHelp:
+		break;
+	}
+	return true;
+}
+
+// [[http]] url = "..." timeout = "2s", and the like.
+bool readProbe(const Reader &r, ProbeKind kind, const char *targetKey, const toml::node &node)
+{
+	WatchOptions *o = &r.config->options;
+	const toml::table *table = node.as_table();
+	if (!table)
+		return at(r, node.source(), "a probe is a table of its own: [[%s]]", probeOption(kind) + 2);
+	if (o->probeCount == maxProbes)
+		return at(r, node.source(), "at most %d probes", static_cast<int>(maxProbes));
+	Probe probe = {kind, nullptr};
+	for (const auto &[key, value] : *table) {
+		std::string_view name = key.str();
+		if (name == targetKey) {
+			auto string = value.as_string();
+			if (!string || string->get().empty())
+				return at(r, value.source(), "%s: a string is needed", targetKey);
+			if (!(probe.target = keep(r, string->get(), value.source())))
+				return false;
+			if (const char *problem = probeTargetProblem(probe))
+				return at(r, value.source(), "%s: %s", targetKey, problem);
+		} else if (name == "timeout") {
+			if (!durationValue(r, name, value, &probe.timeoutNs))
+				return false;
+		} else if (name == "max_age" && kind == probeFile) {
+			if (!durationValue(r, name, value, &probe.maxAgeNs))
+				return false;
+		} else {
+			return at(r, key.source(), "\"%.*s\" is not a key of [[%s]]", static_cast<int>(name.size()),
+				name.data(), probeOption(kind) + 2);
+		}
+	}
+	if (!probe.target)
+		return at(r, node.source(), "[[%s]] needs %s", probeOption(kind) + 2, targetKey);
+	o->probes[o->probeCount++] = probe;
+	return true;
+}
+
+// [check] command = ["/usr/local/bin/check", "--deep"]
+bool readCheck(const Reader &r, const toml::node &node)
+{
+	const toml::table *table = node.as_table();
+	if (!table)
+		return at(r, node.source(), "check is a table: [check] command = [\"PROGRAM\", \"ARG\"]");
+	const toml::node *command = nullptr;
+	for (const auto &[key, value] : *table) {
+		if (key.str() != "command")
+			return at(r, key.source(), "\"%.*s\" is not a key of [check]", static_cast<int>(key.str().size()),
+				key.str().data());
+		command = &value;
+	}
+	const toml::array *words = command ? command->as_array() : nullptr;
+	if (!words || words->empty())
+		return at(r, command ? command->source() : node.source(),
+			"[check] needs command, a list of the program and its arguments");
+	if (words->size() > maxCheckWords)
+		return at(r, command->source(), "command: at most %d words", static_cast<int>(maxCheckWords));
+	WatchConfig *c = r.config;
+	size_t n = 0;
+	for (const toml::node &word : *words) {
+		auto string = word.as_string();
+		if (!string || (n == 0 && string->get().empty()))
+			return at(r, word.source(), "command: %s", n ? "each word is a string" : "the program is a non-empty string");
+		const char *kept = keep(r, string->get(), word.source());
+		if (!kept)
+			return false;
+		c->check[n++] = const_cast<char *>(kept);
+	}
+	c->check[n] = nullptr;
+	c->options.check = c->check;
+	return true;
+}
+
+}  // namespace
+
+void startConfig(WatchConfig *config)
+{
+	setWatchDefaults(&config->options);
+	config->silent = false;
+	config->check[0] = nullptr;
+	config->used = 0;
+}
+
+bool readConfigText(const char *path, const char *text, size_t length, WatchConfig *config, char *why, size_t size)
+{
+	Reader r = {path, config, why, size};
+	toml::parse_result parsed = toml::parse(std::string_view(text, length), std::string_view(path));
+	if (!parsed) {
+		const toml::parse_error &error = parsed.error();
+		char description[300];
+		snprintf(description, sizeof description, "%.*s", static_cast<int>(error.description().size()),
+			error.description().data());
+		// "Error while parsing...", as a line goes on after a colon.
+		if (description[0] >= 'A' && description[0] <= 'Z' && !(description[1] >= 'A' && description[1] <= 'Z'))
+			description[0] = static_cast<char>(description[0] - 'A' + 'a');
+		return at(r, error.source(), "%s", description);
+	}
+	// The probes in the order the file gives them, whatever their kinds:
+	// the order of the lines and of the figures.
+	struct Placed {
+		const toml::node *node;
+		size_t kind;
+	} probes[maxProbes + 1];
+	size_t count = 0;
+	for (const auto &[key, value] : parsed.table()) {
+		std::string_view name = key.str();
+		if (name == "check") {
+			if (!readCheck(r, value))
+				return false;
+			continue;
+		}
+		size_t kind = 0;
+		while (probeTables[kind].table && name != probeTables[kind].table)
+			kind++;
+		if (!probeTables[kind].table) {
+			if (!readOption(r, key, value))
+				return false;
+			continue;
+		}
+		const toml::array *array = value.as_array();
+		if (!array)
+			return at(r, value.source(), "%s: probes are tables: [[%s]]", probeTables[kind].table,
+				probeTables[kind].table);
+		for (const toml::node &probe : *array) {
+			if (count == maxProbes)
+				return at(r, probe.source(), "at most %d probes", static_cast<int>(maxProbes));
+			probes[count++] = Placed{&probe, kind};
+		}
+	}
+	std::sort(probes, probes + count, [](const Placed &a, const Placed &b) {
+		const toml::source_position &x = a.node->source().begin;
+		const toml::source_position &y = b.node->source().begin;
+		return x.line != y.line ? x.line < y.line : x.column < y.column;
+	});
+	for (size_t i = 0; i < count; i++) {
+		const auto &table = probeTables[probes[i].kind];
+		if (!readProbe(r, table.kind, table.target, *probes[i].node))
+			return false;
+	}
+	return true;
+}
+
+namespace {
+
+// A TOML basic string: quotes, backslashes and control characters
+// escaped. False when the text is not UTF-8, which TOML cannot hold.
+bool addString(Text *t, const char *text)
+{
+	add(t, "\"");
+	for (const char *p = text; *p;) {
+		size_t length = utf8Length(reinterpret_cast<const unsigned char *>(p));
+		if (!length)
+			return false;
+		unsigned char c = static_cast<unsigned char>(*p);
+		if (c == '"' || c == '\\')
+			add(t, "\\%c", c);
+		else if (c < 0x20 || c == 0x7f)
+			add(t, "\\u%04X", c);
+		else
+			add(t, "%.*s", static_cast<int>(length), p);
+		p += length;
+	}
+	add(t, "\"");
+	return true;
+}
+
+// "10 s" as a file writes it: "10s".
+void addDuration(Text *t, int64_t ns)
+{
+	char said[32];
+	formatDuration(ns, said, sizeof said);
+	char *space = strchr(said, ' ');
+	if (space)
+		memmove(space, space + 1, strlen(space));
+	add(t, "\"%s\"", said);
+}
+
+void keyOf(const char *option, char *key, size_t size)
+{
+	snprintf(key, size, "%s", option + 2);
+	for (char *p = key; *p; p++)
+		if (*p == '-')
+			*p = '_';
+}
+
+}  // namespace
+
+bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, char *why, size_t whySize)
+{
+	Text t = textIn(text, size);
+	const char *unwritable = nullptr;
+	for (const OptionRow *row = optionTable; row->name; row++) {
+		if (row->commandLineOnly || row->kind == optionProbe || row->kind == optionHelp)
+			continue;
+		char key[64];
+		keyOf(row->name, key, sizeof key);
+		if (row->kind == optionSilent) {
+			add(&t, "%s = %s\n", key, silent ? "true" : "false");
+		} else if (row->flag) {
+			add(&t, "%s = %s\n", key, o.*row->flag ? "true" : "false");
+		} else if (row->duration && o.*row->duration) {
+			add(&t, "%s = ", key);
+			addDuration(&t, o.*row->duration);
+			add(&t, "\n");
+		} else if (row->count && o.*row->count) {
+			add(&t, "%s = %d\n", key, o.*row->count);
+		} else if (row->path && o.*row->path) {
+			add(&t, "%s = ", key);
+			if (!addString(&t, o.*row->path))
+				unwritable = o.*row->path;
+			add(&t, "\n");
+		} else if (row->kind == optionPid && o.pid) {
+			add(&t, "%s = %ld\n", key, o.pid);
+		}
+	}
+	if (o.check) {
+		add(&t, "\n[check]\ncommand = [");
+		for (char **word = o.check; *word; word++) {
+			add(&t, "%s", word == o.check ? "" : ", ");
+			if (!addString(&t, *word))
+				unwritable = *word;
+		}
+		add(&t, "]\n");
+	}
+	for (int i = 0; i < o.probeCount; i++) {
+		const Probe &p = o.probes[i];
+		size_t kind = 0;
+		while (probeTables[kind].table && probeTables[kind].kind != p.kind)
+			kind++;
+		add(&t, "\n[[%s]]\n%s = ", probeTables[kind].table, probeTables[kind].target);
+		if (!addString(&t, p.target))
+			unwritable = p.target;
+		add(&t, "\n");
+		if (p.timeoutNs) {
+			add(&t, "timeout = ");
+			addDuration(&t, p.timeoutNs);
+			add(&t, "\n");
+		}
+		if (p.maxAgeNs) {
+			add(&t, "max_age = ");
+			addDuration(&t, p.maxAgeNs);
+			add(&t, "\n");
+		}
+	}
+	if (unwritable) {
+		snprintf(why, whySize, "\"%s\" is not UTF-8, which a TOML file cannot hold", unwritable);
+		return false;
+	}
+	if (!t.fits) {
+		snprintf(why, whySize, "the configuration is too large to print");
+		return false;
+	}
+	return true;
+}
