@@ -48,6 +48,13 @@ struct Loop {
 	bool ended;
 	int status;
 	WatchFigures figures;     // for --metrics-file
+	// The configuration: the command line as given, and the files read
+	// onto it, the one in use and the one a reload reads into.
+	WatchOptions line;
+	WatchConfig configs[2];
+	int inUse;
+	unsigned reloadsAnswered;
+	char runtimeDir[1024];
 };
 
 static void sayLine(const Loop *l, Priority priority, const char *format, ...) PRINTF_LIKE(3, 4);
@@ -163,6 +170,48 @@ static void writeFigures(Loop *l, Event *next)
 	next->why = why;
 }
 
+// Tells whoever waits in watch --reload how the reload went: a file in the
+// runtime directory, replaced whole, with a count that changes each time.
+static void answerReload(Loop *l, const char *how)
+{
+	char path[1100];
+	char text[900];
+	snprintf(path, sizeof path, "%s/reload", l->runtimeDir);
+	int n = snprintf(text, sizeof text, "%u %s\n", ++l->reloadsAnswered, how);
+	char why[200];
+	replaceFile(path, text, static_cast<size_t>(n < static_cast<int>(sizeof text) ? n : sizeof text - 1), why,
+		sizeof why);
+}
+
+// The configuration waiting made the one in use, between two rounds:
+// each part keeps its thread and its figures where it is the part it was.
+static void applyConfig(Loop *l, Event *next)
+{
+	WatchOptions &o = l->core.setting.options;
+	const WatchOptions &after = l->configs[1 - l->inUse].options;
+	int from[maxProbes + 1];
+	matchParts(o, after, from);
+	regroupRound(&l->round, o, after, from);
+	regroupFigures(&l->figures, after, from);
+	if (o.metricsFile && (!after.metricsFile || strcmp(o.metricsFile, after.metricsFile) != 0))
+		removeFile(o.metricsFile);
+	int count = after.probeCount + (after.check ? 1 : 0);
+	int kept = 0;
+	for (int i = 0; i < count; i++)
+		kept += from[i] >= 0;
+	int before = o.probeCount + (o.check ? 1 : 0);
+	o = after;
+	l->inUse = 1 - l->inUse;
+	l->figures.lastReloadFailed = false;
+	l->figures.configReadS = unixTimeS();
+	static char how[120];
+	snprintf(how, sizeof how, "%d part%s: %d kept, %d new, %d removed", count, count == 1 ? "" : "s", kept,
+		count - kept, before - kept);
+	next->kind = eventConfigApplied;
+	next->why = how;
+	answerReload(l, "applied");
+}
+
 // Carries out one action; an event that follows from it at once (a check
 // that could not start, the figures written) goes in `next`.
 static bool perform(Loop *l, const Action &a, Event *next)
@@ -207,6 +256,9 @@ static bool perform(Loop *l, const Action &a, Event *next)
 	case actRemoveFigures:
 		removeFile(l->core.setting.options.metricsFile);
 		return false;
+	case actApplyConfig:
+		applyConfig(l, next);
+		return true;
 	case actExit:
 		l->ended = true;
 		l->status = a.fromLibrary ? exitStatusForResult(a.status) : a.status;
@@ -293,16 +345,18 @@ bool watchedPartsUsable(const WatchOptions &o, char *why, size_t size)
 
 // One watcher a machine: a second is refused before it asks anything of
 // the platform. 0 once the lock is held.
-static int takeRuntimeDir(const Loop *l, const WatchOptions &o)
+static int takeRuntimeDir(Loop *l, const WatchOptions &o)
 {
-	char dir[1024];
+	char *dir = l->runtimeDir;
 	char why[1200];
-	if (!o.runtimeDir && !defaultRuntimeDir(dir, sizeof dir, why, sizeof why)) {
+	if (o.runtimeDir)
+		snprintf(dir, sizeof l->runtimeDir, "%s", o.runtimeDir);
+	else if (!defaultRuntimeDir(dir, sizeof l->runtimeDir, why, sizeof why)) {
 		sayLine(l, priorityError, "no runtime directory: %s (give --runtime-dir)", why);
 		return 1;
 	}
 	long holder = 0;
-	switch (lockRuntimeDir(o.runtimeDir ? o.runtimeDir : dir, &holder, why, sizeof why)) {
+	switch (lockRuntimeDir(dir, &holder, why, sizeof why)) {
 	case lockHeld:
 		return 0;
 	case lockHeldByAnother:
@@ -316,34 +370,39 @@ static int takeRuntimeDir(const Loop *l, const WatchOptions &o)
 	return 1;
 }
 
-// A fault of a configuration file: a line of its own when checking, else
-// said as any other.
+// A fault of a configuration file: a line of its own when checking; at
+// the start said as any other; at a reload kept, the first of them, for
+// the line that says it was refused.
 struct Faults {
 	const Loop *loop;
-	bool checking;
+	enum { printed, said, kept } how;
+	int count;
+	char first[700];
 };
 
-static void sayFault(const char *line, void *context)
+static void fault(const char *line, void *context)
 {
-	auto *f = static_cast<const Faults *>(context);
-	if (f->checking)
+	auto *f = static_cast<Faults *>(context);
+	if (f->how == Faults::printed)
 		printTo(stderr, "%s\n", line);
-	else
+	else if (f->how == Faults::said)
 		sayLine(f->loop, priorityError, "%s", line);
+	else if (f->count == 0)
+		snprintf(f->first, sizeof f->first, "%s", line);
+	f->count++;
 }
 
 // The command line laid over the files it names, if it names any: false,
-// each fault said, when they cannot be watched with.
-static bool gatherOptions(const Loop *l, const WatchOptions &line, WatchConfig *files, bool *silent)
+// each fault told, when they cannot be watched with.
+static bool readConfiguration(const WatchOptions &line, WatchConfig *files, bool *silent, Faults *faults)
 {
 	WatchOptions *o = &files->options;
-	Faults faults = {l, line.checkConfig};
 	startConfig(files);
 	if (!line.config) {
 		*o = line;
 		return true;
 	}
-	if (!loadConfig(line.config, files, sayFault, &faults))
+	if (!loadConfig(line.config, files, fault, faults))
 		return false;
 	char why[512];
 	if (!layOver(o, line))
@@ -352,9 +411,9 @@ static bool gatherOptions(const Loop *l, const WatchOptions &line, WatchConfig *
 	else if (!watchOptionsProblem(*o, why, sizeof why))
 		why[0] = '\0';
 	if (why[0]) {
-		char fault[700];
-		snprintf(fault, sizeof fault, "%s: %s", line.config, why);
-		sayFault(fault, &faults);
+		char text[700];
+		snprintf(text, sizeof text, "%s: %s", line.config, why);
+		fault(text, faults);
 		return false;
 	}
 	*silent = *silent || files->silent;
@@ -381,12 +440,111 @@ static int checkConfigAsked(const WatchOptions &o, bool silent)
 	return 0;
 }
 
+// SIGHUP: the files read again and checked whole, as a start would; the
+// core applies them between two rounds, or hears why not. What only a
+// start decides stays as it began: whether this watcher owns monitoring,
+// its runtime directory, and the process it watches.
+static void reloadAsked(Loop *l)
+{
+	notifyReloading();
+	const WatchOptions &o = l->core.setting.options;
+	WatchConfig *candidate = &l->configs[1 - l->inUse];
+	Faults faults = {l, Faults::kept, 0, ""};
+	bool silent = false;
+	char why[800] = "";
+	if (!l->line.config)
+		snprintf(why, sizeof why, "watch was started without --config: there is no file to read again");
+	else if (readConfiguration(l->line, candidate, &silent, &faults)) {
+		WatchOptions &after = candidate->options;
+		char reason[600];
+		if (after.pid != o.pid)
+			snprintf(why, sizeof why, "%s: the process watched changes only with a start", l->line.config);
+		else if (!watchedPartsUsable(after, reason, sizeof reason))
+			snprintf(why, sizeof why, "%s", reason);
+		after.enable = o.enable;
+		after.runtimeDir = o.runtimeDir;
+	} else {
+		snprintf(why, sizeof why, "%s%s", faults.first, faults.count > 1 ? " (and more: --check-config says all)" : "");
+	}
+	if (why[0]) {
+		l->figures.lastReloadFailed = true;
+		char answer[820];
+		snprintf(answer, sizeof answer, "refused: %s", why);
+		answerReload(l, answer);
+		Event e = {};
+		e.kind = eventReloadRefused;
+		e.why = why;
+		feed(l, e);
+		return;
+	}
+	feedKind(l, eventReload);
+}
+
+// watch --reload: the running watcher asked to read its files again, and
+// its answer waited for, so that a reload that is refused fails.
+static int reloadRunningWatcher(const WatchOptions &line)
+{
+	char dir[1024];
+	char why[1200];
+	if (line.runtimeDir)
+		snprintf(dir, sizeof dir, "%s", line.runtimeDir);
+	else if (!defaultRuntimeDir(dir, sizeof dir, why, sizeof why)) {
+		printTo(stderr, "watch: no runtime directory: %s (give --runtime-dir)\n", why);
+		return 1;
+	}
+	long pid = runningWatcher(dir, why, sizeof why);
+	if (!pid) {
+		printTo(stderr, "watch: %s\n", why);
+		return 1;
+	}
+	char path[1100];
+	snprintf(path, sizeof path, "%s/reload", dir);
+	auto answered = [&path](unsigned *count, char *how, size_t size) {
+		char *text;
+		size_t length;
+		char ignored[200];
+		if (!readWholeFile(path, 4096, &text, &length, ignored, sizeof ignored))
+			return false;
+		int at = 0;
+		bool read = sscanf(text, "%u %n", count, &at) == 1;
+		if (read)
+			snprintf(how, size, "%.*s", static_cast<int>(strcspn(text + at, "\n")), text + at);
+		free(text);
+		return read;
+	};
+	unsigned before = 0;
+	char how[900];
+	answered(&before, how, sizeof how);
+	if (!askToReload(pid, why, sizeof why)) {
+		printTo(stderr, "watch: %s\n", why);
+		return 1;
+	}
+	// A reload waits for the round under way; a round lasts the timeout at
+	// most, and a library that hangs holds none of it up.
+	int64_t deadline = bootClockNs() + 120 * nsPerS;
+	while (bootClockNs() < deadline) {
+		unsigned count = 0;
+		if (answered(&count, how, sizeof how) && count != before) {
+			if (strncmp(how, "applied", 7) == 0)
+				return 0;
+			printTo(stderr, "watch: %s\n", how);
+			return 1;
+		}
+		if (!runningWatcher(dir, why, sizeof why)) {
+			printTo(stderr, "watch: process %ld ended before it answered\n", pid);
+			return 1;
+		}
+		pauseFor(20 * nsPerMs);
+	}
+	printTo(stderr, "watch: process %ld has not answered within 120 s\n", pid);
+	return 1;
+}
+
 int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **argv)
 {
 	static Loop l;
-	static WatchConfig files;
 	char why[512];
-	WatchOptions line;
+	WatchOptions &line = l.line;
 	switch (parseWatchOptions(argc, argv, &line, &silent, why, sizeof why)) {
 	case watchHelp:
 		return watchHelpAsked(invocationName);
@@ -395,14 +553,19 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	case watchUsable:
 		break;
 	}
+	if (line.reload)
+		return reloadRunningWatcher(line);
 	l.journal = stderrIsJournal();
-	if (!gatherOptions(&l, line, &files, &silent))
+	Faults faults = {&l, line.checkConfig ? Faults::printed : Faults::said, 0, ""};
+	if (!readConfiguration(line, &l.configs[0], &silent, &faults))
 		return exitUsage;
 	WatchOptions &o = l.core.setting.options;
-	o = files.options;
+	o = l.configs[0].options;
 	if (o.checkConfig)
 		return checkConfigAsked(o, silent);
 	silentMode = silent;
+	if (o.config)
+		l.figures.configReadS = unixTimeS();
 
 	if (!watchedPartsUsable(o, why, sizeof why)) {
 		sayLine(&l, priorityError, "%s", why);
@@ -436,6 +599,8 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 			feedKind(&l, eventStop);
 		if (woke.events & wokeByReport)
 			feedKind(&l, eventReport);
+		if (woke.events & wokeByReload)
+			reloadAsked(&l);
 		if (l.process && processGone(l.process))
 			feedKind(&l, eventProcessGone);
 		feedKind(&l, eventTime);

@@ -32,6 +32,41 @@ void partLabel(const WatchOptions &o, int part, char *label, size_t size)
 		snprintf(label, size, "%s", o.check ? o.check[0] : "");
 }
 
+static bool sameCommand(char *const *a, char *const *b)
+{
+	for (; *a && *b; a++, b++)
+		if (strcmp(*a, *b) != 0)
+			return false;
+	return !*a && !*b;
+}
+
+void matchParts(const WatchOptions &before, const WatchOptions &after, int *from)
+{
+	for (int i = 0; i < after.probeCount; i++) {
+		char label[300];
+		probeLabel(after.probes[i], label, sizeof label);
+		from[i] = -1;
+		for (int j = 0; j < before.probeCount && from[i] < 0; j++) {
+			char was[300];
+			probeLabel(before.probes[j], was, sizeof was);
+			if (strcmp(label, was) == 0)
+				from[i] = j;
+		}
+	}
+	if (after.check)
+		from[after.probeCount] = before.check && sameCommand(before.check, after.check) ? before.probeCount : -1;
+}
+
+void regroupFigures(WatchFigures *figures, const WatchOptions &after, const int *from)
+{
+	PartFigures parts[maxProbes + 1] = {};
+	int count = after.probeCount + (after.check ? 1 : 0);
+	for (int i = 0; i < count; i++)
+		if (from[i] >= 0)
+			parts[i] = figures->parts[from[i]];
+	memcpy(figures->parts, parts, sizeof parts);
+}
+
 namespace {
 
 // A label's value: backslash, double quote and line feed escaped, and
@@ -116,6 +151,15 @@ bool formatMetrics(const WatchOptions &o, WatchState state, const WatchFigures &
 		add(&t, "pulsewarden_last_heartbeat_timestamp_seconds %.3f\n", f.lastHeartbeatS);
 	family(&t, "pulsewarden_last_update_timestamp_seconds", "gauge", "When the watcher wrote these figures, in Unix time.");
 	add(&t, "pulsewarden_last_update_timestamp_seconds %.3f\n", nowS);
+	if (f.configReadS > 0) {
+		// As the monitoring system names its own.
+		family(&t, "pulsewarden_config_last_reload_successful", "gauge",
+			"Whether the configuration files read last were applied (1) or refused (0).");
+		add(&t, "pulsewarden_config_last_reload_successful %d\n", f.lastReloadFailed ? 0 : 1);
+		family(&t, "pulsewarden_config_last_reload_success_timestamp_seconds", "gauge",
+			"When the configuration in use was read, in Unix time.");
+		add(&t, "pulsewarden_config_last_reload_success_timestamp_seconds %.3f\n", f.configReadS);
+	}
 	family(&t, "pulsewarden_build_info", "gauge", "The watcher's version.");
 	add(&t, "pulsewarden_build_info{version=\"%s\"} 1\n", version);
 	return t.fits;

@@ -21,6 +21,8 @@ struct WatchFigures {
 	PartFigures parts[maxProbes + 1];   // the probes in the order given, then the check program
 	uint64_t heartbeats, heartbeatsRefused, needResetPosts;
 	double lastHeartbeatS;              // Unix time; 0: none yet
+	bool lastReloadFailed;              // the configuration read last did not check out
+	double configReadS;                 // Unix time the one in use was read; 0: no file
 };
 
 // A run of part `i` (the check program is part probeCount) has ended.
@@ -30,6 +32,14 @@ void countRun(WatchFigures *figures, int part, bool passed, bool timedOut, int64
 // "tcp:HOST:PORT", "process:NAME", "service:NAME", "file:PATH"), or the
 // check program's name.
 void partLabel(const WatchOptions &options, int part, char *label, size_t size);
+
+// Which part of `before` each part of `after` is (the check program is
+// part probeCount): the same series, by its label, and for the check
+// program the same command; -1 for a part that is new.
+void matchParts(const WatchOptions &before, const WatchOptions &after, int *from);
+// The figures of the parts of `after`, each taken from the part it was
+// (`from`, as matchParts gives), or begun afresh.
+void regroupFigures(WatchFigures *figures, const WatchOptions &after, const int *from);
 
 // The whole file, as of `nowS` (Unix time). False when it does not fit.
 bool formatMetrics(const WatchOptions &options, WatchState state, const WatchFigures &figures, double nowS,

@@ -810,6 +810,33 @@ static void due(WatchCore *c, Step *s, int64_t now)
 	}
 }
 
+// A configuration is applied whole between two rounds, never under one:
+// each part's run is judged by the setting it was started with.
+static void applyIfWaiting(WatchCore *c, Step *s)
+{
+	if (!c->reload.waiting || c->check.running || stopping(c))
+		return;
+	c->reload.waiting = false;
+	c->reload.intervalNs = options(c).intervalNs;
+	add(s, actApplyConfig);
+}
+
+// The schedule keeps its phase; a new interval counts from the last
+// tick, and a tick already due under it starts now, so that no heartbeat
+// comes later than either interval would have sent it.
+static void configApplied(WatchCore *c, Step *s, const Event &e, int64_t now)
+{
+	const WatchOptions &o = options(c);
+	if (o.intervalNs != c->reload.intervalNs) {
+		int64_t next = c->schedule.nextTick - c->reload.intervalNs + o.intervalNs;
+		c->schedule.nextTick = c->schedule.origin = next > now ? next : now;
+	}
+	c->figures.due = true;
+	addLine(s, priorityNotice, "configuration reloaded: %s", e.why ? e.why : "");
+	report(c, s, now);
+	notify(s, "READY=1");
+}
+
 static int64_t nextDeadline(const WatchCore *c)
 {
 	if (c->stop.ended)
@@ -879,6 +906,19 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep)
 		judgeCheck(c, &s, e.check, now);
 		if (stopping(c) && !c->check.running && !c->stop.ended && !awaiting(c))
 			finishStop(c, &s);
+		applyIfWaiting(c, &s);
+		break;
+	case eventReload:
+		c->reload.waiting = true;
+		applyIfWaiting(c, &s);
+		break;
+	case eventReloadRefused:
+		c->figures.due = true;
+		addLine(&s, priorityWarning, "configuration not reloaded, the one in use stays: %s", e.why ? e.why : "");
+		notify(&s, "READY=1");
+		break;
+	case eventConfigApplied:
+		configApplied(c, &s, e, now);
 		break;
 	case eventStop:
 		stop(c, &s, now);

@@ -25,6 +25,9 @@ enum EventKind {
 	eventProcessGone,  // the process watched with --pid has ended
 	eventAnswer,       // the library's answer to the call asked for
 	eventFiguresWritten, // the metrics file: `answer` 0 written, else not, and `why`
+	eventReload,       // SIGHUP: a configuration read again and checked whole waits to be applied
+	eventReloadRefused, // SIGHUP: one that does not check out, `why`; the one in use stays
+	eventConfigApplied, // the configuration waiting is the setting's now; `why`: what became of the parts
 };
 
 // How a round of checks ended, in the loop's words: the check program
@@ -64,6 +67,9 @@ enum ActionKind {
 	// or removed, so that a watcher stopped in order leaves none behind.
 	actWriteFigures,
 	actRemoveFigures,
+	// The configuration waiting, made the setting's between two rounds;
+	// answered by eventConfigApplied.
+	actApplyConfig,
 	actExit,           // end with `status`; `fromLibrary`: a result code, to be made an exit status
 };
 
@@ -139,6 +145,10 @@ struct WatchCore {
 		bool failing;        // the last write failed
 		int64_t writtenAt;
 	} figures;
+	struct {                 // a configuration read again
+		bool waiting;        // checked, and to be applied once no round runs
+		int64_t intervalNs;  // the interval before it was applied
+	} reload;
 	struct {                 // lines said once until what they say changes
 		bool notHealthyYet;
 		bool heartbeatsRefused;

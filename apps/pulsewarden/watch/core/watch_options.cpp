@@ -89,6 +89,8 @@ const OptionRow optionTable[] = {
 		&WatchOptions::checkConfig)),
 	commandLineOnly(flag("--print", "with --check-config: the configuration in effect, as a\n"
 		"file that --config reads", &WatchOptions::print)),
+	commandLineOnly(flag("--reload", "ask the running watcher to read them again (as SIGHUP\n"
+		"does), and wait for its answer: 0 when it applied them", &WatchOptions::reload)),
 	commandLineOnly(other("--help", optionHelp, nullptr, "this text")),
 	{},
 };
@@ -232,7 +234,7 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 		return watchUnusable;
 	}
 	// What the files say is laid under it before it is judged whole.
-	if (o->config)
+	if (o->config || o->reload)
 		return watchUsable;
 	return watchOptionsProblem(*o, why, size) ? watchUnusable : watchUsable;
 }

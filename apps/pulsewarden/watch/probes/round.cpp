@@ -16,7 +16,8 @@ enum SlotState { slotIdle, slotRunning, slotDone };
 struct ProbeSlot {
 	Worker *worker;
 	std::atomic<int> state;
-	Probe probe;
+	Probe probe;          // its target the slot's own copy: a reload frees the text it came from
+	char *target;
 	ProbeSetting setting;
 	ProbeResult result;   // the thread's until the state is slotDone
 	int64_t endedNs;
@@ -37,22 +38,50 @@ static void timedOut(ProbeResult *result)
 	result->timedOut = true;
 }
 
-static ProbeSlot *newSlot(const Probe &probe, const ProbeSetting &setting, char *why, size_t size)
+// Set to probe `probe` while its thread waits to be asked.
+static bool aim(ProbeSlot *slot, const Probe &probe, const ProbeSetting &setting)
 {
+	char *target = strdup(probe.target);
+	if (!target)
+		return false;
+	free(slot->target);
+	slot->target = target;
+	slot->probe = probe;
+	slot->probe.target = target;
+	slot->setting = setting;
+	return true;
+}
+
+static ProbeSlot *newSlot(Round *round, const Probe &probe, const ProbeSetting &setting, char *why, size_t size)
+{
+	// A thread a reload left without a part, once its last run is over.
+	for (int i = 0; i < round->retiredCount; i++) {
+		ProbeSlot *slot = round->retired[i];
+		if (slot->state.load() != slotRunning && aim(slot, probe, setting)) {
+			slot->state.store(slotIdle);
+			round->retired[i] = round->retired[--round->retiredCount];
+			return slot;
+		}
+	}
 	ProbeSlot *slot = static_cast<ProbeSlot *>(calloc(1, sizeof(ProbeSlot)));
-	if (!slot) {
+	if (!slot || !aim(slot, probe, setting)) {
+		free(slot);
 		snprintf(why, size, "out of memory");
 		return nullptr;
 	}
 	new (&slot->state) std::atomic<int>(slotIdle);
-	slot->probe = probe;
-	slot->setting = setting;
 	slot->worker = startWorker(runSlot, slot, why, size);
 	if (!slot->worker) {
+		free(slot->target);
 		free(slot);
 		return nullptr;
 	}
 	return slot;
+}
+
+static bool sameSetting(const ProbeSetting &a, const ProbeSetting &b)
+{
+	return a.timeoutNs == b.timeoutNs && a.maxAgeNs == b.maxAgeNs && a.insecure == b.insecure;
 }
 
 // What a probe runs with: its own, where its configuration says, else
@@ -80,7 +109,7 @@ void startRound(Round *round, const WatchOptions &options)
 		}
 		char why[160];
 		ProbeSlot *&slot = round->slots[i];
-		if (!slot && !(slot = newSlot(options.probes[i], settingOf(options.probes[i], options), why, sizeof why))) {
+		if (!slot && !(slot = newSlot(round, options.probes[i], settingOf(options.probes[i], options), why, sizeof why))) {
 			probeFailed(&round->results[i], "%s", why);
 			continue;
 		}
@@ -218,5 +247,29 @@ bool finishRound(Round *round, const WatchOptions &options)
 	bool running = false;
 	for (int i = 0; i < options.probeCount; i++)
 		running = running || (round->slots[i] && round->slots[i]->state.load() == slotRunning);
+	for (int i = 0; i < round->retiredCount; i++)
+		running = running || round->retired[i]->state.load() == slotRunning;
 	return running;
+}
+
+void regroupRound(Round *round, const WatchOptions &before, const WatchOptions &after, const int *from)
+{
+	ProbeSlot *slots[maxProbes] = {};
+	bool kept[maxProbes] = {};
+	for (int i = 0; i < after.probeCount; i++) {
+		int j = from[i];
+		ProbeSlot *slot = j >= 0 ? round->slots[j] : nullptr;
+		if (slot && strcmp(slot->target, after.probes[i].target) == 0
+			&& sameSetting(slot->setting, settingOf(after.probes[i], after))) {
+			slots[i] = slot;
+			kept[j] = true;
+		}
+	}
+	for (int j = 0; j < before.probeCount; j++) {
+		// Full, which only a reload every instant while probes hang can
+		// make it: the thread is let be.
+		if (round->slots[j] && !kept[j] && round->retiredCount < static_cast<int>(sizeof round->retired / sizeof *round->retired))
+			round->retired[round->retiredCount++] = round->slots[j];
+	}
+	memcpy(round->slots, slots, sizeof slots);
 }

@@ -23,6 +23,8 @@ struct Round {
 	CheckOutcome outcome;
 	char startFailure[320];
 	ProbeSlot *slots[maxProbes];    // each probe's thread, from its first round on
+	ProbeSlot *retired[4 * maxProbes]; // threads of parts a reload removed, for new parts to take
+	int retiredCount;
 	bool waiting[maxProbes];        // for this round's run of it
 	ProbeResult results[maxProbes];
 	char what[256];           // texts the round's end points at
@@ -42,6 +44,10 @@ struct PartRun {
 PartRun partRun(const Round &round, const WatchOptions &options, int part);
 
 void startRound(Round *round, const WatchOptions &options);
+// Between two rounds, for a configuration applied: each part of `after`
+// keeps the thread of the part it was (`from`, as matchParts gives) when
+// it is probed as it was; the others' threads are kept for new parts.
+void regroupRound(Round *round, const WatchOptions &before, const WatchOptions &after, const int *from);
 // Asked by the core, at a timeout or a stop: the program politely; the
 // probes are not waited for.
 void askRoundToEnd(Round *round, const WatchOptions &options);

@@ -9,13 +9,16 @@
 #include <cstdint>
 
 // From now on, requests to stop (SIGTERM, SIGINT; on Windows Ctrl-C,
-// Ctrl-Break, closing the console, shutdown, or requestStop) and to report
-// (SIGHUP) are caught, each for waitForEvents to count. `console`: on
+// Ctrl-Break, closing the console, shutdown, or requestStop), to read the
+// configuration again (SIGHUP; requestReload) and to report (SIGUSR1) are
+// caught, each for waitForEvents to count. `console`: on
 // Windows the console's events are listened to, and checks share it;
 // under the service control manager there is none.
 bool catchRequests(bool console, char *why, size_t size);
-// Windows, from any thread: an orderly stop, as SIGTERM asks for one.
+// Windows, from any thread: an orderly stop, as SIGTERM asks for one; the
+// configuration read again, as SIGHUP asks.
 void requestStop();
+void requestReload();
 
 // Whether the check's program can be started at all: found (on the PATH,
 // for a bare name) and executable, and so is a script's interpreter.
@@ -86,6 +89,7 @@ enum : unsigned {
 	wokeByReport = 8,
 	wokeByProcess = 16,   // the watched process ended
 	wokeByWorker = 32,    // a worker's run ended
+	wokeByReload = 64,
 };
 
 struct Woken {

@@ -46,7 +46,7 @@ static int64_t armedFor = -1;  // the deadline the timer is set to and has not f
 static void onSignal(int sig)
 {
 	int saved = errno;
-	char what = sig == SIGTERM || sig == SIGINT ? 'S' : sig == SIGHUP ? 'H' : 'C';
+	char what = sig == SIGTERM || sig == SIGINT ? 'S' : sig == SIGHUP ? 'R' : sig == SIGUSR1 ? 'H' : 'C';
 	ssize_t ignored = write(requestPipe[1], &what, 1);
 	(void)ignored;
 	errno = saved;
@@ -70,7 +70,7 @@ bool catchRequests(bool /*console*/, char *why, size_t size)
 	action.sa_handler = onSignal;
 	action.sa_flags = SA_RESTART;
 	sigemptyset(&action.sa_mask);
-	const int caught[] = {SIGTERM, SIGINT, SIGHUP, SIGCHLD};
+	const int caught[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGCHLD};
 	for (int sig : caught)
 		sigaction(sig, &action, nullptr);
 	return true;
@@ -394,6 +394,8 @@ Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 						woke.stops++;
 					} else if (requests[i] == 'H') {
 						woke.events |= wokeByReport;
+					} else if (requests[i] == 'R') {
+						woke.events |= wokeByReload;
 					} else if (requests[i] == 'W') {
 						woke.events |= wokeByWorker;
 					}

@@ -36,6 +36,7 @@ struct WatchedProcess {
 static HANDLE stopEvent;
 static HANDLE workerEvent;   // a worker's run ended
 static volatile LONG stopRequests;  // since the last wait
+static volatile LONG reloadRequests;
 static bool withConsole;
 
 static BOOL WINAPI onControl(DWORD event)
@@ -77,6 +78,14 @@ void requestStop()
 	if (stopEvent) {
 		InterlockedIncrement(&stopRequests);
 		SetEvent(stopEvent);
+	}
+}
+
+void requestReload()
+{
+	if (workerEvent) {
+		InterlockedExchange(&reloadRequests, 1);
+		SetEvent(workerEvent);
 	}
 }
 
@@ -348,7 +357,7 @@ Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 			return Woken{wokeByStop, static_cast<int>(InterlockedExchange(&stopRequests, 0))};
 		}
 		if (index == 1)
-			return Woken{wokeByWorker, 0};
+			return Woken{InterlockedExchange(&reloadRequests, 0) ? wokeByWorker | wokeByReload : wokeByWorker, 0};
 		if (index == outputAt) {
 			readDone(check);
 			continue;

@@ -21,3 +21,9 @@ enum LockResult { lockHeld, lockHeldByAnother, lockFailed };
 // in it. Held by another watcher: its process id in `holder` (0 when it
 // cannot be read).
 LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size);
+// The process id of the watcher that holds the directory's lock; 0, with
+// why, when none does.
+long runningWatcher(const char *dir, char *why, size_t size);
+// Asks that watcher to read its configuration again (SIGHUP). False, with
+// why, when it cannot be asked.
+bool askToReload(long pid, char *why, size_t size);

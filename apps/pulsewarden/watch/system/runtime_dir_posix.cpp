@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -96,4 +97,37 @@ LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
 	}
 	// Held until the process ends: the descriptor is never closed.
 	return lockHeld;
+}
+
+long runningWatcher(const char *dir, char *why, size_t size)
+{
+	char path[4096];
+	snprintf(path, sizeof path, "%s/watch.lock", dir);
+	int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+	if (fd < 0) {
+		snprintf(why, size, "no watcher runs here (%s: %s)", path, strerror(errno));
+		return 0;
+	}
+	// A lock that can be had is nobody's: its file outlives its watcher.
+	if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
+		close(fd);
+		snprintf(why, size, "no watcher runs here (%s is not held)", path);
+		return 0;
+	}
+	char text[32] = "";
+	ssize_t n = pread(fd, text, sizeof text - 1, 0);
+	close(fd);
+	text[n > 0 ? n : 0] = '\0';
+	long pid = strtol(text, nullptr, 10);
+	if (pid <= 0)
+		snprintf(why, size, "the watcher that holds %s has not written its process id", path);
+	return pid > 0 ? pid : 0;
+}
+
+bool askToReload(long pid, char *why, size_t size)
+{
+	if (kill(static_cast<pid_t>(pid), SIGHUP) == 0)
+		return true;
+	snprintf(why, size, "cannot signal process %ld: %s", pid, strerror(errno));
+	return false;
 }

@@ -103,3 +103,39 @@ LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
 	// Held until the process ends: the handle is never closed.
 	return lockHeld;
 }
+
+long runningWatcher(const char *dir, char *why, size_t size)
+{
+	char path[MAX_PATH + 16];
+	snprintf(path, sizeof path, "%s\\watch.lock", dir);
+	// Its watcher keeps it open for writing, and lets others read it only.
+	HANDLE probe = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+		FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (probe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) {
+		if (probe != INVALID_HANDLE_VALUE)
+			CloseHandle(probe);
+		snprintf(why, size, "no watcher runs here (%s is not held)", path);
+		return 0;
+	}
+	HANDLE held = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+		FILE_ATTRIBUTE_NORMAL, nullptr);
+	char text[32] = "";
+	DWORD n = 0;
+	if (held != INVALID_HANDLE_VALUE) {
+		if (ReadFile(held, text, sizeof text - 1, &n, nullptr))
+			text[n] = '\0';
+		CloseHandle(held);
+	}
+	long pid = strtol(text, nullptr, 10);
+	if (pid <= 0)
+		snprintf(why, size, "the watcher that holds %s has not written its process id", path);
+	return pid > 0 ? pid : 0;
+}
+
+bool askToReload(long /*pid*/, char *why, size_t size)
+{
+	// A console program has no signal to be asked with: the service is
+	// asked through the service control manager.
+	snprintf(why, size, "on Windows the service reads its configuration again: pulsewarden service reload");
+	return false;
+}

@@ -9,6 +9,9 @@
 // A message in systemd's words: READY=1, STOPPING=1, WATCHDOG=1,
 // STATUS=...; nothing when no service manager listens.
 void notifyServiceManager(const char *message);
+// The configuration is being read again (RELOADING=1, with the monotonic
+// clock's time as systemd asks); READY=1 says when it is done.
+void notifyReloading();
 // The period of the service manager's watchdog (WATCHDOG_USEC); 0: none.
 int64_t serviceWatchdogNs();
 

@@ -3,8 +3,10 @@
 #include "service_manager.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -29,6 +31,16 @@ void notifyServiceManager(const char *message)
 	sendto(fd, message, strlen(message), MSG_NOSIGNAL, reinterpret_cast<struct sockaddr *>(&address),
 		static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + length));
 	close(fd);
+}
+
+void notifyReloading()
+{
+	struct timespec now;
+	clock_gettime(CLOCK_MONOTONIC, &now);
+	char message[80];
+	snprintf(message, sizeof message, "RELOADING=1\nMONOTONIC_USEC=%lld",
+		static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000);
+	notifyServiceManager(message);
 }
 
 int64_t serviceWatchdogNs()

@@ -29,6 +29,11 @@ void notifyServiceManager(const char *message)
 		serviceManager->notify(message);
 }
 
+void notifyReloading()
+{
+	notifyServiceManager("RELOADING=1");
+}
+
 int64_t serviceWatchdogNs()
 {
 	return 0;
