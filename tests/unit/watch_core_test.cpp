@@ -28,12 +28,17 @@ Event partTimedOut(const char *what) { return of(eventCheckEnded, {false, "", ""
 // The metrics file written, or not and why.
 Event written() { return of(eventFiguresWritten); }
 Event notWritten(const char *why) { return of(eventFiguresWritten, {}, 1, why); }
+// A configuration read again: checked and waiting, refused, or applied.
+Event reload() { return of(eventReload); }
+Event refused(const char *why) { return of(eventReloadRefused, {}, 0, why); }
+Event applied() { return of(eventConfigApplied, {}, 0, "2 parts: 1 kept, 1 new, 0 removed"); }
 
 struct Beat {
 	int64_t ms;
 	Event event;
 	std::string expected;  // the actions, " | " between them, then "next MS"
 	int64_t asleepMs = 0;  // how long the machine has been suspended, in all
+	int64_t intervalMs = 0; // the interval a configuration applied has
 };
 
 struct Row {
@@ -47,7 +52,7 @@ std::string render(const Step &s)
 {
 	static const char *const names[] = {"", "", "isEnabled?", "enable", "disable", "markActive",
 		"post appStateOk", "post appStateNeedReset", "start check", "TERM check", "KILL check", "write figures",
-		"remove figures", "exit"};
+		"remove figures", "apply config", "exit"};
 	static const char *const priorities[] = {"", "", "", "error", "warning", "notice", "info"};
 	std::string out;
 	for (size_t i = 0; i < s.count; i++) {
@@ -419,6 +424,44 @@ const Row rows[] = {
 		{10000, answer(0), "next 20000"},
 		{12000, gone(), "error process 42 has ended; stopping; monitoring stays on: the platform acts once no heartbeat has come for its window (30 s) | exit 107 | next never"},
 	}},
+	{"a reload waits for the round under way; applied between two rounds it keeps the counts in a row, the "
+		"schedule's phase, and says how things stand", {"--timeout", "3s", "--fall", "2", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 13000"},
+		{10005, reload(), "next 13000"},
+		{10010, fail(), "markActive | apply config | next 15010"},
+		{10010, applied(), "notice configuration reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last "
+			"check 0.0 s ago, failed: exit status 3; last heartbeat 10.0 s ago; waiting 0.0 s for the platform's "
+			"library to answer markActive | READY=1 | next 15010"},
+		{10010, answer(0), "next 20000"},
+		{20000, time(), "start check | next 23000"},
+		{20010, fail(), "warning failing: exit status 3; heartbeats stop | next 30000"},
+	}},
+	{"a new interval counts from the last tick; one already due starts now; a refused reload changes nothing",
+		{"--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 13000"},
+		{10010, pass(), "markActive | next 15010"},
+		{10010, answer(0), "next 20000"},
+		{12000, reload(), "apply config | next 20000"},
+		{12000, applied(), "notice configuration reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last "
+			"check 2.0 s ago, passed; last heartbeat 2.0 s ago | READY=1 | next 15000", 0, 5000},
+		{15000, time(), "start check | next 18000"},
+		{15010, pass(), "markActive | next 20010"},
+		{15010, answer(0), "next 20000"},
+		{17000, refused("/etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is needed"),
+			"warning configuration not reloaded, the one in use stays: /etc/w.toml:1:8: fall: a whole number from 1 to "
+			"1000000 is needed | READY=1 | next 20000"},
+		{17500, reload(), "apply config | next 20000"},
+		{17500, applied(), "notice configuration reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last "
+			"check 2.5 s ago, passed; last heartbeat 2.5 s ago | READY=1 | start check | next 18500", 0, 1000},
+	}},
 };
 
 TEST(WatchCore, EachStoryActsAsItSays)
@@ -435,6 +478,8 @@ TEST(WatchCore, EachStoryActsAsItSays)
 			why, sizeof why), watchUsable) << row.story << ": " << why;
 		core.setting.watchdogNs = row.watchdogMs * nsPerMs;
 		for (const Beat &beat : row.beats) {
+			if (beat.intervalMs)
+				core.setting.options.intervalNs = beat.intervalMs * nsPerMs;
 			Step step = watchStep(&core, beat.event, beat.ms * nsPerMs, beat.asleepMs * nsPerMs);
 			EXPECT_EQ(render(step), beat.expected) << row.story << ", at " << beat.ms << " ms";
 		}

@@ -27,6 +27,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 // The call into the platform's library under way, on the library's thread.
