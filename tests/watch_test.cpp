@@ -683,6 +683,77 @@ TEST_F(Watch, AMetricsDirectoryMadeLaterIsWrittenOnceItIsThere)
 	stop(&watch);
 }
 
+// A TOML string of a path as this build names it.
+static std::string tomlPath(const std::string &path)
+{
+	std::string quoted = "\"";
+	for (char c : path)
+		quoted += c == '\\' ? std::string("\\\\") : std::string(1, c);
+	return quoted + "\"";
+}
+
+// The files configuration management writes: checked, printed as they
+// come together, started from, and read again while it runs.
+TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
+{
+	const std::string config = root + "/watch.toml";
+	const std::string dropIns = root + "/watch.d";
+	ASSERT_EQ(mkdir(dropIns.c_str(), 0755), 0);
+	std::string command;
+	for (const std::string &word : checkCommand())
+		command += (command.empty() ? "" : ", ") + tomlPath(word);
+	writeFile(config, "interval = \"200ms\"\ntimeout = \"900ms\"\nwindow = \"2s\"\nenable = true\n"
+		"metrics_file = " + tomlPath(asPath(root + "/pulsewarden.prom")) + "\n"
+		"[check]\ncommand = [" + command + "]\n[[file]]\npath = " + tomlPath(asPath(root)) + "\n");
+	writeFile(dropIns + "/10-fall.toml", "fall = 2\n");
+	RunResult r = tool({"watch", "--check-config", "--print", "--config", asPath(config), "--rise", "3"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	for (const char *line : {"\nfall = 2\n", "\nrise = 3\n", "\ninterval = \"200ms\"\n", "\n[[file]]\n"})
+		EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
+	// Printed, it reads back to itself.
+	writeFile(root + "/printed.toml", r.out);
+	EXPECT_EQ(tool({"watch", "--check-config", "--print", "--config", asPath(root + "/printed.toml")}).out, r.out);
+
+	writeFile(dropIns + "/20-typo.toml", "\nfal = 3\n");
+	r = tool({"watch", "--check-config", "--config", asPath(config)});
+	EXPECT_EQ(r.status, 100);
+	EXPECT_EQ(r.err, asPath(dropIns + "/20-typo.toml") + ":2:1: \"fal\" is not a key of watch's configuration\n");
+	writeFile(dropIns + "/20-typo.toml", "[[tcp]]\naddress = \"127.0.0.1:1\"\n");
+	EXPECT_EQ(tool({"watch", "--check-config", "--config", asPath(config)}).status, 0);
+	ASSERT_EQ(unlink((dropIns + "/20-typo.toml").c_str()), 0);
+	if (windowsBuild())
+		return;  // there the service reads it again: service reload
+
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--config", config})));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	// A probe added: the watcher applies it, and answers watch --reload.
+	writeFile(dropIns + "/30-port.toml", "[[tcp]]\naddress = \"127.0.0.1:1\"\n");
+	r = tool({"watch", "--reload", "--runtime-dir", root + "/run"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 3 parts: 2 kept, 1 new, 0 removed\n"));
+	EXPECT_TRUE(waitFor(&watch, "failing: tcp 127.0.0.1:1: connection refused; heartbeats stop\n"));
+	// One that does not check out changes nothing, and says where it is wrong.
+	writeFile(dropIns + "/40-bad.toml", "fall = \"two\"\n");
+	r = tool({"watch", "--reload", "--runtime-dir", root + "/run"});
+	EXPECT_EQ(r.status, 1);
+	std::string where = dropIns + "/40-bad.toml:1:8: fall: a whole number from 1 to 1000000 is needed";
+	EXPECT_EQ(r.err, "watch: refused: " + where + "\n");
+	EXPECT_TRUE(waitFor(&watch, "configuration not reloaded, the one in use stays: " + where + "\n"));
+	for (int i = 0; i < 6000 && readFile(root + "/pulsewarden.prom").find("reload_successful 0\n") == std::string::npos; i++)
+		usleep(10000);
+	EXPECT_NE(readFile(root + "/pulsewarden.prom").find("\npulsewarden_config_last_reload_successful 0\n"),
+		std::string::npos);
+	// The probe taken out again: healthy, after as many passes as --rise says.
+	ASSERT_EQ(unlink((dropIns + "/40-bad.toml").c_str()), 0);
+	ASSERT_EQ(unlink((dropIns + "/30-port.toml").c_str()), 0);
+	kill(watch.pid, SIGHUP);
+	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 2 parts: 2 kept, 0 new, 1 removed\n"));
+	EXPECT_TRUE(waitFor(&watch, "healthy again: 1 passing check; heartbeats start again\n"));
+	stop(&watch);
+	EXPECT_EQ(tool({"watch", "--reload", "--runtime-dir", root + "/run"}).status, 1);
+}
+
 // On Windows, the service control manager runs watch: installed, started,
 // seen by an administrator's console, stopped in order, removed. On Linux
 // the systemd unit is the way there.
