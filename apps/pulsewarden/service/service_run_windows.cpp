@@ -49,7 +49,8 @@ static void setState(DWORD state, DWORD waitHintMs)
 	s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
 	s.dwCurrentState = state;
 	s.dwWaitHint = waitHintMs;
-	s.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN : 0;
+	s.dwControlsAccepted = state == SERVICE_RUNNING
+		? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN | SERVICE_ACCEPT_PARAMCHANGE : 0;
 	advapi.setStatus(service.handle, &s);
 	LeaveCriticalSection(&service.lock);
 }
@@ -64,6 +65,11 @@ static DWORD WINAPI onControl(DWORD control, DWORD /*type*/, void * /*data*/, vo
 		InterlockedExchange(&service.stopAsked, 1);
 		setState(SERVICE_STOP_PENDING, stopHintMs);
 		requestStop();
+		return NO_ERROR;
+	case SERVICE_CONTROL_PARAMCHANGE:
+		// Its configuration read again, as SIGHUP asks on Linux; service
+		// reload waits for the answer in the runtime directory.
+		requestReload();
 		return NO_ERROR;
 	case SERVICE_CONTROL_INTERROGATE:
 		return NO_ERROR;

@@ -6,8 +6,11 @@
 #include "advapi_windows.h"
 #include "console.h"
 #include "exit_status.h"
+#include "machine_windows.h"
 #include "service_windows.h"
 #include "system.h"
+#include "watch/config.h"
+#include "watch/system/runtime_dir.h"
 #include "watch/watch.h"
 #include "watch/core/watch_options.h"
 #include "watch/system/events.h"
@@ -37,7 +40,8 @@ static int serviceUsage(const char *invocationName, const char *why)
 	if (why)
 		printTo(stderr, "service: %s\n", why);
 	printTo(to, "Usage: %s service install [-s] [WATCH OPTION...] [PROBE...] [-- CHECK [ARG...]]\n"
-		"       %s service uninstall\n", invocationName, invocationName);
+		"       %s service reload\n"
+		"       %s service uninstall\n", invocationName, invocationName, invocationName);
 	return why ? exitUsage : 0;
 }
 
@@ -55,8 +59,9 @@ static int refused(const char *what, const char *doing)
 	return 1;
 }
 
-// A path inside `arg` (the argument itself, or after "--file=" or
-// "--metrics-file="): a --file probe's or the metrics file's; else null.
+// A path inside `arg` (the argument itself, or after "--file=",
+// "--metrics-file=" or "--config="): a --file probe's, the configuration's
+// or the metrics file's; else null.
 static const char *filePathIn(const WatchOptions &o, const char *arg)
 {
 	size_t length = strlen(arg);
@@ -64,6 +69,8 @@ static const char *filePathIn(const WatchOptions &o, const char *arg)
 	for (int i = 0; i < o.probeCount; i++)
 		if (o.probes[i].kind == probeFile && within(o.probes[i].target))
 			return o.probes[i].target;
+	if (within(o.config))
+		return o.config;
 	return within(o.metricsFile) ? o.metricsFile : nullptr;
 }
 
@@ -150,11 +157,34 @@ static bool registerEventSource(const char *tool)
 	return set;
 }
 
+static void sayFault(const char *line, void * /*context*/)
+{
+	printTo(stderr, "service install: %s\n", line);
+}
+
 static int install(const char *invocationName, bool silent, int argc, char **argv)
 {
-	WatchOptions o;
+	WatchOptions line;
 	char why[600];
-	switch (parseWatchOptions(argc, argv, &o, &silent, why, sizeof why)) {
+	WatchParse parse = parseWatchOptions(argc, argv, &line, &silent, why, sizeof why);
+	// Nothing to watch named: the machine's configuration file, which the
+	// installer writes for Administrators and SYSTEM alone.
+	static char defaultConfig[MAX_PATH];
+	static char *withConfig[1024];
+	if (parse == watchUnusable && !line.config && argc + 2 < 1024
+		&& machineDataPath("pulsewarden\\watch.toml", defaultConfig, sizeof defaultConfig)) {
+		for (int i = 0; i < argc; i++)
+			withConfig[i] = argv[i];
+		withConfig[argc] = const_cast<char *>("--config");
+		withConfig[argc + 1] = defaultConfig;
+		char ignored[600];
+		if (parseWatchOptions(argc + 2, withConfig, &line, &silent, ignored, sizeof ignored) == watchUsable) {
+			parse = watchUsable;
+			argc += 2;
+			argv = withConfig;
+		}
+	}
+	switch (parse) {
 	case watchHelp:
 		return serviceUsage(invocationName, nullptr);
 	case watchUnusable:
@@ -162,6 +192,12 @@ static int install(const char *invocationName, bool silent, int argc, char **arg
 	case watchUsable:
 		break;
 	}
+	// The files are checked as the service will read them, and read again
+	// by it at each start and each service reload.
+	static WatchConfig files;
+	if (!gatherConfiguration(line, &files, &silent, sayFault, nullptr))
+		return exitUsage;
+	const WatchOptions &o = files.options;
 	if (o.pid)
 		return serviceUsage(invocationName, "--pid names a process of this boot, which the service outlives: "
 			"give it a check or a probe");
@@ -170,7 +206,7 @@ static int install(const char *invocationName, bool silent, int argc, char **arg
 		return exitCheckUnusable;
 	}
 	static char commandLine[32768];
-	if (!serviceCommandLine(o, silent, argc, argv, commandLine, sizeof commandLine))
+	if (!serviceCommandLine(line, silent, argc, argv, commandLine, sizeof commandLine))
 		return serviceUsage(invocationName, "the service's command line is too long");
 	if (!loadAdvapi(why, sizeof why)) {
 		printTo(stderr, "service install: %s\n", why);
@@ -295,19 +331,55 @@ static int uninstall(const char *invocationName, int argc)
 	return status;
 }
 
+// service reload: SERVICE_CONTROL_PARAMCHANGE, and the service's answer
+// waited for, as watch --reload waits for a watcher's.
+static bool askService(void * /*context*/, char *why, size_t size)
+{
+	SC_HANDLE manager = advapi.openManager(nullptr, nullptr, SC_MANAGER_CONNECT);
+	SC_HANDLE service = manager ? advapi.openService(manager, serviceName, SERVICE_PAUSE_CONTINUE) : nullptr;
+	SERVICE_STATUS status = {};
+	bool asked = service && advapi.control(service, SERVICE_CONTROL_PARAMCHANGE, &status);
+	if (!asked) {
+		char words[200];
+		lastErrorText(words, sizeof words);
+		snprintf(why, size, "service reload: %s", GetLastError() == ERROR_ACCESS_DENIED
+			? "needs an elevated prompt: run it from a command prompt opened with \"Run as administrator\"" : words);
+	}
+	if (service)
+		advapi.closeHandle(service);
+	if (manager)
+		advapi.closeHandle(manager);
+	return asked;
+}
+
+static int reload(const char *invocationName, int argc)
+{
+	if (argc > 0)
+		return serviceUsage(invocationName, "reload takes no arguments");
+	char why[1200];
+	char dir[1024];
+	if (!loadAdvapi(why, sizeof why) || !defaultRuntimeDir(dir, sizeof dir, why, sizeof why)) {
+		printTo(stderr, "service reload: %s\n", why);
+		return 1;
+	}
+	return reloadWatcher(dir, askService, nullptr);
+}
+
 int pulsewardenService(const char *invocationName, bool silent, int argc, char **argv)
 {
 	if (argc == 0)
-		return serviceUsage(invocationName, "install or uninstall?");
+		return serviceUsage(invocationName, "install, reload or uninstall?");
 	if (strcmp(argv[0], "install") == 0)
 		return install(invocationName, silent, argc - 1, argv + 1);
 	if (strcmp(argv[0], "uninstall") == 0)
 		return uninstall(invocationName, argc - 1);
+	if (strcmp(argv[0], "reload") == 0)
+		return reload(invocationName, argc - 1);
 	if (strcmp(argv[0], "run") == 0)
 		return runService(invocationName, argc - 1, argv + 1);
 	if (strcmp(argv[0], "--help") == 0)
 		return serviceUsage(invocationName, nullptr);
 	char why[120];
-	snprintf(why, sizeof why, "\"%.60s\" is not install or uninstall", argv[0]);
+	snprintf(why, sizeof why, "\"%.60s\" is not install, reload or uninstall", argv[0]);
 	return serviceUsage(invocationName, why);
 }

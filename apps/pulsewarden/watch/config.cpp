@@ -78,3 +78,30 @@ bool loadConfig(const char *file, WatchConfig *config, void (*fault)(const char 
 	}
 	return l.usable;
 }
+
+bool gatherConfiguration(const WatchOptions &line, WatchConfig *files, bool *silent,
+	void (*fault)(const char *line, void *context), void *context)
+{
+	WatchOptions *o = &files->options;
+	startConfig(files);
+	if (!line.config) {
+		*o = line;
+		return true;
+	}
+	if (!loadConfig(line.config, files, fault, context))
+		return false;
+	char why[512];
+	if (!layOver(o, line))
+		snprintf(why, sizeof why, "at most %d probes, the files' and the command line's together",
+			static_cast<int>(maxProbes));
+	else if (!watchOptionsProblem(*o, why, sizeof why))
+		why[0] = '\0';
+	if (why[0]) {
+		char text[700];
+		snprintf(text, sizeof text, "%s: %s", line.config, why);
+		fault(text, context);
+		return false;
+	}
+	*silent = *silent || files->silent;
+	return true;
+}

@@ -10,3 +10,10 @@
 // or "PATH: why" when it cannot be read; the rest are still read, so that
 // one check tells every fault. False when any could not be used.
 bool loadConfig(const char *file, WatchConfig *config, void (*fault)(const char *line, void *context), void *context);
+
+// The command line (`line`, as parseWatchOptions read it) laid over the
+// files it names, if it names any, into `files`, and judged whole: false,
+// each fault told, when they cannot be watched with. A file's `silent`
+// is added to `silent`.
+bool gatherConfiguration(const WatchOptions &line, WatchConfig *files, bool *silent,
+	void (*fault)(const char *line, void *context), void *context);

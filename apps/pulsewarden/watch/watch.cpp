@@ -393,34 +393,6 @@ static void fault(const char *line, void *context)
 	f->count++;
 }
 
-// The command line laid over the files it names, if it names any: false,
-// each fault told, when they cannot be watched with.
-static bool readConfiguration(const WatchOptions &line, WatchConfig *files, bool *silent, Faults *faults)
-{
-	WatchOptions *o = &files->options;
-	startConfig(files);
-	if (!line.config) {
-		*o = line;
-		return true;
-	}
-	if (!loadConfig(line.config, files, fault, faults))
-		return false;
-	char why[512];
-	if (!layOver(o, line))
-		snprintf(why, sizeof why, "at most %d probes, the files' and the command line's together",
-			static_cast<int>(maxProbes));
-	else if (!watchOptionsProblem(*o, why, sizeof why))
-		why[0] = '\0';
-	if (why[0]) {
-		char text[700];
-		snprintf(text, sizeof text, "%s: %s", line.config, why);
-		fault(text, faults);
-		return false;
-	}
-	*silent = *silent || files->silent;
-	return true;
-}
-
 // --check-config: everything a start would check, and nothing asked of
 // the platform; with --print, the configuration in effect.
 static int checkConfigAsked(const WatchOptions &o, bool silent)
@@ -445,7 +417,7 @@ static int checkConfigAsked(const WatchOptions &o, bool silent)
 // core applies them between two rounds, or hears why not. What only a
 // start decides stays as it began: whether this watcher owns monitoring,
 // its runtime directory, and the process it watches.
-static void reloadAsked(Loop *l)
+static void readFilesAgain(Loop *l)
 {
 	notifyReloading();
 	const WatchOptions &o = l->core.setting.options;
@@ -455,7 +427,7 @@ static void reloadAsked(Loop *l)
 	char why[800] = "";
 	if (!l->line.config)
 		snprintf(why, sizeof why, "watch was started without --config: there is no file to read again");
-	else if (readConfiguration(l->line, candidate, &silent, &faults)) {
+	else if (gatherConfiguration(l->line, candidate, &silent, fault, &faults)) {
 		WatchOptions &after = candidate->options;
 		char reason[600];
 		if (after.pid != o.pid)
@@ -481,51 +453,46 @@ static void reloadAsked(Loop *l)
 	feedKind(l, eventReload);
 }
 
-// watch --reload: the running watcher asked to read its files again, and
-// its answer waited for, so that a reload that is refused fails.
-static int reloadRunningWatcher(const WatchOptions &line)
+// The watcher's answer to the last reload: a count that changes with each,
+// and how it went.
+static bool reloadAnswer(const char *dir, unsigned *count, char *how, size_t size)
 {
-	char dir[1024];
+	char path[1100];
+	snprintf(path, sizeof path, "%s/reload", dir);
+	char *text;
+	size_t length;
+	char ignored[200];
+	if (!readWholeFile(path, 4096, &text, &length, ignored, sizeof ignored))
+		return false;
+	int at = 0;
+	bool read = sscanf(text, "%u %n", count, &at) == 1;
+	if (read)
+		snprintf(how, size, "%.*s", static_cast<int>(strcspn(text + at, "\n")), text + at);
+	free(text);
+	return read;
+}
+
+int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t size), void *context)
+{
 	char why[1200];
-	if (line.runtimeDir)
-		snprintf(dir, sizeof dir, "%s", line.runtimeDir);
-	else if (!defaultRuntimeDir(dir, sizeof dir, why, sizeof why)) {
-		printTo(stderr, "watch: no runtime directory: %s (give --runtime-dir)\n", why);
-		return 1;
-	}
 	long pid = runningWatcher(dir, why, sizeof why);
 	if (!pid) {
 		printTo(stderr, "watch: %s\n", why);
 		return 1;
 	}
-	char path[1100];
-	snprintf(path, sizeof path, "%s/reload", dir);
-	auto answered = [&path](unsigned *count, char *how, size_t size) {
-		char *text;
-		size_t length;
-		char ignored[200];
-		if (!readWholeFile(path, 4096, &text, &length, ignored, sizeof ignored))
-			return false;
-		int at = 0;
-		bool read = sscanf(text, "%u %n", count, &at) == 1;
-		if (read)
-			snprintf(how, size, "%.*s", static_cast<int>(strcspn(text + at, "\n")), text + at);
-		free(text);
-		return read;
-	};
 	unsigned before = 0;
 	char how[900];
-	answered(&before, how, sizeof how);
-	if (!askToReload(pid, why, sizeof why)) {
+	reloadAnswer(dir, &before, how, sizeof how);
+	if (!ask(context, why, sizeof why)) {
 		printTo(stderr, "watch: %s\n", why);
 		return 1;
 	}
-	// A reload waits for the round under way; a round lasts the timeout at
-	// most, and a library that hangs holds none of it up.
+	// A reload waits for the round under way, which lasts the timeout at
+	// most; a library that hangs holds none of it up.
 	int64_t deadline = bootClockNs() + 120 * nsPerS;
 	while (bootClockNs() < deadline) {
 		unsigned count = 0;
-		if (answered(&count, how, sizeof how) && count != before) {
+		if (reloadAnswer(dir, &count, how, sizeof how) && count != before) {
 			if (strncmp(how, "applied", 7) == 0)
 				return 0;
 			printTo(stderr, "watch: %s\n", how);
@@ -539,6 +506,25 @@ static int reloadRunningWatcher(const WatchOptions &line)
 	}
 	printTo(stderr, "watch: process %ld has not answered within 120 s\n", pid);
 	return 1;
+}
+
+// watch --reload: the watcher that holds the runtime directory, by SIGHUP.
+static int reloadAsked(const WatchOptions &line)
+{
+	char dir[1024];
+	char why[1200];
+	if (line.runtimeDir)
+		snprintf(dir, sizeof dir, "%s", line.runtimeDir);
+	else if (!defaultRuntimeDir(dir, sizeof dir, why, sizeof why)) {
+		printTo(stderr, "watch: no runtime directory: %s (give --runtime-dir)\n", why);
+		return 1;
+	}
+	auto bySignal = [](void *context, char *reason, size_t size) {
+		const char *d = static_cast<const char *>(context);
+		long pid = runningWatcher(d, reason, size);
+		return pid && askToReload(pid, reason, size);
+	};
+	return reloadWatcher(dir, bySignal, dir);
 }
 
 int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **argv)
@@ -555,10 +541,10 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		break;
 	}
 	if (line.reload)
-		return reloadRunningWatcher(line);
+		return reloadAsked(line);
 	l.journal = stderrIsJournal();
 	Faults faults = {&l, line.checkConfig ? Faults::printed : Faults::said, 0, ""};
-	if (!readConfiguration(line, &l.configs[0], &silent, &faults))
+	if (!gatherConfiguration(line, &l.configs[0], &silent, fault, &faults))
 		return exitUsage;
 	WatchOptions &o = l.core.setting.options;
 	o = l.configs[0].options;
@@ -601,7 +587,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		if (woke.events & wokeByReport)
 			feedKind(&l, eventReport);
 		if (woke.events & wokeByReload)
-			reloadAsked(&l);
+			readFilesAgain(&l);
 		if (l.process && processGone(l.process))
 			feedKind(&l, eventProcessGone);
 		feedKind(&l, eventTime);

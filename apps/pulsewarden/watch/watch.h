@@ -24,3 +24,9 @@ inline constexpr char watchEntryName[] = "pulsewardenWatch";
 // found and each probe's library loads; why not, as a line, in `why`.
 // Checked before watch starts, and before a service is installed to run it.
 bool watchedPartsUsable(const WatchOptions &options, char *why, size_t size);
+
+// Asks the watcher of the runtime directory `dir` to read its
+// configuration again, by `ask` (a signal, the service control manager),
+// and waits for its answer: 0 once it has applied it, 1 with the reason
+// said when it has refused it or cannot be asked.
+int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t size), void *context);
