@@ -20,6 +20,10 @@ void removeFile(const char *path);
 // A file's whole text, NUL-terminated, in memory the caller frees; at most
 // `most` bytes. False, with the system's words, when it cannot be read.
 bool readWholeFile(const char *path, size_t most, char **text, size_t *length, char *why, size_t size);
+// Whether others than the file's owner (on Windows: than its owner, SYSTEM
+// and Administrators) may read it, with why; or it cannot be looked at,
+// with why too.
+bool readableByOthers(const char *path, char *why, size_t size);
 // Each file in `dir` whose name ends in `suffix`, by its full path, in the
 // order of their names' bytes, until `each` says stop. False, with why,
 // when the directory is there but cannot be read: one not there has none.

@@ -169,3 +169,22 @@ bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const ch
 		snprintf(why, size, "%s", strerror(ENOMEM));
 	return fits;
 }
+
+bool readableByOthers(const char *path, char *why, size_t size)
+{
+	struct stat status;
+	if (stat(path, &status) != 0) {
+		int n = snprintf(why, size, "%s: ", path);
+		snprintf(why + (n > 0 && static_cast<size_t>(n) < size ? n : 0), size - (n > 0 && static_cast<size_t>(n) < size ? n : 0),
+			"%s", strerror(errno));
+		// As a line goes on after a colon.
+		if (n > 0 && static_cast<size_t>(n) < size && why[n] >= 'A' && why[n] <= 'Z')
+			why[n] = static_cast<char>(why[n] - 'A' + 'a');
+		return true;
+	}
+	if (!(status.st_mode & (S_IRGRP | S_IROTH)))
+		return false;
+	snprintf(why, size, "%s may be read by others than its owner (mode %03o): chmod 600 it", path,
+		static_cast<unsigned>(status.st_mode & 0777));
+	return true;
+}

@@ -4,6 +4,7 @@
 #include "system.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -177,4 +178,63 @@ bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const ch
 	if (!fits)
 		snprintf(why, size, "not enough memory");
 	return fits;
+}
+
+bool readableByOthers(const char *path, char *why, size_t size)
+{
+	static struct {
+		bool loaded;
+		decltype(&GetNamedSecurityInfoA) securityInfo;
+		decltype(&GetAce) ace;
+		decltype(&EqualSid) equalSid;
+		decltype(&CreateWellKnownSid) wellKnownSid;
+	} api;
+	if (!api.loaded) {
+		void *library = loadSystemLibrary("advapi32.dll");
+		api.loaded = library && findFunction(library, "GetNamedSecurityInfoA", &api.securityInfo)
+			&& findFunction(library, "GetAce", &api.ace) && findFunction(library, "EqualSid", &api.equalSid)
+			&& findFunction(library, "CreateWellKnownSid", &api.wellKnownSid);
+		if (!api.loaded) {
+			snprintf(why, size, "%s: who may read it cannot be told (advapi32.dll)", path);
+			return true;
+		}
+	}
+	PSID owner = nullptr;
+	PACL dacl = nullptr;
+	PSECURITY_DESCRIPTOR descriptor = nullptr;
+	DWORD error = api.securityInfo(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+		&owner, nullptr, &dacl, nullptr, &descriptor);
+	if (error != ERROR_SUCCESS) {
+		SetLastError(error);
+		char words[160];
+		lastErrorText(words, sizeof words);
+		snprintf(why, size, "%s: %s", path, words);
+		return true;
+	}
+	// Its owner, SYSTEM and Administrators may; anyone else allowed to
+	// read it may not. No list at all lets everyone in.
+	alignas(SID) BYTE system[SECURITY_MAX_SID_SIZE];
+	alignas(SID) BYTE admins[SECURITY_MAX_SID_SIZE];
+	DWORD n = sizeof system;
+	api.wellKnownSid(WinLocalSystemSid, nullptr, system, &n);
+	n = sizeof admins;
+	api.wellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &n);
+	bool others = dacl == nullptr;
+	for (DWORD i = 0; dacl && !others && i < dacl->AceCount; i++) {
+		void *entry;
+		if (!api.ace(dacl, i, &entry))
+			continue;
+		auto *header = static_cast<ACE_HEADER *>(entry);
+		if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
+			continue;
+		auto *allowed = static_cast<ACCESS_ALLOWED_ACE *>(entry);
+		PSID sid = &allowed->SidStart;
+		bool reads = allowed->Mask & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL);
+		others = reads && !api.equalSid(sid, owner) && !api.equalSid(sid, system) && !api.equalSid(sid, admins);
+	}
+	LocalFree(descriptor);
+	if (others)
+		snprintf(why, size, "%s may be read by others than its owner, SYSTEM and Administrators: "
+			"icacls \"%s\" /inheritance:r /grant:r SYSTEM:F Administrators:F", path, path);
+	return others;
 }

@@ -890,6 +890,11 @@ protected:
 			status = "302 Found\r\nLocation: /fail";
 		else if (request.rfind("GET /fail ", 0) == 0)
 			status = "503 Service Unavailable";
+		else if (request.rfind("HEAD /head-only ", 0) == 0)
+			status = "200 OK";
+		else if (request.rfind("GET /token ", 0) == 0)
+			status = request.find("\r\nAuthorization: Bearer s3cret\r\n") != std::string::npos ? "200 OK"
+				: "401 Unauthorized";
 		else if (request.rfind("GET /slow ", 0) == 0) {
 			slowAsked++;
 			sleep(30);
@@ -1058,6 +1063,20 @@ TEST_F(Probes, EachPassesAndFailsInItsOwnTerms)
 		ASSERT_TRUE(accepting(tlsPort));
 	}
 	std::string tls = "https://127.0.0.1:" + std::to_string(tlsPort) + "/";
+	// What only a configuration file says of an HTTP probe: the statuses
+	// that pass, the method, headers kept in a file of their own.
+	std::string secret = root + "/token.headers";
+	writeFile(secret, "# sent with each request\nAuthorization: Bearer s3cret\n");
+	ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+	auto configured = [this](const char *name, const std::string &text) {
+		writeFile(root + "/" + name, text);
+		return asPath(root + "/" + name);
+	};
+	std::string expect503 = configured("expect.toml", "[[http]]\nurl = \"" + url("/fail") + "\"\nexpect_status = [503]\n");
+	std::string expect204 = configured("expect204.toml", "[[http]]\nurl = \"" + url("/ok") + "\"\nexpect_status = [204]\n");
+	std::string head = configured("head.toml", "[[http]]\nurl = \"" + url("/head-only") + "\"\nmethod = \"HEAD\"\n");
+	std::string token = configured("token.toml", "[[http]]\nurl = \"" + url("/token") + "\"\nheaders_file = \""
+		+ (windowsBuild() ? "Z:" + secret : secret) + "\"\n");
 	std::string tcpOpen = "127.0.0.1:" + std::to_string(webPort);
 	std::string tcpClosed = "127.0.0.1:" + std::to_string(closedPort);
 	const std::string notYet = "watch: not healthy yet: ";
@@ -1073,6 +1092,10 @@ TEST_F(Probes, EachPassesAndFailsInItsOwnTerms)
 		{{"--http", url("/headers-only")}, passed, notEmulated},
 		{{"--http", url("/interim")}, notYet + url("/interim") + ": status 102, and no final answer after it",
 			linuxNative},
+		{{"--config", expect503}, passed, notEmulated},
+		{{"--config", expect204}, notYet + url("/ok") + ": status 200", notEmulated},
+		{{"--config", head}, passed, notEmulated},
+		{{"--config", token}, passed, notEmulated},
 		{{"--tcp", tcpOpen}, passed, everywhere},
 		{{"--tcp", tcpClosed}, notYet + "tcp " + tcpClosed + ": connection refused", everywhere},
 		{{"--process", running}, passed, everywhere},
@@ -1136,6 +1159,16 @@ TEST_F(Probes, OneThatCanNeverWorkIsRefusedAtStart)
 	}
 	if (windowsBuild() || emulatedBuild())
 		return;
+	// Headers kept from the command line and every line are kept from
+	// other users too, or refused; checked as a start would, without one.
+	std::string headers = root + "/token.headers";
+	writeFile(headers, "Authorization: Bearer s3cret\n");
+	ASSERT_EQ(chmod(headers.c_str(), 0644), 0);
+	writeFile(root + "/watch.toml", "[[http]]\nurl = \"http://127.0.0.1:1/\"\nheaders_file = \"" + headers + "\"\n");
+	RunResult checked = tool({"watch", "--check-config", "--config", root + "/watch.toml"});
+	EXPECT_EQ(checked.status, 105);
+	EXPECT_EQ(checked.err, "cannot use --http http://127.0.0.1:1/: " + headers
+		+ " may be read by others than its owner (mode 644): chmod 600 it\n");
 	// A name systemd would not take; systemd asked where it does not run.
 	RunResult r = runTool(watching({"--service", "my app"}));
 	EXPECT_EQ(r.status, 105);

@@ -173,6 +173,38 @@ bool readOption(const Reader &r, const toml::key &name, const toml::node &value)
 	return true;
 }
 
+// What only a file says of an HTTP probe; false, said, for a fault. A key
+// it does not know is the caller's to refuse.
+bool readHttpKey(const Reader &r, const toml::key &key, const toml::node &value, Probe *probe)
+{
+	std::string_view name = key.str();
+	if (name == "method") {
+		auto method = value.as_string();
+		if (!method || (method->get() != "GET" && method->get() != "HEAD"))
+			return at(r, value.source(), "method: \"GET\" or \"HEAD\" is needed");
+		probe->head = method->get() == "HEAD";
+	} else if (name == "expect_status") {
+		const toml::array *codes = value.as_array();
+		if (!codes || codes->empty() || codes->size() > maxExpected)
+			return at(r, value.source(), "expect_status: a list of 1 to %d statuses is needed, such as [200, 204]",
+				static_cast<int>(maxExpected));
+		probe->expectedCount = 0;
+		for (const toml::node &code : *codes) {
+			auto number = code.as_integer();
+			if (!number || number->get() < 100 || number->get() > 599)
+				return at(r, code.source(), "expect_status: a status is a whole number from 100 to 599");
+			probe->expected[probe->expectedCount++] = static_cast<int>(number->get());
+		}
+	} else if (name == "ca_file") {
+		return pathValue(r, name, value, &probe->caFile);
+	} else if (name == "headers_file") {
+		return pathValue(r, name, value, &probe->headersFile);
+	} else {
+		return at(r, key.source(), "\"%.*s\" is not a key of [[http]]", static_cast<int>(name.size()), name.data());
+	}
+	return true;
+}
+
 // [[http]] url = "..." timeout = "2s", and the like.
 bool readProbe(const Reader &r, ProbeKind kind, const char *targetKey, const toml::node &node)
 {
@@ -198,6 +230,9 @@ bool readProbe(const Reader &r, ProbeKind kind, const char *targetKey, const tom
 				return false;
 		} else if (name == "max_age" && kind == probeFile) {
 			if (!durationValue(r, name, value, &probe.maxAgeNs))
+				return false;
+		} else if (kind == probeHttp) {
+			if (!readHttpKey(r, key, value, &probe))
 				return false;
 		} else {
 			return at(r, key.source(), "\"%.*s\" is not a key of [[%s]]", static_cast<int>(name.size()),
@@ -413,6 +448,22 @@ bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, ch
 		if (p.maxAgeNs) {
 			add(&t, "max_age = ");
 			addDuration(&t, p.maxAgeNs);
+			add(&t, "\n");
+		}
+		if (p.head)
+			add(&t, "method = \"HEAD\"\n");
+		for (int k = 0; k < p.expectedCount; k++)
+			add(&t, "%s%d%s", k == 0 ? "expect_status = [" : ", ", p.expected[k], k + 1 == p.expectedCount ? "]\n" : "");
+		const struct {
+			const char *key;
+			const char *path;
+		} paths[] = {{"ca_file", p.caFile}, {"headers_file", p.headersFile}};
+		for (const auto &path : paths) {
+			if (!path.path)
+				continue;
+			add(&t, "%s = ", path.key);
+			if (!addString(&t, path.path))
+				unwritable = path.path;
 			add(&t, "\n");
 		}
 	}

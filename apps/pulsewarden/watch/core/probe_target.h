@@ -14,7 +14,15 @@ struct Probe {
 	// What a configuration file may say of one probe alone; 0: watch's own.
 	int64_t timeoutNs = 0; // at most watch's --timeout, which ends the round
 	int64_t maxAgeNs = 0;  // --file: how old the file may be
+	// --http, as only a configuration file says it.
+	bool head = false;     // HEAD rather than GET
+	int expected[8] = {};  // the statuses that pass; none given: 200 to 399
+	int expectedCount = 0;
+	const char *caFile = nullptr;      // the certificates to trust, instead of the system's
+	const char *headersFile = nullptr; // "Name: value" lines sent with each request, read each time
 };
+
+enum : int { maxExpected = 8 };
 
 // The option that gives a kind ("--http"), from its name without dashes.
 const char *probeOption(ProbeKind kind);

@@ -3,10 +3,12 @@
 #include "probe.h"
 
 #include "core/duration.h"
+#include "files.h"
 
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 bool probeReady(const Probe &probe, char *why, size_t size)
@@ -17,7 +19,7 @@ bool probeReady(const Probe &probe, char *why, size_t size)
 	}
 	switch (probe.kind) {
 	case probeHttp:
-		return httpProbeReady(probe.target, why, size);
+		return httpProbeReady(probe, why, size);
 	case probeTcp:
 		return tcpProbeReady(why, size);
 	case probeService:
@@ -34,7 +36,7 @@ void runProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *resu
 	*result = ProbeResult{};
 	switch (probe.kind) {
 	case probeHttp:
-		runHttpProbe(probe.target, setting, result);
+		runHttpProbe(probe, setting, result);
 		return;
 	case probeTcp:
 		runTcpProbe(probe.target, setting, result);
@@ -88,4 +90,58 @@ void lowerFirst(char *text)
 		if (isupper(static_cast<unsigned char>(*p)))
 			return;
 	text[0] = static_cast<char>(tolower(static_cast<unsigned char>(text[0])));
+}
+
+bool statusExpected(const Probe &probe, long status)
+{
+	if (probe.expectedCount == 0)
+		return status >= 200 && status <= 399;
+	for (int i = 0; i < probe.expectedCount; i++)
+		if (probe.expected[i] == status)
+			return true;
+	return false;
+}
+
+bool eachHeader(const char *path, bool (*each)(const char *line, void *context), void *context, char *why,
+	size_t size)
+{
+	// Tokens and passwords: a file others may read has them no longer.
+	if (readableByOthers(path, why, size))
+		return false;
+	char *text;
+	size_t length;
+	char reason[200];
+	if (!readWholeFile(path, 64 * 1024, &text, &length, reason, sizeof reason)) {
+		lowerFirst(reason);
+		snprintf(why, size, "headers file %s: %s", path, reason);
+		return false;
+	}
+	bool usable = true;
+	int number = 0;
+	for (char *line = text; usable && *line;) {
+		size_t n = strcspn(line, "\n");
+		char *next = line + n + (line[n] != '\0');
+		line[n] = '\0';
+		if (n > 0 && line[n - 1] == '\r')
+			line[n - 1] = '\0';
+		number++;
+		const char *start = line + strspn(line, " \t");
+		if (*start && *start != '#') {
+			// "Name: value": a name of visible characters, and no control
+			// character that would end the request's header early.
+			const char *colon = strchr(line, ':');
+			bool named = colon && colon > line && strcspn(line, " \t") >= static_cast<size_t>(colon - line);
+			for (const char *p = line; named && *p; p++)
+				named = static_cast<unsigned char>(*p) >= ' ' || *p == '\t';
+			if (!named) {
+				snprintf(why, size, "headers file %s: line %d is not \"Name: value\"", path, number);
+				usable = false;
+			} else if (each) {
+				usable = each(line, context);
+			}
+		}
+		line = next;
+	}
+	free(text);
+	return usable;
 }

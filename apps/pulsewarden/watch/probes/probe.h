@@ -39,8 +39,8 @@ void runProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *resu
 bool probeAtOnce(const Probe &probe, ProbeResult *result);
 
 // The same, one kind each, in the system's files.
-bool httpProbeReady(const char *url, char *why, size_t size);
-void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *result);
+bool httpProbeReady(const Probe &probe, char *why, size_t size);
+void runHttpProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *result);
 bool tcpProbeReady(char *why, size_t size);
 void runTcpProbe(const char *target, const ProbeSetting &setting, ProbeResult *result);
 bool tcpAtOnce(const char *target, ProbeResult *result);
@@ -50,6 +50,14 @@ void runServiceProbe(const char *name, const ProbeSetting &setting, ProbeResult 
 void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *result);
 
 // Helpers for the system's files.
+// Whether an HTTP answer's status passes: one of those the probe expects,
+// or, none given, 200 to 399.
+bool statusExpected(const Probe &probe, long status);
+// The headers file's "Name: value" lines, each to `each` (blank lines and
+// "#" comments skipped); false, with why, for a line that is not one, or
+// a file that cannot be read or that others may read.
+bool eachHeader(const char *path, bool (*each)(const char *line, void *context), void *context, char *why,
+	size_t size);
 // A file's age against the limit: passed, or why not.
 void judgeFileAge(int64_t ageNs, const ProbeSetting &setting, ProbeResult *result);
 void probeFailed(ProbeResult *result, const char *format, ...) __attribute__((format(printf, 2, 3)));

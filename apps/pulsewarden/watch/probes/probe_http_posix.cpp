@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 static struct {
 	decltype(&curl_global_init) globalInit;
@@ -26,6 +27,8 @@ static struct {
 	decltype(&curl_url) url;
 	decltype(&curl_url_set) urlSet;
 	decltype(&curl_url_cleanup) urlCleanup;
+	decltype(&curl_slist_append) slistAppend;
+	decltype(&curl_slist_free_all) slistFree;
 	bool loaded;
 } curl;
 
@@ -45,7 +48,9 @@ static bool loadCurl(char *why, size_t size)
 		|| !findFunction(library, "curl_easy_setopt", &curl.setopt) || !findFunction(library, "curl_easy_perform", &curl.perform)
 		|| !findFunction(library, "curl_easy_getinfo", &curl.getinfo) || !findFunction(library, "curl_easy_cleanup", &curl.cleanup)
 		|| !findFunction(library, "curl_easy_strerror", &curl.strerror) || !findFunction(library, "curl_url", &curl.url)
-		|| !findFunction(library, "curl_url_set", &curl.urlSet) || !findFunction(library, "curl_url_cleanup", &curl.urlCleanup)) {
+		|| !findFunction(library, "curl_url_set", &curl.urlSet) || !findFunction(library, "curl_url_cleanup", &curl.urlCleanup)
+		|| !findFunction(library, "curl_slist_append", &curl.slistAppend)
+		|| !findFunction(library, "curl_slist_free_all", &curl.slistFree)) {
 		snprintf(why, size, "the libcurl installed is too old (libcurl4 7.62 or later is needed)");
 		return false;
 	}
@@ -59,19 +64,35 @@ static bool loadCurl(char *why, size_t size)
 	return true;
 }
 
-bool httpProbeReady(const char *url, char *why, size_t size)
+bool httpProbeReady(const Probe &probe, char *why, size_t size)
 {
 	if (!loadCurl(why, size))
 		return false;
 	CURLU *parsed = curl.url();
-	CURLUcode code = parsed ? curl.urlSet(parsed, CURLUPART_URL, url, 0) : CURLUE_OUT_OF_MEMORY;
+	CURLUcode code = parsed ? curl.urlSet(parsed, CURLUPART_URL, probe.target, 0) : CURLUE_OUT_OF_MEMORY;
 	if (parsed)
 		curl.urlCleanup(parsed);
 	if (code != CURLUE_OK) {
 		snprintf(why, size, "not a URL (http://HOST[:PORT][/PATH] or https://...)");
 		return false;
 	}
-	return true;
+	if (probe.caFile && access(probe.caFile, R_OK) != 0) {
+		char reason[160];
+		snprintf(reason, sizeof reason, "%s", strerror(errno));
+		lowerFirst(reason);
+		snprintf(why, size, "ca_file %s: %s", probe.caFile, reason);
+		return false;
+	}
+	return !probe.headersFile || eachHeader(probe.headersFile, nullptr, nullptr, why, size);
+}
+
+static bool addHeader(const char *line, void *context)
+{
+	auto *list = static_cast<struct curl_slist **>(context);
+	struct curl_slist *longer = curl.slistAppend(*list, line);
+	if (longer)
+		*list = longer;
+	return longer != nullptr;
 }
 
 // The answer as far as its headers: the last status line's code, and
@@ -116,16 +137,31 @@ static void connectFailure(CURL *handle, ProbeResult *result, const char *detail
 	}
 }
 
-void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *result)
+void runHttpProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *result)
 {
+	// Read each time: a token replaced in the file is sent at the next run.
+	struct curl_slist *headers = nullptr;
+	char why[300];
+	if (probe.headersFile && !eachHeader(probe.headersFile, addHeader, &headers, why, sizeof why)) {
+		curl.slistFree(headers);
+		probeFailed(result, "%s", why);
+		return;
+	}
 	CURL *handle = curl.easyInit();
 	if (!handle) {
+		curl.slistFree(headers);
 		probeFailed(result, "libcurl: out of memory");
 		return;
 	}
 	char detail[CURL_ERROR_SIZE] = "";
 	long ms = static_cast<long>((setting.timeoutNs + nsPerMs - 1) / nsPerMs);
-	curl.setopt(handle, CURLOPT_URL, url);
+	curl.setopt(handle, CURLOPT_URL, probe.target);
+	if (probe.head)
+		curl.setopt(handle, CURLOPT_NOBODY, 1L);
+	if (probe.caFile)
+		curl.setopt(handle, CURLOPT_CAINFO, probe.caFile);
+	if (headers)
+		curl.setopt(handle, CURLOPT_HTTPHEADER, headers);
 	curl.setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
 	curl.setopt(handle, CURLOPT_NOSIGNAL, 1L);
 	curl.setopt(handle, CURLOPT_TIMEOUT_MS, ms);
@@ -146,7 +182,7 @@ void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *res
 		snprintf(detail, sizeof detail, "%s", curl.strerror(code));
 	lowerFirst(detail);
 	if (answer.final) {
-		result->passed = answer.status <= 399;
+		result->passed = statusExpected(probe, answer.status);
 		if (!result->passed)
 			probeFailed(result, "status %ld", answer.status);
 	} else if (code == CURLE_OPERATION_TIMEDOUT) {
@@ -167,4 +203,5 @@ void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *res
 		probeFailed(result, "%s", detail);
 	}
 	curl.cleanup(handle);
+	curl.slistFree(headers);
 }

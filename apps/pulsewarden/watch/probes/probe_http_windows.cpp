@@ -10,6 +10,7 @@
 #include <winhttp.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 static struct {
@@ -85,15 +86,42 @@ static bool crack(const char *url, Url *parts)
 	return true;
 }
 
-bool httpProbeReady(const char *url, char *why, size_t size)
+bool httpProbeReady(const Probe &probe, char *why, size_t size)
 {
 	if (!loadWinHttp(why, size))
 		return false;
 	Url parts;
-	if (!crack(url, &parts)) {
+	if (!crack(probe.target, &parts)) {
 		snprintf(why, size, "not a URL (http://HOST[:PORT][/PATH] or https://...)");
 		return false;
 	}
+	// WinHTTP trusts the machine's store alone.
+	if (probe.caFile) {
+		snprintf(why, size, "ca_file: on Windows, import the authority into the machine's Trusted Root "
+			"Certification Authorities (certlm.msc) instead");
+		return false;
+	}
+	return !probe.headersFile || eachHeader(probe.headersFile, nullptr, nullptr, why, size);
+}
+
+// The headers file's lines as WinHTTP takes them: UTF-16, each ending in
+// CR LF.
+struct Headers {
+	wchar_t text[16384];
+	size_t used;
+};
+
+static bool addHeader(const char *line, void *context)
+{
+	auto *h = static_cast<Headers *>(context);
+	size_t left = sizeof h->text / sizeof h->text[0] - h->used;
+	int n = MultiByteToWideChar(CP_UTF8, 0, line, -1, h->text + h->used, static_cast<int>(left > 2 ? left - 2 : 0));
+	if (n <= 0)
+		return false;
+	h->used += static_cast<size_t>(n) - 1;
+	h->text[h->used++] = L'\r';
+	h->text[h->used++] = L'\n';
+	h->text[h->used] = L'\0';
 	return true;
 }
 
@@ -140,11 +168,24 @@ static void failure(DWORD error, ProbeResult *result)
 	lowerFirst(result->how);
 }
 
-void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *result)
+void runHttpProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *result)
 {
 	Url parts;
-	if (!crack(url, &parts)) {
+	if (!crack(probe.target, &parts)) {
 		probeFailed(result, "not a URL");
+		return;
+	}
+	// Read each time: a token replaced in the file is sent at the next run.
+	auto *headerBlock = static_cast<Headers *>(calloc(1, sizeof(Headers)));
+	if (!headerBlock) {
+		probeFailed(result, "out of memory");
+		return;
+	}
+	Headers &headers = *headerBlock;
+	char why[300];
+	if (probe.headersFile && !eachHeader(probe.headersFile, addHeader, &headers, why, sizeof why)) {
+		free(headerBlock);
+		probeFailed(result, "%s", why);
 		return;
 	}
 	int ms = static_cast<int>((setting.timeoutNs + nsPerMs - 1) / nsPerMs);
@@ -152,7 +193,7 @@ void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *res
 	HINTERNET session = http.open(L"pulsewarden-watch/" PULSEWARDEN_WIDE_VERSION, WINHTTP_ACCESS_TYPE_NO_PROXY,
 		WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
 	HINTERNET connection = session ? http.connect(session, parts.host, parts.port, 0) : nullptr;
-	HINTERNET request = connection ? http.openRequest(connection, L"GET", parts.path, nullptr, WINHTTP_NO_REFERER,
+	HINTERNET request = connection ? http.openRequest(connection, probe.head ? L"HEAD" : L"GET", parts.path, nullptr, WINHTTP_NO_REFERER,
 		WINHTTP_DEFAULT_ACCEPT_TYPES, parts.secure ? WINHTTP_FLAG_SECURE : 0) : nullptr;
 	bool answered = false;
 	if (request) {
@@ -164,7 +205,8 @@ void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *res
 				| SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
 			http.setOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &anyCertificate, sizeof anyCertificate);
 		}
-		answered = http.send(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
+		answered = http.send(request, headers.used ? headers.text : WINHTTP_NO_ADDITIONAL_HEADERS,
+				headers.used ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
 			&& http.receive(request, nullptr);
 	}
 	if (!answered) {
@@ -176,7 +218,7 @@ void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *res
 			    WINHTTP_HEADER_NAME_BY_INDEX, &status, &length, WINHTTP_NO_HEADER_INDEX)) {
 			failure(GetLastError(), result);
 		} else {
-			result->passed = status >= 200 && status <= 399;
+			result->passed = statusExpected(probe, static_cast<long>(status));
 			if (!result->passed)
 				probeFailed(result, "status %lu", static_cast<unsigned long>(status));
 		}
@@ -187,4 +229,5 @@ void runHttpProbe(const char *url, const ProbeSetting &setting, ProbeResult *res
 		http.close(connection);
 	if (session)
 		http.close(session);
+	free(headerBlock);
 }

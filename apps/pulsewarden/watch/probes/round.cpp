@@ -16,8 +16,10 @@ enum SlotState { slotIdle, slotRunning, slotDone };
 struct ProbeSlot {
 	Worker *worker;
 	std::atomic<int> state;
-	Probe probe;          // its target the slot's own copy: a reload frees the text it came from
+	Probe probe;          // its texts the slot's own copies: a reload frees those they came from
 	char *target;
+	char *caFile;
+	char *headersFile;
 	ProbeSetting setting;
 	ProbeResult result;   // the thread's until the state is slotDone
 	int64_t endedNs;
@@ -42,14 +44,40 @@ static void timedOut(ProbeResult *result)
 static bool aim(ProbeSlot *slot, const Probe &probe, const ProbeSetting &setting)
 {
 	char *target = strdup(probe.target);
-	if (!target)
+	char *caFile = probe.caFile ? strdup(probe.caFile) : nullptr;
+	char *headersFile = probe.headersFile ? strdup(probe.headersFile) : nullptr;
+	if (!target || (probe.caFile && !caFile) || (probe.headersFile && !headersFile)) {
+		free(target);
+		free(caFile);
+		free(headersFile);
 		return false;
+	}
 	free(slot->target);
+	free(slot->caFile);
+	free(slot->headersFile);
 	slot->target = target;
+	slot->caFile = caFile;
+	slot->headersFile = headersFile;
 	slot->probe = probe;
 	slot->probe.target = target;
+	slot->probe.caFile = caFile;
+	slot->probe.headersFile = headersFile;
 	slot->setting = setting;
 	return true;
+}
+
+static bool sameText(const char *a, const char *b)
+{
+	return a == b || (a && b && strcmp(a, b) == 0);
+}
+
+// Whether a slot probes as `probe` would: else a reload gives it another.
+static bool probesAs(const ProbeSlot *slot, const Probe &probe)
+{
+	const Probe &p = slot->probe;
+	return sameText(p.target, probe.target) && p.head == probe.head && p.expectedCount == probe.expectedCount
+		&& memcmp(p.expected, probe.expected, sizeof p.expected) == 0 && sameText(p.caFile, probe.caFile)
+		&& sameText(p.headersFile, probe.headersFile);
 }
 
 static ProbeSlot *newSlot(Round *round, const Probe &probe, const ProbeSetting &setting, char *why, size_t size)
@@ -73,6 +101,8 @@ static ProbeSlot *newSlot(Round *round, const Probe &probe, const ProbeSetting &
 	slot->worker = startWorker(runSlot, slot, why, size);
 	if (!slot->worker) {
 		free(slot->target);
+		free(slot->caFile);
+		free(slot->headersFile);
 		free(slot);
 		return nullptr;
 	}
@@ -259,8 +289,7 @@ void regroupRound(Round *round, const WatchOptions &before, const WatchOptions &
 	for (int i = 0; i < after.probeCount; i++) {
 		int j = from[i];
 		ProbeSlot *slot = j >= 0 ? round->slots[j] : nullptr;
-		if (slot && strcmp(slot->target, after.probes[i].target) == 0
-			&& sameSetting(slot->setting, settingOf(after.probes[i], after))) {
+		if (slot && probesAs(slot, after.probes[i]) && sameSetting(slot->setting, settingOf(after.probes[i], after))) {
 			slots[i] = slot;
 			kept[j] = true;
 		}
