@@ -420,14 +420,20 @@ static int checkConfigAsked(const WatchOptions &o, bool silent)
 static void readFilesAgain(Loop *l)
 {
 	notifyReloading();
+	// Its command line is all its configuration, and it stays as it is:
+	// SIGHUP says how things stand, as it always has.
+	if (!l->line.config) {
+		answerReload(l, "applied");
+		feedKind(l, eventReport);
+		notifyServiceManager("READY=1");
+		return;
+	}
 	const WatchOptions &o = l->core.setting.options;
 	WatchConfig *candidate = &l->configs[1 - l->inUse];
 	Faults faults = {l, Faults::kept, 0, ""};
 	bool silent = false;
 	char why[800] = "";
-	if (!l->line.config)
-		snprintf(why, sizeof why, "watch was started without --config: there is no file to read again");
-	else if (gatherConfiguration(l->line, candidate, &silent, fault, &faults)) {
+	if (gatherConfiguration(l->line, candidate, &silent, fault, &faults)) {
 		WatchOptions &after = candidate->options;
 		char reason[600];
 		if (after.pid != o.pid)

@@ -386,5 +386,6 @@ void watchHelpText(const char *invocationName, char *text, size_t size)
 		"Exit status: 0 after an orderly stop; 2 or 4 from the platform; 100 a command\n"
 		"line it cannot use; 105 a check or probe that cannot work; 106 the start timeout;\n"
 		"107 the process watched has ended; 108 stopped, but monitoring could not be\n"
-		"switched off; 109 another watcher runs. SIGHUP: say how things stand.\n");
+		"switched off; 109 another watcher runs. SIGHUP: read the files again (without\n"
+		"--config, say how things stand); SIGUSR1: say how things stand.\n");
 }
