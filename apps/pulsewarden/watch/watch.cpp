@@ -184,6 +184,20 @@ static void answerReload(Loop *l, const char *how)
 		sizeof why);
 }
 
+// The configuration in use, as a file that --config reads, in the runtime
+// directory: what the watcher runs now, whatever the files say since.
+static void keepConfigInUse(Loop *l)
+{
+	static char text[1 << 18];
+	char why[300];
+	char path[1100];
+	snprintf(path, sizeof path, "%s/config.toml", l->runtimeDir);
+	if (printConfig(l->core.setting.options, silentMode, text, sizeof text, why, sizeof why))
+		replaceFile(path, text, strlen(text), why, sizeof why);
+	else
+		removeFile(path);
+}
+
 // The configuration waiting made the one in use, between two rounds:
 // each part keeps its thread and its figures where it is the part it was.
 static void applyConfig(Loop *l, Event *next)
@@ -210,6 +224,7 @@ static void applyConfig(Loop *l, Event *next)
 		count - kept, before - kept);
 	next->kind = eventConfigApplied;
 	next->why = how;
+	keepConfigInUse(l);
 	answerReload(l, "applied");
 }
 
@@ -566,6 +581,8 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	}
 	if (int status = takeRuntimeDir(&l, o))
 		return status;
+	if (o.config)
+		keepConfigInUse(&l);
 	if (o.pid && !(l.process = watchProcess(o.pid))) {
 		sayLine(&l, priorityError, "process %ld does not exist", o.pid);
 		return exitPidGone;
