@@ -706,18 +706,24 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 		"metrics_file = " + tomlPath(asPath(root + "/pulsewarden.prom")) + "\n"
 		"[check]\ncommand = [" + command + "]\n[[file]]\npath = " + tomlPath(asPath(root)) + "\n");
 	writeFile(dropIns + "/10-fall.toml", "fall = 2\n");
+	// What it prints, as a file: a Windows console's line ends are CR LF.
+	auto text = [](std::string printed) {
+		printed.erase(std::remove(printed.begin(), printed.end(), '\r'), printed.end());
+		return printed;
+	};
 	RunResult r = tool({"watch", "--check-config", "--print", "--config", asPath(config), "--rise", "3"});
+	r.out = text(r.out);
 	EXPECT_EQ(r.status, 0) << r.err;
 	for (const char *line : {"\nfall = 2\n", "\nrise = 3\n", "\ninterval = \"200ms\"\n", "\n[[file]]\n"})
 		EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
 	// Printed, it reads back to itself.
 	writeFile(root + "/printed.toml", r.out);
-	EXPECT_EQ(tool({"watch", "--check-config", "--print", "--config", asPath(root + "/printed.toml")}).out, r.out);
+	EXPECT_EQ(text(tool({"watch", "--check-config", "--print", "--config", asPath(root + "/printed.toml")}).out), r.out);
 
 	writeFile(dropIns + "/20-typo.toml", "\nfal = 3\n");
 	r = tool({"watch", "--check-config", "--config", asPath(config)});
 	EXPECT_EQ(r.status, 100);
-	EXPECT_EQ(r.err, asPath(dropIns + "/20-typo.toml") + ":2:1: \"fal\" is not a key of watch's configuration\n");
+	EXPECT_EQ(text(r.err), asPath(dropIns + "/20-typo.toml") + ":2:1: \"fal\" is not a key of watch's configuration\n");
 	writeFile(dropIns + "/20-typo.toml", "[[tcp]]\naddress = \"127.0.0.1:1\"\n");
 	EXPECT_EQ(tool({"watch", "--check-config", "--config", asPath(config)}).status, 0);
 	ASSERT_EQ(unlink((dropIns + "/20-typo.toml").c_str()), 0);
@@ -803,7 +809,11 @@ TEST_F(Watch, AsAServiceItIsInstalledStartedStoppedAndRemoved)
 		EXPECT_NE(wine({"reg", "query", key}).status, 0) << "registered: " << row.args[2];
 	}
 
-	std::vector<std::string> install = {"service", "install", "--interval", "1s", "--timeout", "800ms", "--enable", "--"};
+	// Its configuration file, read again on service reload.
+	writeFile(root + "/watch.toml", "rise = 1\n");
+	ASSERT_EQ(mkdir((root + "/watch.d").c_str(), 0755), 0);
+	std::vector<std::string> install = {"service", "install", "--config", asPath(root + "/watch.toml"), "--interval",
+		"1s", "--timeout", "800ms", "--enable", "--"};
 	for (const std::string &word : checkCommand())
 		install.push_back(word);
 	RunResult installed = machine(install);
@@ -824,6 +834,13 @@ TEST_F(Watch, AsAServiceItIsInstalledStartedStoppedAndRemoved)
 			usleep(100000);
 	}
 	EXPECT_TRUE(green);
+	RunResult reloaded = machine({"service", "reload"});
+	EXPECT_EQ(reloaded.status, 0) << reloaded.err;
+	writeFile(root + "/watch.d/bad.toml", "rise = 0\n");
+	reloaded = machine({"service", "reload"});
+	EXPECT_EQ(reloaded.status, 1);
+	EXPECT_NE(reloaded.err.find("watch: refused: " + asPath(root + "/watch.d/bad.toml") + ":1:8: rise: "), std::string::npos)
+		<< reloaded.err;
 	EXPECT_EQ(wine({"net", "stop", "pulsewarden-watch"}).status, 0);
 	EXPECT_EQ(machine({"isEnabled"}).out, asWritten("false\n")) << "a stopped service left monitoring on";
 	RunResult uninstalled = machine({"service", "uninstall"});
