@@ -20,8 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	char why[700];
 	startConfig(&first);
 	if (!readConfigText("f.toml", text, size, &first, why, sizeof why)) {
-		unsigned line = 0, column = 0;
-		if (sscanf(why, "f.toml:%u:%u: ", &line, &column) != 2 || line == 0 || column == 0)
+		char *at;
+		char *end;
+		if (strncmp(why, "f.toml:", 7) != 0 || strtoul(why + 7, &at, 10) == 0 || *at != ':'
+			|| strtoul(at + 1, &end, 10) == 0 || strncmp(end, ": ", 2) != 0)
 			abort();
 		return 0;
 	}

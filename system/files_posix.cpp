@@ -155,7 +155,8 @@ bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const ch
 		count++;
 	}
 	closedir(d);
-	qsort(names, count, sizeof *names, byName);
+	if (count)
+		qsort(names, count, sizeof *names, byName);
 	bool going = fits;
 	for (size_t i = 0; i < count; i++) {
 		char path[4096];

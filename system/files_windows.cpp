@@ -165,7 +165,8 @@ bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const ch
 		count++;
 	} while (FindNextFileA(search, &found));
 	FindClose(search);
-	qsort(names, count, sizeof *names, byName);
+	if (count)
+		qsort(names, count, sizeof *names, byName);
 	bool going = fits;
 	for (size_t i = 0; i < count; i++) {
 		char path[MAX_PATH];

@@ -485,10 +485,14 @@ static bool reloadAnswer(const char *dir, unsigned *count, char *how, size_t siz
 	char ignored[200];
 	if (!readWholeFile(path, 4096, &text, &length, ignored, sizeof ignored))
 		return false;
-	int at = 0;
-	bool read = sscanf(text, "%u %n", count, &at) == 1;
-	if (read)
-		snprintf(how, size, "%.*s", static_cast<int>(strcspn(text + at, "\n")), text + at);
+	char *after;
+	unsigned long number = strtoul(text, &after, 10);
+	bool read = after != text && *after == ' ';
+	if (read) {
+		*count = static_cast<unsigned>(number);
+		after++;
+		snprintf(how, size, "%.*s", static_cast<int>(strcspn(after, "\n")), after);
+	}
 	free(text);
 	return read;
 }

@@ -104,9 +104,9 @@ const OptionRow *rowOfKey(std::string_view key)
 bool durationValue(const Reader &r, std::string_view key, const toml::node &value, int64_t *ns)
 {
 	char text[64];
-	if (auto number = value.as_integer())
+	if (const auto *number = value.as_integer())
 		snprintf(text, sizeof text, "%lld", static_cast<long long>(number->get()));
-	else if (auto string = value.as_string())
+	else if (const auto *string = value.as_string())
 		snprintf(text, sizeof text, "%.*s", static_cast<int>(string->get().size() < 60 ? string->get().size() : 60),
 			string->get().data());
 	else
@@ -119,7 +119,7 @@ bool durationValue(const Reader &r, std::string_view key, const toml::node &valu
 
 bool countValue(const Reader &r, std::string_view key, const toml::node &value, int64_t limit, int64_t *count)
 {
-	auto number = value.as_integer();
+	const auto *number = value.as_integer();
 	if (!number || number->get() < 1 || number->get() > limit)
 		return at(r, value.source(), "%.*s: a whole number from 1 to %lld is needed", static_cast<int>(key.size()),
 			key.data(), static_cast<long long>(limit));
@@ -129,7 +129,7 @@ bool countValue(const Reader &r, std::string_view key, const toml::node &value, 
 
 bool pathValue(const Reader &r, std::string_view key, const toml::node &value, const char **path)
 {
-	auto string = value.as_string();
+	const auto *string = value.as_string();
 	if (!string || string->get().empty())
 		return at(r, value.source(), "%.*s: a path is needed", static_cast<int>(key.size()), key.data());
 	if (!(*path = keep(r, string->get(), value.source())))
@@ -150,7 +150,7 @@ bool readOption(const Reader &r, const toml::key &name, const toml::node &value)
 	if (!row->name || row->commandLineOnly || row->kind == optionHelp)
 		return at(r, name.source(), "\"%.*s\" is not a key of watch's configuration", static_cast<int>(key.size()),
 			key.data());
-	int64_t number;
+	int64_t number = 0;
 	switch (row->kind) {
 	case optionFlag:
 	case optionSilent:
@@ -190,7 +190,7 @@ bool readHttpKey(const Reader &r, const toml::key &key, const toml::node &value,
 {
 	std::string_view name = key.str();
 	if (name == "method") {
-		auto method = value.as_string();
+		const auto *method = value.as_string();
 		if (!method || (method->get() != "GET" && method->get() != "HEAD"))
 			return at(r, value.source(), "method: \"GET\" or \"HEAD\" is needed");
 		probe->head = method->get() == "HEAD";
@@ -201,7 +201,7 @@ bool readHttpKey(const Reader &r, const toml::key &key, const toml::node &value,
 				static_cast<int>(maxExpected));
 		probe->expectedCount = 0;
 		for (const toml::node &code : *codes) {
-			auto number = code.as_integer();
+			const auto *number = code.as_integer();
 			if (!number || number->get() < 100 || number->get() > 599)
 				return at(r, code.source(), "expect_status: a status is a whole number from 100 to 599");
 			probe->expected[probe->expectedCount++] = static_cast<int>(number->get());
@@ -229,7 +229,7 @@ bool readProbe(const Reader &r, ProbeKind kind, const char *targetKey, const tom
 	for (const auto &[key, value] : *table) {
 		std::string_view name = key.str();
 		if (name == targetKey) {
-			auto string = value.as_string();
+			const auto *string = value.as_string();
 			if (!string || string->get().empty())
 				return at(r, value.source(), "%s: a string is needed", targetKey);
 			if (!(probe.target = keep(r, string->get(), value.source())))
@@ -278,7 +278,7 @@ bool readCheck(const Reader &r, const toml::node &node)
 	WatchConfig *c = r.config;
 	size_t n = 0;
 	for (const toml::node &word : *words) {
-		auto string = word.as_string();
+		const auto *string = word.as_string();
 		if (!string || (n == 0 && string->get().empty()))
 			return at(r, word.source(), "command: %s", n ? "each word is a string" : "the program is a non-empty string");
 		const char *kept = keep(r, string->get(), word.source());
@@ -304,6 +304,8 @@ void startConfig(WatchConfig *config)
 bool readConfigText(const char *path, const char *text, size_t length, WatchConfig *config, char *why, size_t size)
 {
 	Reader r = {path, config, why, size};
+	if (size)
+		why[0] = '\0';
 	toml::parse_result parsed = toml::parse(std::string_view(text, length), std::string_view(path));
 	if (!parsed) {
 		const toml::parse_error &error = parsed.error();

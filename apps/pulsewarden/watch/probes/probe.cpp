@@ -111,7 +111,7 @@ bool eachHeader(const char *path, bool (*each)(const char *line, void *context),
 	char *text;
 	size_t length;
 	char reason[200];
-	if (!readWholeFile(path, 64 * 1024, &text, &length, reason, sizeof reason)) {
+	if (!readWholeFile(path, size_t{64} * 1024, &text, &length, reason, sizeof reason)) {
 		lowerFirst(reason);
 		snprintf(why, size, "headers file %s: %s", path, reason);
 		return false;

@@ -297,7 +297,7 @@ void regroupRound(Round *round, const WatchOptions &before, const WatchOptions &
 	for (int j = 0; j < before.probeCount; j++) {
 		// Full, which only a reload every instant while probes hang can
 		// make it: the thread is let be.
-		if (round->slots[j] && !kept[j] && round->retiredCount < static_cast<int>(sizeof round->retired / sizeof *round->retired))
+		if (round->slots[j] && !kept[j] && round->retiredCount < maxRetired)
 			round->retired[round->retiredCount++] = round->slots[j];
 	}
 	memcpy(round->slots, slots, sizeof slots);

@@ -13,6 +13,7 @@
 #include "system/events.h"
 
 struct ProbeSlot;
+enum : int { maxRetired = 4 * maxProbes };
 
 struct Round {
 	bool running;
@@ -23,7 +24,7 @@ struct Round {
 	CheckOutcome outcome;
 	char startFailure[320];
 	ProbeSlot *slots[maxProbes];    // each probe's thread, from its first round on
-	ProbeSlot *retired[4 * maxProbes]; // threads of parts a reload removed, for new parts to take
+	ProbeSlot *retired[maxRetired]; // threads of parts a reload removed, for new parts to take
 	int retiredCount;
 	bool waiting[maxProbes];        // for this round's run of it
 	ProbeResult results[maxProbes];
