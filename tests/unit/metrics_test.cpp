@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -57,6 +58,60 @@ TEST(Metrics, LabelsAreEscapedAndEachPartNamedAsGiven)
 	EXPECT_EQ(text.find("pulsewarden_last_heartbeat_timestamp_seconds 0"), std::string::npos);
 	EXPECT_EQ(text.back(), '\n');
 	EXPECT_EQ(formatted(o, stateFailing, f, 2000), "(does not fit)");
+}
+
+// A reload: each part of the configuration applied is the series it was,
+// by its label (the check program by its whole command), or a new one;
+// the figures follow, and a removed part's go with it.
+TEST(Metrics, AReloadKeepsEachPartsSeriesAndDropsTheRemoved)
+{
+	char program[] = "/usr/local/bin/check";
+	char deep[] = "--deep";
+	char shallow[] = "--shallow";
+	char *deepCheck[] = {program, deep, nullptr};
+	char *shallowCheck[] = {program, shallow, nullptr};
+	WatchOptions before = {};
+	before.probeCount = 2;
+	before.probes[0] = Probe{probeHttp, "http://u:old@a/health"};
+	before.probes[1] = Probe{probeTcp, "db:5432"};
+	before.check = deepCheck;
+	const struct {
+		std::vector<Probe> probes;
+		char **check;
+		std::vector<int> from;
+	} rows[] = {
+		// The same parts in another order, one added.
+		{{Probe{probeFile, "/run/a"}, Probe{probeTcp, "db:5432"}, Probe{probeHttp, "http://u:old@a/health"}}, deepCheck,
+			{-1, 1, 0, 2}},
+		// Its password changed: the same series, which never shows it.
+		{{Probe{probeHttp, "http://u:new@a/health"}}, deepCheck, {0, 2}},
+		{{Probe{probeHttp, "http://v:old@a/health"}}, deepCheck, {-1, 2}},
+		// The same program with other arguments is another check.
+		{{Probe{probeTcp, "db:5432"}}, shallowCheck, {1, -1}},
+		{{Probe{probeTcp, "db:5433"}}, nullptr, {-1}},
+	};
+	for (const auto &row : rows) {
+		WatchOptions after = {};
+		after.probeCount = static_cast<int>(row.probes.size());
+		for (size_t i = 0; i < row.probes.size(); i++)
+			after.probes[i] = row.probes[i];
+		after.check = row.check;
+		int from[maxProbes + 1];
+		matchParts(before, after, from);
+		EXPECT_EQ(std::vector<int>(from, from + row.from.size()), row.from) << row.probes[0].target;
+		WatchFigures f = {};
+		for (int part = 0; part < 3; part++)
+			countRun(&f, part, true, false, 1000000 * (part + 1));
+		regroupFigures(&f, after, from);
+		for (size_t i = 0; i < row.from.size(); i++) {
+			uint64_t expected = row.from[i] < 0 ? 0 : 1;
+			EXPECT_EQ(f.parts[i].passes, expected) << i;
+			if (row.from[i] >= 0) {
+				EXPECT_EQ(f.parts[i].durationNs, 1000000 * (row.from[i] + 1)) << i;
+			}
+		}
+		EXPECT_EQ(f.parts[row.from.size()].passes, 0u) << "a removed part's figures stay";
+	}
 }
 
 }  // namespace
