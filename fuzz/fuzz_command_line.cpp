@@ -108,9 +108,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 					probes = strcmp(a, b) != 0;
 				}
 			}
-			bool paths = (!o.metricsFile || o.metricsFile[0] == '/') && (!o.runtimeDir || o.runtimeDir[0] == '/');
-			if ((o.pid != 0) == checks || !probes || !paths || !durations || o.fall < 1 || o.rise < 1
-			    || o.intervalNs + (o.pid ? 0 : o.timeoutNs) >= o.windowNs)
+			bool paths = (!o.metricsFile || o.metricsFile[0] == '/') && (!o.runtimeDir || o.runtimeDir[0] == '/')
+				&& (!o.config || o.config[0] == '/');
+			// Asking the running watcher names nothing else; with files, they
+			// give the rest, and the whole is judged once they are read.
+			bool whole = (o.pid != 0) != checks && probes && o.fall >= 1 && o.rise >= 1
+				&& o.intervalNs + (o.pid ? 0 : o.timeoutNs) < o.windowNs;
+			bool reloadAlone = !o.reload || (!checks && o.pid == 0 && !o.config && !o.metricsFile);
+			if (!paths || !durations || !reloadAlone || (!o.reload && !o.config && !whole))
 				abort();
 		} else if (command == commandWatch && parsed == watchUnusable && !why[0]) {
 			abort();

@@ -234,6 +234,9 @@ TEST_F(Watch, CommandLinesItCannotUseGetItsOwnUsage)
 		{{"watch", "--tcp", "db:5432", "--tcp=db:5432"}, "--tcp db:5432 is given twice"},
 		// A service starts elsewhere than the operator stands.
 		{{"watch", "--metrics-file", "pw.prom", "true"}, "--metrics-file: \"pw.prom\" is not a full path"},
+		// Asking the running watcher to read its files, nothing else.
+		{{"watch", "--reload", "--http", "http://x/"}, "--reload takes no option but --runtime-dir"},
+		{{"watch", "--print", "--tcp", "db:5432"}, "--print goes with --check-config"},
 	};
 	for (const auto &row : rows) {
 		RunSpec setup;

@@ -233,8 +233,20 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 		because(why, size, "--print goes with --check-config");
 		return watchUnusable;
 	}
+	// Asking the running watcher, it names no configuration of its own.
+	if (o->reload) {
+		uint64_t allowed = 0;
+		for (const OptionRow *row = optionTable; row->name; row++)
+			if (row->flag == &WatchOptions::reload || row->path == &WatchOptions::runtimeDir)
+				allowed |= uint64_t{1} << (row - optionTable);
+		if ((o->given & ~allowed) || o->check) {
+			because(why, size, "--reload takes no option but --runtime-dir");
+			return watchUnusable;
+		}
+		return watchUsable;
+	}
 	// What the files say is laid under it before it is judged whole.
-	if (o->config || o->reload)
+	if (o->config)
 		return watchUsable;
 	return watchOptionsProblem(*o, why, size) ? watchUnusable : watchUsable;
 }
