@@ -27,5 +27,10 @@ bool readableByOthers(const char *path, char *why, size_t size);
 // Each file in `dir` whose name ends in `suffix`, by its full path, in the
 // order of their names' bytes, until `each` says stop. False, with why,
 // when the directory is there but cannot be read: one not there has none.
+// (files.cpp, from namesEndingIn.)
 bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const char *path, void *context),
 	void *context, char *why, size_t size);
+// The same names as the system lists them, hidden ones left out, each to
+// `keep` until it says stop (then false, for want of memory).
+bool namesEndingIn(const char *dir, const char *suffix, bool (*keep)(const char *name, void *context), void *context,
+	char *why, size_t size);

@@ -1,6 +1,7 @@
 // Linux: written as PATH.tmp, never through a link, then renamed.
 #include "files.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -116,71 +117,37 @@ bool readWholeFile(const char *path, size_t most, char **text, size_t *length, c
 	return true;
 }
 
-static int byName(const void *a, const void *b)
-{
-	return strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
-}
-
-bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const char *path, void *context),
-	void *context, char *why, size_t size)
+bool namesEndingIn(const char *dir, const char *suffix, bool (*keep)(const char *name, void *context), void *context,
+	char *why, size_t size)
 {
 	DIR *d = opendir(dir);
 	if (!d) {
 		snprintf(why, size, "%s", strerror(errno));
 		return errno == ENOENT;
 	}
-	char **names = nullptr;
-	size_t count = 0;
-	size_t room = 0;
 	size_t suffixLength = strlen(suffix);
-	bool fits = true;
-	while (struct dirent *entry = readdir(d)) {
+	bool kept = true;
+	while (struct dirent *entry = kept ? readdir(d) : nullptr) {
 		size_t length = strlen(entry->d_name);
 		// Hidden files are editors' and packages' leftovers, never a drop-in.
-		if (entry->d_name[0] == '.' || length <= suffixLength || strcmp(entry->d_name + length - suffixLength, suffix) != 0)
-			continue;
-		if (count == room) {
-			room = room ? 2 * room : 16;
-			auto **more = static_cast<char **>(realloc(names, room * sizeof *names));
-			if (!more) {
-				fits = false;
-				break;
-			}
-			names = more;
-		}
-		if (!(names[count] = strdup(entry->d_name))) {
-			fits = false;
-			break;
-		}
-		count++;
+		if (entry->d_name[0] != '.' && length > suffixLength && strcmp(entry->d_name + length - suffixLength, suffix) == 0)
+			kept = keep(entry->d_name, context);
 	}
 	closedir(d);
-	if (count)
-		qsort(names, count, sizeof *names, byName);
-	bool going = fits;
-	for (size_t i = 0; i < count; i++) {
-		char path[4096];
-		int n = snprintf(path, sizeof path, "%s/%s", dir, names[i]);
-		if (going && n > 0 && static_cast<size_t>(n) < sizeof path)
-			going = each(path, context);
-		free(names[i]);
-	}
-	free(names);
-	if (!fits)
+	if (!kept)
 		snprintf(why, size, "%s", strerror(ENOMEM));
-	return fits;
+	return kept;
 }
 
 bool readableByOthers(const char *path, char *why, size_t size)
 {
 	struct stat status;
 	if (stat(path, &status) != 0) {
-		int n = snprintf(why, size, "%s: ", path);
-		snprintf(why + (n > 0 && static_cast<size_t>(n) < size ? n : 0), size - (n > 0 && static_cast<size_t>(n) < size ? n : 0),
-			"%s", strerror(errno));
+		char reason[160];
+		snprintf(reason, sizeof reason, "%s", strerror(errno));
 		// As a line goes on after a colon.
-		if (n > 0 && static_cast<size_t>(n) < size && why[n] >= 'A' && why[n] <= 'Z')
-			why[n] = static_cast<char>(why[n] - 'A' + 'a');
+		reason[0] = static_cast<char>(tolower(static_cast<unsigned char>(reason[0])));
+		snprintf(why, size, "%s: %s", path, reason);
 		return true;
 	}
 	if (!(status.st_mode & (S_IRGRP | S_IROTH)))

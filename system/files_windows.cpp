@@ -121,13 +121,8 @@ bool readWholeFile(const char *path, size_t most, char **text, size_t *length, c
 	return true;
 }
 
-static int byName(const void *a, const void *b)
-{
-	return strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
-}
-
-bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const char *path, void *context),
-	void *context, char *why, size_t size)
+bool namesEndingIn(const char *dir, const char *suffix, bool (*keep)(const char *name, void *context), void *context,
+	char *why, size_t size)
 {
 	char pattern[MAX_PATH];
 	snprintf(pattern, sizeof pattern, "%s\\*%s", dir, suffix);
@@ -138,47 +133,19 @@ bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const ch
 		lastErrorText(why, size);
 		return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 	}
-	char **names = nullptr;
-	size_t count = 0;
-	size_t room = 0;
 	size_t suffixLength = strlen(suffix);
-	bool fits = true;
+	bool kept = true;
 	do {
 		size_t length = strlen(found.cFileName);
 		// "*.toml" also finds "x.tomlx" by its short name: the whole name decides.
-		if (found.cFileName[0] == '.' || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || length <= suffixLength
-			|| _stricmp(found.cFileName + length - suffixLength, suffix) != 0)
-			continue;
-		if (count == room) {
-			room = room ? 2 * room : 16;
-			auto **more = static_cast<char **>(realloc(names, room * sizeof *names));
-			if (!more) {
-				fits = false;
-				break;
-			}
-			names = more;
-		}
-		if (!(names[count] = _strdup(found.cFileName))) {
-			fits = false;
-			break;
-		}
-		count++;
-	} while (FindNextFileA(search, &found));
+		if (found.cFileName[0] != '.' && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && length > suffixLength
+			&& _stricmp(found.cFileName + length - suffixLength, suffix) == 0)
+			kept = keep(found.cFileName, context);
+	} while (kept && FindNextFileA(search, &found));
 	FindClose(search);
-	if (count)
-		qsort(names, count, sizeof *names, byName);
-	bool going = fits;
-	for (size_t i = 0; i < count; i++) {
-		char path[MAX_PATH];
-		int n = snprintf(path, sizeof path, "%s\\%s", dir, names[i]);
-		if (going && n > 0 && static_cast<size_t>(n) < sizeof path)
-			going = each(path, context);
-		free(names[i]);
-	}
-	free(names);
-	if (!fits)
+	if (!kept)
 		snprintf(why, size, "not enough memory");
-	return fits;
+	return kept;
 }
 
 bool readableByOthers(const char *path, char *why, size_t size)

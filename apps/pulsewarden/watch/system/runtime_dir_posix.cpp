@@ -56,6 +56,15 @@ static bool ownDirectory(const char *dir, char *why, size_t size)
 	return true;
 }
 
+// The process id its holder wrote in the lock; 0 when there is none.
+static long holderOf(int fd)
+{
+	char text[32] = "";
+	ssize_t n = pread(fd, text, sizeof text - 1, 0);
+	text[n > 0 ? n : 0] = '\0';
+	return strtol(text, nullptr, 10);
+}
+
 LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
 {
 	*holder = 0;
@@ -76,12 +85,10 @@ LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
 	}
 	if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
 		int error = errno;
-		char text[32] = "";
-		ssize_t n = pread(fd, text, sizeof text - 1, 0);
+		if (error == EWOULDBLOCK)
+			*holder = holderOf(fd);
 		close(fd);
 		if (error == EWOULDBLOCK) {
-			text[n > 0 ? n : 0] = '\0';
-			*holder = strtol(text, nullptr, 10);
 			snprintf(why, size, "%s", path);
 			return lockHeldByAnother;
 		}
@@ -114,11 +121,8 @@ long runningWatcher(const char *dir, char *why, size_t size)
 		snprintf(why, size, "no watcher runs here (%s is not held)", path);
 		return 0;
 	}
-	char text[32] = "";
-	ssize_t n = pread(fd, text, sizeof text - 1, 0);
+	long pid = holderOf(fd);
 	close(fd);
-	text[n > 0 ? n : 0] = '\0';
-	long pid = strtol(text, nullptr, 10);
 	if (pid <= 0)
 		snprintf(why, size, "the watcher that holds %s has not written its process id", path);
 	return pid > 0 ? pid : 0;

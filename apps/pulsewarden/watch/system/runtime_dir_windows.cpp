@@ -61,6 +61,22 @@ static bool ownDirectory(const char *dir, char *why, size_t size)
 	return true;
 }
 
+// The process id its holder wrote in the lock, which others may read
+// while it holds it; 0 when there is none.
+static long holderOf(const char *path)
+{
+	HANDLE held = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+		FILE_ATTRIBUTE_NORMAL, nullptr);
+	char text[32] = "";
+	DWORD n = 0;
+	if (held != INVALID_HANDLE_VALUE) {
+		if (ReadFile(held, text, sizeof text - 1, &n, nullptr))
+			text[n] = '\0';
+		CloseHandle(held);
+	}
+	return strtol(text, nullptr, 10);
+}
+
 LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
 {
 	*holder = 0;
@@ -72,16 +88,7 @@ LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
 		FILE_ATTRIBUTE_NORMAL, nullptr);
 	if (lock == INVALID_HANDLE_VALUE) {
 		if (GetLastError() == ERROR_SHARING_VIOLATION) {
-			HANDLE held = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-				FILE_ATTRIBUTE_NORMAL, nullptr);
-			char text[32] = "";
-			DWORD n = 0;
-			if (held != INVALID_HANDLE_VALUE) {
-				if (ReadFile(held, text, sizeof text - 1, &n, nullptr))
-					text[n] = '\0';
-				CloseHandle(held);
-			}
-			*holder = strtol(text, nullptr, 10);
+			*holder = holderOf(path);
 			snprintf(why, size, "%s", path);
 			return lockHeldByAnother;
 		}
@@ -117,16 +124,7 @@ long runningWatcher(const char *dir, char *why, size_t size)
 		snprintf(why, size, "no watcher runs here (%s is not held)", path);
 		return 0;
 	}
-	HANDLE held = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-		FILE_ATTRIBUTE_NORMAL, nullptr);
-	char text[32] = "";
-	DWORD n = 0;
-	if (held != INVALID_HANDLE_VALUE) {
-		if (ReadFile(held, text, sizeof text - 1, &n, nullptr))
-			text[n] = '\0';
-		CloseHandle(held);
-	}
-	long pid = strtol(text, nullptr, 10);
+	long pid = holderOf(path);
 	if (pid <= 0)
 		snprintf(why, size, "the watcher that holds %s has not written its process id", path);
 	return pid > 0 ? pid : 0;
