@@ -50,10 +50,14 @@ struct Loop {
 	int status;
 	WatchFigures figures;     // for --metrics-file
 	// The configuration: the command line as given, and the files read
-	// onto it, the one in use and the one a reload reads into.
+	// onto it: the one in use, one checked and waiting for the round under
+	// way to end, and the one a reload reads into, which becomes the one
+	// waiting only once it checks out: files refused after others were
+	// accepted never touch those.
 	WatchOptions line;
-	WatchConfig configs[2];
+	WatchConfig configs[3];
 	int inUse;
+	int waiting;              // -1: none
 	unsigned reloadsAnswered;
 	char runtimeDir[1024];
 };
@@ -203,7 +207,7 @@ static void keepConfigInUse(Loop *l)
 static void applyConfig(Loop *l, Event *next)
 {
 	WatchOptions &o = l->core.setting.options;
-	const WatchOptions &after = l->configs[1 - l->inUse].options;
+	const WatchOptions &after = l->configs[l->waiting].options;
 	int from[maxProbes + 1];
 	matchParts(o, after, from);
 	regroupRound(&l->round, o, after, from);
@@ -216,7 +220,8 @@ static void applyConfig(Loop *l, Event *next)
 		kept += from[i] >= 0;
 	int before = o.probeCount + (o.check ? 1 : 0);
 	o = after;
-	l->inUse = 1 - l->inUse;
+	l->inUse = l->waiting;
+	l->waiting = -1;
 	l->figures.lastReloadFailed = false;
 	l->figures.configReadS = unixTimeS();
 	static char how[120];
@@ -444,7 +449,10 @@ static void readFilesAgain(Loop *l)
 		return;
 	}
 	const WatchOptions &o = l->core.setting.options;
-	WatchConfig *candidate = &l->configs[1 - l->inUse];
+	int read = 0;
+	while (read == l->inUse || read == l->waiting)
+		read++;
+	WatchConfig *candidate = &l->configs[read];
 	Faults faults = {l, Faults::kept, 0, ""};
 	bool silent = false;
 	char why[800] = "";
@@ -471,6 +479,7 @@ static void readFilesAgain(Loop *l)
 		feed(l, e);
 		return;
 	}
+	l->waiting = read;
 	feedKind(l, eventReload);
 }
 
@@ -573,6 +582,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		return exitUsage;
 	WatchOptions &o = l.core.setting.options;
 	o = l.configs[0].options;
+	l.waiting = -1;
 	if (o.checkConfig)
 		return checkConfigAsked(o, silent);
 	silentMode = silent;
