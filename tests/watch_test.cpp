@@ -41,6 +41,7 @@ protected:
 			" sh -c 'echo $$ > \"$0.grandchild\"; exec sleep 1000' \"$0\" & sleep 1000 ;;\n"
 			"sleep) echo $$ > \"$0.pid\"; exec sleep 1000 ;;\n"
 			"slow) echo started > \"$0.started\"; sleep 1 ;;\n"
+			"hold) echo held > \"$0.held\"; while [ ! -e \"$0.go\" ]; do sleep 0.05; done ;;\n"
 			"env) env > \"$0.env\" ;;\n"
 			"esac\n");
 		ASSERT_EQ(chmod(check.c_str(), 0755), 0);
@@ -705,7 +706,7 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	std::string command;
 	for (const std::string &word : checkCommand())
 		command += (command.empty() ? "" : ", ") + tomlPath(word);
-	writeFile(config, "interval = \"200ms\"\ntimeout = \"900ms\"\nwindow = \"2s\"\nenable = true\n"
+	writeFile(config, "interval = \"200ms\"\ntimeout = \"30s\"\nwindow = \"90s\"\nenable = true\n"
 		"metrics_file = " + tomlPath(asPath(root + "/pulsewarden.prom")) + "\n"
 		"[check]\ncommand = [" + command + "]\n[[file]]\npath = " + tomlPath(asPath(root)) + "\n");
 	writeFile(dropIns + "/10-fall.toml", "fall = 2\n");
@@ -759,6 +760,20 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	kill(watch.pid, SIGHUP);
 	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 2 parts: 2 kept, 0 new, 1 removed\n"));
 	EXPECT_TRUE(waitFor(&watch, "healthy again: 1 passing check; heartbeats start again\n"));
+	// Files refused while an accepted change waits for the check under
+	// way leave that change as it was read.
+	writeFile(check + ".mode", "hold");
+	ASSERT_TRUE(waitForFile(check + ".held"));
+	writeFile(dropIns + "/50-more.toml", "[[file]]\npath = \"" + root + "/run\"\n");
+	kill(watch.pid, SIGHUP);
+	EXPECT_TRUE(waitFor(&watch, "configuration read and checked; it applies when the check under way ends\n"));
+	writeFile(dropIns + "/60-twice.toml", "[[tcp]]\naddress = \"127.0.0.1:1\"\n[[tcp]]\naddress = \"127.0.0.1:1\"\n");
+	kill(watch.pid, SIGHUP);
+	EXPECT_TRUE(waitFor(&watch, "configuration not reloaded, the one in use stays: " + config
+		+ ": --tcp 127.0.0.1:1 is given twice\n"));
+	writeFile(check + ".mode", "pass");
+	writeFile(check + ".go", "");
+	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 3 parts: 2 kept, 1 new, 0 removed\n"));
 	stop(&watch);
 	EXPECT_EQ(tool({"watch", "--reload", "--runtime-dir", root + "/run"}).status, 1);
 }

@@ -431,7 +431,7 @@ const Row rows[] = {
 		{10, pass(), "markActive | next 5010"},
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10000, time(), "start check | next 13000"},
-		{10005, reload(), "next 13000"},
+		{10005, reload(), "info configuration read and checked; it applies when the check under way ends | next 13000"},
 		{10010, fail(), "markActive | apply config | next 15010"},
 		{10010, applied(), "notice configuration reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last "
 			"check 0.0 s ago, failed: exit status 3; last heartbeat 10.0 s ago; waiting 0.0 s for the platform's "

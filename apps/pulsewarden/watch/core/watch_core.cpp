@@ -911,6 +911,10 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep)
 	case eventReload:
 		c->reload.waiting = true;
 		applyIfWaiting(c, &s);
+		// A reload that waits says so, or a check that runs long looks
+		// like a reload that was lost.
+		if (c->reload.waiting && !stopping(c))
+			addLine(&s, priorityInfo, "configuration read and checked; it applies when the check under way ends");
 		break;
 	case eventReloadRefused:
 		c->figures.due = true;
