@@ -706,10 +706,13 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	std::string command;
 	for (const std::string &word : checkCommand())
 		command += (command.empty() ? "" : ", ") + tomlPath(word);
-	writeFile(config, "interval = \"200ms\"\ntimeout = \"30s\"\nwindow = \"90s\"\nenable = true\n"
+	writeFile(config, "fall = 5\ninterval = \"200ms\"\ntimeout = \"30s\"\nwindow = \"90s\"\nenable = true\n"
 		"metrics_file = " + tomlPath(asPath(root + "/pulsewarden.prom")) + "\n"
 		"[check]\ncommand = [" + command + "]\n[[file]]\npath = " + tomlPath(asPath(root)) + "\n");
-	writeFile(dropIns + "/10-fall.toml", "fall = 2\n");
+	// A drop-in's value over the file's, the command line's over both; what
+	// is not *.toml, as a package manager leaves it, is not read.
+	writeFile(dropIns + "/10-fall.toml", "fall = 2\nrise = 2\n");
+	writeFile(dropIns + "/10-fall.toml.dpkg-old", "fal = 1\n");
 	// What it prints, as a file: a Windows console's line ends are CR LF.
 	auto text = [](std::string printed) {
 		printed.erase(std::remove(printed.begin(), printed.end(), '\r'), printed.end());
@@ -720,9 +723,11 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	EXPECT_EQ(r.status, 0) << r.err;
 	for (const char *line : {"\nfall = 2\n", "\nrise = 3\n", "\ninterval = \"200ms\"\n", "\n[[file]]\n"})
 		EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
-	// Printed, it reads back to itself.
-	writeFile(root + "/printed.toml", r.out);
-	EXPECT_EQ(text(tool({"watch", "--check-config", "--print", "--config", asPath(root + "/printed.toml")}).out), r.out);
+	// Printed, it reads back to itself, alone in its directory.
+	ASSERT_EQ(mkdir((root + "/printed").c_str(), 0755), 0);
+	writeFile(root + "/printed/watch.toml", r.out);
+	EXPECT_EQ(text(tool({"watch", "--check-config", "--print", "--config", asPath(root + "/printed/watch.toml")}).out),
+		r.out);
 
 	writeFile(dropIns + "/20-typo.toml", "\nfal = 3\n");
 	r = tool({"watch", "--check-config", "--config", asPath(config)});
@@ -759,7 +764,7 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	ASSERT_EQ(unlink((dropIns + "/30-port.toml").c_str()), 0);
 	kill(watch.pid, SIGHUP);
 	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 2 parts: 2 kept, 0 new, 1 removed\n"));
-	EXPECT_TRUE(waitFor(&watch, "healthy again: 1 passing check; heartbeats start again\n"));
+	EXPECT_TRUE(waitFor(&watch, "healthy again: 2 passing checks; heartbeats start again\n"));
 	// Files refused while an accepted change waits for the check under
 	// way leave that change as it was read.
 	writeFile(check + ".mode", "hold");
