@@ -711,7 +711,8 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 		"[check]\ncommand = [" + command + "]\n[[file]]\npath = " + tomlPath(asPath(root)) + "\n");
 	// A drop-in's value over the file's, the command line's over both; what
 	// is not *.toml, as a package manager leaves it, is not read.
-	writeFile(dropIns + "/10-fall.toml", "fall = 2\nrise = 2\n");
+	writeFile(dropIns + "/90-fall.toml", "fall = 2\n");
+	writeFile(dropIns + "/10-fall.toml", "fall = 3\nrise = 2\n");
 	writeFile(dropIns + "/10-fall.toml.dpkg-old", "fal = 1\n");
 	// What it prints, as a file: a Windows console's line ends are CR LF.
 	auto text = [](std::string printed) {
@@ -1209,6 +1210,13 @@ TEST_F(Probes, OneThatCanNeverWorkIsRefusedAtStart)
 	EXPECT_EQ(checked.status, 105);
 	EXPECT_EQ(checked.err, "cannot use --http http://127.0.0.1:1/: " + headers
 		+ " may be read by others than its owner (mode 644): chmod 600 it\n");
+	// A line that is no header is refused, never sent as the request's own.
+	writeFile(headers, "# the token\nAuthorization Bearer s3cret\n");
+	ASSERT_EQ(chmod(headers.c_str(), 0600), 0);
+	checked = tool({"watch", "--check-config", "--config", root + "/watch.toml"});
+	EXPECT_EQ(checked.status, 105);
+	EXPECT_EQ(checked.err, "cannot use --http http://127.0.0.1:1/: headers file " + headers
+		+ ": line 2 is not \"Name: value\"\n");
 	// A name systemd would not take; systemd asked where it does not run.
 	RunResult r = runTool(watching({"--service", "my app"}));
 	EXPECT_EQ(r.status, 105);
