@@ -125,15 +125,24 @@ TEST(ProbeTarget, AServiceIsNamedAsSystemdNamesUnits)
 	EXPECT_NE(systemdUnitProblem(std::string(248, 'x').c_str()), nullptr);
 }
 
-// A file's text read onto the defaults, then printed: the lines that
-// differ from the defaults' print, '|' between them; or its fault.
-std::string readThenPrint(const char *text)
+// Files' texts ('\f' between them: the file, then its drop-ins) read onto
+// the defaults, then printed: the lines that differ from the defaults'
+// print, '|' between them; or the first fault.
+std::string readThenPrint(const char *texts)
 {
 	static WatchConfig config;
 	startConfig(&config);
 	char why[600];
-	if (!readConfigText("/etc/w.toml", text, strlen(text), &config, why, sizeof why))
-		return why;
+	int file = 0;
+	for (const char *text = texts;; file++) {
+		size_t length = strcspn(text, "\f");
+		std::string path = file ? "/etc/w.d/" + std::to_string(file) + ".toml" : "/etc/w.toml";
+		if (!readConfigText(path.c_str(), text, length, &config, why, sizeof why))
+			return why;
+		if (!text[length])
+			break;
+		text += length + 1;
+	}
 	static char printed[1 << 16];
 	static char defaults[1 << 16];
 	if (!printConfig(config.options, config.silent, printed, sizeof printed, why, sizeof why))
@@ -192,6 +201,16 @@ TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
 		{"[check]\ncommand = [\"\"]", "/etc/w.toml:2:12: command: the program is a non-empty string"},
 		// The parser's own faults, with their place.
 		{"interval = [1,\n", "/etc/w.toml:1:16: error while parsing array: encountered end-of-file"},
+		{"fall = 2\nfall = 3", "/etc/w.toml:2:8: error while parsing key-value pair: cannot redefine existing integer 'fall'"},
+		// A number too large for a count, or not whole, is never cut to one.
+		{"fall = 99999999999", "/etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is needed"},
+		{"fall = 2.5", "/etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is needed"},
+		// A drop-in's value replaces the file's, its probes add to the file's,
+		// its check replaces the file's; a fault names the drop-in.
+		{"fall = 2\nrise = 4\f fall = 3", "fall = 3|rise = 4"},
+		{"[[tcp]]\naddress = \"db:1\"\f[[tcp]]\naddress = \"mq:2\"", "[[tcp]]|address = \"db:1\"|[[tcp]]|address = \"mq:2\""},
+		{"[check]\ncommand = [\"/a\"]\f[check]\ncommand = [\"/b\", \"x\"]", "[check]|command = [\"/b\", \"x\"]"},
+		{"fall = 2\f\f  fal = 3", "/etc/w.d/2.toml:1:3: \"fal\" is not a key of watch's configuration"},
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(readThenPrint(c.text), c.came) << c.text;
