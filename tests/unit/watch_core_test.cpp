@@ -440,6 +440,18 @@ const Row rows[] = {
 		{20000, time(), "start check | next 23000"},
 		{20010, fail(), "warning failing: exit status 3; heartbeats stop | next 30000"},
 	}},
+	{"a stop under way is not held up by a reload: it is neither applied nor said, and the stop ends as it would",
+		{"--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 13000"},
+		{10005, reload(), "info configuration read and checked; it applies when the check under way ends | next 13000"},
+		{11000, stop(), "STOPPING=1 | TERM check | next 12000"},
+		{11001, reload(), "next 12000"},
+		{11010, pass(), "notice stopping: heartbeats stop; the platform will see them stop (see --enable) | exit 0 | next never"},
+	}},
 	{"a new interval counts from the last tick; one already due starts now; a refused reload changes nothing",
 		{"--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
