@@ -589,6 +589,13 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	if (o.config)
 		l.figures.configReadS = unixTimeS();
 
+	// Stops are heard from here on, before the slow part of a start (the
+	// probes' libraries, the runtime directory): a stop asked as the
+	// service starts ends it in order, said, rather than by the signal.
+	if (!catchRequests(!servedByServiceManager(), why, sizeof why)) {
+		sayLine(&l, priorityError, "%s", why);
+		return 1;
+	}
 	if (!watchedPartsUsable(o, why, sizeof why)) {
 		sayLine(&l, priorityError, "%s", why);
 		return exitCheckUnusable;
@@ -601,8 +608,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		sayLine(&l, priorityError, "process %ld does not exist", o.pid);
 		return exitPidGone;
 	}
-	if (!catchRequests(!servedByServiceManager(), why, sizeof why)
-		|| !(l.call.worker = startWorker(callLibrary, &l.call, why, sizeof why))) {
+	if (!(l.call.worker = startWorker(callLibrary, &l.call, why, sizeof why))) {
 		sayLine(&l, priorityError, "%s", why);
 		return 1;
 	}

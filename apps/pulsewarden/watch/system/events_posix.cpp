@@ -3,8 +3,10 @@
 // stop ends. Its own process gets the parent-death signal: a watcher
 // killed outright (SIGKILL) takes it along. One poll() waits for exactly
 // what can happen: the schedule's timer (a timerfd on the boot-time clock, which counts a suspended
-// machine's sleep), the check's output, a signal (through a self-pipe),
-// the watched process's end (a pidfd).
+// machine's sleep), the check's output, a request (through a self-pipe),
+// a child's end (SIGCHLD, blocked and read from a signalfd: a handler
+// would interrupt the wait and cost a wake more), the watched process's
+// end (a pidfd).
 #include "events.h"
 
 #include "system.h"
@@ -19,6 +21,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/timerfd.h>
@@ -40,13 +43,14 @@ struct WatchedProcess {
 };
 
 static int requestPipe[2] = {-1, -1};  // written by the signal handler and the workers
+static int childEnded = -1;  // a signalfd for SIGCHLD
 static int timer = -1;
 static int64_t armedFor = -1;  // the deadline the timer is set to and has not fired for
 
 static void onSignal(int sig)
 {
 	int saved = errno;
-	char what = sig == SIGTERM || sig == SIGINT ? 'S' : sig == SIGHUP ? 'R' : sig == SIGUSR1 ? 'H' : 'C';
+	char what = sig == SIGTERM || sig == SIGINT ? 'S' : sig == SIGHUP ? 'R' : 'H';
 	ssize_t ignored = write(requestPipe[1], &what, 1);
 	(void)ignored;
 	errno = saved;
@@ -61,8 +65,15 @@ void wakeWatcher()
 
 bool catchRequests(bool /*console*/, char *why, size_t size)
 {
+	// Blocked before any thread starts, so that every thread inherits it
+	// and the signal stays pending for the signalfd.
+	sigset_t child;
+	sigemptyset(&child);
+	sigaddset(&child, SIGCHLD);
+	pthread_sigmask(SIG_BLOCK, &child, nullptr);
 	timer = timerfd_create(CLOCK_BOOTTIME, TFD_CLOEXEC | TFD_NONBLOCK);
-	if (timer < 0 || pipe2(requestPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+	childEnded = signalfd(-1, &child, SFD_CLOEXEC | SFD_NONBLOCK);
+	if (timer < 0 || childEnded < 0 || pipe2(requestPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
 		snprintf(why, size, "cannot wait for events: %s", strerror(errno));
 		return false;
 	}
@@ -70,7 +81,7 @@ bool catchRequests(bool /*console*/, char *why, size_t size)
 	action.sa_handler = onSignal;
 	action.sa_flags = SA_RESTART;
 	sigemptyset(&action.sa_mask);
-	const int caught[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGCHLD};
+	const int caught[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
 	for (int sig : caught)
 		sigaction(sig, &action, nullptr);
 	return true;
@@ -362,16 +373,17 @@ Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 		armedFor = deadlineNs;
 	}
 	for (;;) {
-		struct pollfd fds[4] = {
+		struct pollfd fds[5] = {
 			{requestPipe[0], POLLIN, 0},
 			{timer, POLLIN, 0},
 			{check ? check->output : -1, POLLIN, 0},
 			{process ? process->fd : -1, POLLIN, 0},
+			{childEnded, POLLIN, 0},
 		};
 		// A signal that interrupts the wait has written to the pipe: asked
-		// again, which says at once what it was (the check's end, say),
-		// before any deadline is judged.
-		if (poll(fds, 4, -1) < 0) {
+		// again, which says at once what it was, before any deadline is
+		// judged.
+		if (poll(fds, 5, -1) < 0) {
 			if (errno == EINTR)
 				continue;
 			return Woken{wokeByDeadline, 0};
@@ -401,6 +413,9 @@ Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 					}
 				}
 			}
+			struct signalfd_siginfo ended[8];
+			while (read(childEnded, ended, sizeof ended) > 0)
+				;
 			// Without a check running, nothing of ours is there to collect.
 			if (check && !check->ended) {
 				reapChildren(check);
