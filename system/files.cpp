@@ -42,11 +42,6 @@ int byName(const void *a, const void *b)
 bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const char *path, void *context),
 	void *context, char *why, size_t size)
 {
-#ifdef _WIN32
-	const char separator = '\\';
-#else
-	const char separator = '/';
-#endif
 	Names n = {};
 	bool listed = namesEndingIn(dir, suffix, keepName, &n, why, size);
 	if (n.count)
@@ -54,7 +49,7 @@ bool eachFileEndingIn(const char *dir, const char *suffix, bool (*each)(const ch
 	bool going = listed;
 	for (size_t i = 0; i < n.count; i++) {
 		char path[4096];
-		int length = snprintf(path, sizeof path, "%s%c%s", dir, separator, n.names[i]);
+		int length = snprintf(path, sizeof path, "%s%c%s", dir, pathSeparator, n.names[i]);
 		if (going && length > 0 && static_cast<size_t>(length) < sizeof path)
 			going = each(path, context);
 		free(n.names[i]);

@@ -6,6 +6,9 @@
 
 #include <cstddef>
 
+// What joins a directory and a name.
+extern const char pathSeparator;
+
 // Replaces the file at `path` with `text`, whole: written beside it (as
 // PATH.tmp) and renamed over it, so that a reader sees the old file or the
 // new one, never half of either. Mode 0644 on Linux.

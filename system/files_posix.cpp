@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+const char pathSeparator = '/';
+
 static bool temporaryBeside(const char *path, char *temporary, size_t size)
 {
 	int n = snprintf(temporary, size, "%s.tmp", path);
@@ -122,8 +124,9 @@ bool namesEndingIn(const char *dir, const char *suffix, bool (*keep)(const char 
 {
 	DIR *d = opendir(dir);
 	if (!d) {
-		snprintf(why, size, "%s", strerror(errno));
-		return errno == ENOENT;
+		int error = errno;
+		snprintf(why, size, "%s", strerror(error));
+		return error == ENOENT;
 	}
 	size_t suffixLength = strlen(suffix);
 	bool kept = true;

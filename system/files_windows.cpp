@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+const char pathSeparator = '\\';
+
 static bool temporaryBeside(const char *path, char *temporary, size_t size)
 {
 	int n = snprintf(temporary, size, "%s.tmp", path);
