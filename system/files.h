@@ -19,6 +19,8 @@ bool replaceFile(const char *path, const char *text, size_t length, char *why, s
 // yet, one that cannot be written now, is no such reason).
 bool neverReplaceable(const char *path, char *why, size_t size);
 void removeFile(const char *path);
+// Whether anything stands at `path`.
+bool pathExists(const char *path);
 
 // A file's whole text, NUL-terminated, in memory the caller frees; at most
 // `most` bytes. False, with the system's words, when it cannot be read.

@@ -85,6 +85,12 @@ void removeFile(const char *path)
 	unlink(path);
 }
 
+bool pathExists(const char *path)
+{
+	struct stat st;
+	return lstat(path, &st) == 0;
+}
+
 bool readWholeFile(const char *path, size_t most, char **text, size_t *length, char *why, size_t size)
 {
 	*text = nullptr;

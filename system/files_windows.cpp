@@ -88,6 +88,11 @@ void removeFile(const char *path)
 	DeleteFileA(path);
 }
 
+bool pathExists(const char *path)
+{
+	return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool readWholeFile(const char *path, size_t most, char **text, size_t *length, char *why, size_t size)
 {
 	*text = nullptr;

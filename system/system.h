@@ -18,6 +18,8 @@ double unixTimeS();
 // The local time now, as "2026-12-07 14:03:07", or with milliseconds as
 // "2026-12-07 14:03:07.250".
 void localTimeText(char *text, size_t size, bool milliseconds);
+// A Unix time as local time, the same way: "2026-12-07 14:03:07".
+void localTimeOf(double unixS, char *text, size_t size);
 
 // The system's words for the last error of a system call (errno, or
 // GetLastError), without a final full stop.
@@ -26,6 +28,9 @@ void lastErrorText(char *text, size_t size);
 // Whether a path is a full one, whatever directory a program starts in:
 // "/..." on Linux; "C:\\..." or "\\\\server\\..." on Windows.
 bool absolutePath(const char *path);
+
+// This process's id.
+long ownProcessId();
 
 // Sleeps for about `ns`.
 void pauseFor(int64_t ns);

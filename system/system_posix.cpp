@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
+#include <unistd.h>
 
 int64_t bootClockNs()
 {
@@ -44,9 +45,22 @@ void localTimeText(char *text, size_t size, bool milliseconds)
 		snprintf(text, size, "%s", seconds);
 }
 
+void localTimeOf(double unixS, char *text, size_t size)
+{
+	time_t at = static_cast<time_t>(unixS);
+	struct tm local;
+	localtime_r(&at, &local);
+	strftime(text, size, "%Y-%m-%d %H:%M:%S", &local);
+}
+
 void lastErrorText(char *text, size_t size)
 {
 	snprintf(text, size, "%s", strerror(errno));
+}
+
+long ownProcessId()
+{
+	return static_cast<long>(getpid());
 }
 
 bool absolutePath(const char *path)

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 int64_t bootClockNs()
 {
@@ -39,6 +40,14 @@ void localTimeText(char *text, size_t size, bool milliseconds)
 		snprintf(text + n, size - n, ".%03u", now.wMilliseconds);
 }
 
+void localTimeOf(double unixS, char *text, size_t size)
+{
+	__time64_t at = static_cast<__time64_t>(unixS);
+	struct tm local = {};
+	_localtime64_s(&local, &at);
+	strftime(text, size, "%Y-%m-%d %H:%M:%S", &local);
+}
+
 void lastErrorText(char *text, size_t size)
 {
 	DWORD error = GetLastError();
@@ -48,6 +57,11 @@ void lastErrorText(char *text, size_t size)
 		text[--n] = '\0';
 	if (n == 0)
 		snprintf(text, size, "error %lu", static_cast<unsigned long>(error));
+}
+
+long ownProcessId()
+{
+	return static_cast<long>(GetCurrentProcessId());
 }
 
 bool absolutePath(const char *path)

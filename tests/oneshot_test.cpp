@@ -44,7 +44,7 @@ TEST(Misuse, PrintsUsageAndExits100BeforeAnyLibraryCall)
 		misuse("only -s", {"-s"}),
 		misuse("only options", {"--silent", "-s", "--silent"}),
 		misuse("capitalised word", {"Enable"}),
-		misuse("unknown word", {"status"}),
+		misuse("unknown word", {"stats"}),
 		misuse("prefix of a word", {"enabl"}),
 		misuse("word with a suffix", {"enable2"}),
 		misuse("empty argument", {""}),

@@ -14,6 +14,7 @@ static const NamedValue commandTable[] = {
 	{"runAsAgent", commandRunAsAgent},
 	{"watch", commandWatch},
 	{"service", commandService},
+	{"status", commandStatus},
 	{nullptr, commandNone},
 };
 
@@ -32,7 +33,7 @@ CommandLine scanCommandLine(int argc, char **argv)
 		if (found.command == commandNone)
 			return found;
 		found.word = arg;
-		if (found.command == commandWatch || found.command == commandService) {
+		if (found.command == commandWatch || found.command == commandService || found.command == commandStatus) {
 			found.watchArgCount = argc - i - 1;
 			found.watchArgs = argv + i + 1;
 			found.usable = true;

@@ -17,6 +17,7 @@ enum Command : int32_t {
 	commandNone = 7,
 	commandWatch = 8,
 	commandService = 9,
+	commandStatus = 10,
 };
 
 // What the command line says, as scanCommandLine found it. The strings are
@@ -27,12 +28,12 @@ struct CommandLine {
 	bool silent;              // -s or --silent
 	const char *word;         // the argument that named the command
 	const char *operand;      // postAppState's state, as typed
-	int watchArgCount;        // watch, service: the arguments after the word
+	int watchArgCount;        // watch, service, status: the arguments after the word
 	char **watchArgs;
 };
 
 // Reads the arguments after the invocation name. Not usable: no command,
 // an unknown word, a second command, postAppState without its state.
-// Everything after the word "watch" (or "service") is its own, left unread
-// for it.
+// Everything after the word "watch" (or "service", "status") is its own,
+// left unread for it.
 CommandLine scanCommandLine(int argc, char **argv);

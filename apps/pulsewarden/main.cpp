@@ -2,7 +2,8 @@
 // One command word per run, performed with one library call and turned into
 // console text and an exit status; or, with runAsAgent, the menu-driven
 // agent; or, with watch, heartbeats kept up from a health check; or, with
-// service, watch installed as a Windows service.
+// status, how that watcher stands; or, with service, watch installed as a
+// Windows service.
 #include "agent.h"
 #include "command_line.h"
 #include "console.h"
@@ -88,6 +89,8 @@ int main(int argc, char **argv)
 		return runAgent(line.word);
 	case commandWatch:
 		return startWatch(invocationName, line.silent, line.watchArgCount, line.watchArgs);
+	case commandStatus:
+		return startStatus(invocationName, line.watchArgCount, line.watchArgs);
 	case commandService:
 		return pulsewardenService(invocationName, line.silent, line.watchArgCount, line.watchArgs);
 	case commandNone:

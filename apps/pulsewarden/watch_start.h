@@ -5,3 +5,5 @@
 
 // Runs watch with the arguments after its word; returns the exit status.
 int startWatch(const char *invocationName, bool silent, int argc, char **argv);
+// pulsewarden status, which reads what watch keeps: the same module.
+int startStatus(const char *invocationName, int argc, char **argv);

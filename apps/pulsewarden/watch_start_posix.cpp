@@ -11,7 +11,8 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-int startWatch(const char *invocationName, bool silent, int argc, char **argv)
+// The module's entry `name`, or null, said, when it cannot be loaded.
+static void *moduleEntry(const char *word, const char *name)
 {
 	// Installed beside the library, or in the build tree: the first found,
 	// relative to the tool itself (not through dlopen's $ORIGIN, which is
@@ -22,8 +23,8 @@ int startWatch(const char *invocationName, bool silent, int argc, char **argv)
 	char *slash = strrchr(self, '/');
 	if (!slash) {
 		// Never a path relative to wherever the user stands.
-		printTo(stderr, "watch: cannot load its module: cannot tell where the tool is\n");
-		return 1;
+		printTo(stderr, "%s: cannot load its module: cannot tell where the tool is\n", word);
+		return nullptr;
 	}
 	slash[1] = '\0';
 	static const char *const places[] = {WATCH_MODULE_INSTALLED, WATCH_MODULE_BUILT};
@@ -34,10 +35,21 @@ int startWatch(const char *invocationName, bool silent, int argc, char **argv)
 		if ((module = dlopen(path, RTLD_NOW | RTLD_LOCAL)))
 			break;
 	}
-	void *entry = module ? dlsym(module, watchEntryName) : nullptr;
-	if (!entry) {
-		printTo(stderr, "watch: cannot load its module (reinstall pulsewarden): %s\n", dlerror());
-		return 1;
-	}
-	return reinterpret_cast<WatchEntry>(entry)(invocationName, silent, argc, argv);
+	void *entry = module ? dlsym(module, name) : nullptr;
+	if (!entry)
+		printTo(stderr, "%s: cannot load its module (reinstall pulsewarden): %s\n", word, dlerror());
+	return entry;
+}
+
+int startWatch(const char *invocationName, bool silent, int argc, char **argv)
+{
+	void *entry = moduleEntry("watch", watchEntryName);
+	return entry ? reinterpret_cast<WatchEntry>(entry)(invocationName, silent, argc, argv) : 1;
+}
+
+int startStatus(const char *invocationName, int argc, char **argv)
+{
+	void *entry = moduleEntry("status", statusEntryName);
+	// Without its module there is no answer: as for no watcher.
+	return entry ? reinterpret_cast<StatusEntry>(entry)(invocationName, argc, argv) : 3;
 }

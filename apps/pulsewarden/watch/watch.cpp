@@ -9,6 +9,7 @@
 
 #include "console.h"
 #include "core/metrics.h"
+#include "core/status_file.h"
 #include "core/watch_core.h"
 #include "core/watch_options.h"
 #include "exit_status.h"
@@ -49,6 +50,10 @@ struct Loop {
 	bool ended;
 	int status;
 	WatchFigures figures;     // for --metrics-file
+	WatchStatus standing;     // for pulsewarden status: each part's last results
+	bool statusDue;           // something happened since it was written
+	int64_t statusAt;         // when it was written, on the boot clock
+	char summary[512];        // STATUS= as last told
 	// The configuration: the command line as given, and the files read
 	// onto it: the one in use, one checked and waiting for the round under
 	// way to end, and the one a reload reads into, which becomes the one
@@ -63,6 +68,10 @@ struct Loop {
 };
 
 static void sayLine(const Loop *l, Priority priority, const char *format, ...) PRINTF_LIKE(3, 4);
+
+// A line was told to the service manager as the status since the state's
+// summary was: the summary is told again after it.
+static bool lineIsStatus;
 
 // One line on stderr, with the time (or, into the journal, its priority);
 // the service manager gets it as the status. -s hides healthy progress.
@@ -81,6 +90,7 @@ static void sayLine(const Loop *l, Priority priority, const char *format, ...)
 	char status[sizeof message + 8];
 	snprintf(status, sizeof status, "STATUS=%s", message);
 	notifyServiceManager(status);
+	lineIsStatus = true;
 	if (silentMode && priority == priorityInfo)
 		return;
 	if (logToServiceManager(priority, message))
@@ -153,11 +163,86 @@ static bool roundOver(Loop *l, CheckEnd *end)
 	if (!roundEnded(&l->round, o, end))
 		return false;
 	int parts = o.probeCount + (o.check ? 1 : 0);
+	double nowS = unixTimeS();
 	for (int i = 0; i < parts; i++) {
-		PartRun run = partRun(l->round, o, i);
+		char line[320];
+		PartRun run = partRun(l->round, o, i, line, sizeof line);
 		countRun(&l->figures, i, run.passed, run.timedOut, run.durationNs);
+		addResult(&l->standing.parts[i], nowS, run.passed ? resultPass : run.timedOut ? resultTimeout : resultFail,
+			static_cast<double>(run.durationNs) / 1e9, line);
 	}
 	return true;
+}
+
+// Each part's name in the status, as its lines name it.
+static void nameParts(Loop *l)
+{
+	const WatchOptions &o = l->core.setting.options;
+	WatchStatus &s = l->standing;
+	s.partCount = o.probeCount + (o.check ? 1 : 0);
+	for (int i = 0; i < s.partCount; i++) {
+		char *name = s.parts[i].name;
+		if (i < o.probeCount)
+			probeName(o.probes[i], name, sizeof s.parts[i].name);
+		else
+			snprintf(name, sizeof s.parts[i].name, "%s", o.check[0]);
+	}
+}
+
+// The parts of a configuration applied keep their results where they are
+// the part they were (`from`, as matchParts gives); new ones start afresh.
+static void regroupStatus(Loop *l, const int *from, int count)
+{
+	static PartHistory before[maxProbes + 1];
+	memcpy(before, l->standing.parts, sizeof before);
+	for (int i = 0; i < count; i++)
+		l->standing.parts[i] = from[i] >= 0 ? before[from[i]] : PartHistory{};
+}
+
+// The status file, where pulsewarden status reads it; and the state in a
+// line, as STATUS= for the service manager, whenever it changes.
+static void writeStatus(Loop *l)
+{
+	const WatchCore &c = l->core;
+	const WatchOptions &o = c.setting.options;
+	WatchStatus &s = l->standing;
+	int64_t now = bootClockNs();
+	double nowS = unixTimeS();
+	auto unixAt = [&](int64_t t) { return nowS - static_cast<double>(now - t) / 1e9; };
+	s.pid = ownProcessId();
+	statusSummary(c, s.summary, sizeof s.summary);
+	// Each line is the status for a moment; the summary stays, but for the
+	// watcher's last line, which says how it ended.
+	if ((strcmp(s.summary, l->summary) != 0 || lineIsStatus) && !l->ended) {
+		char told[sizeof l->summary + 8];
+		snprintf(told, sizeof told, "STATUS=%s", s.summary);
+		notifyServiceManager(told);
+		snprintf(l->summary, sizeof l->summary, "%s", s.summary);
+		lineIsStatus = false;
+	}
+	snprintf(s.state, sizeof s.state, "%s", stateName(c.state));
+	s.sinceS = unixAt(c.stateSince);
+	s.updatedS = nowS;
+	s.failures = c.record.failures;
+	s.passes = c.record.passes;
+	s.fall = o.fall;
+	s.rise = o.rise;
+	s.needResetAfter = o.needResetAfter;
+	s.intervalS = static_cast<double>(o.intervalNs) / 1e9;
+	bool ticking = !c.stop.requests && !o.pid;
+	s.nextCheckS = ticking ? unixAt(c.schedule.nextTick) : 0;
+	s.lastHeartbeatS = c.platform.lastHeartbeatAt > 0 ? unixAt(c.platform.lastHeartbeatAt) : 0;
+	s.resetRequested = c.platform.resetPosted;
+	snprintf(s.monitoring, sizeof s.monitoring, "%s", c.state == statePaused ? "off" : "on");
+	snprintf(s.config, sizeof s.config, "%s", o.config ? o.config : "command line");
+	static char text[1 << 20];
+	char path[1100];
+	char why[200];
+	snprintf(path, sizeof path, "%s%cstatus", l->runtimeDir, pathSeparator);
+	if (formatStatusFile(s, text, sizeof text))
+		replaceFile(path, text, strlen(text), why, sizeof why);
+	l->statusDue = false;
+	l->statusAt = now;
 }
 
 // The figures, whole, where --metrics-file says; the core hears how it went.
@@ -212,6 +297,7 @@ static void applyConfig(Loop *l, Event *next)
 	matchParts(o, after, from);
 	regroupRound(&l->round, o, after, from);
 	regroupFigures(&l->figures, after, from);
+	regroupStatus(l, from, after.probeCount + (after.check ? 1 : 0));
 	if (o.metricsFile && (!after.metricsFile || strcmp(o.metricsFile, after.metricsFile) != 0))
 		removeFile(o.metricsFile);
 	int count = after.probeCount + (after.check ? 1 : 0);
@@ -220,6 +306,7 @@ static void applyConfig(Loop *l, Event *next)
 		kept += from[i] >= 0;
 	int before = o.probeCount + (o.check ? 1 : 0);
 	o = after;
+	nameParts(l);
 	l->inUse = l->waiting;
 	l->waiting = -1;
 	l->figures.lastReloadFailed = false;
@@ -305,6 +392,7 @@ static void feed(Loop *l, const Event &event)
 		int64_t now = bootClockNs();
 		Step step = watchStep(&l->core, next, now, now - awakeClockNs());
 		l->deadline = step.deadline;
+		l->statusDue = l->statusDue || step.count > 0 || next.kind == eventAnswer;
 		for (size_t i = 0; i < step.count; i++) {
 			Event follows;
 			if (perform(l, step.actions[i], &follows) && count < queued) {
@@ -613,9 +701,15 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		return 1;
 	}
 	l.core.setting.watchdogNs = serviceWatchdogNs();
+	nameParts(&l);
 	feedKind(&l, eventStart);
 	while (!l.ended) {
-		Woken woke = waitForEvents(l.deadline, l.round.program, l.process);
+		// The status is kept fresh while nothing happens (the library
+		// awaited), so that an old one means a watcher that does not run.
+		if (l.statusDue || bootClockNs() - l.statusAt >= o.intervalNs)
+			writeStatus(&l);
+		int64_t statusNext = l.statusAt + o.intervalNs;
+		Woken woke = waitForEvents(l.deadline < statusNext ? l.deadline : statusNext, l.round.program, l.process);
 		// What ended is collected before any deadline is judged: a check
 		// that ended while the watcher was stopped did not time out.
 		Event ended = {};
@@ -635,6 +729,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 			feedKind(&l, eventProcessGone);
 		feedKind(&l, eventTime);
 	}
+	writeStatus(&l);
 	// A probe or a call into the library still under way: the process's
 	// exit must not pull their libraries from under them.
 	if (finishRound(&l.round, o) || l.call.busy.load()) {

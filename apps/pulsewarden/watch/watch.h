@@ -14,11 +14,19 @@ struct WatchOptions;
 
 // Runs watch with the arguments after its word, silent as the command
 // line before it said; returns the exit status: 0 after an orderly stop.
-// The one name the Linux module exports.
+// With pulsewardenStatus, the names the Linux module exports.
 extern "C" WATCH_ENTRY int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **argv);
 
 typedef int (*WatchEntry)(const char *invocationName, bool silent, int argc, char **argv);
 inline constexpr char watchEntryName[] = "pulsewardenWatch";
+
+// pulsewarden status with the arguments after its word: how the watcher
+// of the runtime directory stands, from the status file it keeps; the
+// exit status says it (status_command.cpp).
+extern "C" WATCH_ENTRY int pulsewardenStatus(const char *invocationName, int argc, char **argv);
+
+typedef int (*StatusEntry)(const char *invocationName, int argc, char **argv);
+inline constexpr char statusEntryName[] = "pulsewardenStatus";
 
 // Whether what the options name can work at all: the check program is
 // found and each probe's library loads; why not, as a line, in `why`.

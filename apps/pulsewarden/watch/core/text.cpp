@@ -49,3 +49,35 @@ size_t utf8Length(const unsigned char *p)
 	}
 	return 0;
 }
+
+bool addQuoted(Text *t, const char *text)
+{
+	add(t, "\"");
+	for (const char *p = text; *p;) {
+		size_t length = utf8Length(reinterpret_cast<const unsigned char *>(p));
+		if (!length)
+			return false;
+		unsigned char c = static_cast<unsigned char>(*p);
+		if (c == '"' || c == '\\')
+			add(t, "\\%c", c);
+		else if (c < 0x20 || c == 0x7f)
+			add(t, "\\u%04X", c);
+		else
+			add(t, "%.*s", static_cast<int>(length), p);
+		p += length;
+	}
+	add(t, "\"");
+	return true;
+}
+
+void makePrintable(char *text)
+{
+	for (unsigned char *p = reinterpret_cast<unsigned char *>(text); *p;) {
+		size_t length = utf8Length(p);
+		if (!length || *p < ' ' || *p == 0x7f) {
+			*p++ = '?';
+			continue;
+		}
+		p += length;
+	}
+}

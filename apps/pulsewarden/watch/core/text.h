@@ -18,3 +18,10 @@ void add(Text *text, const char *format, ...) PRINTF_LIKE(2, 3);
 
 // How many bytes of valid UTF-8 start at `p`: 0 for none.
 size_t utf8Length(const unsigned char *p);
+// A quoted string as both TOML (a basic string) and JSON read it: quotes,
+// backslashes and control characters escaped. False when the text is not
+// UTF-8, which neither can hold.
+bool addQuoted(Text *text, const char *value);
+// Text from outside (a check's line, a path) made one line of UTF-8: each
+// control character and each byte that is not UTF-8 becomes '?'.
+void makePrintable(char *text);

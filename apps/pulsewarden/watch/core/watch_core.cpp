@@ -714,6 +714,40 @@ static void report(const WatchCore *c, Step *s, int64_t now)
 			c->record.lastAt != none ? ", " : "", c->record.lastAt != none ? c->record.last : "", beat, waiting);
 }
 
+const char *stateName(WatchState state)
+{
+	return stateNames[state];
+}
+
+void statusSummary(const WatchCore &c, char *text, size_t size)
+{
+	const WatchOptions &o = c.setting.options;
+	const char *name = stateNames[c.state];
+	// The last failure, as its line said it.
+	const char *why = strncmp(c.record.last, "failed: ", 8) == 0 ? c.record.last + 8 : c.record.last;
+	int failures = c.record.failures;
+	if (o.pid && c.state != statePaused)
+		snprintf(text, size, "%s: process %ld running", name, o.pid);
+	else if (c.state == statePaused)
+		snprintf(text, size, "paused: monitoring is off");
+	else if (c.record.lastAt == none)
+		snprintf(text, size, "%s: no check yet", name);
+	else if (c.state == stateStarting)
+		snprintf(text, size, "starting: not healthy yet: %s", why);
+	else if (c.state == stateFailing && c.record.passes)
+		snprintf(text, size, "failing: %d of %d passed to be healthy again", c.record.passes, o.rise);
+	else if (failures == 0)
+		snprintf(text, size, "healthy");
+	else if (c.state == stateHealthy)
+		snprintf(text, size, "healthy: %d of %d failed; %s", failures, o.fall, why);
+	else if (c.platform.resetPosted)
+		snprintf(text, size, "failing: %d in a row, appStateNeedReset posted; %s", failures, why);
+	else if (o.needResetAfter)
+		snprintf(text, size, "failing: %d of %d; %s", failures, o.needResetAfter, why);
+	else
+		snprintf(text, size, "failing: %d in a row; %s", failures, why);
+}
+
 // Woken much later than asked: the machine was suspended (the clocks
 // say so), or the watcher did not run (a starved machine, a paused VM, a
 // stopped process). Either way the time away is nobody's fault: a running
@@ -944,6 +978,8 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep)
 	}
 	if (!c->stop.ended)
 		due(c, &s, now);
+	if (c->state != before || e.kind == eventStart)
+		c->stateSince = now;
 	// At each tick, and at each change of what the figures show: also
 	// while paused, and while the library is awaited, so that a file not
 	// written for a few intervals means the watcher is gone.

@@ -101,6 +101,7 @@ struct WatchCore {
 	WatchSetting setting;
 	WatchState state;
 	WatchState beforePause;
+	int64_t stateSince;      // when `state` began
 	struct {                 // the checks' verdicts in a row, and the last one
 		int passes;
 		int failures;
@@ -163,3 +164,9 @@ struct WatchCore {
 // `asleep` is how much of that clock the machine has spent suspended
 // since it started, which tells a suspended machine from a late wake.
 Step watchStep(WatchCore *core, const Event &event, int64_t now, int64_t asleep = 0);
+
+// The state and its counts in one line, as STATUS= and the status file
+// carry it: "failing: 2 of 3; http://db/health: status 503".
+void statusSummary(const WatchCore &core, char *text, size_t size);
+// The state's name: "healthy".
+const char *stateName(WatchState state);

@@ -186,15 +186,19 @@ static bool programPassed(const Round &round)
 }
 
 // How the program ended, in the core's words.
+static void programHow(const Round &round, char *how, size_t size)
+{
+	if (round.programUnstarted)
+		snprintf(how, size, "%s", round.startFailure);
+	else if (round.outcome.exited)
+		snprintf(how, size, "exit status %d", round.outcome.status);
+	else
+		describeKill(round.outcome.status, how, size);
+}
+
 static void programEnd(Round *round, CheckEnd *end)
 {
-	if (round->programUnstarted) {
-		snprintf(round->how, sizeof round->how, "%s", round->startFailure);
-	} else if (round->outcome.exited) {
-		snprintf(round->how, sizeof round->how, "exit status %d", round->outcome.status);
-	} else {
-		describeKill(round->outcome.status, round->how, sizeof round->how);
-	}
+	programHow(*round, round->how, sizeof round->how);
 	end->passed = programPassed(*round);
 	end->timedOut = round->programAsked;
 	end->how = round->how;
@@ -258,12 +262,17 @@ bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end)
 	return true;
 }
 
-PartRun partRun(const Round &round, const WatchOptions &options, int part)
+PartRun partRun(const Round &round, const WatchOptions &options, int part, char *line, size_t size)
 {
 	if (part < options.probeCount) {
 		const ProbeResult &r = round.results[part];
+		snprintf(line, size, "%s", r.how);
 		return PartRun{r.passed && !r.timedOut, r.timedOut, round.partNs[part]};
 	}
+	char how[320];
+	programHow(round, how, sizeof how);
+	const char *first = round.programUnstarted ? "" : round.outcome.firstLine;
+	snprintf(line, size, first[0] ? "%s: \"%s\"" : "%s", how, first);
 	return PartRun{programPassed(round), round.programAsked, round.programNs};
 }
 

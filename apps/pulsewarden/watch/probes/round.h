@@ -36,13 +36,14 @@ struct Round {
 };
 
 // How one part of a round that has ended went: part probeCount is the
-// check program.
+// check program. Its line: how a probe went ("status 503"), how the
+// program ended with the first line it printed.
 struct PartRun {
 	bool passed;
 	bool timedOut;
 	int64_t durationNs;
 };
-PartRun partRun(const Round &round, const WatchOptions &options, int part);
+PartRun partRun(const Round &round, const WatchOptions &options, int part, char *line, size_t size);
 
 void startRound(Round *round, const WatchOptions &options);
 // Between two rounds, for a configuration applied: each part of `after`

@@ -28,7 +28,9 @@ void notifyServiceManager(const char *message)
 	int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 	if (fd < 0)
 		return;
-	sendto(fd, message, strlen(message), MSG_NOSIGNAL, reinterpret_cast<struct sockaddr *>(&address),
+	// Never waited for: a service manager that reads nothing (its queue of
+	// ten full) must not hold up heartbeats; what it misses, it misses.
+	sendto(fd, message, strlen(message), MSG_NOSIGNAL | MSG_DONTWAIT, reinterpret_cast<struct sockaddr *>(&address),
 		static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + length));
 	close(fd);
 }

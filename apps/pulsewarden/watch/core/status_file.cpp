@@ -1,0 +1,202 @@
+// The watcher's status file: written as TOML by hand (a few keys, then a
+// table a part, each with its results), read back with toml++.
+#include "status_file.h"
+
+#include "text.h"
+#include "toml.h"
+
+#include <cstdio>
+#include <cstring>
+
+static const char *const resultNames[] = {"pass", "fail", "timeout"};
+
+void hideCredentials(char *text)
+{
+	for (char *scheme = strstr(text, "://"); scheme; scheme = strstr(scheme + 3, "://")) {
+		char *host = scheme + 3;
+		size_t authority = strcspn(host, "/?# \"'");
+		char *at = static_cast<char *>(memchr(host, '@', authority));
+		char *colon = static_cast<char *>(memchr(host, ':', authority));
+		if (at && colon && colon < at)
+			memmove(colon, at, strlen(at) + 1);
+	}
+}
+
+void addResult(PartHistory *part, double atS, ResultKind result, double durationS, const char *line)
+{
+	if (part->count == resultsKept)
+		memmove(part->results, part->results + 1, sizeof part->results - sizeof part->results[0]);
+	else
+		part->count++;
+	PartResult &r = part->results[part->count - 1];
+	r.atS = atS;
+	r.result = result;
+	r.durationS = durationS;
+	snprintf(r.line, sizeof r.line, "%s", line);
+	makePrintable(r.line);
+	hideCredentials(r.line);
+}
+
+// A string from outside, made fit first: the file must stay TOML whatever
+// a check prints or a path holds.
+static void addText(Text *t, const char *key, const char *value)
+{
+	char fit[1024];
+	snprintf(fit, sizeof fit, "%s", value);
+	makePrintable(fit);
+	add(t, "%s = ", key);
+	addQuoted(t, fit);
+	add(t, "\n");
+}
+
+bool formatStatusFile(const WatchStatus &s, char *text, size_t size)
+{
+	Text t = textIn(text, size);
+	add(&t, "version = 1\npid = %ld\n", s.pid);
+	addText(&t, "state", s.state);
+	add(&t, "since = %.3f\nupdated = %.3f\n", s.sinceS, s.updatedS);
+	add(&t, "failures_in_a_row = %d\npasses_in_a_row = %d\nfall = %d\nrise = %d\nneed_reset_after = %d\n",
+		s.failures, s.passes, s.fall, s.rise, s.needResetAfter);
+	add(&t, "interval = %.3f\nnext_check = %.3f\nlast_heartbeat = %.3f\n", s.intervalS, s.nextCheckS,
+		s.lastHeartbeatS);
+	add(&t, "reset_requested = %s\n", s.resetRequested ? "true" : "false");
+	addText(&t, "monitoring", s.monitoring);
+	addText(&t, "config", s.config);
+	addText(&t, "summary", s.summary);
+	for (int i = 0; i < s.partCount; i++) {
+		const PartHistory &p = s.parts[i];
+		add(&t, "\n[[parts]]\n");
+		addText(&t, "name", p.name);
+		for (int j = 0; j < p.count; j++) {
+			const PartResult &r = p.results[j];
+			add(&t, "[[parts.results]]\ntime = %.3f\nresult = \"%s\"\nduration = %.6f\n", r.atS,
+				resultNames[r.result], r.durationS);
+			addText(&t, "line", r.line);
+		}
+	}
+	return t.fits;
+}
+
+namespace {
+
+struct Reading {
+	const toml::table *table;
+	bool fine;
+	char *why;
+	size_t size;
+};
+
+void missing(Reading *r, const char *key)
+{
+	if (r->fine)
+		snprintf(r->why, r->size, "no %s in it", key);
+	r->fine = false;
+}
+
+double number(Reading *r, const char *key)
+{
+	const toml::node *node = r->table->get(key);
+	if (node && node->is_integer())
+		return static_cast<double>(node->as_integer()->get());
+	if (node && node->is_floating_point())
+		return node->as_floating_point()->get();
+	missing(r, key);
+	return 0;
+}
+
+void string(Reading *r, const char *key, char *value, size_t size)
+{
+	const toml::node *node = r->table->get(key);
+	if (node && node->is_string()) {
+		const std::string &text = node->as_string()->get();
+		snprintf(value, size, "%.*s", static_cast<int>(text.size()), text.data());
+		return;
+	}
+	value[0] = '\0';
+	missing(r, key);
+}
+
+bool flag(Reading *r, const char *key)
+{
+	const toml::node *node = r->table->get(key);
+	if (node && node->is_boolean())
+		return node->as_boolean()->get();
+	missing(r, key);
+	return false;
+}
+
+void readResults(Reading *r, PartHistory *part)
+{
+	const toml::array *results = r->table->get_as<toml::array>("results");
+	part->count = 0;
+	if (!results)
+		return;
+	for (const toml::node &node : *results) {
+		if (!node.is_table() || part->count == resultsKept) {
+			missing(r, "part's result");
+			return;
+		}
+		Reading one = {node.as_table(), true, r->why, r->size};
+		PartResult &result = part->results[part->count++];
+		result.atS = number(&one, "time");
+		result.durationS = number(&one, "duration");
+		char kind[16];
+		string(&one, "result", kind, sizeof kind);
+		string(&one, "line", result.line, sizeof result.line);
+		result.result = strcmp(kind, "pass") == 0 ? resultPass : strcmp(kind, "timeout") == 0 ? resultTimeout
+			: resultFail;
+		r->fine = r->fine && one.fine;
+	}
+}
+
+}  // namespace
+
+bool parseStatusFile(const char *text, size_t length, WatchStatus *s, char *why, size_t size)
+{
+	*s = WatchStatus{};
+	toml::parse_result parsed = toml::parse(std::string_view(text, length));
+	if (!parsed) {
+		snprintf(why, size, "not a status file: line %u: %.*s", parsed.error().source().begin.line,
+			static_cast<int>(parsed.error().description().size()), parsed.error().description().data());
+		return false;
+	}
+	const toml::table &table = parsed.table();
+	Reading r = {&table, true, why, size};
+	if (number(&r, "version") != 1) {
+		if (r.fine)
+			snprintf(why, size, "a status of another version than this tool's (1)");
+		return false;
+	}
+	s->pid = static_cast<long>(number(&r, "pid"));
+	string(&r, "state", s->state, sizeof s->state);
+	s->sinceS = number(&r, "since");
+	s->updatedS = number(&r, "updated");
+	s->failures = static_cast<int>(number(&r, "failures_in_a_row"));
+	s->passes = static_cast<int>(number(&r, "passes_in_a_row"));
+	s->fall = static_cast<int>(number(&r, "fall"));
+	s->rise = static_cast<int>(number(&r, "rise"));
+	s->needResetAfter = static_cast<int>(number(&r, "need_reset_after"));
+	s->intervalS = number(&r, "interval");
+	s->nextCheckS = number(&r, "next_check");
+	s->lastHeartbeatS = number(&r, "last_heartbeat");
+	s->resetRequested = flag(&r, "reset_requested");
+	string(&r, "monitoring", s->monitoring, sizeof s->monitoring);
+	string(&r, "config", s->config, sizeof s->config);
+	string(&r, "summary", s->summary, sizeof s->summary);
+	if (const toml::array *parts = table.get_as<toml::array>("parts")) {
+		for (const toml::node &node : *parts) {
+			if (!node.is_table() || s->partCount > maxProbes) {
+				missing(&r, "part");
+				break;
+			}
+			PartHistory &part = s->parts[s->partCount++];
+			Reading one = {node.as_table(), true, why, size};
+			string(&one, "name", part.name, sizeof part.name);
+			readResults(&one, &part);
+			r.fine = r.fine && one.fine;
+			if (!one.fine)
+				break;
+		}
+	}
+	return r.fine;
+}
