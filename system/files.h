@@ -13,6 +13,9 @@ extern const char pathSeparator;
 // PATH.tmp) and renamed over it, so that a reader sees the old file or the
 // new one, never half of either. Mode 0644 on Linux.
 bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size);
+// The same, and on disk, with its directory, before it returns: what must
+// outlive a power cut.
+bool replaceFileDurably(const char *path, const char *text, size_t length, char *why, size_t size);
 // Why replaceFile could never work at `path`, whatever is made later: a
 // directory or a link stands there, or a file where its directory should
 // be. False when nothing stands in the way for good (a directory not made

@@ -39,7 +39,26 @@ static bool sayErrno(char *why, size_t size)
 	return false;
 }
 
-bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size)
+static bool syncDirectoryOf(const char *path, char *why, size_t size)
+{
+	char dir[PATH_MAX];
+	snprintf(dir, sizeof dir, "%s", path);
+	char *slash = strrchr(dir, '/');
+	if (slash)
+		slash[slash == dir ? 1 : 0] = '\0';
+	int fd = open(slash ? dir : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	bool synced = fd >= 0 && fsync(fd) == 0;
+	int error = errno;
+	if (fd >= 0)
+		close(fd);
+	errno = error;
+	return synced || sayErrno(why, size);
+}
+
+// With `durable`, on disk before it returns: the file synced before it
+// takes the old one's place, the directory after, so that a power cut
+// leaves one or the other whole.
+static bool replace(const char *path, const char *text, size_t length, bool durable, char *why, size_t size)
 {
 	char temporary[PATH_MAX];
 	int fd = createBeside(path, temporary, sizeof temporary);
@@ -53,18 +72,30 @@ bool replaceFile(const char *path, const char *text, size_t length, char *why, s
 		written = n > 0;
 		at += written ? static_cast<size_t>(n) : 0;
 	}
+	if (written && durable)
+		written = fsync(fd) == 0;
 	int error = errno;
 	if (close(fd) != 0 && written) {
 		written = false;
 		error = errno;
 	}
 	if (written && rename(temporary, path) == 0)
-		return true;
+		return !durable || syncDirectoryOf(path, why, size);
 	if (written)
 		error = errno;
 	unlink(temporary);
 	errno = error;
 	return sayErrno(why, size);
+}
+
+bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size)
+{
+	return replace(path, text, length, false, why, size);
+}
+
+bool replaceFileDurably(const char *path, const char *text, size_t length, char *why, size_t size)
+{
+	return replace(path, text, length, true, why, size);
 }
 
 bool neverReplaceable(const char *path, char *why, size_t size)

@@ -35,7 +35,9 @@ static bool sayError(char *why, size_t size)
 	return false;
 }
 
-bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size)
+// With `durable`, the file flushed to disk before it takes the old one's
+// place; the move is written through either way.
+static bool replace(const char *path, const char *text, size_t length, bool durable, char *why, size_t size)
 {
 	char temporary[MAX_PATH + 8];
 	HANDLE file = createBeside(path, temporary, sizeof temporary);
@@ -47,6 +49,8 @@ bool replaceFile(const char *path, const char *text, size_t length, char *why, s
 		written = WriteFile(file, text + at, static_cast<DWORD>(length - at), &n, nullptr) && n > 0;
 		at += n;
 	}
+	if (written && durable)
+		written = FlushFileBuffers(file);
 	DWORD error = GetLastError();
 	CloseHandle(file);
 	// A reader that holds the old file without sharing its deletion
@@ -62,6 +66,16 @@ bool replaceFile(const char *path, const char *text, size_t length, char *why, s
 	DeleteFileA(temporary);
 	SetLastError(error);
 	return sayError(why, size);
+}
+
+bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size)
+{
+	return replace(path, text, length, false, why, size);
+}
+
+bool replaceFileDurably(const char *path, const char *text, size_t length, char *why, size_t size)
+{
+	return replace(path, text, length, true, why, size);
 }
 
 bool neverReplaceable(const char *path, char *why, size_t size)

@@ -29,6 +29,14 @@ void lastErrorText(char *text, size_t size);
 // "/..." on Linux; "C:\\..." or "\\\\server\\..." on Windows.
 bool absolutePath(const char *path);
 
+// This boot of the machine: PULSEWARDEN_BOOT_ID where it is set (tests
+// start "another boot" with it; the simulated platform reads it too, so
+// that both sides agree), else the kernel's boot id (on Windows, the
+// moment the kernel booted). False, with why, when it cannot be told.
+bool currentBootId(char *id, size_t size, char *why, size_t whySize);
+// The kernel's own, whatever the variable says.
+bool kernelBootId(char *id, size_t size, char *why, size_t whySize);
+
 // This process's id.
 long ownProcessId();
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 int64_t bootClockNs()
@@ -56,6 +57,25 @@ void localTimeOf(double unixS, char *text, size_t size)
 void lastErrorText(char *text, size_t size)
 {
 	snprintf(text, size, "%s", strerror(errno));
+}
+
+bool kernelBootId(char *id, size_t size, char *why, size_t whySize)
+{
+	int fd = open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
+	if (fd < 0) {
+		snprintf(why, whySize, "cannot tell the boot: /proc/sys/kernel/random/boot_id: %s", strerror(errno));
+		return false;
+	}
+	ssize_t n = read(fd, id, size - 1);
+	close(fd);
+	// A uuid: printable, no spaces; anything else is not trusted.
+	ssize_t length = 0;
+	while (length < n && id[length] > ' ' && id[length] < 127)
+		length++;
+	id[length] = '\0';
+	if (length == 0)
+		snprintf(why, whySize, "cannot tell the boot: the kernel's boot id is empty");
+	return length > 0;
 }
 
 long ownProcessId()

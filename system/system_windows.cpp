@@ -59,6 +59,45 @@ void lastErrorText(char *text, size_t size)
 		snprintf(text, size, "error %lu", static_cast<unsigned long>(error));
 }
 
+// What the kernel says of the time: when it booted, and by how much later
+// changes of the wall clock have moved that.
+struct TimeOfDayInformation {
+	LARGE_INTEGER bootTime;
+	LARGE_INTEGER currentTime;
+	LARGE_INTEGER timeZoneBias;
+	ULONG timeZoneId;
+	ULONG reserved;
+	ULONGLONG bootTimeBias;
+	ULONGLONG sleepTimeBias;
+};
+
+typedef LONG(WINAPI *QuerySystemInformation)(ULONG type, void *information, ULONG size, ULONG *returned);
+
+// The moment of boot, as the kernel recorded it: the same for the whole
+// boot, whatever is done to the wall clock, and different after a reboot.
+bool kernelBootId(char *id, size_t size, char *why, size_t whySize)
+{
+	const ULONG systemTimeOfDayInformation = 3;
+	HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+	FARPROC found = ntdll ? GetProcAddress(ntdll, "NtQuerySystemInformation") : nullptr;
+	if (!found) {
+		snprintf(why, whySize, "cannot tell the boot: no NtQuerySystemInformation");
+		return false;
+	}
+	QuerySystemInformation query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void (*)()>(found));
+	TimeOfDayInformation info = {};
+	ULONG returned = 0;
+	LONG status = query(systemTimeOfDayInformation, &info, sizeof info, &returned);
+	if (status < 0 || info.bootTime.QuadPart == 0) {
+		snprintf(why, whySize, "cannot tell the boot: the kernel's time of day (status 0x%lx)",
+			static_cast<unsigned long>(status));
+		return false;
+	}
+	// In seconds: the kernel's own arithmetic on it may leave a tick.
+	unsigned long long boot = (static_cast<unsigned long long>(info.bootTime.QuadPart) - info.bootTimeBias) / 10000000;
+	return snprintf(id, size, "boot-%llu", boot) > 0;
+}
+
 long ownProcessId()
 {
 	return static_cast<long>(GetCurrentProcessId());

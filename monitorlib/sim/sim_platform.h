@@ -73,8 +73,10 @@ FileResult readStateFile(StateDir *dir, char *text, size_t size, size_t *length,
 // true, a power loss keeps the new state. The caller holds the lock.
 bool replaceStateFile(StateDir *dir, const char *text, size_t length, Reason *why);
 
-// The identity of this boot (the clock starts again at every boot); false
-// when it cannot be told. A heartbeat means something only with its boot.
+// The identity of this boot (the clock starts again at every boot), as
+// the watcher tells it too (PULSEWARDEN_BOOT_ID stands in for the kernel's
+// where set); false when it cannot be told. A heartbeat means something
+// only with its boot.
 bool currentBootId(char *id, size_t size, Reason *why);
 
 // Watching a state directory for changes, without spending anything while

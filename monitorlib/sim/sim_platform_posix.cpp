@@ -320,25 +320,6 @@ bool replaceStateFile(StateDir *dir, const char *text, size_t length, Reason *wh
 	return true;
 }
 
-bool currentBootId(char *id, size_t size, Reason *why)
-{
-	int fd = openAboveStdio(AT_FDCWD, "/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC, 0);
-	if (fd < 0) {
-		say(why, "cannot tell the boot: /proc/sys/kernel/random/boot_id: %s", strerror(errno));
-		return false;
-	}
-	ssize_t n = read(fd, id, size - 1);
-	close(fd);
-	// A uuid: printable, no spaces; anything else is not trusted.
-	ssize_t length = 0;
-	while (length < n && id[length] > ' ' && id[length] < 127)
-		length++;
-	id[length] = '\0';
-	if (length == 0)
-		say(why, "cannot tell the boot: the kernel's boot id is empty");
-	return length > 0;
-}
-
 StateWatch *watchStateDir(const char *path)
 {
 	int fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);

@@ -1,6 +1,7 @@
 #include "sim_store.h"
 
 #include "sim_config.h"
+#include "system.h"
 
 #include <cstdio>
 #include <cstring>
@@ -129,4 +130,9 @@ int32_t changeSavedState(Operation op, StateChange change, const void *arg, Reas
 	if (why->text[0])
 		about(path, why);
 	return result;
+}
+
+bool currentBootId(char *id, size_t size, Reason *why)
+{
+	return currentBootId(id, size, why->text, sizeof why->text);
 }

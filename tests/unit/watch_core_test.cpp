@@ -52,7 +52,7 @@ std::string render(const Step &s)
 {
 	static const char *const names[] = {"", "", "isEnabled?", "enable", "disable", "markActive",
 		"post appStateOk", "post appStateNeedReset", "start check", "TERM check", "KILL check", "write figures",
-		"remove figures", "apply config", "exit"};
+		"remove figures", "apply config", "keep record", "take back record", "exit"};
 	static const char *const priorities[] = {"", "", "", "error", "warning", "notice", "info"};
 	std::string out;
 	for (size_t i = 0; i < s.count; i++) {
@@ -92,13 +92,13 @@ const Row rows[] = {
 		{10010, fail("db down\x1b[0m"), "markActive | next 15010"},
 		{10010, answer(0), "next 20000"},
 		{20000, time(), "start check | next 23000"},
-		{20010, fail(), "warning failing: exit status 3; heartbeats stop | next 30000"},
+		{20010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | next 30000"},
 		{30000, time(), "isEnabled? | next 35000"},
 		{30000, answer(1), "start check | next 33000"},
 		{30010, pass(), "next 40000"},
 		{40000, time(), "isEnabled? | next 45000"},
 		{40000, answer(1), "start check | next 43000"},
-		{40010, pass(), "markActive | next 45010"},
+		{40010, pass(), "take back record | markActive | next 45010"},
 		{40010, answer(0), "info healthy again: 2 passing checks; heartbeats start again | next 50000"},
 	}},
 	{"a failing check is quoted on one line", {"--timeout", "3s", "check"}, 0, {
@@ -122,7 +122,7 @@ const Row rows[] = {
 		{10010, fail(), "markActive | next 15010"},
 		{10010, answer(0), "next 20000"},
 		{20000, time(), "start check | next 23000"},
-		{20010, fail(), "post appStateNeedReset | next 25010"},
+		{20010, fail(), "keep record | post appStateNeedReset | next 25010"},
 		{20010, answer(0), "warning posted appStateNeedReset after 2 failed checks in a row | markActive | next 25010"},
 		{20010, answer(0), "next 30000"},
 		{30000, time(), "start check | next 33000"},
@@ -144,12 +144,12 @@ const Row rows[] = {
 		{10, answer(0), "markActive | next 5010"},
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10000, time(), "start check | next 13000"},
-		{10010, fail(), "warning failing: exit status 3; heartbeats stop | post appStateNeedReset | next 15010"},
+		{10010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | keep record | post appStateNeedReset | next 15010"},
 		{10010, answer(3), "isEnabled? | next 15010"},
-		{10010, answer(0), "notice paused: monitoring is off; asking again every 10 s | next 20000"},
+		{10010, answer(0), "take back record | notice paused: monitoring is off; asking again every 10 s | next 20000"},
 		{20000, report(), "notice paused; last check 10.0 s ago, failed: exit status 3; last heartbeat 20.0 s ago | isEnabled? | next 25000"},
 		{20000, answer(1), "info resumed: monitoring is on again | start check | next 23000"},
-		{20010, fail(), "post appStateNeedReset | next 25010"},
+		{20010, fail(), "keep record | post appStateNeedReset | next 25010"},
 		{20010, answer(0), "warning posted appStateNeedReset after 2 failed checks in a row | next 30000"},
 	}},
 	{"not sending heartbeats, it asks each tick whether monitoring is still on",
@@ -243,7 +243,7 @@ const Row rows[] = {
 		{10010, answer(0), "info healthy: the check passed; heartbeats start | next 20000"},
 		{20000, time(), "start check | next 23000"},
 		{23000, time(), "TERM check | next 24000"},
-		{23000, partFailed("check", "exit status 3"), "warning failing: check: exit status 3; heartbeats stop | next 30000"},
+		{23000, partFailed("check", "exit status 3"), "keep record | warning failing: check: exit status 3; heartbeats stop | next 30000"},
 		{30000, time(), "isEnabled? | next 35000"},
 		{30000, answer(1), "start check | next 33000"},
 		{32000, partTimedOut("tcp db:5432"), "next 40000"},
@@ -293,7 +293,7 @@ const Row rows[] = {
 		{10000, time(), "start check | write figures | next 13000"},
 		{10000, written(), "next 13000"},
 		{11000, stop(), "STOPPING=1 | TERM check | next 12000"},
-		{11010, pass(), "notice stopping: heartbeats stop; the platform will see them stop (see --enable) | remove figures | exit 0 | next never"},
+		{11010, pass(), "keep record | notice stopping: heartbeats stop; the platform will see them stop (see --enable) | remove figures | exit 0 | next never"},
 	}},
 	{"--enable: on at the start if off; an orderly stop switches it off, ending the check first",
 		{"--enable", "--timeout", "3s", "check"}, 0, {
@@ -422,7 +422,7 @@ const Row rows[] = {
 		{4000, report(), "notice healthy; process 42 running; last heartbeat 4.0 s ago | next 10000"},
 		{10000, time(), "markActive | next 15000"},
 		{10000, answer(0), "next 20000"},
-		{12000, gone(), "error process 42 has ended; stopping; monitoring stays on: the platform acts once no heartbeat has come for its window (30 s) | exit 107 | next never"},
+		{12000, gone(), "keep record | error process 42 has ended; stopping; monitoring stays on: the platform acts once no heartbeat has come for its window (30 s) | exit 107 | next never"},
 	}},
 	{"a reload waits for the round under way; applied between two rounds it keeps the counts in a row, the "
 		"schedule's phase, and says how things stand", {"--timeout", "3s", "--fall", "2", "check"}, 0, {
@@ -438,7 +438,7 @@ const Row rows[] = {
 			"library to answer markActive | READY=1 | next 15010"},
 		{10010, answer(0), "next 20000"},
 		{20000, time(), "start check | next 23000"},
-		{20010, fail(), "warning failing: exit status 3; heartbeats stop | next 30000"},
+		{20010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | next 30000"},
 	}},
 	{"a stop under way is not held up by a reload: it is neither applied nor said, and the stop ends as it would",
 		{"--timeout", "3s", "check"}, 0, {
@@ -450,7 +450,7 @@ const Row rows[] = {
 		{10005, reload(), "info configuration read and checked; it applies when the check under way ends | next 13000"},
 		{11000, stop(), "STOPPING=1 | TERM check | next 12000"},
 		{11001, reload(), "next 12000"},
-		{11010, pass(), "notice stopping: heartbeats stop; the platform will see them stop (see --enable) | exit 0 | next never"},
+		{11010, pass(), "keep record | notice stopping: heartbeats stop; the platform will see them stop (see --enable) | exit 0 | next never"},
 	}},
 	{"a new interval counts from the last tick; one already due starts now; a refused reload changes nothing",
 		{"--timeout", "3s", "check"}, 0, {

@@ -104,6 +104,16 @@ static void log(int priority, const char *line)
 	advapi.reportEvent(service.events, type, 0, id, nullptr, 1, 0, &line, nullptr);
 }
 
+// Lines of their own kind, with an event id of their own to filter on.
+static void logMessage(MessageKind kind, int priority, const char *line)
+{
+	if (!service.events)
+		return;
+	WORD type = priority <= 3 ? EVENTLOG_ERROR_TYPE : EVENTLOG_WARNING_TYPE;
+	DWORD id = kind == messageResetConcluded ? MSG_RESET_CONCLUDED : MSG_HELD;
+	advapi.reportEvent(service.events, type, 0, id, nullptr, 1, 0, &line, nullptr);
+}
+
 // Reports the end: a stop asked for, or a status a restart cannot help,
 // ends without a failure; any other status is one, which the service's
 // recovery acts on.
@@ -130,7 +140,7 @@ static void WINAPI serviceMain(DWORD /*argc*/, char ** /*argv*/)
 		return;
 	setState(SERVICE_START_PENDING, startHintMs);
 	service.events = advapi.registerEventSource(nullptr, eventSourceName);
-	static const ServiceManager manager = {notify, log, ended};
+	static const ServiceManager manager = {notify, log, logMessage, ended};
 	serveServiceManager(&manager);
 	ended(pulsewardenWatch(service.invocationName, false, service.argc, service.argv));
 }

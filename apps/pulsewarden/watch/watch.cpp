@@ -17,6 +17,7 @@
 #include "platform.h"
 #include "probes/probe.h"
 #include "probes/round.h"
+#include "reset_keeper.h"
 #include "system.h"
 #include "system/events.h"
 #include "system/runtime_dir.h"
@@ -54,6 +55,7 @@ struct Loop {
 	bool statusDue;           // something happened since it was written
 	int64_t statusAt;         // when it was written, on the boot clock
 	char summary[512];        // STATUS= as last told
+	ResetKeeper keeper;       // the state directory's reset record
 	// The configuration: the command line as given, and the files read
 	// onto it: the one in use, one checked and waiting for the round under
 	// way to end, and the one a reload reads into, which becomes the one
@@ -243,6 +245,27 @@ static void writeStatus(Loop *l)
 		replaceFile(path, text, strlen(text), why, sizeof why);
 	l->statusDue = false;
 	l->statusAt = now;
+	stillSeen(&l->keeper, o.intervalNs);
+}
+
+// A line of the keeper's: those of their own kind where the journal or
+// the event log can tell them apart, else as any other.
+static void sayKept(void *context, Priority priority, int kind, const char *line)
+{
+	if (kind < 0 || !logMessage(static_cast<MessageKind>(kind), priority, line))
+		sayLine(static_cast<const Loop *>(context), priority, "%s", line);
+}
+
+// The resets concluded so far, for the figures.
+static void countResets(Loop *l)
+{
+	const ResetRecord &r = l->keeper.record;
+	l->figures.resetsTotal = r.total;
+	l->figures.lastResetS = 0;
+	if (r.count > 0) {
+		const ResetEntry &e = r.resets[r.count - 1];
+		l->figures.lastResetS = e.needReset ? e.stoppedS : e.stoppedS + e.windowS;
+	}
 }
 
 // The figures, whole, where --metrics-file says; the core hears how it went.
@@ -367,6 +390,13 @@ static bool perform(Loop *l, const Action &a, Event *next)
 	case actApplyConfig:
 		applyConfig(l, next);
 		return true;
+	case actKeepRecord:
+		keepResetRecord(&l->keeper, a.text, a.status == 1, l->figures.lastHeartbeatS,
+			l->core.setting.options.windowNs, l->core.setting.options.intervalNs);
+		return false;
+	case actTakeBackRecord:
+		takeBackResetRecord(&l->keeper);
+		return false;
 	case actExit:
 		l->ended = true;
 		l->status = a.fromLibrary ? exitStatusForResult(a.status) : a.status;
@@ -701,6 +731,10 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		return 1;
 	}
 	l.core.setting.watchdogNs = serviceWatchdogNs();
+	// What the boot before left is said first, before anything else.
+	openResetKeeper(&l.keeper, o.stateDir, sayKept, &l);
+	l.core.setting.recordStands = l.keeper.record.pending;
+	countResets(&l);
 	nameParts(&l);
 	feedKind(&l, eventStart);
 	while (!l.ended) {

@@ -159,6 +159,14 @@ bool readOption(const Reader &r, const toml::key &name, const toml::node &value)
 			return false;
 		o->pid = static_cast<long>(number);
 		return true;
+	case optionResets: {
+		const auto *text = value.as_string();
+		const char *problem = text ? resetsProblem(text->get().c_str(), &o->maxResets, &o->maxResetsPeriodNs)
+			: "is not a string such as \"3/24h\", or \"0\"";
+		if (problem)
+			return at(r, value.source(), "%.*s %s", static_cast<int>(key.size()), key.data(), problem);
+		return true;
+	}
 	case optionPath:
 		return pathValue(r, key, value, &(o->*row->path));
 	case optionProbe:
@@ -397,6 +405,16 @@ bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, ch
 			add(&t, "\n");
 		} else if (row->kind == optionPid && o.pid) {
 			add(&t, "%s = %ld\n", key, o.pid);
+		} else if (row->kind == optionResets && o.maxResets == 0) {
+			add(&t, "%s = \"0\"\n", key);
+		} else if (row->kind == optionResets && o.maxResets > 0) {
+			add(&t, "%s = \"%d/", key, o.maxResets);
+			char period[32];
+			formatDuration(o.maxResetsPeriodNs, period, sizeof period);
+			char *space = strchr(period, ' ');
+			if (space)
+				memmove(space, space + 1, strlen(space));
+			add(&t, "%s\"\n", period);
 		}
 	}
 	if (o.check) {

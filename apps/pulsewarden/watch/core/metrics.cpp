@@ -149,6 +149,13 @@ bool formatMetrics(const WatchOptions &o, WatchState state, const WatchFigures &
 		"When the platform last took a heartbeat, in Unix time; absent before the first.");
 	if (f.lastHeartbeatS > 0)
 		add(&t, "pulsewarden_last_heartbeat_timestamp_seconds %.3f\n", f.lastHeartbeatS);
+	family(&t, "pulsewarden_resets_total", "counter",
+		"Resets of the machine by the platform, as the watcher concluded them at the boot after, in every boot.");
+	add(&t, "pulsewarden_resets_total %lld\n", static_cast<long long>(f.resetsTotal));
+	family(&t, "pulsewarden_last_reset_timestamp_seconds", "gauge",
+		"When the last of them was, about, in Unix time; absent before the first.");
+	if (f.lastResetS > 0)
+		add(&t, "pulsewarden_last_reset_timestamp_seconds %.3f\n", f.lastResetS);
 	family(&t, "pulsewarden_last_update_timestamp_seconds", "gauge", "When the watcher wrote these figures, in Unix time.");
 	add(&t, "pulsewarden_last_update_timestamp_seconds %.3f\n", nowS);
 	if (f.configReadS > 0) {

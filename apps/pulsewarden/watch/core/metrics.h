@@ -23,6 +23,8 @@ struct WatchFigures {
 	double lastHeartbeatS;              // Unix time; 0: none yet
 	bool lastReloadFailed;              // the configuration read last did not check out
 	double configReadS;                 // Unix time the one in use was read; 0: no file
+	int64_t resetsTotal;                // the platform's resets concluded, across boots
+	double lastResetS;                  // Unix time of the last; 0: none
 };
 
 // A run of part `i` (the check program is part probeCount) has ended.

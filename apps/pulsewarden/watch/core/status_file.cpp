@@ -3,7 +3,7 @@
 #include "status_file.h"
 
 #include "text.h"
-#include "toml.h"
+#include "toml_reading.h"
 
 #include <cstdio>
 #include <cstring>
@@ -79,53 +79,7 @@ bool formatStatusFile(const WatchStatus &s, char *text, size_t size)
 
 namespace {
 
-struct Reading {
-	const toml::table *table;
-	bool fine;
-	char *why;
-	size_t size;
-};
-
-void missing(Reading *r, const char *key)
-{
-	if (r->fine)
-		snprintf(r->why, r->size, "no %s in it", key);
-	r->fine = false;
-}
-
-double number(Reading *r, const char *key)
-{
-	const toml::node *node = r->table->get(key);
-	if (node && node->is_integer())
-		return static_cast<double>(node->as_integer()->get());
-	if (node && node->is_floating_point())
-		return node->as_floating_point()->get();
-	missing(r, key);
-	return 0;
-}
-
-void string(Reading *r, const char *key, char *value, size_t size)
-{
-	const toml::node *node = r->table->get(key);
-	if (node && node->is_string()) {
-		const std::string &text = node->as_string()->get();
-		snprintf(value, size, "%.*s", static_cast<int>(text.size()), text.data());
-		return;
-	}
-	value[0] = '\0';
-	missing(r, key);
-}
-
-bool flag(Reading *r, const char *key)
-{
-	const toml::node *node = r->table->get(key);
-	if (node && node->is_boolean())
-		return node->as_boolean()->get();
-	missing(r, key);
-	return false;
-}
-
-void readResults(Reading *r, PartHistory *part)
+void readResults(TomlReading *r, PartHistory *part)
 {
 	const toml::array *results = r->table->get_as<toml::array>("results");
 	part->count = 0;
@@ -136,7 +90,7 @@ void readResults(Reading *r, PartHistory *part)
 			missing(r, "part's result");
 			return;
 		}
-		Reading one = {node.as_table(), true, r->why, r->size};
+		TomlReading one = within(*r, node);
 		PartResult &result = part->results[part->count++];
 		result.atS = number(&one, "time");
 		result.durationS = number(&one, "duration");
@@ -154,14 +108,11 @@ void readResults(Reading *r, PartHistory *part)
 bool parseStatusFile(const char *text, size_t length, WatchStatus *s, char *why, size_t size)
 {
 	*s = WatchStatus{};
-	toml::parse_result parsed = toml::parse(std::string_view(text, length));
-	if (!parsed) {
-		snprintf(why, size, "not a status file: line %u: %.*s", parsed.error().source().begin.line,
-			static_cast<int>(parsed.error().description().size()), parsed.error().description().data());
+	toml::parse_result parsed;
+	if (!parseToml(text, length, &parsed, why, size))
 		return false;
-	}
 	const toml::table &table = parsed.table();
-	Reading r = {&table, true, why, size};
+	TomlReading r = {&table, true, why, size};
 	if (number(&r, "version") != 1) {
 		if (r.fine)
 			snprintf(why, size, "a status of another version than this tool's (1)");
@@ -190,7 +141,7 @@ bool parseStatusFile(const char *text, size_t length, WatchStatus *s, char *why,
 				break;
 			}
 			PartHistory &part = s->parts[s->partCount++];
-			Reading one = {node.as_table(), true, why, size};
+			TomlReading one = within(r, node);
 			string(&one, "name", part.name, sizeof part.name);
 			readResults(&one, &part);
 			r.fine = r.fine && one.fine;

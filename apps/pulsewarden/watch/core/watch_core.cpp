@@ -137,8 +137,35 @@ static void afterUs(const WatchCore *c, char *text, size_t size)
 			"on heartbeats sent before it, once none has come for its window (%s)", window);
 }
 
+// The platform may reset the machine from here on: said on disk first,
+// so that the boot after it can say why.
+static void keepRecord(WatchCore *c, Step *s, const char *why, bool needReset)
+{
+	Action *a = add(s, actKeepRecord);
+	a->status = needReset;
+	snprintf(a->text, sizeof a->text, "%s", why);
+	c->platform.recordKept = true;
+}
+
+static void takeBackRecord(WatchCore *c, Step *s)
+{
+	if (!c->platform.recordKept)
+		return;
+	add(s, actTakeBackRecord);
+	c->platform.recordKept = false;
+}
+
+// Heartbeats were sent and monitoring stays on: the platform acts once
+// they stop.
+static bool platformWillAct(const WatchCore *c)
+{
+	return c->platform.beatSinceOn && c->state != statePaused;
+}
+
 static void endOnFailure(WatchCore *c, Step *s, int status, const char *what)
 {
+	if (platformWillAct(c) && !c->platform.recordKept)
+		keepRecord(c, s, what, false);
 	char after[200];
 	afterUs(c, after, sizeof after);
 	addLine(s, priorityError, "%s; stopping%s", what, after);
@@ -191,6 +218,7 @@ static void begin(WatchCore *c, Step *s, int64_t now)
 	// passing check takes it back.
 	c->platform.resetMayStand = o.needResetAfter > 0 && !o.pid;
 	c->figures.due = true;
+	c->platform.recordKept = c->setting.recordStands;
 	if (o.enable)
 		ask(c, s, actAskEnabled, askedEnabledAtStart);
 	else
@@ -207,6 +235,7 @@ static void pause(WatchCore *c, Step *s)
 	c->platform.announce = announceNothing;
 	c->platform.beatSinceOn = false;
 	c->state = statePaused;
+	takeBackRecord(c, s);
 	c->said.heartbeatsRefused = false;
 	char interval[32];
 	formatDuration(options(c).intervalNs, interval, sizeof interval);
@@ -286,8 +315,10 @@ static void heartbeatAnswered(WatchCore *c, Step *s, int32_t result, int64_t now
 static void postNeedResetIfDue(WatchCore *c, Step *s)
 {
 	int n = options(c).needResetAfter;
-	if (n && c->record.failures >= n && !c->platform.resetMayStand && c->state != stateStarting)
+	if (n && c->record.failures >= n && !c->platform.resetMayStand && c->state != stateStarting) {
+		keepRecord(c, s, c->record.last + strlen("failed: "), true);
 		ask(c, s, actPostNeedReset, askedPostNeedReset);
+	}
 }
 
 static void passed(WatchCore *c, Step *s)
@@ -299,12 +330,14 @@ static void passed(WatchCore *c, Step *s)
 	case stateStarting:
 		c->state = stateHealthy;
 		c->platform.announce = announceHealthy;
+		takeBackRecord(c, s);
 		break;
 	case stateFailing:
 		if (c->record.passes < options(c).rise)
 			return;
 		c->state = stateHealthy;
 		c->platform.announce = announceHealthyAgain;
+		takeBackRecord(c, s);
 		break;
 	case stateHealthy:
 	case statePaused:
@@ -337,6 +370,8 @@ static void failed(WatchCore *c, Step *s, const char *why)
 			return;
 		}
 		c->state = stateFailing;
+		if (platformWillAct(c))
+			keepRecord(c, s, why, false);
 		addLine(s, priorityWarning, "failing: %s; heartbeats stop", why);
 		break;
 	case stateFailing:
@@ -505,13 +540,18 @@ static void finishStop(WatchCore *c, Step *s)
 	else if (!c->platform.beatSinceOn && c->platform.onFromOff)
 		addLine(s, priorityNotice, "stopping: no heartbeat was sent since monitoring was switched on: the platform "
 			"shows gray and does nothing (see --enable)");
-	else
+	else {
+		if (platformWillAct(c) && !c->platform.recordKept)
+			keepRecord(c, s, "the watcher was stopped with monitoring left on (see --enable)", false);
 		addLine(s, priorityNotice, "stopping: heartbeats stop; the platform will see them stop (see --enable)");
+	}
 	exitWith(c, s, 0, false);
 }
 
 static void disableAnswered(WatchCore *c, Step *s, int32_t result)
 {
+	if (result == 0 || result == 3)
+		takeBackRecord(c, s);
 	if (result == 0) {
 		addLine(s, priorityNotice, "stopping: monitoring switched off");
 		exitWith(c, s, 0, false);

@@ -70,6 +70,12 @@ enum ActionKind {
 	// The configuration waiting, made the setting's between two rounds;
 	// answered by eventConfigApplied.
 	actApplyConfig,
+	// The reset record, on disk before what it says can happen: heartbeats
+	// about to stop, or appStateNeedReset about to be posted (`text` why,
+	// `status` 1 for the post); taken back once heartbeats start again or
+	// monitoring is off.
+	actKeepRecord,
+	actTakeBackRecord,
 	actExit,           // end with `status`; `fromLibrary`: a result code, to be made an exit status
 };
 
@@ -93,6 +99,7 @@ struct Step {
 struct WatchSetting {
 	WatchOptions options;
 	int64_t watchdogNs;    // the service manager's watchdog period; 0: none
+	bool recordStands;     // a reset record an earlier watcher of this boot kept stands
 };
 
 // The core's whole state, by concern. Zero it, set `setting`, then feed it
@@ -134,6 +141,7 @@ struct WatchCore {
 		bool beatSinceOn;    // a heartbeat was taken since it was last seen on
 		bool resetMayStand;  // appStateNeedReset may stand, ours or an earlier watcher's
 		bool resetPosted;    // this watcher's appStateNeedReset stands
+		bool recordKept;     // the reset record stands
 		int64_t lastHeartbeatAt;
 	} platform;
 	struct {                 // the stop

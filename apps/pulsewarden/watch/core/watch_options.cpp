@@ -81,6 +81,11 @@ const OptionRow optionTable[] = {
 		"a node agent's textfile collector (removed at a stop)", &WatchOptions::metricsFile),
 	path("--runtime-dir", "DIR", "where the watcher holds its lock, one watcher a machine\n"
 		"(default /run/pulsewarden for root)", &WatchOptions::runtimeDir),
+	path("--state-dir", "DIR", "what outlives a reboot: why the machine was reset\n"
+		"(default /var/lib/pulsewarden for root)", &WatchOptions::stateDir),
+	other("--max-resets", optionResets, "N/D", "with --enable: hold, monitoring off, rather than let the\n"
+		"platform reset the machine more than N times in D\n"
+		"(default 3/24h; 0: never hold)"),
 	other("--silent", optionSilent, nullptr, "hide the lines about healthy progress"),
 	headed("Configuration files:",
 		commandLineOnly(path("--config", "FILE", "read the options from FILE, then from each *.toml in\n"
@@ -91,6 +96,8 @@ const OptionRow optionTable[] = {
 		"file that --config reads", &WatchOptions::print)),
 	commandLineOnly(flag("--reload", "ask the running watcher to read them again (as SIGHUP\n"
 		"does), and wait for its answer: 0 when it applied them", &WatchOptions::reload)),
+	commandLineOnly(flag("--release", "end a hold at once, and forgive the resets counted so\n"
+		"far; the watcher need not run", &WatchOptions::release)),
 	commandLineOnly(other("--help", optionHelp, nullptr, "this text")),
 	{},
 };
@@ -184,6 +191,12 @@ static bool takeOption(const OptionRow &row, int argc, char **argv, int *i, Watc
 		}
 		o->pid = static_cast<long>(number);
 		return true;
+	case optionResets:
+		if (const char *problem = resetsProblem(value, &o->maxResets, &o->maxResetsPeriodNs)) {
+			because(why, size, "%s: \"%s\" %s", row.name, value, problem);
+			return false;
+		}
+		return true;
 	case optionPath:
 		// A service starts elsewhere than the operator stands.
 		if (!absolutePath(value)) {
@@ -234,13 +247,15 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 		return watchUnusable;
 	}
 	// Asking the running watcher, it names no configuration of its own.
-	if (o->reload) {
+	if (o->reload || o->release) {
 		uint64_t allowed = 0;
 		for (const OptionRow *row = optionTable; row->name; row++)
-			if (row->flag == &WatchOptions::reload || row->path == &WatchOptions::runtimeDir)
+			if (row->path == &WatchOptions::runtimeDir || (o->release && row->path == &WatchOptions::stateDir)
+				|| row->flag == (o->reload ? &WatchOptions::reload : &WatchOptions::release))
 				allowed |= uint64_t{1} << (row - optionTable);
 		if ((o->given & ~allowed) || o->check) {
-			because(why, size, "--reload takes no option but --runtime-dir");
+			because(why, size, o->reload ? "--reload takes no option but --runtime-dir"
+				: "--release takes no option but --state-dir and --runtime-dir");
 			return watchUnusable;
 		}
 		return watchUsable;
@@ -259,6 +274,35 @@ void setWatchDefaults(WatchOptions *o)
 	o->windowNs = 30 * nsPerS;
 	o->fall = 1;
 	o->rise = 1;
+	o->maxResets = -1;
+	o->maxResetsPeriodNs = 24 * 3600 * nsPerS;
+}
+
+int resetLimit(const WatchOptions &o)
+{
+	return o.maxResets >= 0 ? o.maxResets : o.enable && !o.pid ? 3 : 0;
+}
+
+const char *resetsProblem(const char *text, int *count, int64_t *periodNs)
+{
+	if (strcmp(text, "0") == 0) {
+		*count = 0;
+		return nullptr;
+	}
+	const char *slash = strchr(text, '/');
+	char number[16];
+	int64_t n = 0;
+	if (!slash || static_cast<size_t>(slash - text) >= sizeof number)
+		return "is not N/D (such as 3/24h), or 0";
+	snprintf(number, sizeof number, "%.*s", static_cast<int>(slash - text), text);
+	if (!parseCount(number, 100, &n))
+		return "is not N/D with N a whole number from 1 to 100";
+	int64_t period = 0;
+	if (durationProblem(slash + 1, &period))
+		return "is not N/D with D a duration (such as 24h)";
+	*count = static_cast<int>(n);
+	*periodNs = period;
+	return nullptr;
 }
 
 bool layOver(WatchOptions *files, const WatchOptions &line)
@@ -276,6 +320,10 @@ bool layOver(WatchOptions *files, const WatchOptions &line)
 			files->*row->path = line.*row->path;
 		else if (row->kind == optionPid)
 			files->pid = line.pid;
+		else if (row->kind == optionResets) {
+			files->maxResets = line.maxResets;
+			files->maxResetsPeriodNs = line.maxResetsPeriodNs;
+		}
 	}
 	if (files->probeCount + line.probeCount > maxProbes)
 		return false;
@@ -292,6 +340,11 @@ const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t s
 	const WatchOptions *o = &options;
 	if (o->pid && (o->check || o->probeCount)) {
 		because(why, size, "%s and --pid exclude each other", o->check ? "a check" : "a probe");
+		return why;
+	}
+	if (o->maxResets > 0 && (!o->enable || o->pid)) {
+		because(why, size, "--max-resets goes with --enable and a check: only a watcher that owns monitoring can "
+			"hold it off");
 		return why;
 	}
 	if (!o->pid && !o->check && !o->probeCount) {

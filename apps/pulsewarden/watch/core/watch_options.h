@@ -28,10 +28,14 @@ struct WatchOptions {
 	bool insecure;         // --http: no certificate check
 	const char *metricsFile; // where the figures go; null: nowhere
 	const char *runtimeDir;  // the watcher's lock; null: the system's default
+	const char *stateDir;    // what outlives a reboot; null: the system's default
+	int maxResets;           // resets within the period before it holds; 0: never holds; -1: as --enable says
+	int64_t maxResetsPeriodNs;
 	const char *config;      // the configuration file; null: the command line alone
 	bool checkConfig;        // check it all and say so, and watch nothing
 	bool print;              // with checkConfig: the configuration in effect, as a file
 	bool reload;             // ask the running watcher to read its files again, and wait
+	bool release;            // forgive the resets counted so far, and end a hold
 	uint64_t given;          // the rows of optionTable the command line gave, a bit each
 };
 
@@ -42,6 +46,7 @@ enum OptionKind {
 	optionPath,      // an absolute path
 	optionProbe,     // a part to check, any number
 	optionPid,       // a process id
+	optionResets,    // N/D, or 0
 	optionSilent,    // -s, as before the word watch
 	optionHelp,
 };
@@ -69,6 +74,13 @@ extern const OptionRow optionTable[];
 // What watch does with nothing said: a check every 10 s within 5 s, in a
 // window of 30 s.
 void setWatchDefaults(WatchOptions *options);
+// How many resets within --max-resets's period the watcher lets happen
+// before it holds: as given, or 3 (in 24 h) for a watcher that owns
+// monitoring; 0: it never holds.
+int resetLimit(const WatchOptions &options);
+// N/D ("3/24h"), or "0"; why not, or null.
+const char *resetsProblem(const char *text, int *count, int64_t *periodNs);
+
 // Why options, whatever gave them, cannot be watched with; null when they
 // can.
 const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t size);

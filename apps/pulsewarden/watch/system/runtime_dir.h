@@ -27,3 +27,13 @@ long runningWatcher(const char *dir, char *why, size_t size);
 // Asks that watcher to read its configuration again (SIGHUP). False, with
 // why, when it cannot be asked.
 bool askToReload(long pid, char *why, size_t size);
+
+// The state directory, what outlives a reboot, unless --state-dir says:
+// the unit's StateDirectory= ($STATE_DIRECTORY), /var/lib/pulsewarden for
+// root, $XDG_STATE_HOME/pulsewarden (or ~/.local/state/pulsewarden) for
+// others; on Windows the runtime directory's places.
+bool defaultStateDir(char *path, size_t size, char *why, size_t whySize);
+// Makes it, and the directories above it, if they are not there, and
+// refuses one that is not the watcher's to trust, as the runtime
+// directory's.
+bool makeStateDir(const char *dir, char *why, size_t size);

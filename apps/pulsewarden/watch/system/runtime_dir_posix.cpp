@@ -135,3 +135,45 @@ bool askToReload(long pid, char *why, size_t size)
 	snprintf(why, size, "cannot signal process %ld: %s", pid, strerror(errno));
 	return false;
 }
+
+bool defaultStateDir(char *path, size_t size, char *why, size_t whySize)
+{
+	const char *unit = getenv("STATE_DIRECTORY");
+	const char *state = getenv("XDG_STATE_HOME");
+	const char *home = getenv("HOME");
+	int n;
+	// Several, with colons, when the unit names several: not ours.
+	if (unit && unit[0] == '/' && !strchr(unit, ':'))
+		n = snprintf(path, size, "%s", unit);
+	else if (geteuid() == 0)
+		n = snprintf(path, size, "/var/lib/pulsewarden");
+	else if (state && state[0] == '/')
+		n = snprintf(path, size, "%s/pulsewarden", state);
+	else if (home && home[0] == '/')
+		n = snprintf(path, size, "%s/.local/state/pulsewarden", home);
+	else {
+		snprintf(why, whySize, "neither XDG_STATE_HOME nor HOME is set");
+		return false;
+	}
+	if (n < 0 || static_cast<size_t>(n) >= size) {
+		snprintf(why, whySize, "its path is too long");
+		return false;
+	}
+	return true;
+}
+
+bool makeStateDir(const char *dir, char *why, size_t size)
+{
+	// The directories above, for the user alone, as XDG's own are made.
+	char above[4096];
+	snprintf(above, sizeof above, "%s", dir);
+	for (char *slash = strchr(above + 1, '/'); slash; slash = strchr(slash + 1, '/')) {
+		*slash = '\0';
+		if (mkdir(above, 0700) != 0 && errno != EEXIST) {
+			snprintf(why, size, "cannot make %s: %s", above, strerror(errno));
+			return false;
+		}
+		*slash = '/';
+	}
+	return ownDirectory(dir, why, size);
+}

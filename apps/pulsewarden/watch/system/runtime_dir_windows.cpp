@@ -137,3 +137,13 @@ bool askToReload(long /*pid*/, char *why, size_t size)
 	snprintf(why, size, "on Windows the service reads its configuration again: pulsewarden service reload");
 	return false;
 }
+
+bool defaultStateDir(char *path, size_t size, char *why, size_t whySize)
+{
+	return defaultRuntimeDir(path, size, why, whySize);
+}
+
+bool makeStateDir(const char *dir, char *why, size_t size)
+{
+	return ownDirectory(dir, why, size);
+}

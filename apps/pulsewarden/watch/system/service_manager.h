@@ -19,6 +19,13 @@ int64_t serviceWatchdogNs();
 // then carry a priority prefix rather than the time.
 bool stderrIsJournal();
 
+// Lines an operator looks for by their kind: in the journal each has a
+// MESSAGE_ID of its own (its catalog entry explains it: journalctl -x); in
+// the event log an event id of its own.
+enum MessageKind {
+	messageResetConcluded,  // the boot before was most likely ended by the platform's reset
+	messageHeld,            // the watcher holds rather than let the platform reset the machine again
+};
 // A service manager that is not reached through NOTIFY_SOCKET: Windows'
 // service control manager, whose service (service_run_windows.cpp) sets
 // it before watch starts. It is told what systemd would be (READY=1,
@@ -27,6 +34,7 @@ bool stderrIsJournal();
 struct ServiceManager {
 	void (*notify)(const char *message);
 	void (*log)(int priority, const char *line);
+	void (*logMessage)(MessageKind kind, int priority, const char *line);
 	void (*ended)(int status);
 };
 // Windows: from now on watch serves `manager`.
@@ -37,5 +45,9 @@ bool servedByServiceManager();
 // Hands a line to the service manager's log: false when there is none
 // (it then goes to stderr).
 bool logToServiceManager(int priority, const char *line);
+// Hands such a line to the journal (when stderr is it) or the event log:
+// false when neither takes it (it then goes where every line goes).
+bool logMessage(MessageKind kind, int priority, const char *line);
+
 // The watcher is about to end with `status`, other than by returning.
 void serviceManagerEnding(int status);

@@ -2,6 +2,8 @@
 // its watchdog period, and the journal, which takes stderr as it is.
 #include "service_manager.h"
 
+#include "system.h"
+
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +79,27 @@ bool stderrIsJournal()
 bool logToServiceManager(int /*priority*/, const char * /*line*/)
 {
 	return false;
+}
+
+// The ids the catalog (pulsewarden.catalog) explains.
+static const char *const messageIds[] = {
+	"63a92937fc11401cb94c9119ae360b1b",  // messageResetConcluded
+	"b1f6a999839547779df21653e63ec9ef",  // messageHeld
+};
+
+bool logMessage(MessageKind kind, int priority, const char *line)
+{
+	// Through libsystemd, loaded for these few lines only: stderr cannot
+	// carry a field of its own.
+	if (!stderrIsJournal())
+		return false;
+	using Send = int (*)(const char *format, ...);
+	static void *library = loadSystemLibrary("libsystemd.so.0");
+	Send send = nullptr;
+	if (!library || !findFunction(library, "sd_journal_send", &send))
+		return false;
+	return send("MESSAGE=watch: %s", line, "PRIORITY=%d", priority, "MESSAGE_ID=%s", messageIds[kind],
+		"SYSLOG_IDENTIFIER=pulsewarden", nullptr) >= 0;
 }
 
 bool servedByServiceManager()

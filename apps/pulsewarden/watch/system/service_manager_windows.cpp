@@ -23,6 +23,14 @@ bool logToServiceManager(int priority, const char *line)
 	return true;
 }
 
+bool logMessage(MessageKind kind, int priority, const char *line)
+{
+	if (!serviceManager)
+		return false;
+	serviceManager->logMessage(kind, priority, line);
+	return true;
+}
+
 void notifyServiceManager(const char *message)
 {
 	if (serviceManager)

@@ -1,0 +1,163 @@
+// The state directory's reset record, kept by the loop; see reset_keeper.h.
+#include "reset_keeper.h"
+
+#include "console.h"
+#include "core/duration.h"
+#include "files.h"
+#include "system.h"
+#include "system/runtime_dir.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static void sayKept(ResetKeeper *k, Priority priority, int kind, const char *format, ...) PRINTF_LIKE(4, 5);
+
+static void sayKept(ResetKeeper *k, Priority priority, int kind, const char *format, ...)
+{
+	char line[1200];
+	va_list ap;
+	va_start(ap, format);
+	vsnprintf(line, sizeof line, format, ap);
+	va_end(ap);
+	k->say(k->context, priority, kind, line);
+}
+
+// Written whole and synced with its directory: a power cut leaves the
+// old record or the new one.
+static void save(ResetKeeper *k)
+{
+	if (!k->usable)
+		return;
+	static char text[1 << 18];
+	char why[300] = "more resets than the file holds";
+	bool saved = formatResetRecord(k->record, text, sizeof text)
+		&& replaceFileDurably(k->path, text, strlen(text), why, sizeof why);
+	if (!saved && !k->failing)
+		sayKept(k, priorityWarning, -1, "cannot keep the reset record %s: %s; a reset would not be explained after "
+			"the reboot", k->path, why);
+	else if (saved && k->failing)
+		sayKept(k, priorityNotice, -1, "the reset record %s is kept again", k->path);
+	k->failing = !saved;
+}
+
+// The boot before, as the record found says it ended.
+static void conclude(ResetKeeper *k)
+{
+	const ResetEntry &e = k->record.armed;
+	char stopped[32];
+	char window[32];
+	localTimeOf(e.stoppedS, stopped, sizeof stopped);
+	formatDuration(static_cast<int64_t>(e.windowS * 1e9), window, sizeof window);
+	switch (concludeRecord(k->record, k->boot)) {
+	case concludedNothing:
+	case concludedSameBoot:
+		return;
+	case concludedReset: {
+		char at[32];
+		localTimeOf(e.needReset ? e.stoppedS : e.stoppedS + e.windowS, at, sizeof at);
+		if (e.needReset)
+			sayKept(k, priorityError, messageResetConcluded, "the previous boot was most likely ended by the "
+				"platform's reset, at about %s: appStateNeedReset was posted then, and the watcher was last seen "
+				"%.0f s later; why: %s", at, e.seenS - e.stoppedS, e.why);
+		else
+			sayKept(k, priorityError, messageResetConcluded, "the previous boot was most likely ended by the "
+				"platform's reset, at about %s: the last heartbeat was at %s, and the watcher was still running "
+				"%.0f s later, against a window of %s; why heartbeats stopped: %s", at, stopped,
+				e.seenS - e.stoppedS, window, e.why);
+		addConcluded(&k->record);
+		break;
+	}
+	case concludedNotPlatform:
+		sayKept(k, priorityNotice, -1, "the previous boot ended while heartbeats were stopped, but sooner than the "
+			"platform acts (last heartbeat %s, last seen %.0f s later, window %s): most likely not the platform's "
+			"reset; why they had stopped: %s", stopped, e.seenS - e.stoppedS, window, e.why);
+		k->record.pending = false;
+		break;
+	}
+	save(k);
+}
+
+void openResetKeeper(ResetKeeper *k, const char *stateDir, SayKept say, void *context)
+{
+	k->say = say;
+	k->context = context;
+	char why[1200];
+	if (stateDir)
+		snprintf(k->dir, sizeof k->dir, "%s", stateDir);
+	else if (!defaultStateDir(k->dir, sizeof k->dir, why, sizeof why)) {
+		sayKept(k, priorityWarning, -1, "no state directory: %s (give --state-dir); a reset would not be "
+			"explained after the reboot", why);
+		return;
+	}
+	if (!makeStateDir(k->dir, why, sizeof why)) {
+		sayKept(k, priorityWarning, -1, "%s; a reset would not be explained after the reboot", why);
+		return;
+	}
+	if (!currentBootId(k->boot, sizeof k->boot, why, sizeof why)) {
+		sayKept(k, priorityWarning, -1, "%s; a reset would not be explained after the reboot", why);
+		return;
+	}
+	snprintf(k->path, sizeof k->path, "%s%cresets.toml", k->dir, pathSeparator);
+	k->usable = true;
+	if (!pathExists(k->path))
+		return;
+	char *text = nullptr;
+	size_t length = 0;
+	bool read = readWholeFile(k->path, 1 << 20, &text, &length, why, sizeof why)
+		&& parseResetRecord(text, length, &k->record, why, sizeof why);
+	free(text);
+	if (!read) {
+		// Half-written by a power cut, or someone's: no reset is made up
+		// from it, and the next record replaces it.
+		k->record = ResetRecord{};
+		sayKept(k, priorityWarning, -1, "cannot read the reset record %s: %s; nothing is concluded from it",
+			k->path, why);
+		return;
+	}
+	conclude(k);
+}
+
+void keepResetRecord(ResetKeeper *k, const char *why, bool needReset, double lastHeartbeatS, int64_t windowNs,
+	int64_t intervalNs)
+{
+	ResetEntry &e = k->record.armed;
+	double now = unixTimeS();
+	snprintf(e.boot, sizeof e.boot, "%s", k->boot);
+	e.stoppedS = needReset || lastHeartbeatS <= 0 ? now : lastHeartbeatS;
+	e.seenS = now;
+	e.windowS = static_cast<double>(windowNs) / 1e9;
+	e.intervalS = static_cast<double>(intervalNs) / 1e9;
+	e.needReset = needReset;
+	snprintf(e.why, sizeof e.why, "%s", why);
+	k->record.pending = true;
+	k->seenAt = bootClockNs();
+	save(k);
+}
+
+void takeBackResetRecord(ResetKeeper *k)
+{
+	if (!k->record.pending)
+		return;
+	k->record.pending = false;
+	save(k);
+}
+
+void stillSeen(ResetKeeper *k, int64_t intervalNs)
+{
+	int64_t now = bootClockNs();
+	if (!k->record.pending || now - k->seenAt < intervalNs)
+		return;
+	k->record.armed.seenS = unixTimeS();
+	k->seenAt = now;
+	save(k);
+}
+
+bool releaseHold(ResetKeeper *k)
+{
+	k->record.releasedS = unixTimeS();
+	k->record.held = false;
+	save(k);
+	return !k->failing;
+}

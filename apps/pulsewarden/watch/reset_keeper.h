@@ -1,0 +1,42 @@
+// The loop's keeper of the state directory: the reset record read at the
+// start and what it says of the boot before, then kept on disk as the
+// core asks (core/reset_record.h says what it holds).
+#pragma once
+
+#include "core/reset_record.h"
+#include "core/watch_core.h"
+#include "system/service_manager.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// How the keeper's lines are said: `kind` -1 for an ordinary line.
+using SayKept = void (*)(void *context, Priority priority, int kind, const char *line);
+
+struct ResetKeeper {
+	char dir[1024];
+	char path[1100];
+	char boot[64];
+	bool usable;           // the directory is there and the boot is known
+	bool failing;          // the last write failed (said once)
+	int64_t seenAt;        // when `seen` was last written, on the boot clock
+	ResetRecord record;
+	SayKept say;
+	void *context;
+};
+
+// At the start, before anything is asked of the platform: the directory
+// made, the record read and what it says of the boot before said first.
+// A record that cannot be read is said and concludes nothing.
+void openResetKeeper(ResetKeeper *k, const char *stateDir, SayKept say, void *context);
+// The core's actKeepRecord: `why`, posted or heartbeats stopped, the last
+// heartbeat (Unix time, 0: none) and the setting's window and interval.
+void keepResetRecord(ResetKeeper *k, const char *why, bool needReset, double lastHeartbeatS, int64_t windowNs,
+	int64_t intervalNs);
+void takeBackResetRecord(ResetKeeper *k);
+// At each tick while a record stands: the watcher seen running in this
+// boot, at most once an interval.
+void stillSeen(ResetKeeper *k, int64_t intervalNs);
+// --release: resets so far forgiven, a hold ended. False, said, when the
+// record cannot be written.
+bool releaseHold(ResetKeeper *k);
