@@ -52,7 +52,7 @@ std::string render(const Step &s)
 {
 	static const char *const names[] = {"", "", "isEnabled?", "enable", "disable", "markActive",
 		"post appStateOk", "post appStateNeedReset", "start check", "TERM check", "KILL check", "write figures",
-		"remove figures", "apply config", "keep record", "take back record", "exit"};
+		"remove figures", "apply config", "keep record", "take back record", "hold", "end hold", "exit"};
 	static const char *const priorities[] = {"", "", "", "error", "warning", "notice", "info"};
 	std::string out;
 	for (size_t i = 0; i < s.count; i++) {

@@ -56,7 +56,7 @@ static void conclude(ResetKeeper *k)
 		return;
 	case concludedReset: {
 		char at[32];
-		localTimeOf(e.needReset ? e.stoppedS : e.stoppedS + e.windowS, at, sizeof at);
+		localTimeOf(resetAtS(e), at, sizeof at);
 		if (e.needReset)
 			sayKept(k, priorityError, messageResetConcluded, "the previous boot was most likely ended by the "
 				"platform's reset, at about %s: appStateNeedReset was posted then, and the watcher was last seen "
@@ -152,6 +152,73 @@ void stillSeen(ResetKeeper *k, int64_t intervalNs)
 	k->record.armed.seenS = unixTimeS();
 	k->seenAt = now;
 	save(k);
+}
+
+void keepHeld(ResetKeeper *k, bool held)
+{
+	k->record.held = held;
+	save(k);
+}
+
+void resetsToCount(const ResetKeeper *k, const WatchOptions &o, WatchSetting *setting)
+{
+	const ResetRecord &r = k->record;
+	double nowS = unixTimeS();
+	int64_t now = bootClockNs();
+	double periodS = static_cast<double>(o.maxResetsPeriodNs) / 1e9;
+	setting->resetCount = 0;
+	char *said = setting->resetsSaid;
+	size_t size = sizeof setting->resetsSaid;
+	said[0] = '\0';
+	for (int i = 0; i < r.count && setting->resetCount < maxCountedResets; i++) {
+		double at = resetAtS(r.resets[i]);
+		if (at <= nowS - periodS || at <= r.releasedS)
+			continue;
+		setting->resetLeaves[setting->resetCount++] = now + static_cast<int64_t>((at + periodS - nowS) * 1e9);
+		// The last three, each in a few words: the line stays a line.
+		if (r.count - i > 3)
+			continue;
+		char when[32];
+		localTimeOf(at, when, sizeof when);
+		size_t used = strlen(said);
+		snprintf(said + used, size - used, "%s%s, %.60s", used ? "; " : "", when, r.resets[i].why);
+	}
+	char counted[600];
+	snprintf(counted, sizeof counted, "%d reset%s counted%s%s", setting->resetCount,
+		setting->resetCount == 1 ? "" : "s", said[0] ? ", the last: " : "", said);
+	snprintf(said, size, "%s", counted);
+	setting->heldAtStart = r.held && resetLimit(o) > 0;
+}
+
+bool releaseRecord(const char *stateDir, char *why, size_t size)
+{
+	static ResetKeeper k;
+	if (stateDir)
+		snprintf(k.dir, sizeof k.dir, "%s", stateDir);
+	else if (!defaultStateDir(k.dir, sizeof k.dir, why, size))
+		return false;
+	snprintf(k.path, sizeof k.path, "%s%cresets.toml", k.dir, pathSeparator);
+	char *text = nullptr;
+	size_t length = 0;
+	// Nothing kept, nothing held: nothing to release.
+	if (!pathExists(k.path))
+		return true;
+	bool read = readWholeFile(k.path, 1 << 20, &text, &length, why, size)
+		&& parseResetRecord(text, length, &k.record, why, size);
+	free(text);
+	if (!read)
+		return false;
+	auto fault = [](void *context, Priority, int, const char *line) {
+		snprintf(static_cast<char *>(context), 300, "%s", line);
+	};
+	char said[300] = "";
+	k.say = fault;
+	k.context = said;
+	k.usable = true;
+	if (releaseHold(&k))
+		return true;
+	snprintf(why, size, "%s", said);
+	return false;
 }
 
 bool releaseHold(ResetKeeper *k)

@@ -37,6 +37,15 @@ void takeBackResetRecord(ResetKeeper *k);
 // At each tick while a record stands: the watcher seen running in this
 // boot, at most once an interval.
 void stillSeen(ResetKeeper *k, int64_t intervalNs);
+// The hold, on disk: begun or ended.
+void keepHeld(ResetKeeper *k, bool held);
 // --release: resets so far forgiven, a hold ended. False, said, when the
 // record cannot be written.
 bool releaseHold(ResetKeeper *k);
+// --release with no watcher running: the record in `stateDir` (null: the
+// default) changed as the watcher would change it. False, with why.
+bool releaseRecord(const char *stateDir, char *why, size_t size);
+// What the core needs of the resets for --max-resets: when each counted
+// one leaves its period (on the boot clock), a line that names them, and
+// whether a hold from before stands.
+void resetsToCount(const ResetKeeper *k, const WatchOptions &options, WatchSetting *setting);

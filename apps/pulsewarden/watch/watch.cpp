@@ -81,7 +81,7 @@ static bool lineIsStatus;
 // it, and in the status would be a message to the service manager.
 static void sayLine(const Loop *l, Priority priority, const char *format, ...)
 {
-	char message[512];
+	char message[1024];
 	va_list ap;
 	va_start(ap, format);
 	vsnprintf(message, sizeof message, format, ap);
@@ -235,7 +235,8 @@ static void writeStatus(Loop *l)
 	s.nextCheckS = ticking ? unixAt(c.schedule.nextTick) : 0;
 	s.lastHeartbeatS = c.platform.lastHeartbeatAt > 0 ? unixAt(c.platform.lastHeartbeatAt) : 0;
 	s.resetRequested = c.platform.resetPosted;
-	snprintf(s.monitoring, sizeof s.monitoring, "%s", c.state == statePaused ? "off" : "on");
+	bool off = c.state == statePaused || (c.state == stateHeld && c.hold.off);
+	snprintf(s.monitoring, sizeof s.monitoring, "%s", off ? "off" : "on");
 	snprintf(s.config, sizeof s.config, "%s", o.config ? o.config : "command line");
 	static char text[1 << 20];
 	char path[1100];
@@ -261,12 +262,10 @@ static void countResets(Loop *l)
 {
 	const ResetRecord &r = l->keeper.record;
 	l->figures.resetsTotal = r.total;
-	l->figures.lastResetS = 0;
-	if (r.count > 0) {
-		const ResetEntry &e = r.resets[r.count - 1];
-		l->figures.lastResetS = e.needReset ? e.stoppedS : e.stoppedS + e.windowS;
-	}
+	l->figures.lastResetS = r.count > 0 ? resetAtS(r.resets[r.count - 1]) : 0;
+	resetsToCount(&l->keeper, l->core.setting.options, &l->core.setting);
 }
+
 
 // The figures, whole, where --metrics-file says; the core hears how it went.
 static void writeFigures(Loop *l, Event *next)
@@ -397,6 +396,13 @@ static bool perform(Loop *l, const Action &a, Event *next)
 	case actTakeBackRecord:
 		takeBackResetRecord(&l->keeper);
 		return false;
+	case actHold:
+		keepHeld(&l->keeper, true);
+		sayKept(l, priorityError, messageHeld, a.text);
+		return false;
+	case actEndHold:
+		keepHeld(&l->keeper, false);
+		return false;
 	case actExit:
 		l->ended = true;
 		l->status = a.fromLibrary ? exitStatusForResult(a.status) : a.status;
@@ -438,6 +444,20 @@ static void feedKind(Loop *l, EventKind kind)
 	Event e = {};
 	e.kind = kind;
 	feed(l, e);
+}
+
+// pulsewarden watch --release leaves its request in the runtime
+// directory, looked for at every wake; it waits for the file to go.
+static void releaseIfAsked(Loop *l)
+{
+	char path[1100];
+	snprintf(path, sizeof path, "%s%crelease", l->runtimeDir, pathSeparator);
+	if (!pathExists(path))
+		return;
+	releaseHold(&l->keeper);
+	countResets(l);
+	removeFile(path);
+	feedKind(l, eventRelease);
 }
 
 static int watchUsage(const char *invocationName, const char *why)
@@ -660,17 +680,65 @@ int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t 
 	return 1;
 }
 
+// The runtime directory a command line names, or the default; false, said.
+static bool runtimeDirOf(const WatchOptions &line, char *dir, size_t size)
+{
+	char why[1200];
+	if (line.runtimeDir)
+		snprintf(dir, size, "%s", line.runtimeDir);
+	else if (!defaultRuntimeDir(dir, size, why, sizeof why)) {
+		printTo(stderr, "watch: no runtime directory: %s (give --runtime-dir)\n", why);
+		return false;
+	}
+	return true;
+}
+
+// watch --release: the watcher that runs takes the request at its next
+// wake, at its next tick at the latest, and answers by taking it away;
+// with none running, the record is changed here.
+static int releaseAsked(const WatchOptions &line)
+{
+	char dir[1024];
+	char why[1200];
+	if (!runtimeDirOf(line, dir, sizeof dir))
+		return 1;
+	long pid = runningWatcher(dir, why, sizeof why);
+	if (!pid) {
+		if (!releaseRecord(line.stateDir, why, sizeof why)) {
+			printTo(stderr, "watch: cannot release: %s\n", why);
+			return 1;
+		}
+		printOut("released: no watcher runs; the next one counts no reset before now\n");
+		return 0;
+	}
+	char path[1100];
+	snprintf(path, sizeof path, "%s%crelease", dir, pathSeparator);
+	if (!replaceFile(path, "release\n", 8, why, sizeof why)) {
+		printTo(stderr, "watch: cannot ask process %ld: %s: %s\n", pid, path, why);
+		return 1;
+	}
+	for (int64_t deadline = bootClockNs() + 120 * nsPerS; bootClockNs() < deadline; pauseFor(20 * nsPerMs)) {
+		if (!pathExists(path)) {
+			printOut("released: process %ld counts no reset before now\n", pid);
+			return 0;
+		}
+		if (!runningWatcher(dir, why, sizeof why)) {
+			removeFile(path);
+			printTo(stderr, "watch: process %ld ended before it took the release: run this again\n", pid);
+			return 1;
+		}
+	}
+	removeFile(path);
+	printTo(stderr, "watch: process %ld has not taken the release within 120 s\n", pid);
+	return 1;
+}
+
 // watch --reload: the watcher that holds the runtime directory, by SIGHUP.
 static int reloadAsked(const WatchOptions &line)
 {
 	char dir[1024];
-	char why[1200];
-	if (line.runtimeDir)
-		snprintf(dir, sizeof dir, "%s", line.runtimeDir);
-	else if (!defaultRuntimeDir(dir, sizeof dir, why, sizeof why)) {
-		printTo(stderr, "watch: no runtime directory: %s (give --runtime-dir)\n", why);
+	if (!runtimeDirOf(line, dir, sizeof dir))
 		return 1;
-	}
 	auto bySignal = [](void *context, char *reason, size_t size) {
 		const char *d = static_cast<const char *>(context);
 		long pid = runningWatcher(d, reason, size);
@@ -694,6 +762,8 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	}
 	if (line.reload)
 		return reloadAsked(line);
+	if (line.release)
+		return releaseAsked(line);
 	l.journal = stderrIsJournal();
 	Faults faults = {&l, line.checkConfig ? Faults::printed : Faults::said, 0, ""};
 	if (!gatherConfiguration(line, &l.configs[0], &silent, fault, &faults))
@@ -761,6 +831,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 			readFilesAgain(&l);
 		if (l.process && processGone(l.process))
 			feedKind(&l, eventProcessGone);
+		releaseIfAsked(&l);
 		feedKind(&l, eventTime);
 	}
 	writeStatus(&l);

@@ -107,9 +107,9 @@ bool formatMetrics(const WatchOptions &o, WatchState state, const WatchFigures &
 	char *text, size_t size)
 {
 	Text t = textIn(text, size);
-	static const char *const states[] = {"starting", "healthy", "failing", "paused"};
+	static const char *const states[] = {"starting", "healthy", "failing", "paused", "held"};
 	family(&t, "pulsewarden_watch_state", "gauge", "The watcher's state: 1 for the one it is in.");
-	for (int s = stateStarting; s <= statePaused; s++)
+	for (int s = stateStarting; s <= stateHeld; s++)
 		add(&t, "pulsewarden_watch_state{state=\"%s\"} %d\n", states[s], s == state ? 1 : 0);
 
 	int parts = o.pid ? 0 : o.probeCount + (o.check ? 1 : 0);

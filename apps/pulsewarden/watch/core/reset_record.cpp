@@ -98,6 +98,11 @@ Conclusion concludeRecord(const ResetRecord &r, const char *boot)
 	return e.needReset || e.seenS + e.intervalS >= e.stoppedS + e.windowS ? concludedReset : concludedNotPlatform;
 }
 
+double resetAtS(const ResetEntry &e)
+{
+	return e.needReset ? e.stoppedS : e.stoppedS + e.windowS;
+}
+
 void addConcluded(ResetRecord *r)
 {
 	if (r->count == resetsKept) {
@@ -114,7 +119,7 @@ int resetsWithin(const ResetRecord &r, double nowS, double periodS, double *olde
 	int n = 0;
 	*oldestS = 0;
 	for (int i = 0; i < r.count; i++) {
-		double at = r.resets[i].seenS;
+		double at = resetAtS(r.resets[i]);
 		if (at > nowS - periodS && at > r.releasedS) {
 			if (n++ == 0)
 				*oldestS = at;

@@ -45,6 +45,9 @@ enum Conclusion {
 
 // What a record found at a start in boot `boot` says of the boot before.
 Conclusion concludeRecord(const ResetRecord &record, const char *boot);
+// When the platform's reset most likely came: at once after a post, else
+// a window after the last heartbeat.
+double resetAtS(const ResetEntry &entry);
 // The armed reset made one concluded: counted, kept among the last ones.
 void addConcluded(ResetRecord *record);
 // The resets counted toward a hold at `nowS`: those within `periodS`

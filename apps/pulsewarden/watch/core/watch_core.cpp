@@ -33,16 +33,18 @@ enum Asked {
 	askedPostOk,
 	askedPostNeedReset,
 	askedDisable,
+	askedDisableToHold,
+	askedEnableToRearm,
 };
 
 // Each call as a line names it, in the order of Asked.
 static const char *const callNames[] = {"isEnabled", "enable", "isEnabled", "isEnabled", "isEnabled", "markActive",
-	"postAppState appStateOk", "postAppState appStateNeedReset", "disable"};
+	"postAppState appStateOk", "postAppState appStateNeedReset", "disable", "disable", "enable"};
 
 // What an accepted heartbeat says: the state it makes.
 enum Announce { announceNothing, announceHealthy, announceHealthyAgain };
 
-static const char *const stateNames[] = {"starting", "healthy", "failing", "paused"};
+static const char *const stateNames[] = {"starting", "healthy", "failing", "paused", "held"};
 
 // The library's messages, as the one-shot commands print them.
 static const char *resultText(int32_t result, char *text, size_t size)
@@ -101,6 +103,12 @@ static const WatchOptions &options(const WatchCore *c)
 	return c->setting.options;
 }
 
+// Off as someone else left it, or as the hold switched it.
+static bool monitoringOff(const WatchCore *c)
+{
+	return c->state == statePaused || (c->state == stateHeld && c->hold.off);
+}
+
 static void exitWith(WatchCore *c, Step *s, int status, bool fromLibrary)
 {
 	if (c->check.running)
@@ -122,7 +130,7 @@ static void afterUs(const WatchCore *c, char *text, size_t size)
 {
 	char window[32];
 	formatDuration(options(c).windowNs, window, sizeof window);
-	if (c->state == statePaused)
+	if (monitoringOff(c))
 		snprintf(text, size, "; monitoring is off: the platform does nothing");
 	else if (c->platform.resetPosted)
 		snprintf(text, size, "; monitoring stays on, and appStateNeedReset stands: the platform acts on it");
@@ -159,7 +167,7 @@ static void takeBackRecord(WatchCore *c, Step *s)
 // they stop.
 static bool platformWillAct(const WatchCore *c)
 {
-	return c->platform.beatSinceOn && c->state != statePaused;
+	return c->platform.beatSinceOn && !monitoringOff(c);
 }
 
 static void endOnFailure(WatchCore *c, Step *s, int status, const char *what)
@@ -171,6 +179,8 @@ static void endOnFailure(WatchCore *c, Step *s, int status, const char *what)
 	addLine(s, priorityError, "%s; stopping%s", what, after);
 	exitWith(c, s, status, false);
 }
+
+static void hold(WatchCore *c, Step *s, bool asBefore);
 
 static void announceStart(WatchCore *c, Step *s)
 {
@@ -219,7 +229,10 @@ static void begin(WatchCore *c, Step *s, int64_t now)
 	c->platform.resetMayStand = o.needResetAfter > 0 && !o.pid;
 	c->figures.due = true;
 	c->platform.recordKept = c->setting.recordStands;
-	if (o.enable)
+	if (o.enable && c->setting.heldAtStart) {
+		announceStart(c, s);
+		hold(c, s, true);
+	} else if (o.enable)
 		ask(c, s, actAskEnabled, askedEnabledAtStart);
 	else
 		announceStart(c, s);
@@ -312,11 +325,113 @@ static void heartbeatAnswered(WatchCore *c, Step *s, int32_t result, int64_t now
 	announced(c, s, false);
 }
 
+// The resets that count toward --max-resets now: those that have not
+// left their period.
+static int resetsCounted(const WatchCore *c)
+{
+	int n = 0;
+	for (int i = 0; i < c->setting.resetCount; i++)
+		n += c->setting.resetLeaves[i] > c->schedule.lastNow;
+	return n;
+}
+
+// Whether letting the platform reset the machine now would make one more
+// reset than --max-resets allows.
+static bool oneResetTooMany(const WatchCore *c)
+{
+	int limit = resetLimit(options(c));
+	return limit > 0 && resetsCounted(c) >= limit;
+}
+
+static void askToHold(WatchCore *c, Step *s)
+{
+	if (!awaiting(c))
+		ask(c, s, actDisable, askedDisableToHold);
+}
+
+// Monitoring switched off rather than let the platform reset the machine
+// again: the machine is left running, checks go on and are said, and it
+// re-arms once a check passes with fewer resets in the period, or once
+// the operator releases it. On disk first, so that a restart or a reboot
+// holds too.
+static void hold(WatchCore *c, Step *s, bool asBefore)
+{
+	const WatchOptions &o = options(c);
+	char period[32];
+	formatDuration(o.maxResetsPeriodNs, period, sizeof period);
+	Action *a = add(s, actHold);
+	snprintf(a->text, sizeof a->text, "held%s: another reset would be more than --max-resets allows (%d in %s; %s); "
+		"monitoring switched off instead, the machine left running, and checks go on; it re-arms once a check "
+		"passes after the oldest leaves the period, or at once with: pulsewarden watch --release",
+		asBefore ? " as before this start" : "", resetLimit(o), period, c->setting.resetsSaid);
+	c->state = stateHeld;
+	c->hold = {};
+	c->platform.beatSinceOn = false;
+	c->platform.announce = announceNothing;
+	c->platform.heartbeatNext = false;
+	askToHold(c, s);
+}
+
+// Monitoring switched on again after a hold: the watcher starts anew.
+static void rearm(WatchCore *c, Step *s)
+{
+	c->hold.rearmDue = true;
+	if (!awaiting(c)) {
+		c->hold.rearmDue = false;
+		ask(c, s, actEnable, askedEnableToRearm);
+	}
+}
+
+static void holdAnswered(WatchCore *c, Step *s, Asked asked, int32_t result)
+{
+	char message[80];
+	if (asked == askedDisableToHold) {
+		// Not enabled: off already, as the hold wants it.
+		c->hold.off = result == 0 || result == 3;
+		if (c->hold.off)
+			takeBackRecord(c, s);
+		else
+			addLine(s, priorityError, "held, but disable: %s; trying again at the next check: meanwhile heartbeats "
+				"stay stopped, and the platform may act", resultText(result, message, sizeof message));
+		return;
+	}
+	if (result != 0) {
+		addLine(s, priorityWarning, "enable: %s; still held, trying again at the next passing check",
+			resultText(result, message, sizeof message));
+		return;
+	}
+	add(s, actEndHold);
+	c->state = stateStarting;
+	c->record.passes = c->record.failures = 0;
+	c->platform.switchedOn = c->platform.onFromOff = true;
+	c->said.notHealthyYet = false;
+	addLine(s, priorityNotice, "re-armed: monitoring switched on again; starting");
+}
+
+// A check's verdict while held: said when it changes, and a pass re-arms
+// once the resets counted allow it.
+static void checkedWhileHeld(WatchCore *c, Step *s, const char *why)
+{
+	int now = why ? 2 : 1;
+	if (!why && c->hold.off && !oneResetTooMany(c)) {
+		rearm(c, s);
+		return;
+	}
+	if (c->hold.said != now)
+		addLine(s, priorityNotice, why ? "held: the check fails: %s" : "held: the check passes%s", why ? why
+			: "; it re-arms once the oldest reset leaves the period");
+	c->hold.said = now;
+}
+
 static void postNeedResetIfDue(WatchCore *c, Step *s)
 {
 	int n = options(c).needResetAfter;
 	if (n && c->record.failures >= n && !c->platform.resetMayStand && c->state != stateStarting) {
 		keepRecord(c, s, c->record.last + strlen("failed: "), true);
+		if (oneResetTooMany(c)) {
+			hold(c, s, false);
+			return;
+		}
 		ask(c, s, actPostNeedReset, askedPostNeedReset);
 	}
 }
@@ -339,6 +454,9 @@ static void passed(WatchCore *c, Step *s)
 		c->platform.announce = announceHealthyAgain;
 		takeBackRecord(c, s);
 		break;
+	case stateHeld:
+		checkedWhileHeld(c, s, nullptr);
+		return;
 	case stateHealthy:
 	case statePaused:
 		break;
@@ -369,11 +487,19 @@ static void failed(WatchCore *c, Step *s, const char *why)
 				c->platform.heartbeatNext = true;
 			return;
 		}
-		c->state = stateFailing;
 		if (platformWillAct(c))
 			keepRecord(c, s, why, false);
+		if (platformWillAct(c) && oneResetTooMany(c)) {
+			addLine(s, priorityWarning, "failing: %s; heartbeats stop", why);
+			hold(c, s, false);
+			return;
+		}
+		c->state = stateFailing;
 		addLine(s, priorityWarning, "failing: %s; heartbeats stop", why);
 		break;
+	case stateHeld:
+		checkedWhileHeld(c, s, why);
+		return;
 	case stateFailing:
 	case statePaused:
 		break;
@@ -434,6 +560,13 @@ static void tick(WatchCore *c, Step *s, int64_t now)
 {
 	if (c->state == statePaused) {
 		ask(c, s, actAskEnabled, askedEnabledWhilePaused);
+		return;
+	}
+	if (c->state == stateHeld && !c->check.running && (!c->hold.off || c->hold.rearmDue)) {
+		if (!c->hold.off)
+			askToHold(c, s);
+		else
+			rearm(c, s);
 		return;
 	}
 	if (options(c).pid) {
@@ -530,7 +663,14 @@ static void finishStop(WatchCore *c, Step *s)
 {
 	// Under --enable an orderly stop leaves monitoring off, whoever
 	// switched it on: a planned stop must never reset the machine. Only
-	// someone else's switching off (a pause) is left alone.
+	// someone else's switching off (a pause) is left alone, and so is the
+	// hold's: it outlives the watcher.
+	if (c->state == stateHeld && c->hold.off) {
+		addLine(s, priorityNotice, "stopping: held: monitoring stays off until a check passes after the oldest "
+			"reset leaves the period, or pulsewarden watch --release");
+		exitWith(c, s, 0, false);
+		return;
+	}
 	if (options(c).enable && c->state != statePaused) {
 		ask(c, s, actDisable, askedDisable);
 		return;
@@ -605,6 +745,18 @@ static void answeredWhileStopping(WatchCore *c, Step *s, Asked asked, int32_t an
 		if (answer == 0)
 			posted(c, asked);
 		break;
+	case askedDisableToHold:
+		c->hold.off = answer == 0 || answer == 3;
+		if (c->hold.off)
+			takeBackRecord(c, s);
+		break;
+	case askedEnableToRearm:
+		if (answer == 0) {
+			add(s, actEndHold);
+			c->state = stateStarting;
+			c->platform.switchedOn = c->platform.onFromOff = true;
+		}
+		break;
 	case askedEnabledAtStart:
 	case askedEnabledBeforeCheck:
 	case askedEnabledWhilePaused:
@@ -676,6 +828,10 @@ static void answered(WatchCore *c, Step *s, int32_t answer, int64_t now)
 	case askedDisable:
 		disableAnswered(c, s, answer);
 		return;
+	case askedDisableToHold:
+	case askedEnableToRearm:
+		holdAnswered(c, s, asked, answer);
+		return;
 	}
 }
 
@@ -720,7 +876,7 @@ static void stop(WatchCore *c, Step *s, int64_t now)
 		return;
 	}
 	// Monitoring is left as the library leaves it: under --enable, maybe on.
-	bool leftOn = options(c).enable && c->state != statePaused;
+	bool leftOn = options(c).enable && !monitoringOff(c);
 	char after[200] = "";
 	if (leftOn)
 		afterUs(c, after, sizeof after);
@@ -770,6 +926,13 @@ void statusSummary(const WatchCore &c, char *text, size_t size)
 		snprintf(text, size, "%s: process %ld running", name, o.pid);
 	else if (c.state == statePaused)
 		snprintf(text, size, "paused: monitoring is off");
+	else if (c.state == stateHeld) {
+		char period[32];
+		formatDuration(o.maxResetsPeriodNs, period, sizeof period);
+		int counted = resetsCounted(&c);
+		snprintf(text, size, "held: %d reset%s within %s; monitoring off; the last check %s", counted,
+			counted == 1 ? "" : "s", period, c.record.lastAt == none ? "is to come" : failures ? "failed" : "passed");
+	}
 	else if (c.record.lastAt == none)
 		snprintf(text, size, "%s: no check yet", name);
 	else if (c.state == stateStarting)
@@ -814,7 +977,7 @@ static void noticeGap(WatchCore *c, Step *s, int64_t now, int64_t asleep)
 	formatDuration(o.windowNs, window, sizeof window);
 	// Only heartbeats that stopped can have made the platform act.
 	char longer[96] = "";
-	if (late >= o.windowNs && c->platform.beatSinceOn && c->state != statePaused)
+	if (late >= o.windowNs && c->platform.beatSinceOn && !monitoringOff(c))
 		snprintf(longer, sizeof longer, "; longer than the window (%s): the platform may have acted", window);
 	int64_t slept = asleep - c->schedule.lastAsleep;
 	if (slept * 2 > late)
@@ -1012,6 +1175,11 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep)
 	}
 	case eventFiguresWritten:
 		figuresWritten(c, &s, e);
+		break;
+	case eventRelease:
+		addLine(&s, priorityNotice, "released: the resets counted so far are forgiven");
+		if (c->state == stateHeld && !stopping(c))
+			rearm(c, &s);
 		break;
 	case eventTime:
 		break;

@@ -14,7 +14,9 @@
 // The priorities of the journal; -s hides priorityInfo.
 enum Priority { priorityError = 3, priorityWarning = 4, priorityNotice = 5, priorityInfo = 6 };
 
-enum WatchState { stateStarting, stateHealthy, stateFailing, statePaused };
+// held: monitoring switched off rather than let the platform reset the
+// machine once more than --max-resets allows.
+enum WatchState { stateStarting, stateHealthy, stateFailing, statePaused, stateHeld };
 
 enum EventKind {
 	eventStart,        // the watcher begins; nothing asked of the platform yet
@@ -28,6 +30,7 @@ enum EventKind {
 	eventReload,       // SIGHUP: a configuration read again and checked whole waits to be applied
 	eventReloadRefused, // SIGHUP: one that does not check out, `why`; the one in use stays
 	eventConfigApplied, // the configuration waiting is the setting's now; `why`: what became of the parts
+	eventRelease,      // the operator forgave the resets counted so far (the setting says none now)
 };
 
 // How a round of checks ended, in the loop's words: the check program
@@ -76,6 +79,10 @@ enum ActionKind {
 	// monitoring is off.
 	actKeepRecord,
 	actTakeBackRecord,
+	// The hold, on disk so that it outlives a restart and a reboot: begun
+	// (`text` its line, said as one of its own kind), or ended.
+	actHold,
+	actEndHold,
 	actExit,           // end with `status`; `fromLibrary`: a result code, to be made an exit status
 };
 
@@ -84,10 +91,11 @@ struct Action {
 	Priority priority;
 	int status;
 	bool fromLibrary;
-	char text[512];
+	char text[1024];
 };
 
 enum : size_t { maxActions = 12 };
+enum : int { maxCountedResets = 100 };
 
 struct Step {
 	Action actions[maxActions];
@@ -100,6 +108,12 @@ struct WatchSetting {
 	WatchOptions options;
 	int64_t watchdogNs;    // the service manager's watchdog period; 0: none
 	bool recordStands;     // a reset record an earlier watcher of this boot kept stands
+	// The platform's resets that count toward --max-resets: when each
+	// leaves its period, on the boot clock; and as a line names them.
+	int64_t resetLeaves[maxCountedResets];
+	int resetCount;
+	char resetsSaid[600];
+	bool heldAtStart;      // a hold from before this start stands
 };
 
 // The core's whole state, by concern. Zero it, set `setting`, then feed it
@@ -154,6 +168,11 @@ struct WatchCore {
 		bool failing;        // the last write failed
 		int64_t writtenAt;
 	} figures;
+	struct {                 // --max-resets
+		bool off;            // monitoring is off for the hold
+		bool rearmDue;       // to be switched on again at the next tick
+		int said;            // how the checks were last said while held: 1 passing, 2 failing
+	} hold;
 	struct {                 // a configuration read again
 		bool waiting;        // checked, and to be applied once no round runs
 		int64_t intervalNs;  // the interval before it was applied
