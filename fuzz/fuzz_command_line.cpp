@@ -1,7 +1,8 @@
 // Fuzzes the scan of the command line: the input, split at NUL bytes, is
 // the argument list. The scan's verdict is checked against a plain model
 // of the rules: options anywhere, one command word, postAppState's operand
-// taken whatever it reads, and after "watch" nothing, all being its own.
+// taken whatever it reads, and after "watch" (or "service", "status")
+// nothing, all being its own.
 #include "command_line.h"
 #include "console.h"
 #include "core/watch_options.h"
@@ -19,11 +20,11 @@ static bool isOption(const std::string &arg)
 static int commandOf(const std::string &word)
 {
 	static const char *const words[] = {"enable", "disable", "markActive", "isEnabled",
-		"getAppStatus", "postAppState", "runAsAgent", "watch", "service"};
+		"getAppStatus", "postAppState", "runAsAgent", "watch", "service", "status"};
 	static const int codes[] = {commandEnable, commandDisable, commandMarkActive,
 		commandIsEnabled, commandGetAppStatus, commandPostAppState, commandRunAsAgent, commandWatch,
-		commandService};
-	for (int i = 0; i < 9; i++)
+		commandService, commandStatus};
+	for (int i = 0; i < 10; i++)
 		if (word == words[i])
 			return codes[i];
 	return commandNone;
@@ -59,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			wordAt = i;
 			if (command == commandPostAppState && (operandAt = ++i) == args.size())
 				usable = false;
-			if (command == commandWatch || command == commandService)
+			if (command == commandWatch || command == commandService || command == commandStatus)
 				break;  // the rest is its own
 		}
 	}
@@ -79,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 			abort();
 		if (command == commandPostAppState && found.operand != argv[operandAt])
 			abort();
-		if ((command == commandWatch || command == commandService)
+		if ((command == commandWatch || command == commandService || command == commandStatus)
 		    && (found.watchArgs != argv.data() + wordAt + 1
 		        || found.watchArgCount != static_cast<int>(args.size() - wordAt - 1)))
 			abort();
@@ -109,13 +110,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 				}
 			}
 			bool paths = (!o.metricsFile || o.metricsFile[0] == '/') && (!o.runtimeDir || o.runtimeDir[0] == '/')
-				&& (!o.config || o.config[0] == '/');
+				&& (!o.config || o.config[0] == '/') && (!o.stateDir || o.stateDir[0] == '/');
 			// Asking the running watcher names nothing else; with files, they
 			// give the rest, and the whole is judged once they are read.
+			// Only a watcher that owns monitoring holds it off.
 			bool whole = (o.pid != 0) != checks && probes && o.fall >= 1 && o.rise >= 1
-				&& o.intervalNs + (o.pid ? 0 : o.timeoutNs) < o.windowNs;
-			bool reloadAlone = !o.reload || (!checks && o.pid == 0 && !o.config && !o.metricsFile);
-			if (!paths || !durations || !reloadAlone || (!o.reload && !o.config && !whole))
+				&& o.intervalNs + (o.pid ? 0 : o.timeoutNs) < o.windowNs
+				&& (o.maxResets <= 0 || (o.enable && !o.pid)) && o.maxResets <= 100;
+			bool alone = o.reload || o.release;
+			bool askedAlone = !alone || (!checks && o.pid == 0 && !o.config && !o.metricsFile && !o.enable);
+			if (!paths || !durations || !askedAlone || (!alone && !o.config && !whole))
 				abort();
 		} else if (command == commandWatch && parsed == watchUnusable && !why[0]) {
 			abort();

@@ -82,8 +82,8 @@ protected:
 	RunSpec watching(std::vector<std::string> args, bool withCheck = false)
 	{
 		RunSpec setup;
-		// A lock of its own: watchers of other tests run beside it.
-		setup.args = {"watch", "--runtime-dir", asPath(root + "/run")};
+		// A lock and a record of its own: watchers of other tests run beside it.
+		setup.args = {"watch", "--runtime-dir", asPath(root + "/run"), "--state-dir", asPath(root + "/kept")};
 		setup.args.insert(setup.args.end(), args.begin(), args.end());
 		if (withCheck)
 			for (const std::string &word : checkCommand())
@@ -239,6 +239,10 @@ TEST_F(Watch, CommandLinesItCannotUseGetItsOwnUsage)
 		// Asking the running watcher to read its files, nothing else.
 		{{"watch", "--reload", "--http", "http://x/"}, "--reload takes no option but --runtime-dir"},
 		{{"watch", "--print", "--tcp", "db:5432"}, "--print goes with --check-config"},
+		// Only a watcher that owns monitoring can hold it off.
+		{{"watch", "--max-resets", "3/24h", "true"}, "--max-resets goes with --enable and a check"},
+		{{"watch", "--enable", "--max-resets", "3", "true"}, "--max-resets: \"3\" is not N/D (such as 3/24h), or 0"},
+		{{"watch", "--release", "--enable"}, "--release takes no option but --state-dir and --runtime-dir"},
 	};
 	for (const auto &row : rows) {
 		RunSpec setup;

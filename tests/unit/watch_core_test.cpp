@@ -32,6 +32,8 @@ Event notWritten(const char *why) { return of(eventFiguresWritten, {}, 1, why); 
 Event reload() { return of(eventReload); }
 Event refused(const char *why) { return of(eventReloadRefused, {}, 0, why); }
 Event applied() { return of(eventConfigApplied, {}, 0, "2 parts: 1 kept, 1 new, 0 removed"); }
+// The operator's watch --release, the resets forgiven first.
+Event release() { return of(eventRelease); }
 
 struct Beat {
 	int64_t ms;
@@ -39,6 +41,7 @@ struct Beat {
 	std::string expected;  // the actions, " | " between them, then "next MS"
 	int64_t asleepMs = 0;  // how long the machine has been suspended, in all
 	int64_t intervalMs = 0; // the interval a configuration applied has
+	bool forgiven = false;  // the resets counted are forgiven before it
 };
 
 struct Row {
@@ -46,6 +49,8 @@ struct Row {
 	std::vector<const char *> args;  // watch's options and check
 	int64_t watchdogMs;
 	std::vector<Beat> beats;
+	std::vector<int64_t> resetsLeaveMs = {};  // when each reset counted leaves --max-resets's period
+	bool heldAtStart = false;
 };
 
 std::string render(const Step &s)
@@ -474,6 +479,62 @@ const Row rows[] = {
 		{17500, applied(), "notice configuration reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last "
 			"check 2.5 s ago, passed; last heartbeat 2.5 s ago | READY=1 | start check | next 18500", 0, 1000},
 	}},
+	{"--max-resets: heartbeats that would stop for the fourth reset in the period hold instead, monitoring "
+		"off; checks go on, said as they change; a pass re-arms only once the oldest has left the period",
+		{"--enable", "--timeout", "3s", "check"}, 0, {
+		{0, start(), "isEnabled? | next 5000"},
+		{0, answer(1), std::string(startLine) + " | isEnabled? | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 13000"},
+		{10010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | hold | disable | next 15010"},
+		{10010, answer(0), "take back record | next 20000"},
+		{20000, time(), "start check | next 23000"},
+		{20010, fail(), "notice held: the check fails: exit status 3 | next 30000"},
+		{30000, time(), "start check | next 33000"},
+		{30010, pass(), "notice held: the check passes; it re-arms once the oldest reset leaves the period | next 40000"},
+		{40000, time(), "start check | next 43000"},
+		{40010, pass(), "enable | next 45010"},
+		{40010, answer(0), "end hold | notice re-armed: monitoring switched on again; starting | next 50000"},
+		{50000, time(), "isEnabled? | next 55000"},
+		{50000, answer(1), "start check | next 53000"},
+		{50010, pass(), "markActive | next 55010"},
+		{50010, answer(0), "info healthy: the check passed; heartbeats start | next 60000"},
+	}, {35000, 90000, 90000}},
+	{"--max-resets: appStateNeedReset that would be the fourth reset is not posted: held instead",
+		{"--enable", "--timeout", "3s", "--fall", "5", "--need-reset-after", "1", "check"}, 0, {
+		{0, start(), "isEnabled? | next 5000"},
+		{0, answer(1), std::string(startLine) + " | isEnabled? | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "post appStateOk | next 5010"},
+		{10, answer(0), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 13000"},
+		{10010, fail(), "keep record | hold | disable | next 15010"},
+		{10010, answer(0), "take back record | next 20000"},
+	}, {90000, 90000, 90000}},
+	{"a hold outlives the watcher: started held, monitoring is switched off, never on; the operator's release "
+		"re-arms it at once",
+		{"--enable", "--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | hold | disable | next 5000"},
+		{0, answer(0), "start check | next 3000"},
+		{10, pass(), "notice held: the check passes; it re-arms once the oldest reset leaves the period | next 10000"},
+		{5000, release(), "notice released: the resets counted so far are forgiven | enable | next 10000", 0, 0, true},
+		{5000, answer(0), "end hold | notice re-armed: monitoring switched on again; starting | next 10000"},
+		{10000, time(), "isEnabled? | next 15000"},
+		{10000, answer(1), "start check | next 13000"},
+		{10010, pass(), "markActive | next 15010"},
+		{10010, answer(0), "info healthy: the check passed; heartbeats start | next 20000"},
+	}, {90000, 90000, 90000}, true},
+	{"held, a stop leaves monitoring off: the hold outlives the watcher",
+		{"--enable", "--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | hold | disable | next 5000"},
+		{0, answer(0), "start check | next 3000"},
+		{10, pass(), "notice held: the check passes; it re-arms once the oldest reset leaves the period | next 10000"},
+		{1000, stop(), "STOPPING=1 | notice stopping: held: monitoring stays off until a check passes after the "
+			"oldest reset leaves the period, or pulsewarden watch --release | exit 0 | next never"},
+	}, {90000, 90000, 90000}, true},
 };
 
 TEST(WatchCore, EachStoryActsAsItSays)
@@ -489,9 +550,15 @@ TEST(WatchCore, EachStoryActsAsItSays)
 		ASSERT_EQ(parseWatchOptions(static_cast<int>(row.args.size()), argv.data(), &core.setting.options, &silent,
 			why, sizeof why), watchUsable) << row.story << ": " << why;
 		core.setting.watchdogNs = row.watchdogMs * nsPerMs;
+		for (int64_t ms : row.resetsLeaveMs)
+			core.setting.resetLeaves[core.setting.resetCount++] = ms * nsPerMs;
+		snprintf(core.setting.resetsSaid, sizeof core.setting.resetsSaid, "%d counted", core.setting.resetCount);
+		core.setting.heldAtStart = row.heldAtStart;
 		for (const Beat &beat : row.beats) {
 			if (beat.intervalMs)
 				core.setting.options.intervalNs = beat.intervalMs * nsPerMs;
+			if (beat.forgiven)
+				core.setting.resetCount = 0;
 			Step step = watchStep(&core, beat.event, beat.ms * nsPerMs, beat.asleepMs * nsPerMs);
 			EXPECT_EQ(render(step), beat.expected) << row.story << ", at " << beat.ms << " ms";
 		}

@@ -481,6 +481,8 @@ static void failed(WatchCore *c, Step *s, const char *why)
 			// Heartbeats go on until --fall failures; a reset may be due
 			// before that, and is posted first.
 			postNeedResetIfDue(c, s);
+			if (c->state == stateHeld)
+				return;
 			if (!awaiting(c))
 				heartbeat(c, s);
 			else
