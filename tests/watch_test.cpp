@@ -300,6 +300,50 @@ TEST_F(Watch, HeartbeatsWhileHealthyAndSaysWhyWhenNot)
 	}
 }
 
+// pulsewarden status answers from the file the watcher keeps, whatever
+// the watcher does: healthy, failing, wedged, gone.
+TEST_F(Watch, StatusSaysHowTheWatcherStandsEvenWhenItIsWedged)
+{
+	std::vector<std::string> ask = {"status", "--runtime-dir", asPath(root + "/run")};
+	RunResult r = tool(ask);
+	EXPECT_EQ(r.status, 3);
+	EXPECT_EQ(r.out, asWritten("no watcher runs in " + asPath(root + "/run") + "\n"));
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "300ms", "--timeout", "1s", "--window", "3s",
+		"--fall", "2", "--need-reset-after", "3"}, true)));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	r = tool(ask);
+	EXPECT_EQ(r.status, 0) << r.out;
+	EXPECT_EQ(r.out.rfind(asWritten("healthy\n"), 0), 0u) << r.out;
+	EXPECT_NE(r.out.find(": pass at "), std::string::npos) << r.out;
+	std::vector<std::string> json = ask;
+	json.push_back("--json");
+	r = tool(json);
+	EXPECT_EQ(r.status, 0);
+	for (const char *key : {"{\"version\":1,", "\"state\":\"healthy\"", "\"alive\":true", "\"fall\":2,",
+		     "\"results\":[{\"time\":", "\"result\":\"pass\""})
+		EXPECT_NE(r.out.find(key), std::string::npos) << key << " in " << r.out;
+	setMode("fail");
+	ASSERT_TRUE(waitFor(&watch, "heartbeats stop\n"));
+	r = tool(ask);
+	EXPECT_EQ(r.status, 1) << r.out;
+	EXPECT_EQ(r.out.rfind("failing: ", 0), 0u) << r.out;
+	EXPECT_NE(r.out.find("exit status 3: \"database unreachable\""), std::string::npos) << r.out;
+	if (!windowsBuild()) {
+		// Stopped, it writes nothing: three intervals on, the answer says so.
+		kill(watch.pid, SIGSTOP);
+		for (int i = 0; i < 6000 && (r = tool(ask)).status != 3; i++)
+			usleep(10000);
+		kill(watch.pid, SIGCONT);
+		EXPECT_EQ(r.status, 3);
+		EXPECT_NE(r.out.find("is alive, but its status was last written "), std::string::npos) << r.out;
+	}
+	stop(&watch);
+	r = tool(ask);
+	EXPECT_EQ(r.status, 3);
+	EXPECT_NE(r.out.find("has ended (its status was last written "), std::string::npos) << r.out;
+}
+
 TEST_F(Watch, AHungCheckEndsWithAllItStartedAndOverrunsAreSaidOnce)
 {
 	setMode("hang");
@@ -545,6 +589,140 @@ TEST_F(Watch, KilledOutrightItTakesItsCheckAlong)
 	finishTool(&watch);
 	std::string pid = readFile(check + ".pid");
 	EXPECT_TRUE(processEnds(pid.substr(0, pid.find('\n')))) << "the check outlived its watcher";
+}
+
+// A reset loop, played with the simulated platform: healthy, then failing
+// until the platform would act; the watcher killed as the reset kills it,
+// and started again in another boot, which says first why the one before
+// ended. The fourth time it holds: monitoring off, the machine left
+// running, until the operator releases it.
+TEST_F(Watch, AResetLoopIsExplainedAtEachBootAndHeldTheFourthTime)
+{
+	if (windowsBuild())
+		GTEST_SKIP() << "a reset kills the watcher outright, with a signal";
+	ASSERT_EQ(sim({"window", "2"}).status, 0);
+	std::string figures = root + "/figures.prom";
+	std::string record = root + "/kept/resets.toml";
+	std::vector<std::string> options = {"--enable", "--interval", "200ms", "--timeout", "1s", "--window", "2s",
+		"--metrics-file", figures};
+	const std::string reason = "watch: the previous boot was most likely ended by the platform's reset, at about ";
+	for (int boot = 1; boot <= 3; boot++) {
+		setMode("pass");
+		RunSpec setup = watching(options, true);
+		setup.env.push_back("PULSEWARDEN_BOOT_ID=boot-" + std::to_string(boot));
+		Session watch;
+		ASSERT_TRUE(startTool(&watch, setup));
+		ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+		setMode("fail");
+		ASSERT_TRUE(waitFor(&watch, "heartbeats stop\n"));
+		// The platform, in the same boot.
+		RunSpec platform = onThePlatform({"status"});
+		platform.env.push_back(setup.env.back());
+		bool red = false;
+		for (int i = 0; i < 6000 && !red; i++, usleep(10000))
+			red = runProgram(PULSEWARDEN_BUILT_SIM, platform).out.find("status: red") != std::string::npos;
+		ASSERT_TRUE(red) << "the platform never would have acted";
+		// The reset comes a moment after the platform decides: by then the
+		// watcher has been seen running past the window.
+		double decided = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+		bool seen = false;
+		for (int i = 0; i < 6000 && !seen; i++, usleep(10000)) {
+			std::string text = readFile(record);
+			size_t at = text.find("\nseen = ");
+			seen = at != std::string::npos && strtod(text.c_str() + at + 8, nullptr) > decided + 0.5;
+		}
+		ASSERT_TRUE(seen) << readFile(record);
+		kill(watch.pid, SIGKILL);
+		std::vector<std::string> lines = said(finishTool(&watch).out);
+		ASSERT_FALSE(lines.empty());
+		if (boot == 1)
+			EXPECT_EQ(lines[0].rfind("watch: watching: ", 0), 0u) << lines[0];
+		else
+			EXPECT_EQ(lines[0].rfind(reason, 0), 0u) << "said first: " << lines[0];
+	}
+	setMode("pass");
+	RunSpec setup = watching(options, true);
+	setup.env.push_back("PULSEWARDEN_BOOT_ID=boot-4");
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, setup));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	EXPECT_NE(readFile(figures).find("\npulsewarden_resets_total 3\n"), std::string::npos) << readFile(figures);
+	setMode("fail");
+	ASSERT_TRUE(waitFor(&watch, "watch: held: another reset would be more than --max-resets allows (3 in 1 d; 3 "
+		"resets counted, the last: "));
+	ASSERT_TRUE(waitFor(&watch, "held: the check fails: exit status 3: \"database unreachable\"\n"));
+	EXPECT_EQ(tool({"isEnabled"}).out, "false\n") << "the machine is left running";
+	EXPECT_NE(readFile(figures).find("pulsewarden_watch_state{state=\"held\"} 1\n"), std::string::npos);
+	EXPECT_EQ(tool({"status", "--runtime-dir", root + "/run"}).status, 2);
+	RunResult r = stop(&watch);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(said(r.out).back(), "watch: stopping: held: monitoring stays off until a check passes after the "
+		"oldest reset leaves the period, or pulsewarden watch --release");
+	// Held across a restart, until the operator releases it.
+	setMode("pass");
+	Session again;
+	ASSERT_TRUE(startTool(&again, setup));
+	ASSERT_TRUE(waitFor(&again, "watch: held as before this start: "));
+	ASSERT_TRUE(waitFor(&again, "held: the check passes; it re-arms once the oldest reset leaves the period\n"));
+	r = tool({"watch", "--release", "--runtime-dir", root + "/run"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out.rfind("released: process ", 0), 0u) << r.out;
+	ASSERT_TRUE(waitFor(&again, "re-armed: monitoring switched on again; starting\n"));
+	ASSERT_TRUE(waitFor(&again, "healthy: the check passed; heartbeats start\n"));
+	EXPECT_EQ(tool({"isEnabled"}).out, "true\n");
+	stop(&again);
+}
+
+// The record as a power cut may leave it: cut short, left beside its
+// place unrenamed, or its directory unusable. The watcher says what it
+// could not read, and never makes up a reset.
+TEST_F(Watch, ARecordAPowerCutLeftHalfWrittenInventsNoReset)
+{
+	const std::string armed = "version = 1\nresets_total = 0\nreleased = 0.000\nheld = false\n\n[armed]\n"
+		"boot = \"boot-1\"\nstopped = 1000.000\nseen = 1100.000\nwindow = 30.000\ninterval = 10.000\n"
+		"need_reset = false\nwhy = \"exit status 3\"\n";
+	const std::string kept = asPath(root + "/kept");
+	struct {
+		const char *story;
+		std::string file;     // written in the state directory
+		std::string text;
+		std::vector<std::string> stateDir;
+		std::string first;    // the first line, or "" for the start's own
+	} rows[] = {
+		{"a whole record from the boot before", "resets.toml", armed, {},
+			"watch: the previous boot was most likely ended by the platform's reset, at about "},
+		{"cut short before its last line", "resets.toml", armed.substr(0, armed.size() - 12), {},
+			"watch: cannot read the reset record " + asPath(root + "/kept/resets.toml") + ": "},
+		{"written, but killed before it took the record's place", "resets.toml.tmp", armed, {}, ""},
+		{"its directory cannot be made", "", "", {"--state-dir", asPath(root + "/a-file/kept")},
+			"watch: cannot make " + asPath(root + "/a-file/kept") + ": "},
+	};
+	for (const auto &row : rows) {
+		SCOPED_TRACE(row.story);
+		removeTree(root + "/kept");
+		writeFile(root + "/a-file", "");
+		if (!row.file.empty()) {
+			mkdir((root + "/kept").c_str(), 0700);
+			writeFile(root + "/kept/" + row.file, row.text);
+		}
+		std::vector<std::string> options = {"--enable", "--interval", "200ms", "--timeout", "1s", "--window", "2s"};
+		options.insert(options.end(), row.stateDir.begin(), row.stateDir.end());
+		RunSpec setup = watching(options, true);
+		setup.env.push_back("PULSEWARDEN_BOOT_ID=boot-2");
+		Session watch;
+		ASSERT_TRUE(startTool(&watch, setup));
+		ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+		std::vector<std::string> lines = story(stop(&watch).out);
+		ASSERT_GE(lines.size(), 2u);
+		if (row.first.empty()) {
+			EXPECT_EQ(lines[0].rfind("watch: watching: ", 0), 0u) << lines[0];
+			continue;
+		}
+		EXPECT_EQ(lines[0].rfind(asWritten(row.first), 0), 0u) << lines[0];
+		EXPECT_EQ(lines[1].rfind("watch: watching: ", 0), 0u) << lines[1];
+		for (const std::string &line : lines)
+			EXPECT_TRUE(row.text == armed || line.find("the previous boot") == std::string::npos) << line;
+	}
 }
 
 TEST_F(Watch, IntoTheJournalLinesCarryAPriorityNotTheTime)
