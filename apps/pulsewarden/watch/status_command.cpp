@@ -43,6 +43,13 @@ static void printStatus(const WatchStatus &s)
 	printOut("process %ld, %s since %s; last heartbeat %s; next check %s; monitoring %s%s; configuration %s\n",
 		s.pid, s.state, since, beat, s.nextCheckS > 0 ? next : "not due", s.monitoring,
 		s.resetRequested ? "; appStateNeedReset posted" : "", s.config);
+	if (s.resetsTotal)
+		printOut("the platform's resets: %lld in all%s\n", s.resetsTotal, s.resetCount ? "; the last:" : "");
+	for (int i = 0; i < s.resetCount; i++) {
+		char at[32];
+		localTimeOf(s.resets[i].atS, at, sizeof at);
+		printOut("  %s: %s\n", at, s.resets[i].why);
+	}
 	for (int i = 0; i < s.partCount; i++) {
 		const PartHistory &p = s.parts[i];
 		if (p.count == 0) {

@@ -238,6 +238,14 @@ static void writeStatus(Loop *l)
 	bool off = c.state == statePaused || (c.state == stateHeld && c.hold.off);
 	snprintf(s.monitoring, sizeof s.monitoring, "%s", off ? "off" : "on");
 	snprintf(s.config, sizeof s.config, "%s", o.config ? o.config : "command line");
+	const ResetRecord &r = l->keeper.record;
+	s.resetsTotal = r.total;
+	s.resetCount = 0;
+	for (int i = r.count > resetsShown ? r.count - resetsShown : 0; i < r.count; i++) {
+		s.resets[s.resetCount].atS = resetAtS(r.resets[i]);
+		snprintf(s.resets[s.resetCount].why, sizeof s.resets[0].why, "%s", r.resets[i].why);
+		s.resetCount++;
+	}
 	static char text[1 << 20];
 	char path[1100];
 	char why[200];

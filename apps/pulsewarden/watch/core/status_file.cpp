@@ -63,6 +63,11 @@ bool formatStatusFile(const WatchStatus &s, char *text, size_t size)
 	addText(&t, "monitoring", s.monitoring);
 	addText(&t, "config", s.config);
 	addText(&t, "summary", s.summary);
+	add(&t, "resets_total = %lld\n", s.resetsTotal);
+	for (int i = 0; i < s.resetCount; i++) {
+		add(&t, "\n[[resets]]\ntime = %.3f\n", s.resets[i].atS);
+		addText(&t, "why", s.resets[i].why);
+	}
 	for (int i = 0; i < s.partCount; i++) {
 		const PartHistory &p = s.parts[i];
 		add(&t, "\n[[parts]]\n");
@@ -134,6 +139,20 @@ bool parseStatusFile(const char *text, size_t length, WatchStatus *s, char *why,
 	string(&r, "monitoring", s->monitoring, sizeof s->monitoring);
 	string(&r, "config", s->config, sizeof s->config);
 	string(&r, "summary", s->summary, sizeof s->summary);
+	s->resetsTotal = static_cast<long long>(number(&r, "resets_total"));
+	if (const toml::array *resets = table.get_as<toml::array>("resets")) {
+		for (const toml::node &node : *resets) {
+			if (s->resetCount == resetsShown) {
+				missing(&r, "list of resets this tool writes");
+				break;
+			}
+			TomlReading one = within(r, node);
+			s->resets[s->resetCount].atS = number(&one, "time");
+			string(&one, "why", s->resets[s->resetCount].why, sizeof s->resets[0].why);
+			s->resetCount++;
+			r.fine = r.fine && one.fine;
+		}
+	}
 	if (const toml::array *parts = table.get_as<toml::array>("parts")) {
 		for (const toml::node &node : *parts) {
 			if (!node.is_table() || s->partCount > maxProbes) {

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-enum : int { resultsKept = 20 };
+enum : int { resultsKept = 20, resetsShown = 5 };
 
 enum ResultKind { resultPass, resultFail, resultTimeout };
 
@@ -44,6 +44,12 @@ struct WatchStatus {
 	char monitoring[8];   // on, off, as last seen
 	char config[1024];    // the configuration's file, or "command line"
 	char summary[512];    // the line STATUS= carries
+	long long resetsTotal;  // the platform's resets concluded, in every boot
+	int resetCount;
+	struct {
+		double atS;
+		char why[210];
+	} resets[resetsShown];  // the last ones, newest last
 	int partCount;
 	PartHistory parts[maxProbes + 1];
 };

@@ -89,7 +89,16 @@ bool statusJson(const WatchStatus *s, StatusAnswer answer, const char *why, long
 	addString(&t, "monitoring", s->monitoring);
 	addString(&t, "config", s->config);
 	addString(&t, "summary", s->summary);
-	add(&t, ",\"parts\":[");
+	add(&t, ",\"resets_total\":%lld,\"resets\":[", s->resetsTotal);
+	for (int i = 0; i < s->resetCount; i++) {
+		char why[sizeof s->resets[i].why];
+		snprintf(why, sizeof why, "%s", s->resets[i].why);
+		makePrintable(why);
+		add(&t, "%s{\"time\":%.3f,\"why\":", i ? "," : "", s->resets[i].atS);
+		addQuoted(&t, why);
+		add(&t, "}");
+	}
+	add(&t, "],\"parts\":[");
 	for (int i = 0; i < s->partCount; i++) {
 		const PartHistory &p = s->parts[i];
 		char name[sizeof p.name];
