@@ -32,9 +32,16 @@ for file in bin/pulsewarden bin/corvane-sim include/corvane-pulsewarden.h \
 	"$libdir/pulsewarden/pulsewarden-watch.so" \
 	"$libdir/cmake/corvane-pulsewarden/corvane-pulsewarden-config.cmake" \
 	share/man/man1/pulsewarden.1.gz share/man/man1/corvane-sim.1.gz share/man/man3/corvane-pulsewarden.3.gz \
-	share/bash-completion/completions/pulsewarden; do
+	share/bash-completion/completions/pulsewarden lib/systemd/catalog/pulsewarden.catalog; do
 	check "installed: $file" test -f "$prefix/$file"
 done
+# journalctl -x explains the lines of their own kind once the catalog is taken in.
+if command -v journalctl >/dev/null; then
+	mkdir -p "$work/journal/usr/lib/systemd/catalog" "$work/journal/var/lib/systemd/catalog"
+	cp "$prefix/lib/systemd/catalog/pulsewarden.catalog" "$work/journal/usr/lib/systemd/catalog/"
+	check "the journal's catalog takes both entries" sh -c "journalctl --root='$work/journal' --update-catalog &&
+		test \$(journalctl --root='$work/journal' --list-catalog | grep -c ' pulsewarden: ') -eq 2"
+fi
 check "SONAME link" test "$(readlink "$prefix/$libdir/libcorvane-pulsewarden.so.1")" = libcorvane-pulsewarden.so.1.0.0
 check "development link" test "$(readlink "$prefix/$libdir/libcorvane-pulsewarden.so")" = libcorvane-pulsewarden.so.1
 check "no Debian package files" test ! -e "$prefix/share/doc"
@@ -76,8 +83,9 @@ completions() {
 		_ "$prefix/share/bash-completion/completions/pulsewarden" "$@"
 }
 check "completion after 'pulsewarden '" test "$(completions pulsewarden '')" = \
-	"enable disable markActive isEnabled getAppStatus postAppState runAsAgent watch"
+	"enable disable markActive isEnabled getAppStatus postAppState runAsAgent watch status"
 check "completion of watch's options" test "$(completions pulsewarden watch --enable --int)" = "--interval"
+check "completion of status's options" test "$(completions pulsewarden status --j)" = "--json"
 check "no completion of an option's value" test -z "$(completions pulsewarden watch --interval '')"
 check "completion of options" test "$(completions pulsewarden -s --)" = "--silent"
 check "completion after 'postAppState '" test "$(completions pulsewarden -s postAppState '')" = \
