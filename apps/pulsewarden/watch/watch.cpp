@@ -337,6 +337,8 @@ static void applyConfig(Loop *l, Event *next)
 	int before = o.probeCount + (o.check ? 1 : 0);
 	o = after;
 	nameParts(l);
+	// --max-resets may have changed: its period, its count.
+	countResets(l);
 	l->inUse = l->waiting;
 	l->waiting = -1;
 	l->figures.lastReloadFailed = false;
@@ -582,7 +584,7 @@ static int checkConfigAsked(const WatchOptions &o, bool silent)
 // SIGHUP: the files read again and checked whole, as a start would; the
 // core applies them between two rounds, or hears why not. What only a
 // start decides stays as it began: whether this watcher owns monitoring,
-// its runtime directory, and the process it watches.
+// its runtime and state directories, and the process it watches.
 static void readFilesAgain(Loop *l)
 {
 	notifyReloading();
@@ -611,6 +613,7 @@ static void readFilesAgain(Loop *l)
 			snprintf(why, sizeof why, "%s", reason);
 		after.enable = o.enable;
 		after.runtimeDir = o.runtimeDir;
+		after.stateDir = o.stateDir;
 	} else {
 		snprintf(why, sizeof why, "%s%s", faults.first, faults.count > 1 ? " (and more: --check-config says all)" : "");
 	}
