@@ -105,7 +105,7 @@ static void log(int priority, const char *line)
 }
 
 // Lines of their own kind, with an event id of their own to filter on.
-static void logMessage(MessageKind kind, int priority, const char *line)
+static void logKind(MessageKind kind, int priority, const char *line)
 {
 	if (!service.events)
 		return;
@@ -140,7 +140,7 @@ static void WINAPI serviceMain(DWORD /*argc*/, char ** /*argv*/)
 		return;
 	setState(SERVICE_START_PENDING, startHintMs);
 	service.events = advapi.registerEventSource(nullptr, eventSourceName);
-	static const ServiceManager manager = {notify, log, logMessage, ended};
+	static const ServiceManager manager = {notify, log, logKind, ended};
 	serveServiceManager(&manager);
 	ended(pulsewardenWatch(service.invocationName, false, service.argc, service.argv));
 }

@@ -211,7 +211,8 @@ bool releaseRecord(const char *stateDir, char *why, size_t size)
 	auto fault = [](void *context, Priority, int, const char *line) {
 		snprintf(static_cast<char *>(context), 300, "%s", line);
 	};
-	char said[300] = "";
+	static char said[300];
+	said[0] = '\0';
 	k.say = fault;
 	k.context = said;
 	k.usable = true;

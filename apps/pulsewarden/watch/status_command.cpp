@@ -35,7 +35,9 @@ static const char *const resultWords[] = {"pass", "fail", "timeout"};
 // each part's last result.
 static void printStatus(const WatchStatus &s)
 {
-	char since[32], beat[32], next[32];
+	char since[32];
+	char beat[32];
+	char next[32];
 	localTimeOf(s.sinceS, since, sizeof since);
 	clockTime(s.lastHeartbeatS, beat, sizeof beat);
 	clockTime(s.nextCheckS, next, sizeof next);

@@ -53,6 +53,7 @@ struct Loop {
 	WatchFigures figures;     // for --metrics-file
 	WatchStatus standing;     // for pulsewarden status: each part's last results
 	bool statusDue;           // something happened since it was written
+	bool statusFailing;       // the last write failed (said once)
 	int64_t statusAt;         // when it was written, on the boot clock
 	char summary[512];        // STATUS= as last told
 	ResetKeeper keeper;       // the state directory's reset record
@@ -248,10 +249,15 @@ static void writeStatus(Loop *l)
 	}
 	static char text[1 << 20];
 	char path[1100];
-	char why[200];
 	snprintf(path, sizeof path, "%s%cstatus", l->runtimeDir, pathSeparator);
-	if (formatStatusFile(s, text, sizeof text))
-		replaceFile(path, text, strlen(text), why, sizeof why);
+	if (formatStatusFile(s, text, sizeof text)) {
+		char why[200];
+		bool written = replaceFile(path, text, strlen(text), why, sizeof why);
+		// Said once: pulsewarden status then says the file grew old.
+		if (!written && !l->statusFailing)
+			sayLine(l, priorityWarning, "cannot write the status file %s: %s; trying again at each tick", path, why);
+		l->statusFailing = !written;
+	}
 	l->statusDue = false;
 	l->statusAt = now;
 	stillSeen(&l->keeper, o.intervalNs);

@@ -24,9 +24,9 @@ struct PartResult {
 };
 
 struct PartHistory {
-	char name[300];       // as the part's lines name it
 	PartResult results[resultsKept];  // newest last
 	int count;
+	char name[300];       // as the part's lines name it
 };
 
 struct WatchStatus {

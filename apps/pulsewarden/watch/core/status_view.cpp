@@ -91,11 +91,11 @@ bool statusJson(const WatchStatus *s, StatusAnswer answer, const char *why, long
 	addString(&t, "summary", s->summary);
 	add(&t, ",\"resets_total\":%lld,\"resets\":[", s->resetsTotal);
 	for (int i = 0; i < s->resetCount; i++) {
-		char why[sizeof s->resets[i].why];
-		snprintf(why, sizeof why, "%s", s->resets[i].why);
-		makePrintable(why);
+		char reason[sizeof s->resets[i].why];
+		snprintf(reason, sizeof reason, "%s", s->resets[i].why);
+		makePrintable(reason);
 		add(&t, "%s{\"time\":%.3f,\"why\":", i ? "," : "", s->resets[i].atS);
-		addQuoted(&t, why);
+		addQuoted(&t, reason);
 		add(&t, "}");
 	}
 	add(&t, "],\"parts\":[");

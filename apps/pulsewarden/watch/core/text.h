@@ -21,7 +21,7 @@ size_t utf8Length(const unsigned char *p);
 // A quoted string as both TOML (a basic string) and JSON read it: quotes,
 // backslashes and control characters escaped. False when the text is not
 // UTF-8, which neither can hold.
-bool addQuoted(Text *text, const char *value);
+bool addQuoted(Text *t, const char *text);
 // Text from outside (a check's line, a path) made one line of UTF-8: each
 // control character and each byte that is not UTF-8 becomes '?'.
 void makePrintable(char *text);

@@ -275,7 +275,7 @@ void setWatchDefaults(WatchOptions *o)
 	o->fall = 1;
 	o->rise = 1;
 	o->maxResets = -1;
-	o->maxResetsPeriodNs = 24 * 3600 * nsPerS;
+	o->maxResetsPeriodNs = int64_t{24} * 3600 * nsPerS;
 }
 
 int resetLimit(const WatchOptions &o)
