@@ -338,6 +338,7 @@ TEST_F(Watch, StatusSaysHowTheWatcherStandsEvenWhenItIsWedged)
 		EXPECT_EQ(r.status, 3);
 		EXPECT_NE(r.out.find("is alive, but its status was last written "), std::string::npos) << r.out;
 	}
+	setMode("pass");  // under Wine, a heartbeat refused stops it
 	stop(&watch);
 	r = tool(ask);
 	EXPECT_EQ(r.status, 3);
@@ -703,6 +704,8 @@ TEST_F(Watch, ARecordAPowerCutLeftHalfWrittenInventsNoReset)
 		SCOPED_TRACE(row.story);
 		removeTree(root + "/kept");
 		writeFile(root + "/a-file", "");
+		// The platform afresh: under Wine the last row's stop left it refusing.
+		removeTree(root + "/state");
 		if (!row.file.empty()) {
 			mkdir((root + "/kept").c_str(), 0700);
 			writeFile(root + "/kept/" + row.file, row.text);
