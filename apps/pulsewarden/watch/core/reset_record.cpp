@@ -9,17 +9,11 @@
 
 static void addEntry(Text *t, const char *table, const ResetEntry &e)
 {
-	char why[sizeof e.why];
-	char boot[sizeof e.boot];
-	snprintf(why, sizeof why, "%s", e.why);
-	snprintf(boot, sizeof boot, "%s", e.boot);
-	makePrintable(why);
-	makePrintable(boot);
 	add(t, "\n%s\nboot = ", table);
-	addQuoted(t, boot);
+	addPrintable(t, e.boot);
 	add(t, "\nstopped = %.3f\nseen = %.3f\nwindow = %.3f\ninterval = %.3f\nneed_reset = %s\nwhy = ", e.stoppedS,
 		e.seenS, e.windowS, e.intervalS, e.needReset ? "true" : "false");
-	addQuoted(t, why);
+	addPrintable(t, e.why);
 	add(t, "\n");
 }
 
@@ -50,15 +44,10 @@ bool parseResetRecord(const char *text, size_t length, ResetRecord *record, char
 {
 	*record = ResetRecord{};
 	toml::parse_result parsed;
-	if (!parseToml(text, length, &parsed, why, size))
+	TomlReading r;
+	if (!startReading(text, length, "a record", &parsed, &r, why, size))
 		return false;
 	const toml::table &table = parsed.table();
-	TomlReading r = {&table, true, why, size};
-	if (number(&r, "version") != 1) {
-		if (r.fine)
-			snprintf(why, size, "a record of another version than this tool's (1)");
-		return false;
-	}
 	record->total = static_cast<int64_t>(number(&r, "resets_total"));
 	record->releasedS = number(&r, "released");
 	record->held = flag(&r, "held");

@@ -41,11 +41,8 @@ void addResult(PartHistory *part, double atS, ResultKind result, double duration
 // a check prints or a path holds.
 static void addText(Text *t, const char *key, const char *value)
 {
-	char fit[1024];
-	snprintf(fit, sizeof fit, "%s", value);
-	makePrintable(fit);
 	add(t, "%s = ", key);
-	addQuoted(t, fit);
+	addPrintable(t, value);
 	add(t, "\n");
 }
 
@@ -114,15 +111,10 @@ bool parseStatusFile(const char *text, size_t length, WatchStatus *s, char *why,
 {
 	*s = WatchStatus{};
 	toml::parse_result parsed;
-	if (!parseToml(text, length, &parsed, why, size))
+	TomlReading r;
+	if (!startReading(text, length, "a status", &parsed, &r, why, size))
 		return false;
 	const toml::table &table = parsed.table();
-	TomlReading r = {&table, true, why, size};
-	if (number(&r, "version") != 1) {
-		if (r.fine)
-			snprintf(why, size, "a status of another version than this tool's (1)");
-		return false;
-	}
 	s->pid = static_cast<long>(number(&r, "pid"));
 	string(&r, "state", s->state, sizeof s->state);
 	s->sinceS = number(&r, "since");

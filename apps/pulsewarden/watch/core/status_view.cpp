@@ -53,11 +53,8 @@ static void addTime(Text *t, const char *key, double unixS)
 
 static void addString(Text *t, const char *key, const char *value)
 {
-	char fit[1024];
-	snprintf(fit, sizeof fit, "%s", value);
-	makePrintable(fit);
 	add(t, ",\"%s\":", key);
-	addQuoted(t, fit);
+	addPrintable(t, value);
 }
 
 static const char *const answerNames[] = {"healthy", "failing", "paused", "none"};
@@ -91,21 +88,15 @@ bool statusJson(const WatchStatus *s, StatusAnswer answer, const char *why, long
 	addString(&t, "summary", s->summary);
 	add(&t, ",\"resets_total\":%lld,\"resets\":[", s->resetsTotal);
 	for (int i = 0; i < s->resetCount; i++) {
-		char reason[sizeof s->resets[i].why];
-		snprintf(reason, sizeof reason, "%s", s->resets[i].why);
-		makePrintable(reason);
 		add(&t, "%s{\"time\":%.3f,\"why\":", i ? "," : "", s->resets[i].atS);
-		addQuoted(&t, reason);
+		addPrintable(&t, s->resets[i].why);
 		add(&t, "}");
 	}
 	add(&t, "],\"parts\":[");
 	for (int i = 0; i < s->partCount; i++) {
 		const PartHistory &p = s->parts[i];
-		char name[sizeof p.name];
-		snprintf(name, sizeof name, "%s", p.name);
-		makePrintable(name);
 		add(&t, "%s{\"name\":", i ? "," : "");
-		addQuoted(&t, name);
+		addPrintable(&t, p.name);
 		add(&t, ",\"results\":[");
 		for (int j = 0; j < p.count; j++) {
 			const PartResult &r = p.results[j];

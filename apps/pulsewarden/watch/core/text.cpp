@@ -81,3 +81,11 @@ void makePrintable(char *text)
 		p += length;
 	}
 }
+
+void addPrintable(Text *t, const char *text)
+{
+	char fit[1024];
+	snprintf(fit, sizeof fit, "%s", text);
+	makePrintable(fit);
+	addQuoted(t, fit);
+}

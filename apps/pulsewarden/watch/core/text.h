@@ -25,3 +25,5 @@ bool addQuoted(Text *t, const char *text);
 // Text from outside (a check's line, a path) made one line of UTF-8: each
 // control character and each byte that is not UTF-8 becomes '?'.
 void makePrintable(char *text);
+// Such text quoted, as addQuoted, made printable first (and cut at 1 KiB).
+void addPrintable(Text *t, const char *text);

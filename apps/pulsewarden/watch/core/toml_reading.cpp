@@ -47,13 +47,20 @@ bool flag(TomlReading *r, const char *key)
 	return false;
 }
 
-bool parseToml(const char *text, size_t length, toml::parse_result *parsed, char *why, size_t size)
+bool startReading(const char *text, size_t length, const char *what, toml::parse_result *parsed, TomlReading *r,
+	char *why, size_t size)
 {
 	*parsed = toml::parse(std::string_view(text, length));
-	if (*parsed)
+	if (!*parsed) {
+		const toml::parse_error &error = parsed->error();
+		snprintf(why, size, "line %u: %.*s", error.source().begin.line,
+			static_cast<int>(error.description().size()), error.description().data());
+		return false;
+	}
+	*r = TomlReading{&parsed->table(), true, why, size};
+	if (number(r, "version") == 1)
 		return true;
-	const toml::parse_error &error = parsed->error();
-	snprintf(why, size, "line %u: %.*s", error.source().begin.line, static_cast<int>(error.description().size()),
-		error.description().data());
+	if (r->fine)
+		snprintf(why, size, "%s of another version than this tool's (1)", what);
 	return false;
 }

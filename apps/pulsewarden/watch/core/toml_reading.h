@@ -21,5 +21,8 @@ void missing(TomlReading *r, const char *key);
 double number(TomlReading *r, const char *key);
 void string(TomlReading *r, const char *key, char *value, size_t size);
 bool flag(TomlReading *r, const char *key);
-// Parses `text`; false, with why, when it is not TOML.
-bool parseToml(const char *text, size_t length, toml::parse_result *parsed, char *why, size_t size);
+// Parses `text` as version 1 of one of watch's files (`what`: "a
+// status"), its table ready to be read key by key in `r`; false, with
+// why, when it is not TOML or not that version.
+bool startReading(const char *text, size_t length, const char *what, toml::parse_result *parsed, TomlReading *r,
+	char *why, size_t size);
