@@ -12,6 +12,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <mutex>
+#include <poll.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <spawn.h>
@@ -191,10 +193,16 @@ protected:
 		return lines;
 	}
 
-	// The service manager's side of NOTIFY_SOCKET: what the watcher tells it.
+	// The service manager's side of NOTIFY_SOCKET: what the watcher tells
+	// it. As systemd does, it reads as messages come, so that the socket's
+	// queue (ten datagrams) never fills and no message is dropped.
 	struct ServiceManager {
 		int fd = -1;
 		std::string path;
+		std::mutex lock;
+		std::vector<std::string> heard;
+		std::atomic<bool> done{false};
+		std::thread reader;
 		explicit ServiceManager(const std::string &where) : path(where)
 		{
 			struct sockaddr_un address = {};
@@ -202,14 +210,34 @@ protected:
 			memcpy(address.sun_path, path.c_str(), std::min(path.size(), sizeof address.sun_path - 1));
 			fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 			bind(fd, reinterpret_cast<struct sockaddr *>(&address), sizeof address);
+			reader = std::thread([this] {
+				while (!done) {
+					struct pollfd ready = {fd, POLLIN, 0};
+					if (poll(&ready, 1, 20) > 0)
+						hear();
+				}
+			});
 		}
-		~ServiceManager() { close(fd); }
+		~ServiceManager()
+		{
+			done = true;
+			reader.join();
+			close(fd);
+		}
+		void hear()
+		{
+			char message[1024];
+			std::lock_guard<std::mutex> held(lock);
+			for (ssize_t n; (n = recv(fd, message, sizeof message, 0)) > 0;)
+				heard.emplace_back(message, static_cast<size_t>(n));
+		}
+		// What it was told since it was last asked.
 		std::vector<std::string> told()
 		{
+			hear();
+			std::lock_guard<std::mutex> held(lock);
 			std::vector<std::string> messages;
-			char message[1024];
-			for (ssize_t n; (n = recv(fd, message, sizeof message, 0)) > 0;)
-				messages.emplace_back(message, static_cast<size_t>(n));
+			messages.swap(heard);
 			return messages;
 		}
 	};
@@ -468,6 +496,8 @@ TEST_F(Watch, SpeaksTheServiceManagersNotifyProtocol)
 	EXPECT_EQ(told[0].rfind("STATUS=watching: ", 0), 0u) << told[0];
 	EXPECT_EQ(told[1], "READY=1");
 	EXPECT_EQ(told[2], "WATCHDOG=1") << "at once, then every half period";
+	// After each line, the state in one line, as systemctl status shows it.
+	EXPECT_NE(std::find(told.begin(), told.end(), "STATUS=healthy"), told.end());
 	EXPECT_EQ(told[told.size() - 2], "STOPPING=1");
 	EXPECT_EQ(told.back(), "STATUS=stopping: heartbeats stop; the platform will see them stop (see --enable)");
 }
@@ -728,6 +758,31 @@ TEST_F(Watch, ARecordAPowerCutLeftHalfWrittenInventsNoReset)
 		for (const std::string &line : lines)
 			EXPECT_TRUE(row.text == armed || line.find("the previous boot") == std::string::npos) << line;
 	}
+}
+
+// Released with no watcher running, the record itself forgives the resets:
+// the next start watches, and the resets are still counted in all.
+TEST_F(Watch, AHoldReleasedWithNoWatcherRunningLetsTheNextStartWatch)
+{
+	double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+	std::string record = "version = 1\nresets_total = 3\nreleased = 0.000\nheld = true\n";
+	for (int i = 1; i <= 3; i++)
+		record += "\n[[resets]]\nboot = \"boot-" + std::to_string(i) + "\"\nstopped = " + std::to_string(now - 600 * i)
+			+ "\nseen = " + std::to_string(now - 600 * i + 1) + "\nwindow = 2.000\ninterval = 0.200\n"
+			"need_reset = true\nwhy = \"exit status 3\"\n";
+	mkdir((root + "/kept").c_str(), 0700);
+	writeFile(root + "/kept/resets.toml", record);
+	RunResult r = tool({"watch", "--release", "--runtime-dir", asPath(root + "/run"), "--state-dir", asPath(root + "/kept")});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out, asWritten("released: no watcher runs; the next one counts no reset before now\n"));
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "200ms", "--timeout", "1s", "--window", "2s"},
+		true)));
+	ASSERT_TRUE(waitFor(&watch, "healthy: the check passed; heartbeats start\n"));
+	EXPECT_NE(tool({"status", "--runtime-dir", asPath(root + "/run")}).out.find("the platform's resets: 3 in all"),
+		std::string::npos);
+	for (const std::string &line : said(stop(&watch).out))
+		EXPECT_EQ(line.find("held"), std::string::npos) << line;
 }
 
 TEST_F(Watch, IntoTheJournalLinesCarryAPriorityNotTheTime)

@@ -51,6 +51,7 @@ struct Row {
 	std::vector<Beat> beats;
 	std::vector<int64_t> resetsLeaveMs = {};  // when each reset counted leaves --max-resets's period
 	bool heldAtStart = false;
+	bool recordStands = false;  // an earlier watcher of this boot kept a reset record
 };
 
 std::string render(const Step &s)
@@ -535,6 +536,16 @@ const Row rows[] = {
 		{1000, stop(), "STOPPING=1 | notice stopping: held: monitoring stays off until a check passes after the "
 			"oldest reset leaves the period, or pulsewarden watch --release | exit 0 | next never"},
 	}, {90000, 90000, 90000}, true},
+	{"a reset record an earlier watcher of this boot kept is taken back by the first pass, not before",
+		{"--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, fail(), "notice not healthy yet: exit status 3 | next 10000"},
+		{10000, time(), "isEnabled? | next 15000"},
+		{10000, answer(1), "start check | next 13000"},
+		{10010, pass(), "take back record | markActive | next 15010"},
+		{10010, answer(0), "info healthy: the check passed; heartbeats start | next 20000"},
+	}, {}, false, true},
 };
 
 TEST(WatchCore, EachStoryActsAsItSays)
@@ -554,6 +565,7 @@ TEST(WatchCore, EachStoryActsAsItSays)
 			core.setting.resetLeaves[core.setting.resetCount++] = ms * nsPerMs;
 		snprintf(core.setting.resetsSaid, sizeof core.setting.resetsSaid, "%d counted", core.setting.resetCount);
 		core.setting.heldAtStart = row.heldAtStart;
+		core.setting.recordStands = row.recordStands;
 		for (const Beat &beat : row.beats) {
 			if (beat.intervalMs)
 				core.setting.options.intervalNs = beat.intervalMs * nsPerMs;
@@ -562,6 +574,68 @@ TEST(WatchCore, EachStoryActsAsItSays)
 			Step step = watchStep(&core, beat.event, beat.ms * nsPerMs, beat.asleepMs * nsPerMs);
 			EXPECT_EQ(render(step), beat.expected) << row.story << ", at " << beat.ms << " ms";
 		}
+	}
+}
+
+// The state in a line, as STATUS= and pulsewarden status carry it: the
+// counts in a row against what they lead to.
+TEST(WatchCore, ItsStateInALineCarriesTheCountsInARow)
+{
+	const std::vector<std::pair<int64_t, Event>> healthy = {{0, start()}, {0, answer(1)}, {10, pass()}, {10, answer(0)}};
+	// With --need-reset-after, the first pass takes back a reset an earlier
+	// watcher may have posted: one answer more.
+	auto then = [&](std::vector<std::pair<int64_t, Event>> more, bool posted = false) {
+		std::vector<std::pair<int64_t, Event>> all = healthy;
+		if (posted)
+			all.emplace_back(10, answer(0));
+		all.insert(all.end(), more.begin(), more.end());
+		return all;
+	};
+	struct {
+		const char *story;
+		std::vector<const char *> args;
+		std::vector<std::pair<int64_t, Event>> events;
+		const char *summary;
+	} rows[] = {
+		{"before any check", {"check"}, {{0, start()}}, "starting: no check yet"},
+		{"not healthy yet", {"check"}, {{0, start()}, {0, answer(1)}, {10, fail("db down")}},
+			"starting: not healthy yet: exit status 3: \"db down\""},
+		{"healthy", {"check"}, healthy, "healthy"},
+		{"fewer failures than --fall", {"--fall", "3", "check"}, then({{10000, time()}, {10010, fail()}}),
+			"healthy: 1 of 3 failed; exit status 3"},
+		{"failing, counted toward --need-reset-after", {"--fall", "2", "--need-reset-after", "3", "check"},
+			then({{10000, time()}, {10010, fail()}, {10010, answer(0)}, {20000, time()}, {20010, fail()}}, true),
+			"failing: 2 of 3; exit status 3"},
+		{"failing, with no reset to come", {"check"}, then({{10000, time()}, {10010, fail()}}),
+			"failing: 1 in a row; exit status 3"},
+		{"the reset posted", {"--need-reset-after", "1", "check"},
+			then({{10000, time()}, {10010, fail()}, {10010, answer(0)}}, true),
+			"failing: 1 in a row, appStateNeedReset posted; exit status 3"},
+		{"passing, fewer than --rise", {"--rise", "2", "check"},
+			then({{10000, time()}, {10010, fail()}, {20000, time()}, {20000, answer(1)}, {20010, pass()}}),
+			"failing: 1 of 2 passed to be healthy again"},
+		{"monitoring switched off", {"check"}, {{0, start()}, {0, answer(0)}}, "paused: monitoring is off"},
+		{"held", {"--enable", "check"}, {{0, start()}, {0, answer(0)}, {10, fail()}},
+			"held: 3 resets within 1 d; monitoring off; the last check failed"},
+	};
+	for (const auto &row : rows) {
+		WatchCore core = {};
+		std::vector<char *> argv;
+		for (const char *a : row.args)
+			argv.push_back(const_cast<char *>(a));
+		argv.push_back(nullptr);
+		bool silent = false;
+		char why[512];
+		ASSERT_EQ(parseWatchOptions(static_cast<int>(row.args.size()), argv.data(), &core.setting.options, &silent,
+			why, sizeof why), watchUsable) << row.story << ": " << why;
+		core.setting.resetCount = 3;
+		std::fill_n(core.setting.resetLeaves, 3, INT64_MAX);
+		core.setting.heldAtStart = row.args.size() > 1;
+		for (const auto &[ms, event] : row.events)
+			watchStep(&core, event, ms * nsPerMs);
+		char line[512];
+		statusSummary(core, line, sizeof line);
+		EXPECT_STREQ(line, row.summary) << row.story;
 	}
 }
 

@@ -211,6 +211,12 @@ TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
 		{"[[tcp]]\naddress = \"db:1\"\f[[tcp]]\naddress = \"mq:2\"", "[[tcp]]|address = \"db:1\"|[[tcp]]|address = \"mq:2\""},
 		{"[check]\ncommand = [\"/a\"]\f[check]\ncommand = [\"/b\", \"x\"]", "[check]|command = [\"/b\", \"x\"]"},
 		{"fall = 2\f\f  fal = 3", "/etc/w.d/2.toml:1:3: \"fal\" is not a key of watch's configuration"},
+		// The brake on reset loops: N/D, or "0" for none, as a string.
+		{"max_resets = \"5/12h\"\nstate_dir = \"/srv/pw\"", "state_dir = \"/srv/pw\"|max_resets = \"5/12h\""},
+		{"max_resets = \"0\"", "max_resets = \"0\""},
+		{"max_resets = 3", "/etc/w.toml:1:14: max_resets is not a string such as \"3/24h\", or \"0\""},
+		{"max_resets = \"101/1h\"", "/etc/w.toml:1:14: max_resets is not N/D with N a whole number from 1 to 100"},
+		{"max_resets = \"3/\"", "/etc/w.toml:1:14: max_resets is not N/D with D a duration (such as 24h)"},
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(readThenPrint(c.text), c.came) << c.text;
