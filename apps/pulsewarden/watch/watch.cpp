@@ -280,7 +280,6 @@ static void countResets(Loop *l)
 	resetsToCount(&l->keeper, l->core.setting.options, &l->core.setting);
 }
 
-
 // The figures, whole, where --metrics-file says; the core hears how it went.
 static void writeFigures(Loop *l, Event *next)
 {
