@@ -548,18 +548,27 @@ const Row rows[] = {
 	}, {}, false, true},
 };
 
+// A core set up from watch's options, as the command line gives them; its
+// check points into `argv`, which must outlive it.
+testing::AssertionResult parsed(const std::vector<const char *> &args, std::vector<char *> *argv, WatchCore *core)
+{
+	for (const char *a : args)
+		argv->push_back(const_cast<char *>(a));
+	argv->push_back(nullptr);
+	bool silent = false;
+	char why[512];
+	if (parseWatchOptions(static_cast<int>(args.size()), argv->data(), &core->setting.options, &silent, why,
+		    sizeof why) != watchUsable)
+		return testing::AssertionFailure() << why;
+	return testing::AssertionSuccess();
+}
+
 TEST(WatchCore, EachStoryActsAsItSays)
 {
 	for (const Row &row : rows) {
 		WatchCore core = {};
 		std::vector<char *> argv;
-		for (const char *a : row.args)
-			argv.push_back(const_cast<char *>(a));
-		argv.push_back(nullptr);
-		bool silent = false;
-		char why[512];
-		ASSERT_EQ(parseWatchOptions(static_cast<int>(row.args.size()), argv.data(), &core.setting.options, &silent,
-			why, sizeof why), watchUsable) << row.story << ": " << why;
+		ASSERT_TRUE(parsed(row.args, &argv, &core)) << row.story;
 		core.setting.watchdogNs = row.watchdogMs * nsPerMs;
 		for (int64_t ms : row.resetsLeaveMs)
 			core.setting.resetLeaves[core.setting.resetCount++] = ms * nsPerMs;
@@ -621,13 +630,7 @@ TEST(WatchCore, ItsStateInALineCarriesTheCountsInARow)
 	for (const auto &row : rows) {
 		WatchCore core = {};
 		std::vector<char *> argv;
-		for (const char *a : row.args)
-			argv.push_back(const_cast<char *>(a));
-		argv.push_back(nullptr);
-		bool silent = false;
-		char why[512];
-		ASSERT_EQ(parseWatchOptions(static_cast<int>(row.args.size()), argv.data(), &core.setting.options, &silent,
-			why, sizeof why), watchUsable) << row.story << ": " << why;
+		ASSERT_TRUE(parsed(row.args, &argv, &core)) << row.story;
 		core.setting.resetCount = 3;
 		std::fill_n(core.setting.resetLeaves, 3, INT64_MAX);
 		core.setting.heldAtStart = row.args.size() > 1;
