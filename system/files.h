@@ -32,6 +32,12 @@ bool readWholeFile(const char *path, size_t most, char **text, size_t *length, c
 // and Administrators) may read it, with why; or it cannot be looked at,
 // with why too.
 bool readableByOthers(const char *path, char *why, size_t size);
+// Whether others than root and this process's user may change the file,
+// or what leads to it (a directory above it, or above where a link points),
+// with why; or it cannot be looked at, with why too. A sticky directory
+// (/tmp) lets no one replace what is not theirs. On Windows the ACLs are
+// the installer's: false.
+bool writableByOthers(const char *path, char *why, size_t size);
 // Each file in `dir` whose name ends in `suffix`, by its full path, in the
 // order of their names' bytes, until `each` says stop. False, with why,
 // when the directory is there but cannot be read: one not there has none.

@@ -196,3 +196,72 @@ bool readableByOthers(const char *path, char *why, size_t size)
 		static_cast<unsigned>(status.st_mode & 0777));
 	return true;
 }
+
+// Whom a file or directory lets change it besides root and us: its owner,
+// and the group or everyone where its mode says.
+static bool othersMayChange(const char *path, const struct stat &status, char *why, size_t size)
+{
+	uid_t self = geteuid();
+	bool directory = S_ISDIR(status.st_mode);
+	if (status.st_uid != 0 && status.st_uid != self) {
+		snprintf(why, size, "%s is owned by uid %u, who may change it: chown root it", path,
+			static_cast<unsigned>(status.st_uid));
+		return true;
+	}
+	if (directory && (status.st_mode & S_ISVTX))
+		return false;
+	bool group = (status.st_mode & S_IWGRP) && status.st_gid != 0;
+	if (!group && !(status.st_mode & S_IWOTH))
+		return false;
+	snprintf(why, size, "%s may be %s by others than its owner (mode %03o): chmod go-w it", path,
+		directory ? "written in" : "written", static_cast<unsigned>(status.st_mode & 0777));
+	return true;
+}
+
+// The file at `path` and each directory above it, as the path names them.
+static bool chainWritable(char *path, char *why, size_t size)
+{
+	for (;;) {
+		struct stat status;
+		if (stat(path, &status) != 0) {
+			char reason[160];
+			snprintf(reason, sizeof reason, "%s", strerror(errno));
+			reason[0] = static_cast<char>(tolower(static_cast<unsigned char>(reason[0])));
+			snprintf(why, size, "%s: %s", path, reason);
+			return true;
+		}
+		if (othersMayChange(path, status, why, size))
+			return true;
+		char *slash = strrchr(path, '/');
+		if (!slash || slash == path) {
+			if (!slash || strcmp(path, "/") == 0)
+				return false;
+			path[1] = '\0';
+			continue;
+		}
+		*slash = '\0';
+	}
+}
+
+// Where it truly is, and the directory that holds the name given: a link
+// there could be pointed elsewhere.
+bool writableByOthers(const char *path, char *why, size_t size)
+{
+	char real[PATH_MAX];
+	if (!realpath(path, real)) {
+		char reason[160];
+		snprintf(reason, sizeof reason, "%s", strerror(errno));
+		reason[0] = static_cast<char>(tolower(static_cast<unsigned char>(reason[0])));
+		snprintf(why, size, "%s: %s", path, reason);
+		return true;
+	}
+	if (chainWritable(real, why, size))
+		return true;
+	char named[PATH_MAX];
+	snprintf(named, sizeof named, "%s", path);
+	char *slash = strrchr(named, '/');
+	if (!slash)
+		return false;
+	slash[slash == named] = '\0';
+	return realpath(named, real) && chainWritable(real, why, size);
+}

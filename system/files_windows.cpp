@@ -227,3 +227,8 @@ bool readableByOthers(const char *path, char *why, size_t size)
 			"icacls \"%s\" /inheritance:r /grant:r SYSTEM:F Administrators:F", path, path);
 	return others;
 }
+
+bool writableByOthers(const char * /*path*/, char * /*why*/, size_t /*size*/)
+{
+	return false;
+}

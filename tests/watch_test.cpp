@@ -472,6 +472,72 @@ TEST_F(Watch, EndsWithADistinctStatusForEachCause)
 		"watch: markActive: pulsewarden must be run in a Corvane Virtual Machine; stopping"});
 }
 
+// A check runs with the watcher's powers, or its user's: one that others
+// may change, or that its user cannot run, is refused before anything
+// starts; run as its user, it has that user's identity and nothing else.
+TEST_F(Watch, AChecksUserAndWhoMayChangeItAreJudgedBeforeItRuns)
+{
+	if (windowsBuild())
+		return;
+	bool root = geteuid() == 0;
+	std::string dir = this->root + "/checks";
+	ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+	ASSERT_EQ(chmod(this->root.c_str(), 0755), 0);
+	std::string program = dir + "/check";
+	writeFile(program, "#!/bin/sh\necho \"$(id -un) HOME=$HOME PATH=$PATH FOO=$FOO\"\nexit 3\n");
+	std::string headers = this->root + "/token.headers";
+	writeFile(headers, "Authorization: Bearer s3cret\n");
+	struct {
+		mode_t checkMode, dirMode, headersMode;
+		uid_t owner;
+		std::vector<std::string> options;
+		std::string why;
+	} rows[] = {
+		{0757, 0755, 0600, 0, {}, "cannot start the check: " + program
+			+ " may be written by others than its owner (mode 757): chmod go-w it"},
+		{0755, 0777, 0600, 0, {}, "cannot start the check: " + dir
+			+ " may be written in by others than its owner (mode 777): chmod go-w it"},
+		{0755, 0755, 0602, 0, {"--http", "http://127.0.0.1:1/"}, "cannot use --http http://127.0.0.1:1/: " + headers
+			+ " may be written by others than its owner (mode 602): chmod go-w it"},
+		{0755, 0755, 0600, 4321, {}, "cannot start the check: " + program + " is owned by uid 4321, who may change it: "
+			"chown root it"},
+		{0700, 0755, 0600, 0, {"--check-user", "nobody"}, "cannot start the check: " + program
+			+ ": Permission denied (as check_user nobody)"},
+		{0755, 0755, 0600, 0, {"--check-user", "no-such-user-pw"},
+			"cannot start the check: check_user no-such-user-pw: no such user"},
+	};
+	for (const auto &row : rows) {
+		if (!root && (row.owner || !row.options.empty()))
+			continue;
+		ASSERT_EQ(chmod(program.c_str(), row.checkMode), 0);
+		ASSERT_EQ(chmod(dir.c_str(), row.dirMode), 0);
+		ASSERT_EQ(chmod(headers.c_str(), row.headersMode), 0);
+		ASSERT_EQ(lchown(program.c_str(), row.owner ? row.owner : geteuid(), static_cast<gid_t>(-1)), 0);
+		writeFile(this->root + "/watch.toml", "[[http]]\nurl = \"http://127.0.0.1:1/\"\nheaders_file = \"" + headers + "\"\n");
+		std::vector<std::string> args = {"watch", "--check-config"};
+		if (row.options.size() == 2 && row.options[0] == "--http")
+			args.insert(args.end(), {"--config", this->root + "/watch.toml"});
+		else
+			args.insert(args.end(), row.options.begin(), row.options.end());
+		args.insert(args.end(), {"--", program});
+		RunResult r = tool(args);
+		EXPECT_EQ(r.status, 105) << row.why;
+		EXPECT_EQ(r.err, row.why + "\n");
+	}
+	if (!root)
+		return;
+	ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+	ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+	RunSpec setup = watching({"--enable", "--check-user", "nobody", "--interval", "200ms", "--", program});
+	setup.env.push_back("FOO=the watcher's");
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, setup));
+	ASSERT_TRUE(waitFor(&watch, "watch: not healthy yet: exit status 3: \"nobody HOME=/nonexistent "
+		"PATH=/usr/local/bin:/usr/bin:/bin FOO=\"\n"));
+	kill(watch.pid, SIGTERM);
+	EXPECT_EQ(finishTool(&watch).status, 0);
+}
+
 TEST_F(Watch, SpeaksTheServiceManagersNotifyProtocol)
 {
 	if (windowsBuild())

@@ -217,6 +217,11 @@ TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
 		{"max_resets = 3", "/etc/w.toml:1:14: max_resets is not a string such as \"3/24h\", or \"0\""},
 		{"max_resets = \"101/1h\"", "/etc/w.toml:1:14: max_resets is not N/D with N a whole number from 1 to 100"},
 		{"max_resets = \"3/\"", "/etc/w.toml:1:14: max_resets is not N/D with D a duration (such as 24h)"},
+		// Whom the check runs as: a name useradd would take, nothing a shell could read more into.
+		{"check_user = \"pulsewarden-check\"", "check_user = \"pulsewarden-check\""},
+		{"check_user = \"-root\"", "/etc/w.toml:1:14: check_user: \"-root\" is not a user's name (letters, digits, '.', '_' and '-')"},
+		{"check_user = \"a;b\"", "/etc/w.toml:1:14: check_user: \"a;b\" is not a user's name (letters, digits, '.', '_' and '-')"},
+		{"check_user = \"\"", "/etc/w.toml:1:14: check_user: \"\" is not a user's name (1 to 32 characters)"},
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(readThenPrint(c.text), c.came) << c.text;

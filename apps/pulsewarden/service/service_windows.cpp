@@ -201,7 +201,7 @@ static int install(const char *invocationName, bool silent, int argc, char **arg
 	if (o.pid)
 		return serviceUsage(invocationName, "--pid names a process of this boot, which the service outlives: "
 			"give it a check or a probe");
-	if (!watchedPartsUsable(o, why, sizeof why)) {
+	if (!watchedPartsUsable(o, nullptr, why, sizeof why)) {
 		printTo(stderr, "service install: %s\n", why);
 		return exitCheckUnusable;
 	}

@@ -19,6 +19,7 @@
 #include "probes/round.h"
 #include "reset_keeper.h"
 #include "system.h"
+#include "system/check_user.h"
 #include "system/events.h"
 #include "system/runtime_dir.h"
 #include "system/service_manager.h"
@@ -68,6 +69,8 @@ struct Loop {
 	int waiting;              // -1: none
 	unsigned reloadsAnswered;
 	char runtimeDir[1024];
+	CheckUser *checkUser;     // whom the check runs as: null, the watcher
+	CheckUser *checkUserWaiting; // with the configuration waiting
 };
 
 static void sayLine(const Loop *l, Priority priority, const char *format, ...) PRINTF_LIKE(3, 4);
@@ -346,6 +349,9 @@ static void applyConfig(Loop *l, Event *next)
 	countResets(l);
 	l->inUse = l->waiting;
 	l->waiting = -1;
+	releaseCheckUser(l->checkUser);
+	l->round.user = l->checkUser = l->checkUserWaiting;
+	l->checkUserWaiting = nullptr;
 	l->figures.lastReloadFailed = false;
 	l->figures.configReadS = unixTimeS();
 	static char how[120];
@@ -493,15 +499,28 @@ static int watchHelpAsked(const char *invocationName)
 	return 0;
 }
 
-bool watchedPartsUsable(const WatchOptions &o, char *why, size_t size)
+bool watchedPartsUsable(const WatchOptions &o, CheckUser **user, char *why, size_t size)
 {
 	char reason[400];
-	if (o.check && !checkProgramUsable(o.check[0], reason, sizeof reason)) {
+	CheckUser *runAs = nullptr;
+	if (o.check && o.checkUser && !(runAs = lookUpCheckUser(o.checkUser, reason, sizeof reason))) {
 		snprintf(why, size, "cannot start the check: %s", reason);
 		return false;
 	}
+	if (o.check && !checkProgramTrusted(o.check[0], runAs, reason, sizeof reason)) {
+		releaseCheckUser(runAs);
+		snprintf(why, size, "cannot start the check: %s", reason);
+		return false;
+	}
+	if (user)
+		*user = runAs;
+	else
+		releaseCheckUser(runAs);
 	for (int i = 0; i < o.probeCount; i++) {
-		if (!probeReady(o.probes[i], reason, sizeof reason)) {
+		// Its tokens sent in the watcher's name: written by the watcher's
+		// own alone.
+		const char *headers = o.probes[i].headersFile;
+		if (!probeReady(o.probes[i], reason, sizeof reason) || (headers && writableByOthers(headers, reason, sizeof reason))) {
 			char shown[300];
 			probeShownTarget(o.probes[i], shown, sizeof shown);
 			snprintf(why, size, "cannot use %s %s: %s", probeOption(o.probes[i].kind), shown, reason);
@@ -571,7 +590,7 @@ static void fault(const char *line, void *context)
 static int checkConfigAsked(const WatchOptions &o, bool silent)
 {
 	char why[600];
-	if (!watchedPartsUsable(o, why, sizeof why)) {
+	if (!watchedPartsUsable(o, nullptr, why, sizeof why)) {
 		printTo(stderr, "%s\n", why);
 		return exitCheckUnusable;
 	}
@@ -614,7 +633,8 @@ static void readFilesAgain(Loop *l)
 		char reason[600];
 		if (after.pid != o.pid)
 			snprintf(why, sizeof why, "%s: the process watched changes only with a start", l->line.config);
-		else if (!watchedPartsUsable(after, reason, sizeof reason))
+		else if (releaseCheckUser(l->checkUserWaiting), l->checkUserWaiting = nullptr,
+			!watchedPartsUsable(after, &l->checkUserWaiting, reason, sizeof reason))
 			snprintf(why, sizeof why, "%s", reason);
 		after.enable = o.enable;
 		after.runtimeDir = o.runtimeDir;
@@ -800,10 +820,11 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		sayLine(&l, priorityError, "%s", why);
 		return 1;
 	}
-	if (!watchedPartsUsable(o, why, sizeof why)) {
+	if (!watchedPartsUsable(o, &l.checkUser, why, sizeof why)) {
 		sayLine(&l, priorityError, "%s", why);
 		return exitCheckUnusable;
 	}
+	l.round.user = l.checkUser;
 	if (int status = takeRuntimeDir(&l, o))
 		return status;
 	if (o.config)

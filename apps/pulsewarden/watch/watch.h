@@ -28,10 +28,15 @@ extern "C" WATCH_ENTRY int pulsewardenStatus(const char *invocationName, int arg
 typedef int (*StatusEntry)(const char *invocationName, int argc, char **argv);
 inline constexpr char statusEntryName[] = "pulsewardenStatus";
 
+struct CheckUser;
+
 // Whether what the options name can work at all: the check program is
-// found and each probe's library loads; why not, as a line, in `why`.
-// Checked before watch starts, and before a service is installed to run it.
-bool watchedPartsUsable(const WatchOptions &options, char *why, size_t size);
+// found, its user can run it and no one else may change it, and each
+// probe's library loads; why not, as a line, in `why`. Checked before
+// watch starts, and before a service is installed to run it. The check's
+// user, looked up, goes to `user` where one is given (the caller releases
+// it).
+bool watchedPartsUsable(const WatchOptions &options, CheckUser **user, char *why, size_t size);
 
 // Asks the watcher of the runtime directory `dir` to read its
 // configuration again, by `ask` (a signal, the service control manager),

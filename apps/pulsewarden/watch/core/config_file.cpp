@@ -169,6 +169,17 @@ bool readOption(const Reader &r, const toml::key &name, const toml::node &value)
 	}
 	case optionPath:
 		return pathValue(r, key, value, &(o->*row->path));
+	case optionUser: {
+		const auto *string = value.as_string();
+		if (!string)
+			return at(r, value.source(), "%.*s: a user's name is needed", static_cast<int>(key.size()), key.data());
+		if (!(o->checkUser = keep(r, string->get(), value.source())))
+			return false;
+		if (const char *problem = userNameProblem(o->checkUser))
+			return at(r, value.source(), "%.*s: \"%s\" %s", static_cast<int>(key.size()), key.data(), o->checkUser,
+				problem);
+		return true;
+	}
 	case optionProbe:
 		return at(r, value.source(), "%.*s: probes are tables: [[%.*s]]", static_cast<int>(key.size()), key.data(),
 			static_cast<int>(key.size()), key.data());
@@ -405,6 +416,8 @@ bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, ch
 			add(&t, "\n");
 		} else if (row->kind == optionPid && o.pid) {
 			add(&t, "%s = %ld\n", key, o.pid);
+		} else if (row->kind == optionUser && o.checkUser) {
+			add(&t, "%s = \"%s\"\n", key, o.checkUser);
 		} else if (row->kind == optionResets && o.maxResets == 0) {
 			add(&t, "%s = \"0\"\n", key);
 		} else if (row->kind == optionResets && o.maxResets > 0) {

@@ -81,6 +81,8 @@ const OptionRow optionTable[] = {
 		"a node agent's textfile collector (removed at a stop)", &WatchOptions::metricsFile),
 	path("--runtime-dir", "DIR", "where the watcher holds its lock, one watcher a machine\n"
 		"(default /run/pulsewarden for root)", &WatchOptions::runtimeDir),
+	other("--check-user", optionUser, "USER", "run the check as USER, with USER's groups and a clean\n"
+		"environment (HOME, USER, LOGNAME, SHELL, PATH), as runuser does"),
 	path("--state-dir", "DIR", "what outlives a reboot: why the machine was reset\n"
 		"(default /var/lib/pulsewarden for root)", &WatchOptions::stateDir),
 	other("--max-resets", optionResets, "N/D", "with --enable: hold, monitoring off, rather than let the\n"
@@ -205,6 +207,13 @@ static bool takeOption(const OptionRow &row, int argc, char **argv, int *i, Watc
 		}
 		o->*row.path = value;
 		return true;
+	case optionUser:
+		if (const char *problem = userNameProblem(value)) {
+			because(why, size, "%s: \"%s\" %s", row.name, value, problem);
+			return false;
+		}
+		o->checkUser = value;
+		return true;
 	case optionProbe:
 		if (o->probeCount == maxProbes) {
 			because(why, size, "at most %d probes", static_cast<int>(maxProbes));
@@ -278,6 +287,20 @@ void setWatchDefaults(WatchOptions *o)
 	o->maxResetsPeriodNs = int64_t{24} * 3600 * nsPerS;
 }
 
+const char *userNameProblem(const char *name)
+{
+	size_t n = strlen(name);
+	if (n == 0 || n > 32)
+		return "is not a user's name (1 to 32 characters)";
+	for (size_t i = 0; i < n; i++) {
+		char c = name[i];
+		bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.';
+		if (!letter && !(c == '-' && i > 0) && !(c == '$' && i == n - 1 && i > 0))
+			return "is not a user's name (letters, digits, '.', '_' and '-')";
+	}
+	return nullptr;
+}
+
 int resetLimit(const WatchOptions &o)
 {
 	return o.maxResets >= 0 ? o.maxResets : o.enable && !o.pid ? 3 : 0;
@@ -320,6 +343,8 @@ bool layOver(WatchOptions *files, const WatchOptions &line)
 			files->*row->path = line.*row->path;
 		else if (row->kind == optionPid)
 			files->pid = line.pid;
+		else if (row->kind == optionUser)
+			files->checkUser = line.checkUser;
 		else if (row->kind == optionResets) {
 			files->maxResets = line.maxResets;
 			files->maxResetsPeriodNs = line.maxResetsPeriodNs;

@@ -29,6 +29,7 @@ struct WatchOptions {
 	const char *metricsFile; // where the figures go; null: nowhere
 	const char *runtimeDir;  // the watcher's lock; null: the system's default
 	const char *stateDir;    // what outlives a reboot; null: the system's default
+	const char *checkUser;   // the user the check runs as; null: the watcher's own, as it is
 	int maxResets;           // resets within the period before it holds; 0: never holds; -1: as --enable says
 	int64_t maxResetsPeriodNs;
 	const char *config;      // the configuration file; null: the command line alone
@@ -44,6 +45,7 @@ enum OptionKind {
 	optionDuration,  // D
 	optionCount,     // N, 1 to 1000000
 	optionPath,      // an absolute path
+	optionUser,      // a user's name, kept where a path is
 	optionProbe,     // a part to check, any number
 	optionPid,       // a process id
 	optionResets,    // N/D, or 0
@@ -74,6 +76,10 @@ extern const OptionRow optionTable[];
 // What watch does with nothing said: a check every 10 s within 5 s, in a
 // window of 30 s.
 void setWatchDefaults(WatchOptions *options);
+// Why `name` cannot be a user's name (letters, digits, '.', '_' and '-',
+// not first, at most 32, as useradd takes them); null when it can.
+const char *userNameProblem(const char *name);
+
 // How many resets within --max-resets's period the watcher lets happen
 // before it holds: as given, or 3 (in 24 h) for a watcher that owns
 // monitoring; 0: it never holds.

@@ -154,7 +154,7 @@ void startRound(Round *round, const WatchOptions &options)
 		round->waiting[i] = true;
 	}
 	if (options.check) {
-		round->program = spawnCheck(options.check, round->startFailure, sizeof round->startFailure);
+		round->program = spawnCheck(options.check, round->user, round->startFailure, sizeof round->startFailure);
 		round->programUnstarted = round->programDone = !round->program;
 	}
 }

@@ -17,6 +17,7 @@ enum : int { maxRetired = 4 * maxProbes };
 
 struct Round {
 	bool running;
+	const CheckUser *user;    // whom the check program runs as; null: the watcher
 	Check *program;           // the check program, while it runs
 	bool programDone;
 	bool programAsked;        // asked to end while it ran: it timed out

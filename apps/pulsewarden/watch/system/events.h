@@ -23,18 +23,22 @@ void requestReload();
 // Whether the check's program can be started at all: found (on the PATH,
 // for a bare name) and executable, and so is a script's interpreter.
 bool checkProgramUsable(const char *program, char *why, size_t size);
-// Windows: where the check program is found, as it would be started.
+// Where the check program is found, as it would be started.
 bool findCheckProgram(const char *program, char *path, size_t size);
+// Linux: the interpreter a script's "#!" line names; false for no script.
+bool scriptInterpreter(const char *script, char *interpreter, size_t size);
 
 // A running check: its process, in a group (a job) of its own with all it
 // starts, and its output.
 struct Check;
 
+struct CheckUser;
+
 // Starts a check: standard input the null device, standard output and
 // error a pipe read as it runs, no other descriptor of ours, and none of
-// the service manager's variables. Null, with the reason, when it cannot
-// be started.
-Check *spawnCheck(char *const *argv, char *why, size_t size);
+// the service manager's variables; as `user`, with its environment, where
+// one is given. Null, with the reason, when it cannot be started.
+Check *spawnCheck(char *const *argv, const CheckUser *user, char *why, size_t size);
 
 // Asks the check and everything of its group to end (SIGTERM), or, with
 // `force`, ends them at once.

@@ -9,6 +9,7 @@
 // end (a pidfd).
 #include "events.h"
 
+#include "check_user.h"
 #include "system.h"
 
 #include <cerrno>
@@ -105,21 +106,31 @@ static bool executableFile(const char *path, int *error)
 	return true;
 }
 
-// A script's "#!" interpreter, which the kernel needs as much as the
-// script: a missing one fails every start with the script's own name.
-static bool interpreterUsable(const char *script, char *why, size_t size)
+bool scriptInterpreter(const char *script, char *interpreter, size_t size)
 {
 	int fd = open(script, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
 	if (fd < 0)
-		return true;  // what exec makes of it is said when it runs
+		return false;
 	char head[256];
 	ssize_t n = read(fd, head, sizeof head - 1);
 	close(fd);
 	if (n < 2 || head[0] != '#' || head[1] != '!')
-		return true;
+		return false;
 	head[n] = '\0';
 	char *name = head + 2 + strspn(head + 2, " \t");
 	name[strcspn(name, " \t\r\n")] = '\0';
+	snprintf(interpreter, size, "%s", name);
+	return true;
+}
+
+// A script's "#!" interpreter, which the kernel needs as much as the
+// script: a missing one fails every start with the script's own name.
+// What exec makes of a file that cannot be opened is said when it runs.
+static bool interpreterUsable(const char *script, char *why, size_t size)
+{
+	char name[256];
+	if (!scriptInterpreter(script, name, sizeof name))
+		return true;
 	int error = ENOENT;
 	if (*name && executableFile(name, &error))
 		return true;
@@ -128,35 +139,48 @@ static bool interpreterUsable(const char *script, char *why, size_t size)
 	return false;
 }
 
+// Where execvpe() finds the program: `candidate` holds it when found;
+// else `error` says why not.
+static bool locateProgram(const char *program, char *candidate, size_t size, int *error)
+{
+	*error = ENOENT;
+	if (strchr(program, '/')) {
+		snprintf(candidate, size, "%s", program);
+		return executableFile(candidate, error);
+	}
+	// As execvpe() will look for it.
+	const char *path = getenv("PATH");
+	if (!path || !*path)
+		path = "/bin:/usr/bin";
+	for (const char *dir = path;; dir = strchr(dir, ':') + 1) {
+		size_t length = strcspn(dir, ":");
+		int n = snprintf(candidate, size, "%.*s%s%s", static_cast<int>(length), dir, length ? "/" : "", program);
+		int found = ENOENT;
+		if (n > 0 && static_cast<size_t>(n) < size && executableFile(candidate, &found))
+			return true;
+		if (found != ENOENT && found != ENOTDIR)
+			*error = found;  // found, but not usable: say why
+		if (!dir[length])
+			return false;
+	}
+}
+
+bool findCheckProgram(const char *program, char *path, size_t size)
+{
+	int error;
+	return *program && locateProgram(program, path, size, &error);
+}
+
 bool checkProgramUsable(const char *program, char *why, size_t size)
 {
-	int error = ENOENT;
 	if (!*program) {
 		snprintf(why, size, "an empty name");
 		return false;
 	}
-	if (strchr(program, '/')) {
-		if (executableFile(program, &error))
-			return interpreterUsable(program, why, size);
-	} else {
-		// As execvpe() will look for it.
-		const char *path = getenv("PATH");
-		if (!path || !*path)
-			path = "/bin:/usr/bin";
-		for (const char *dir = path;; dir = strchr(dir, ':') + 1) {
-			size_t length = strcspn(dir, ":");
-			char candidate[4096];
-			int n = snprintf(candidate, sizeof candidate, "%.*s%s%s", static_cast<int>(length), dir,
-				length ? "/" : "", program);
-			int found = ENOENT;
-			if (n > 0 && static_cast<size_t>(n) < sizeof candidate && executableFile(candidate, &found))
-				return interpreterUsable(candidate, why, size);
-			if (found != ENOENT && found != ENOTDIR)
-				error = found;  // found, but not usable: say why
-			if (!dir[length])
-				break;
-		}
-	}
+	char candidate[4096];
+	int error;
+	if (locateProgram(program, candidate, sizeof candidate, &error))
+		return interpreterUsable(candidate, why, size);
 	snprintf(why, size, "%s: %s", program, error == ENOENT ? "not found" : strerror(error));
 	return false;
 }
@@ -173,9 +197,14 @@ static bool theWatchersOwn(const char *entry)
 }
 
 // The child's side of spawnCheck: never returns.
-[[noreturn]] static void becomeCheck(char *const *argv, char **env, pid_t watcher, int output, int report)
+[[noreturn]] static void becomeCheck(char *const *argv, char **env, const CheckUser *user, pid_t watcher, int output,
+	int report)
 {
 	setpgid(0, 0);
+	int error = 0;
+	if (user && !becomeCheckUser(user))
+		error = errno;
+	// After the change of user, which would clear it.
 	prctl(PR_SET_PDEATHSIG, SIGKILL);
 	// The watcher may have died before the line above took effect.
 	if (getppid() != watcher)
@@ -186,8 +215,7 @@ static bool theWatchersOwn(const char *entry)
 	sigemptyset(&none);
 	sigprocmask(SIG_SETMASK, &none, nullptr);
 	int null = open("/dev/null", O_RDONLY);
-	int error = 0;
-	if (null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0
+	if (error || null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0
 		|| dup2(output, STDERR_FILENO) < 0 || dup3(report, STDERR_FILENO + 1, O_CLOEXEC) < 0)
 		error = errno;
 	// Not one descriptor of ours, whatever our parent left open; the
@@ -195,7 +223,11 @@ static bool theWatchersOwn(const char *entry)
 	if (!error && close_range(STDERR_FILENO + 2, ~0U, 0) != 0)
 		error = errno;
 	if (!error) {
-		execvpe(argv[0], argv, env);
+		// The user's own environment is in place already.
+		if (user)
+			execvp(argv[0], argv);
+		else
+			execvpe(argv[0], argv, env);
 		error = errno;
 	}
 	ssize_t ignored = write(STDERR_FILENO + 1, &error, sizeof error);
@@ -203,7 +235,7 @@ static bool theWatchersOwn(const char *entry)
 	_exit(127);
 }
 
-Check *spawnCheck(char *const *argv, char *why, size_t size)
+Check *spawnCheck(char *const *argv, const CheckUser *user, char *why, size_t size)
 {
 	int pipeEnds[2];
 	int report[2];  // the child's exec error; closed by a successful exec
@@ -237,7 +269,7 @@ Check *spawnCheck(char *const *argv, char *why, size_t size)
 		pid_t watcher = getpid();
 		pid = fork();
 		if (pid == 0)
-			becomeCheck(argv, env, watcher, pipeEnds[1], report[1]);
+			becomeCheck(argv, env, user, watcher, pipeEnds[1], report[1]);
 		error = errno;
 		if (pid > 0)
 			setpgid(pid, pid);  // whichever of the two gets there first

@@ -152,7 +152,7 @@ static void readDone(Check *check)
 	startRead(check);
 }
 
-Check *spawnCheck(char *const *argv, char *why, size_t size)
+Check *spawnCheck(char *const *argv, const CheckUser * /*user*/, char *why, size_t size)
 {
 	char commandLine[32768] = "";
 	size_t at = 0;

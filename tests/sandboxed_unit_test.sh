@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# The watcher's unit as systemd runs it, sandbox and all: a systemd of its
+# own boots in a copy-on-write view of this machine (nothing it writes
+# reaches the real one), and the unit built here is started there with the
+# simulated platform and a check run as the package's user, used, killed
+# (Restart= brings it back), reloaded and stopped; its exposure is read
+# from that systemd. Skipped (77) where that cannot be: not root, or no
+# namespaces, overlayfs or systemd to boot.
+#   sandboxed_unit_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$(realpath "$1") source=$(realpath "$2")
+[ "$(id -u)" = 0 ] && [ -x /lib/systemd/systemd ] && command -v unshare >/dev/null || exit 77
+
+# Its mounts must stay its own: a new namespace whose mounts are private,
+# or, inside a chroot (whose root is no mount to make private), one that
+# copies mounts that are private already.
+propagation=private
+if ! unshare --mount --propagation private true 2>/dev/null; then
+	grep -q ' shared:' /proc/self/mountinfo && exit 77
+	propagation=unchanged
+fi
+work=$(mktemp -d)
+trap 'kill -9 ${pid1:-} ${booted:-} 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+# The view: this machine's root read-only below, its changes in memory, the
+# build tree bound in wherever it lives; all of it gone with the namespace.
+unshare --mount --propagation "$propagation" bash -c '
+	set -e
+	view=$1 build=$2
+	mount -t tmpfs tmpfs "$view"
+	mkdir "$view/upper" "$view/work" "$view/root"
+	mount -t overlay overlay -o "lowerdir=/,upperdir=$view/upper,workdir=$view/work" "$view/root"
+	mount --rbind /dev "$view/root/dev"
+	mount --rbind /sys "$view/root/sys"
+	mkdir -p "$view/root$build"
+	mount --bind "$build" "$view/root$build"
+	exec env container=pulsewarden-test unshare --pid --fork --mount-proc="$view/root/proc" \
+		chroot "$view/root" /lib/systemd/systemd --system --unit=basic.target --log-level=warning
+' _ "$work" "$build" >"$work.boot" 2>&1 &
+booted=$!
+for _ in $(seq 600); do
+	pid1=$(pgrep -P "$booted" -x systemd || true)
+	[ -n "$pid1" ] && break
+	sleep 0.1
+done
+if [ -z "$pid1" ]; then
+	cat "$work.boot"
+	exit 77
+fi
+inside() { nsenter -t "$pid1" -m -p -r -w "$@"; }
+until state=$(inside systemctl is-system-running 2>/dev/null) || [ "$state" = degraded ]; do
+	[ "$state" = offline ] || [ "$state" = starting ] || [ "$state" = initializing ] || break
+	sleep 0.1
+done
+fail() {
+	echo "FAILED: $*"
+	inside journalctl -u pulsewarden-watch --no-pager | tail -30
+	exit 1
+}
+# Until a command succeeds, for as long as a slowed machine may need.
+until_() {
+	for _ in $(seq 600); do
+		"$@" >/dev/null 2>&1 && return 0
+		sleep 0.1
+	done
+	return 1
+}
+
+tool=$build/bin/pulsewarden
+inside sh -c 'getent passwd pulsewarden-check >/dev/null ||
+	useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin pulsewarden-check'
+inside sh -c 'mkdir -p /etc/pulsewarden /var/lib/prometheus/node-exporter /etc/systemd/system/pulsewarden-watch.service.d'
+inside sh -c 'cat >/etc/pulsewarden/check' <<'CHECK'
+#!/bin/sh
+touch /etc/pulsewarden/written 2>/dev/null && echo "it wrote /etc" && exit 1
+echo "as $(id -un)"
+CHECK
+inside chmod 755 /etc/pulsewarden/check
+inside sh -c 'cat >/etc/pulsewarden/watch.toml' <<'CONFIG'
+enable = true
+interval = "1s"
+check_user = "pulsewarden-check"
+metrics_file = "/var/lib/prometheus/node-exporter/pulsewarden.prom"
+[check]
+command = ["/etc/pulsewarden/check"]
+CONFIG
+inside cp "$build/tests/pulsewarden-watch.service" /etc/systemd/system/
+inside cp "$source/packaging/systemd/corvane-sim.conf" /etc/systemd/system/pulsewarden-watch.service.d/
+inside systemctl daemon-reload
+
+inside timeout 60 systemctl start pulsewarden-watch || fail "the unit does not start"
+until_ inside "$tool" status || fail "the watcher is not healthy: $(inside "$tool" status)"
+inside "$tool" status | grep -q '"as pulsewarden-check"' || fail "the check did not run as pulsewarden-check"
+inside "$build/bin/corvane-sim" status | grep -qx 'enabled: yes' || fail "monitoring is not on"
+inside grep -q '^pulsewarden_watch_state{state="healthy"} 1' /var/lib/prometheus/node-exporter/pulsewarden.prom \
+	|| fail "no metrics file"
+inside test -d /var/lib/pulsewarden || fail "no state directory"
+echo "started: healthy, the check ran as pulsewarden-check, the metrics file and the state directory written"
+
+# Killed outright, it is started again and takes its lock back.
+inside systemctl kill --signal=KILL --kill-whom=main pulsewarden-watch
+until_ sh -c "[ \"\$(nsenter -t $pid1 -m -p -r -w systemctl show -P NRestarts pulsewarden-watch)\" = 1 ]" \
+	|| fail "not started again after SIGKILL"
+until_ inside "$tool" status || fail "not healthy again after a restart"
+inside timeout 60 systemctl reload pulsewarden-watch || fail "the reload failed"
+echo "killed, started again by Restart=, healthy again; reloaded"
+
+inside timeout 60 systemctl stop pulsewarden-watch
+inside "$build/bin/corvane-sim" status | grep -qx 'enabled: no' || fail "monitoring was not switched off at the stop"
+inside test ! -e /etc/pulsewarden/written || fail "a check wrote /etc"
+echo "stopped: monitoring switched off; nothing written outside its directories"
+
+exposure=$(inside systemd-analyze security pulsewarden-watch --no-pager | sed -n 's/.*Overall exposure level for pulsewarden-watch.service: \([0-9.]*\).*/\1/p')
+echo "exposure under systemd $(inside systemctl --version | sed -n '1s/systemd \([0-9]*\).*/\1/p'): $exposure (at most 2.5)"
+awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.5) }'
