@@ -16,6 +16,11 @@
 #include <cstring>
 #include <unistd.h>
 
+// The protocols a transfer may use, by the numbers curl fixes for good:
+// whichever curl the machine has, whichever header this was built with.
+constexpr CURLoption protocolsByName = static_cast<CURLoption>(10000 + 318);  // CURLOPT_PROTOCOLS_STR
+constexpr CURLoption protocolsByMask = static_cast<CURLoption>(0 + 181);      // CURLOPT_PROTOCOLS
+
 static struct {
 	decltype(&curl_global_init) globalInit;
 	decltype(&curl_easy_init) easyInit;
@@ -162,7 +167,9 @@ void runHttpProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *
 		curl.setopt(handle, CURLOPT_CAINFO, probe.caFile);
 	if (headers)
 		curl.setopt(handle, CURLOPT_HTTPHEADER, headers);
-	curl.setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+	// By name from curl 7.85 on; a curl before it knows only the mask.
+	if (curl.setopt(handle, protocolsByName, "http,https") != CURLE_OK)
+		curl.setopt(handle, protocolsByMask, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
 	curl.setopt(handle, CURLOPT_NOSIGNAL, 1L);
 	curl.setopt(handle, CURLOPT_TIMEOUT_MS, ms);
 	// Straight to the application, whatever proxy the environment names.

@@ -22,12 +22,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/timerfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#ifndef SYS_close_range
+#define SYS_close_range 436  // the same on every architecture
+#endif
 
 struct Check {
 	pid_t pid;          // also its process group
@@ -196,6 +201,22 @@ static bool theWatchersOwn(const char *entry)
 	return names[i] != nullptr;
 }
 
+// Every descriptor from `first` on, in the child: by close_range() (Linux
+// 5.9, and called by its number, which a glibc before 2.34 has no wrapper
+// for), or one by one below the limit on a kernel before it.
+static bool closeFrom(int first)
+{
+	if (syscall(SYS_close_range, first, ~0U, 0) == 0)
+		return true;
+	if (errno != ENOSYS)
+		return false;
+	struct rlimit limit;
+	int end = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < INT_MAX ? static_cast<int>(limit.rlim_cur) : 65536;
+	for (int fd = first; fd < end; fd++)
+		close(fd);
+	return true;
+}
+
 // The child's side of spawnCheck: never returns.
 [[noreturn]] static void becomeCheck(char *const *argv, char **env, const CheckUser *user, pid_t watcher, int output,
 	int report)
@@ -220,7 +241,7 @@ static bool theWatchersOwn(const char *entry)
 		error = errno;
 	// Not one descriptor of ours, whatever our parent left open; the
 	// report closes itself on exec.
-	if (!error && close_range(STDERR_FILENO + 2, ~0U, 0) != 0)
+	if (!error && !closeFrom(STDERR_FILENO + 2))
 		error = errno;
 	if (!error) {
 		// The user's own environment is in place already.
