@@ -96,6 +96,9 @@ inside "$tool" status | grep -q '"as pulsewarden-check"' || fail "the check did 
 inside "$build/bin/corvane-sim" status | grep -qx 'enabled: yes' || fail "monitoring is not on"
 inside grep -q '^pulsewarden_watch_state{state="healthy"} 1' /var/lib/prometheus/node-exporter/pulsewarden.prom \
 	|| fail "no metrics file"
+# UMask=0077 leaves the collector (another user) what it reads.
+[ "$(inside stat -c %a /var/lib/prometheus/node-exporter/pulsewarden.prom /run/pulsewarden/status | sort -u)" = 644 ] \
+	|| fail "the metrics file or the status cannot be read by others"
 inside test -d /var/lib/pulsewarden || fail "no state directory"
 echo "started: healthy, the check ran as pulsewarden-check, the metrics file and the state directory written"
 
