@@ -177,12 +177,16 @@ bool readableByOthers(const char *path, char *why, size_t size)
 		decltype(&GetAce) ace;
 		decltype(&EqualSid) equalSid;
 		decltype(&CreateWellKnownSid) wellKnownSid;
+		decltype(&OpenProcessToken) openToken;
+		decltype(&GetTokenInformation) tokenInformation;
 	} api;
 	if (!api.loaded) {
 		void *library = loadSystemLibrary("advapi32.dll");
 		api.loaded = library && findFunction(library, "GetNamedSecurityInfoA", &api.securityInfo)
 			&& findFunction(library, "GetAce", &api.ace) && findFunction(library, "EqualSid", &api.equalSid)
-			&& findFunction(library, "CreateWellKnownSid", &api.wellKnownSid);
+			&& findFunction(library, "CreateWellKnownSid", &api.wellKnownSid)
+			&& findFunction(library, "OpenProcessToken", &api.openToken)
+			&& findFunction(library, "GetTokenInformation", &api.tokenInformation);
 		if (!api.loaded) {
 			snprintf(why, size, "%s: who may read it cannot be told (advapi32.dll)", path);
 			return true;
@@ -200,8 +204,18 @@ bool readableByOthers(const char *path, char *why, size_t size)
 		snprintf(why, size, "%s: %s", path, words);
 		return true;
 	}
-	// Its owner, SYSTEM and Administrators may; anyone else allowed to
-	// read it may not. No list at all lets everyone in.
+	// Its owner, SYSTEM, Administrators and the watcher's own account (a
+	// service's virtual account) may; anyone else allowed to read it may
+	// not. No list at all lets everyone in.
+	alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+	HANDLE token;
+	DWORD needed = 0;
+	PSID self = nullptr;
+	if (api.openToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+		if (api.tokenInformation(token, TokenUser, user, sizeof user, &needed))
+			self = reinterpret_cast<TOKEN_USER *>(user)->User.Sid;
+		CloseHandle(token);
+	}
 	alignas(SID) BYTE system[SECURITY_MAX_SID_SIZE];
 	alignas(SID) BYTE admins[SECURITY_MAX_SID_SIZE];
 	DWORD n = sizeof system;
@@ -219,7 +233,8 @@ bool readableByOthers(const char *path, char *why, size_t size)
 		auto *allowed = static_cast<ACCESS_ALLOWED_ACE *>(entry);
 		PSID sid = &allowed->SidStart;
 		bool reads = allowed->Mask & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL);
-		others = reads && !api.equalSid(sid, owner) && !api.equalSid(sid, system) && !api.equalSid(sid, admins);
+		others = reads && !api.equalSid(sid, owner) && !api.equalSid(sid, system) && !api.equalSid(sid, admins)
+			&& !(self && api.equalSid(sid, self));
 	}
 	LocalFree(descriptor);
 	if (others)

@@ -1135,6 +1135,7 @@ TEST_F(Watch, AsAServiceItIsInstalledStartedStoppedAndRemoved)
 		{{"service", "install", "--pid", "4"}, 100},
 		{{"service", "install", "--", "no-such-check.exe"}, 105},
 		{{"service", "run", "--", "cmd"}, 100},  // only the service control manager runs it
+		{{"service", "install", "--account", "guest", "--", "cmd"}, 100},
 	};
 	for (const auto &row : refusals) {
 		RunResult r = machine(row.args);
@@ -1180,6 +1181,27 @@ TEST_F(Watch, AsAServiceItIsInstalledStartedStoppedAndRemoved)
 	EXPECT_EQ(uninstalled.out, asWritten("service uninstall: pulsewarden-watch removed\n")) << uninstalled.err;
 	EXPECT_NE(wine({"reg", "query", key}).status, 0) << "the service's key is left";
 	EXPECT_EQ(machine({"service", "uninstall"}).status, 0) << "removing what is not there failed";
+
+	// As its virtual account, with what it needs granted to the SID Windows
+	// derives from the service's name (the SHA-1 of "PULSEWARDEN-WATCH").
+	ASSERT_EQ(unlink((root + "/watch.d/bad.toml").c_str()), 0);
+	install.insert(install.begin() + 2, {"--account", "virtual"});
+	installed = machine(install);
+	ASSERT_EQ(installed.status, 0) << installed.err;
+	const std::string granted = "service install: granted NT SERVICE\\pulsewarden-watch "
+		"(S-1-5-80-4208837780-2272820644-1290363337-2417243418-2194122265) ";
+	EXPECT_NE(installed.out.find(granted + "read on " + asPath(root + "/watch.toml")), std::string::npos) << installed.out;
+	EXPECT_NE(installed.out.find(granted + "change on C:\\ProgramData\\pulsewarden"), std::string::npos) << installed.out;
+	EXPECT_NE(installed.out.find("as NT SERVICE\\pulsewarden-watch (a virtual account)"), std::string::npos);
+	ASSERT_EQ(wine({"net", "start", "pulsewarden-watch"}).status, 0);
+	green = false;
+	for (int i = 0; i < 600 && !green; i++) {
+		green = machine({"getAppStatus"}).out == asWritten("green\n");
+		if (!green)
+			usleep(100000);
+	}
+	EXPECT_TRUE(green);
+	EXPECT_EQ(machine({"service", "uninstall"}).status, 0);
 }
 
 // The servers probes are tried against, on the loopback address: HTTP

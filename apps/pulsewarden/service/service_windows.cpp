@@ -1,12 +1,14 @@
 // Windows: watch installed as the service pulsewarden-watch, started with
-// Windows (delayed) as LocalSystem, restarted on failure, and its lines in
-// the Application event log; and removed again.
+// Windows (delayed) as LocalSystem or its own virtual account, restarted on
+// failure, and its lines in the Application event log; and removed again.
 #include "service.h"
 
 #include "advapi_windows.h"
 #include "console.h"
 #include "exit_status.h"
+#include "files.h"
 #include "machine_windows.h"
+#include "service_account_windows.h"
 #include "service_windows.h"
 #include "system.h"
 #include "watch/config.h"
@@ -39,7 +41,7 @@ static int serviceUsage(const char *invocationName, const char *why)
 	FILE *to = why ? stderr : stdout;
 	if (why)
 		printTo(stderr, "service: %s\n", why);
-	printTo(to, "Usage: %s service install [-s] [WATCH OPTION...] [PROBE...] [-- CHECK [ARG...]]\n"
+	printTo(to, "Usage: %s service install [-s] [--account localsystem|virtual] [WATCH OPTION...] [PROBE...] [-- CHECK [ARG...]]\n"
 		"       %s service reload\n"
 		"       %s service uninstall\n", invocationName, invocationName, invocationName);
 	return why ? exitUsage : 0;
@@ -157,6 +159,82 @@ static bool registerEventSource(const char *tool)
 	return set;
 }
 
+// --account, taken out of the arguments, which are watch's: false, with
+// why, for an account it does not know.
+static bool takeAccount(int *argc, char **argv, bool *virtualAccount, char *why, size_t size)
+{
+	for (int i = 0; i < *argc && strcmp(argv[i], "--") != 0; i++) {
+		const char *value;
+		int taken;
+		if (strncmp(argv[i], "--account=", 10) == 0)
+			value = argv[i] + 10, taken = 1;
+		else if (strcmp(argv[i], "--account") == 0)
+			value = i + 1 < *argc ? argv[i + 1] : "", taken = 2;
+		else
+			continue;
+		if (strcmp(value, "virtual") != 0 && strcmp(value, "localsystem") != 0) {
+			snprintf(why, size, "--account: \"%.40s\" is not localsystem or virtual", value);
+			return false;
+		}
+		*virtualAccount = strcmp(value, "virtual") == 0;
+		for (int k = i; k + taken < *argc; k++)
+			argv[k] = argv[k + taken];
+		*argc -= taken;
+		i--;
+	}
+	return true;
+}
+
+// What the virtual account needs, granted one place at a time and said:
+// its runtime and state directory (made if it is not there), the
+// configuration files, the metrics file's directory, the headers files,
+// and the simulated platform's state where there is one. False, with why,
+// at the first that cannot be granted.
+static bool grantWhatItNeeds(const WatchOptions &o, char *why, size_t size)
+{
+	struct Place {
+		const char *path;
+		bool write;
+	} places[8 + maxProbes];
+	int count = 0;
+	static char dir[MAX_PATH], simulated[MAX_PATH], dropIns[MAX_PATH], metricsDir[MAX_PATH];
+	if (!machineDataPath("pulsewarden", dir, sizeof dir)) {
+		snprintf(why, size, "%%ProgramData%% is not set");
+		return false;
+	}
+	createMachineDirectory(dir, true);
+	places[count++] = {dir, true};
+	if (o.config) {
+		places[count++] = {o.config, false};
+		snprintf(dropIns, sizeof dropIns, "%s", o.config);
+		char *cut = strrchr(dropIns, '\\');
+		if (cut && snprintf(cut + 1, sizeof dropIns - static_cast<size_t>(cut + 1 - dropIns), "watch.d") > 0
+			&& pathExists(dropIns))
+			places[count++] = {dropIns, false};
+	}
+	if (o.metricsFile) {
+		snprintf(metricsDir, sizeof metricsDir, "%s", o.metricsFile);
+		if (char *cut = strrchr(metricsDir, '\\'))
+			*cut = '\0';
+		places[count++] = {metricsDir, true};
+	}
+	for (int i = 0; i < o.probeCount; i++)
+		if (o.probes[i].headersFile)
+			places[count++] = {o.probes[i].headersFile, false};
+	if (machineDataPath("corvane-sim", simulated, sizeof simulated) && pathExists(simulated))
+		places[count++] = {simulated, true};
+	char sid[96];
+	if (!virtualAccountSid(serviceName, sid, sizeof sid, why, size))
+		return false;
+	for (int i = 0; i < count; i++) {
+		if (!grantVirtualAccount(places[i].path, places[i].write, why, size))
+			return false;
+		printOut("service install: granted %s (%s) %s on %s\n", virtualAccount, sid, places[i].write ? "change" : "read",
+			places[i].path);
+	}
+	return true;
+}
+
 static void sayFault(const char *line, void * /*context*/)
 {
 	printTo(stderr, "service install: %s\n", line);
@@ -166,6 +244,9 @@ static int install(const char *invocationName, bool silent, int argc, char **arg
 {
 	WatchOptions line;
 	char why[600];
+	bool virtualAccount = false;
+	if (!takeAccount(&argc, argv, &virtualAccount, why, sizeof why))
+		return serviceUsage(invocationName, why);
 	WatchParse parse = parseWatchOptions(argc, argv, &line, &silent, why, sizeof why);
 	// Nothing to watch named: the machine's configuration file, which the
 	// installer writes for Administrators and SYSTEM alone.
@@ -215,9 +296,10 @@ static int install(const char *invocationName, bool silent, int argc, char **arg
 	SC_HANDLE manager = advapi.openManager(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
 	if (!manager)
 		return refused("install", "cannot reach the service control manager");
+	// A virtual account has no password: the system keeps its logon.
 	SC_HANDLE service = advapi.createService(manager, serviceName, displayName, SERVICE_ALL_ACCESS,
 		SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, commandLine, nullptr, nullptr, nullptr,
-		nullptr, nullptr);
+		virtualAccount ? ::virtualAccount : nullptr, nullptr);
 	if (!service) {
 		int status;
 		if (GetLastError() == ERROR_SERVICE_EXISTS) {
@@ -235,6 +317,15 @@ static int install(const char *invocationName, bool silent, int argc, char **arg
 		return status;
 	}
 	configureService(service);
+	if (virtualAccount && !grantWhatItNeeds(o, why, sizeof why)) {
+		// A service that could not write its own directory would fail at
+		// each start: none is left behind.
+		advapi.deleteService(service);
+		advapi.closeHandle(service);
+		advapi.closeHandle(manager);
+		printTo(stderr, "service install: %s; not installed\n", why);
+		return 1;
+	}
 	char self[MAX_PATH];
 	DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
 	if (n == 0 || n >= sizeof self || !registerEventSource(self))
@@ -242,8 +333,9 @@ static int install(const char *invocationName, bool silent, int argc, char **arg
 			"shows its lines without their text\n", eventSourceName);
 	advapi.closeHandle(service);
 	advapi.closeHandle(manager);
-	printOut("service install: %s installed, to start with Windows (delayed) as LocalSystem; "
-		"to start it now: net start %s\n", serviceName, serviceName);
+	printOut("service install: %s installed, to start with Windows (delayed) as %s; "
+		"to start it now: net start %s\n", serviceName,
+		virtualAccount ? "NT SERVICE\\pulsewarden-watch (a virtual account)" : "LocalSystem", serviceName);
 	return 0;
 }
 
