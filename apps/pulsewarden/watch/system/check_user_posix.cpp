@@ -19,7 +19,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
 
 struct CheckUser {
 	char name[33];
