@@ -19,7 +19,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-
 struct CheckUser {
 	char name[33];
 	uid_t uid;
