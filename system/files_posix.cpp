@@ -179,17 +179,22 @@ bool namesEndingIn(const char *dir, const char *suffix, bool (*keep)(const char 
 	return kept;
 }
 
+// A file that cannot be looked at, with errno's words as a line goes on
+// after a colon: true, as the judgements below answer it.
+static bool cannotLookAt(const char *path, char *why, size_t size)
+{
+	char reason[160];
+	snprintf(reason, sizeof reason, "%s", strerror(errno));
+	reason[0] = static_cast<char>(tolower(static_cast<unsigned char>(reason[0])));
+	snprintf(why, size, "%s: %s", path, reason);
+	return true;
+}
+
 bool readableByOthers(const char *path, char *why, size_t size)
 {
 	struct stat status;
-	if (stat(path, &status) != 0) {
-		char reason[160];
-		snprintf(reason, sizeof reason, "%s", strerror(errno));
-		// As a line goes on after a colon.
-		reason[0] = static_cast<char>(tolower(static_cast<unsigned char>(reason[0])));
-		snprintf(why, size, "%s: %s", path, reason);
-		return true;
-	}
+	if (stat(path, &status) != 0)
+		return cannotLookAt(path, why, size);
 	if (!(status.st_mode & (S_IRGRP | S_IROTH)))
 		return false;
 	snprintf(why, size, "%s may be read by others than its owner (mode %03o): chmod 600 it", path,
@@ -223,13 +228,8 @@ static bool chainWritable(char *path, char *why, size_t size)
 {
 	for (;;) {
 		struct stat status;
-		if (stat(path, &status) != 0) {
-			char reason[160];
-			snprintf(reason, sizeof reason, "%s", strerror(errno));
-			reason[0] = static_cast<char>(tolower(static_cast<unsigned char>(reason[0])));
-			snprintf(why, size, "%s: %s", path, reason);
-			return true;
-		}
+		if (stat(path, &status) != 0)
+			return cannotLookAt(path, why, size);
 		if (othersMayChange(path, status, why, size))
 			return true;
 		char *slash = strrchr(path, '/');
@@ -248,13 +248,8 @@ static bool chainWritable(char *path, char *why, size_t size)
 bool writableByOthers(const char *path, char *why, size_t size)
 {
 	char real[PATH_MAX];
-	if (!realpath(path, real)) {
-		char reason[160];
-		snprintf(reason, sizeof reason, "%s", strerror(errno));
-		reason[0] = static_cast<char>(tolower(static_cast<unsigned char>(reason[0])));
-		snprintf(why, size, "%s: %s", path, reason);
-		return true;
-	}
+	if (!realpath(path, real))
+		return cannotLookAt(path, why, size);
 	if (chainWritable(real, why, size))
 		return true;
 	char named[PATH_MAX];

@@ -577,9 +577,11 @@ TEST_F(Watch, StoppedWhileItsCheckEndsItDoesNotCallThatATimeout)
 	Session watch;
 	// The next start comes long after the stop, whatever a slowed tool
 	// makes of the times.
-	ASSERT_TRUE(startTool(&watch, watching({"--interval", "5s", "--timeout", "1500ms"}, true)));
+	ASSERT_TRUE(startTool(&watch, watching({"--interval", "10s", "--timeout", "3s"}, true)));
 	ASSERT_TRUE(waitForFile(check + ".started"));
-	// Stopped past the check's timeout; the check ends meanwhile.
+	// Stopped past the check's timeout; the check ends meanwhile. (The
+	// timeout leaves a busy machine seconds to see the check start and
+	// stop the watcher: it is the stop that must outlast it.)
 	kill(watch.pid, SIGSTOP);
 	sleep(4);
 	kill(watch.pid, SIGCONT);
@@ -750,8 +752,12 @@ TEST_F(Watch, AResetLoopIsExplainedAtEachBootAndHeldTheFourthTime)
 	ASSERT_TRUE(waitFor(&watch, "held: the check fails: exit status 3: \"database unreachable\"\n"));
 	EXPECT_EQ(tool({"isEnabled"}).out, "false\n") << "the machine is left running";
 	EXPECT_NE(readFile(figures).find("pulsewarden_watch_state{state=\"held\"} 1\n"), std::string::npos);
-	RunResult standing = tool({"status", "--runtime-dir", root + "/run"});
-	EXPECT_EQ(standing.status, 2);
+	// A watcher slowed past three intervals (200 ms each) reads as not
+	// running until its next write: asked until it has written.
+	RunResult standing;
+	for (int i = 0; i < 600 && (standing = tool({"status", "--runtime-dir", root + "/run"})).status == 3; i++)
+		usleep(100000);
+	EXPECT_EQ(standing.status, 2) << standing.out;
 	EXPECT_NE(standing.out.find("\nthe platform's resets: 3 in all; the last:\n"), std::string::npos) << standing.out;
 	RunResult r = stop(&watch);
 	EXPECT_EQ(r.status, 0);

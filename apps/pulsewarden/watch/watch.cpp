@@ -628,13 +628,15 @@ static void readFilesAgain(Loop *l)
 	Faults faults = {l, Faults::kept, 0, ""};
 	bool silent = false;
 	char why[800] = "";
+	// The check's user goes with these files: the files waiting, if any,
+	// keep theirs until these take their place.
+	CheckUser *runAs = nullptr;
 	if (gatherConfiguration(l->line, candidate, &silent, fault, &faults)) {
 		WatchOptions &after = candidate->options;
 		char reason[600];
 		if (after.pid != o.pid)
 			snprintf(why, sizeof why, "%s: the process watched changes only with a start", l->line.config);
-		else if (releaseCheckUser(l->checkUserWaiting), l->checkUserWaiting = nullptr,
-			!watchedPartsUsable(after, &l->checkUserWaiting, reason, sizeof reason))
+		else if (!watchedPartsUsable(after, &runAs, reason, sizeof reason))
 			snprintf(why, sizeof why, "%s", reason);
 		after.enable = o.enable;
 		after.runtimeDir = o.runtimeDir;
@@ -643,6 +645,7 @@ static void readFilesAgain(Loop *l)
 		snprintf(why, sizeof why, "%s%s", faults.first, faults.count > 1 ? " (and more: --check-config says all)" : "");
 	}
 	if (why[0]) {
+		releaseCheckUser(runAs);
 		l->figures.lastReloadFailed = true;
 		char answer[820];
 		snprintf(answer, sizeof answer, "refused: %s", why);
@@ -653,6 +656,8 @@ static void readFilesAgain(Loop *l)
 		feed(l, e);
 		return;
 	}
+	releaseCheckUser(l->checkUserWaiting);
+	l->checkUserWaiting = runAs;
 	l->waiting = read;
 	feedKind(l, eventReload);
 }
