@@ -203,18 +203,16 @@ static bool theWatchersOwn(const char *entry)
 
 // Every descriptor from `first` on, in the child: by close_range() (Linux
 // 5.9, and called by its number, which a glibc before 2.34 has no wrapper
-// for), or one by one below the limit on a kernel before it.
-static bool closeFrom(int first)
+// for), or one by one below the limit on a kernel before it, or where a
+// system call filter older than the call refuses it (EPERM, not ENOSYS).
+static void closeFrom(int first)
 {
 	if (syscall(SYS_close_range, first, ~0U, 0) == 0)
-		return true;
-	if (errno != ENOSYS)
-		return false;
+		return;
 	struct rlimit limit;
 	int end = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < INT_MAX ? static_cast<int>(limit.rlim_cur) : 65536;
 	for (int fd = first; fd < end; fd++)
 		close(fd);
-	return true;
 }
 
 // The child's side of spawnCheck: never returns.
@@ -239,11 +237,10 @@ static bool closeFrom(int first)
 	if (error || null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0
 		|| dup2(output, STDERR_FILENO) < 0 || dup3(report, STDERR_FILENO + 1, O_CLOEXEC) < 0)
 		error = errno;
-	// Not one descriptor of ours, whatever our parent left open; the
-	// report closes itself on exec.
-	if (!error && !closeFrom(STDERR_FILENO + 2))
-		error = errno;
 	if (!error) {
+		// Not one descriptor of ours, whatever our parent left open; the
+		// report closes itself on exec.
+		closeFrom(STDERR_FILENO + 2);
 		// The user's own environment is in place already.
 		if (user)
 			execvp(argv[0], argv);
