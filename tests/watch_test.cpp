@@ -524,10 +524,21 @@ TEST_F(Watch, AChecksUserAndWhoMayChangeItAreJudgedBeforeItRuns)
 		EXPECT_EQ(r.status, 105) << row.why;
 		EXPECT_EQ(r.err, row.why + "\n");
 	}
-	if (!root)
-		return;
+	// A link to a sound program, in a directory anyone may write in: the
+	// link itself could be pointed elsewhere.
 	ASSERT_EQ(chmod(program.c_str(), 0755), 0);
 	ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+	ASSERT_EQ(lchown(program.c_str(), geteuid(), static_cast<gid_t>(-1)), 0);
+	std::string open = this->root + "/open";
+	ASSERT_EQ(mkdir(open.c_str(), 0755), 0);
+	ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+	ASSERT_EQ(symlink(program.c_str(), (open + "/check").c_str()), 0);
+	RunResult linked = tool({"watch", "--check-config", "--", open + "/check"});
+	EXPECT_EQ(linked.status, 105);
+	EXPECT_EQ(linked.err, "cannot start the check: " + open + " may be written in by others than its owner (mode 777): "
+		"chmod go-w it\n");
+	if (!root)
+		return;
 	RunSpec setup = watching({"--enable", "--check-user", "nobody", "--interval", "200ms", "--", program});
 	setup.env.push_back("FOO=the watcher's");
 	Session watch;
