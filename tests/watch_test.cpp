@@ -588,13 +588,14 @@ TEST_F(Watch, StoppedWhileItsCheckEndsItDoesNotCallThatATimeout)
 	Session watch;
 	// The next start comes long after the stop, whatever a slowed tool
 	// makes of the times.
-	ASSERT_TRUE(startTool(&watch, watching({"--interval", "10s", "--timeout", "3s"}, true)));
+	ASSERT_TRUE(startTool(&watch, watching({"--interval", "20s", "--timeout", "5s"}, true)));
 	ASSERT_TRUE(waitForFile(check + ".started"));
 	// Stopped past the check's timeout; the check ends meanwhile. (The
-	// timeout leaves a busy machine seconds to see the check start and
-	// stop the watcher: it is the stop that must outlast it.)
+	// timeout leaves a busy machine, whose disk may stall the check's
+	// start, seconds to see it start and stop the watcher: it is the stop
+	// that must outlast it.)
 	kill(watch.pid, SIGSTOP);
-	sleep(4);
+	sleep(6);
 	kill(watch.pid, SIGCONT);
 	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
 	RunResult r = stop(&watch);
