@@ -720,6 +720,7 @@ TEST_F(Watch, AResetLoopIsExplainedAtEachBootAndHeldTheFourthTime)
 	for (int boot = 1; boot <= 3; boot++) {
 		setMode("pass");
 		RunSpec setup = watching(options, true);
+		setup.timeoutSeconds = 300;  // a cap for a slowed tool, not a wait
 		setup.env.push_back("PULSEWARDEN_BOOT_ID=boot-" + std::to_string(boot));
 		Session watch;
 		ASSERT_TRUE(startTool(&watch, setup));
@@ -753,6 +754,7 @@ TEST_F(Watch, AResetLoopIsExplainedAtEachBootAndHeldTheFourthTime)
 	}
 	setMode("pass");
 	RunSpec setup = watching(options, true);
+	setup.timeoutSeconds = 300;
 	setup.env.push_back("PULSEWARDEN_BOOT_ID=boot-4");
 	Session watch;
 	ASSERT_TRUE(startTool(&watch, setup));
