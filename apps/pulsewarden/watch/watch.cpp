@@ -443,10 +443,19 @@ static void feed(Loop *l, const Event &event)
 	size_t count = 0;
 	queue[count++] = event;
 	while (count > 0 && !l->ended) {
-		Event next = queue[first];
-		first = (first + 1) % queued;
-		count--;
 		int64_t now = bootClockNs();
+		// What ended before this moment is heard of before the moment is
+		// judged: a watcher stopped (SIGSTOP) in the middle of a wake must
+		// not find its check's deadline past while the check's end, which
+		// came during the stop, waits to be collected.
+		Event next = {};
+		next.kind = eventCheckEnded;
+		collectCheckEnd(l->round.program);
+		if (queue[first].kind == eventCheckEnded || !roundOver(l, &next.check)) {
+			next = queue[first];
+			first = (first + 1) % queued;
+			count--;
+		}
 		Step step = watchStep(&l->core, next, now, now - awakeClockNs());
 		l->deadline = step.deadline;
 		l->statusDue = l->statusDue || step.count > 0 || next.kind == eventAnswer;

@@ -68,6 +68,10 @@ inline void keepFirstLine(CheckOutcome *outcome, FirstLine *line, const char *by
 
 // True once the check's process has ended, with how.
 bool checkExited(const Check *check, CheckOutcome *outcome);
+// Collects the check's end if it has ended by now, without waiting (null:
+// none runs). Called after the clock is read, it makes a deadline judged
+// at that moment one that the check's end, if it came first, was seen by.
+void collectCheckEnd(Check *check);
 
 // How a check that did not exit ended, in words: "killed by signal 9
 // (Killed)".

@@ -378,6 +378,12 @@ static void reapChildren(Check *check)
 	}
 }
 
+void collectCheckEnd(Check *check)
+{
+	if (check && !check->ended)
+		reapChildren(check);
+}
+
 void releaseCheck(Check *check)
 {
 	// Whatever it started in its group ends with it.

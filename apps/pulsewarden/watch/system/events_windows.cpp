@@ -287,6 +287,12 @@ static void noteEnd(Check *check)
 	}
 }
 
+void collectCheckEnd(Check *check)
+{
+	if (check && !check->ended && WaitForSingleObject(check->process, 0) == WAIT_OBJECT_0)
+		noteEnd(check);
+}
+
 void releaseCheck(Check *check)
 {
 	// Whatever it started ends with it.
