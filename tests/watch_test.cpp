@@ -509,6 +509,9 @@ TEST_F(Watch, AChecksUserAndWhoMayChangeItAreJudgedBeforeItRuns)
 	for (const auto &row : rows) {
 		if (!root && (row.owner || !row.options.empty()))
 			continue;
+		// An emulated machine's libcurl is not here: its probe is refused first.
+		if (emulatedBuild() && !row.options.empty() && row.options[0] == "--http")
+			continue;
 		ASSERT_EQ(chmod(program.c_str(), row.checkMode), 0);
 		ASSERT_EQ(chmod(dir.c_str(), row.dirMode), 0);
 		ASSERT_EQ(chmod(headers.c_str(), row.headersMode), 0);
