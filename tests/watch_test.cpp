@@ -990,19 +990,34 @@ TEST_F(Watch, MetricsFileIsNeverSeenHalfWritten)
 	EXPECT_EQ(replaced, 100) << reads << " reads; " << r.out;
 }
 
-TEST_F(Watch, ACheckThatCannotStartIsHeardThoughTheFiguresAreWrittenAtTheSameTime)
+// A check that cannot be started (an upgrade replacing it, a broken
+// install) is no verdict on the application: heartbeats go on, nothing is
+// counted, and once it lasts longer than the window the error and the
+// figures say nothing is being checked.
+TEST_F(Watch, ACheckThatCannotStartIsNotCountedAndIsSaidLoudlyOnceItLastsLongerThanTheWindow)
 {
 	if (windowsBuild())
 		GTEST_SKIP() << "the check is a script run directly";
 	const std::string file = root + "/pulsewarden.prom";
 	Session watch;
 	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "200ms", "--timeout", "900ms", "--window", "2s",
-		"--metrics-file", file}, true)));
+		"--fall", "1", "--need-reset-after", "1", "--metrics-file", file}, true)));
 	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
 	// Each round is then over as it starts, in the step that writes the figures.
 	ASSERT_EQ(rename(check.c_str(), (check + ".away").c_str()), 0);
-	EXPECT_TRUE(waitFor(&watch, "failing: cannot start the check: " + check + ": "));
-	stop(&watch);
+	EXPECT_TRUE(waitFor(&watch, "cannot start the check: " + check + ": not found; not counted against the "
+		"application: heartbeats go on as before; tried again every 200 ms\n"));
+	EXPECT_TRUE(waitFor(&watch, "longer than the platform's window (2 s): nothing is being checked; "));
+	bool unchecked = false;
+	for (int i = 0; i < 6000 && !unchecked; i++, usleep(10000))
+		unchecked = sampleValue(scraped(file), "gauge pulsewarden_watch_unchecked") == 1;
+	EXPECT_TRUE(unchecked);
+	EXPECT_NE(sim({"status"}).out.find("status: green\n"), std::string::npos);
+	ASSERT_EQ(rename((check + ".away").c_str(), check.c_str()), 0);
+	EXPECT_TRUE(waitFor(&watch, "the check starts again, after "));
+	RunResult r = stop(&watch);
+	EXPECT_EQ(r.out.find("appStateNeedReset"), std::string::npos) << r.out;
+	EXPECT_EQ(r.out.find("failing"), std::string::npos) << r.out;
 }
 
 TEST_F(Watch, AMetricsDirectoryMadeLaterIsWrittenOnceItIsThere)

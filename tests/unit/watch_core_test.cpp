@@ -25,6 +25,13 @@ Event fail(const char *line = "") { return of(eventCheckEnded, {false, "exit sta
 // A round with probes: the part that failed, and why, or that it ran out of time.
 Event partFailed(const char *what, const char *how) { return of(eventCheckEnded, {false, how, "", false, what}); }
 Event partTimedOut(const char *what) { return of(eventCheckEnded, {false, "", "", true, what}); }
+// The check program could not be started at all.
+Event unstarted()
+{
+	CheckEnd end{false, "cannot start the check: check: not found", "", false, ""};
+	end.unstarted = true;
+	return of(eventCheckEnded, end);
+}
 // The metrics file written, or not and why.
 Event written() { return of(eventFiguresWritten); }
 Event notWritten(const char *why) { return of(eventFiguresWritten, {}, 1, why); }
@@ -536,6 +543,55 @@ const Row rows[] = {
 		{1000, stop(), "STOPPING=1 | notice stopping: held: monitoring stays off until a check passes after the "
 			"oldest reset leaves the period, or pulsewarden watch --release | exit 0 | next never"},
 	}, {90000, 90000, 90000}, true},
+	{"a check that cannot be started is not counted: heartbeats go on, said once, and as an error once it has "
+		"lasted longer than the window; said again when it starts", {"--timeout", "3s", "--window", "25s", "check"}, 0, {
+		{0, start(), "info watching: check every 10 s, timeout 3 s (window 25 s); starting | READY=1 | isEnabled? | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 13000"},
+		{10001, unstarted(), "warning cannot start the check: check: not found; not counted against the application: "
+			"heartbeats go on as before; tried again every 10 s | markActive | next 15001"},
+		{10001, answer(0), "next 20000"},
+		{20000, time(), "start check | next 23000"},
+		{20001, unstarted(), "markActive | next 25001"},
+		{20001, answer(0), "next 30000"},
+		{30000, time(), "start check | next 33000"},
+		{30001, unstarted(), "markActive | next 35001"},
+		{30001, answer(0), "next 40000"},
+		{40000, time(), "start check | next 43000"},
+		{40001, unstarted(), "error the check could not be started for 30.0 s, longer than the platform's window (25 s): "
+			"nothing is being checked; cannot start the check: check: not found | markActive | next 45001"},
+		{40001, answer(0), "next 50000"},
+		{50000, time(), "start check | next 53000"},
+		{50010, pass(), "notice the check starts again, after 40.0 s in which it could not be started | markActive | next 55010"},
+	}},
+	{"a check that cannot be started neither counts toward --fall and --need-reset-after nor breaks a run of "
+		"failures; while failing, heartbeats stay stopped", {"--timeout", "3s", "--fall", "2", "--need-reset-after", "3", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "post appStateOk | next 5010"},
+		{10, answer(0), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 13000"},
+		{10010, fail(), "markActive | next 15010"},
+		{10010, answer(0), "next 20000"},
+		{20000, time(), "start check | next 23000"},
+		{20010, unstarted(), "warning cannot start the check: check: not found; not counted against the application: "
+			"heartbeats go on as before; tried again every 10 s | markActive | next 25010"},
+		{20010, answer(0), "next 30000"},
+		{30000, time(), "start check | next 33000"},
+		{30010, fail(), "info the check starts again, after 10.0 s in which it could not be started | keep record | "
+			"warning failing: exit status 3; heartbeats stop | next 40000"},
+		{40000, time(), "isEnabled? | next 45000"},
+		{40000, answer(1), "start check | next 43000"},
+		{40010, unstarted(), "warning cannot start the check: check: not found; not counted against the application: "
+			"heartbeats stay stopped as before; tried again every 10 s | next 50000"},
+		{50000, time(), "isEnabled? | next 55000"},
+		{50000, answer(1), "start check | next 53000"},
+		{50010, fail(), "info the check starts again, after 10.0 s in which it could not be started | keep record | "
+			"post appStateNeedReset | next 55010"},
+	}},
 	{"a reset record an earlier watcher of this boot kept is taken back by the first pass, not before",
 		{"--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
@@ -624,6 +680,8 @@ TEST(WatchCore, ItsStateInALineCarriesTheCountsInARow)
 			then({{10000, time()}, {10010, fail()}, {20000, time()}, {20000, answer(1)}, {20010, pass()}}),
 			"failing: 1 of 2 passed to be healthy again"},
 		{"monitoring switched off", {"check"}, {{0, start()}, {0, answer(0)}}, "paused: monitoring is off"},
+		{"the check cannot be started", {"check"}, then({{10000, time()}, {10010, unstarted()}}),
+			"healthy; cannot start the check: check: not found"},
 		{"held", {"--enable", "check"}, {{0, start()}, {0, answer(0)}, {10, fail()}},
 			"held: 3 resets within 1 d; monitoring off; the last check failed"},
 	};

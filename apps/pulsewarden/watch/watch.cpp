@@ -290,6 +290,7 @@ static void writeFigures(Loop *l, Event *next)
 	static char text[1 << 18];
 	static char why[200];
 	snprintf(why, sizeof why, "more figures than the file can hold");
+	l->figures.unchecked = uncheckedTooLong(l->core);
 	bool written = formatMetrics(o, l->core.state, l->figures, unixTimeS(), PULSEWARDEN_VERSION, text, sizeof text)
 		&& replaceFile(o.metricsFile, text, strlen(text), why, sizeof why);
 	lowerFirst(why);

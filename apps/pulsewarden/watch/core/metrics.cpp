@@ -111,6 +111,9 @@ bool formatMetrics(const WatchOptions &o, WatchState state, const WatchFigures &
 	family(&t, "pulsewarden_watch_state", "gauge", "The watcher's state: 1 for the one it is in.");
 	for (int s = stateStarting; s <= stateHeld; s++)
 		add(&t, "pulsewarden_watch_state{state=\"%s\"} %d\n", states[s], s == state ? 1 : 0);
+	family(&t, "pulsewarden_watch_unchecked", "gauge",
+		"1 when the check program could not be started for longer than the platform's window.");
+	add(&t, "pulsewarden_watch_unchecked %d\n", f.unchecked ? 1 : 0);
 
 	int parts = o.pid ? 0 : o.probeCount + (o.check ? 1 : 0);
 	char labels[maxProbes + 1][600];

@@ -25,6 +25,7 @@ struct WatchFigures {
 	double configReadS;                 // Unix time the one in use was read; 0: no file
 	int64_t resetsTotal;                // the platform's resets concluded, across boots
 	double lastResetS;                  // Unix time of the last; 0: none
+	bool unchecked;                     // the check could not be started for longer than the window
 };
 
 // A run of part `i` (the check program is part probeCount) has ended.

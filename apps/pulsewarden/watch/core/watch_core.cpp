@@ -222,7 +222,7 @@ static void begin(WatchCore *c, Step *s, int64_t now)
 	c->schedule.nextTick = now;
 	c->schedule.watchdogAt = now;
 	c->schedule.startDeadline = o.startTimeoutNs ? now + o.startTimeoutNs : never;
-	c->record.lastAt = c->platform.lastHeartbeatAt = none;
+	c->record.lastAt = c->platform.lastHeartbeatAt = c->unstarted.since = none;
 	c->state = o.pid ? stateHealthy : stateStarting;
 	// A reset posted by an earlier watcher may still stand: the first
 	// passing check takes it back.
@@ -518,6 +518,65 @@ static void oneLine(const char *text, char *line, size_t size)
 	line[n] = '\0';
 }
 
+static double secondsSince(int64_t then, int64_t now)
+{
+	return static_cast<double>(now - then) / 1e9;
+}
+
+// A check that could not be started says nothing of the application: an
+// upgrade replacing it, a broken install. Not counted: heartbeats go on,
+// or stay stopped, as the last check that ran left them. Said once, and
+// again as an error once it has lasted longer than the platform's window,
+// so that a broken install is not silent.
+static void notStarted(WatchCore *c, Step *s, const char *why, int64_t now)
+{
+	const WatchOptions &o = options(c);
+	bool first = c->unstarted.since == none;
+	if (first)
+		c->unstarted.since = now;
+	snprintf(c->unstarted.why, sizeof c->unstarted.why, "%s", why);
+	if (first) {
+		const char *meanwhile = c->state == stateHealthy ? "heartbeats go on as before"
+			: c->state == stateFailing ? "heartbeats stay stopped as before"
+			: c->state == stateStarting ? "no heartbeat until a check has run"
+			: c->state == stateHeld ? "the hold stands" : "monitoring is off";
+		char interval[32];
+		formatDuration(o.intervalNs, interval, sizeof interval);
+		addLine(s, priorityWarning, "%s; not counted against the application: %s; tried again every %s", why,
+			meanwhile, interval);
+	}
+	if (!c->unstarted.loud && now - c->unstarted.since > o.windowNs) {
+		c->unstarted.loud = true;
+		c->figures.due = true;
+		char window[32];
+		formatDuration(o.windowNs, window, sizeof window);
+		addLine(s, priorityError, "the check could not be started for %.1f s, longer than the platform's window (%s): "
+			"nothing is being checked; %s", secondsSince(c->unstarted.since, now), window, why);
+	}
+	if (c->state != stateHealthy)
+		return;
+	if (!awaiting(c))
+		heartbeat(c, s);
+	else
+		c->platform.heartbeatNext = true;
+}
+
+static void startedAgain(WatchCore *c, Step *s, int64_t now)
+{
+	if (c->unstarted.since == none)
+		return;
+	addLine(s, c->unstarted.loud ? priorityNotice : priorityInfo, "the check starts again, after %.1f s in which it "
+		"could not be started", secondsSince(c->unstarted.since, now));
+	c->unstarted.since = none;
+	c->unstarted.loud = false;
+	c->figures.due = true;
+}
+
+bool uncheckedTooLong(const WatchCore &c)
+{
+	return c.unstarted.loud;
+}
+
 // What a round that ended comes to: a pass, or a failure in its own words.
 static void judgeCheck(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 {
@@ -527,7 +586,6 @@ static void judgeCheck(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 	if (!c->check.overran)
 		c->said.stillRunning = false;
 	c->check.overran = false;
-	c->record.lastAt = now;
 	c->figures.due = true;
 	if (stopping(c))
 		return;
@@ -535,6 +593,12 @@ static void judgeCheck(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 	// program did if it was asked to end.
 	bool named = end.what && end.what[0];
 	bool timedOut = end.timedOut || (c->check.timedOut && !named);
+	if (end.unstarted && !timedOut) {
+		notStarted(c, s, end.how, now);
+		return;
+	}
+	c->record.lastAt = now;
+	startedAgain(c, s, now);
 	if (end.passed && !timedOut) {
 		passed(c, s);
 		return;
@@ -837,11 +901,6 @@ static void answered(WatchCore *c, Step *s, int32_t answer, int64_t now)
 	}
 }
 
-static double secondsSince(int64_t then, int64_t now)
-{
-	return static_cast<double>(now - then) / 1e9;
-}
-
 // Each request to stop goes one step further than the last: the first
 // stops in order (the check asked to end, then monitoring switched off
 // under --enable), the second ends the check at once and still switches
@@ -951,6 +1010,10 @@ void statusSummary(const WatchCore &c, char *text, size_t size)
 		snprintf(text, size, "failing: %d of %d; %s", failures, o.needResetAfter, why);
 	else
 		snprintf(text, size, "failing: %d in a row; %s", failures, why);
+	if (c.unstarted.since != none && !o.pid) {
+		size_t used = strlen(text);
+		snprintf(text + used, size - used, "; %s", c.unstarted.why);
+	}
 }
 
 // Woken much later than asked: the machine was suspended (the clocks

@@ -42,6 +42,10 @@ struct CheckEnd {
 	bool timedOut;          // the part that failed ran out of time
 	const char *what;       // the part that failed ("http://...", "tcp db:5432"); null or "": the program alone
 	int64_t timeoutNs = 0;  // the time the part that ran out of it had, when its own; 0: watch's
+	// The check program could not be started at all (not found, not
+	// executable, busy being replaced): `how` says why. Not a verdict on
+	// the application, and not counted.
+	bool unstarted = false;
 };
 
 struct Event {
@@ -173,6 +177,11 @@ struct WatchCore {
 		bool rearmDue;       // to be switched on again at the next tick
 		int said;            // how the checks were last said while held: 1 passing, 2 failing
 	} hold;
+	struct {                 // the check program, while it cannot be started
+		int64_t since;       // the first start in a row that failed; none: the last one worked
+		bool loud;           // said as an error: for longer than the window
+		char why[320];
+	} unstarted;
 	struct {                 // a configuration read again
 		bool waiting;        // checked, and to be applied once no round runs
 		int64_t intervalNs;  // the interval before it was applied
@@ -195,5 +204,8 @@ Step watchStep(WatchCore *core, const Event &event, int64_t now, int64_t asleep 
 // The state and its counts in one line, as STATUS= and the status file
 // carry it: "failing: 2 of 3; http://db/health: status 503".
 void statusSummary(const WatchCore &core, char *text, size_t size);
+// Whether the check program could not be started for longer than the
+// platform's window: nothing is being checked, which the figures show.
+bool uncheckedTooLong(const WatchCore &core);
 // The state's name: "healthy".
 const char *stateName(WatchState state);

@@ -203,6 +203,7 @@ static void programEnd(Round *round, CheckEnd *end)
 	end->timedOut = round->programAsked;
 	end->how = round->how;
 	end->firstLine = round->programUnstarted ? "" : round->outcome.firstLine;
+	end->unstarted = round->programUnstarted;
 }
 
 bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end)
