@@ -1,6 +1,7 @@
 // watch's policy, one row a story: the options, then events at times (in
 // ms) and what the core answers to each: its actions, then the deadline it
 // asks to be woken at. The library's answers are events of their own.
+#include "core/file_age.h"
 #include "core/watch_core.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,13 @@ Event fail(const char *line = "") { return of(eventCheckEnded, {false, "exit sta
 // A round with probes: the part that failed, and why, or that it ran out of time.
 Event partFailed(const char *what, const char *how) { return of(eventCheckEnded, {false, how, "", false, what}); }
 Event partTimedOut(const char *what) { return of(eventCheckEnded, {false, "", "", true, what}); }
+// Time has passed while a check's processes waited for a processor so long.
+Event waitedTime(int64_t ms)
+{
+	Event e = time();
+	e.checkWaitedNs = ms * nsPerMs;
+	return e;
+}
 // The check program could not be started at all.
 Event unstarted()
 {
@@ -233,7 +241,20 @@ const Row rows[] = {
 		{3100, pass(), "markActive | next 8100"},
 		{3100, answer(0), "next 4000"},
 		{4000, time(), "start check | next 5000"},
-		{5000, time(), "warning the check is still running at its next start: starts are skipped until it ends | next 6000"},
+		// Not judged yet: heartbeats go on as the last check that ran said.
+		{5000, time(), "warning the check is still running at its next start: starts are skipped until it ends | markActive | next 10000"},
+		{5000, answer(0), "next 6000"},
+		{6000, time(), "markActive | next 11000"},
+		{6000, answer(0), "next 7000"},
+		// Its processes waited 2.5 s of its 3 s for a processor: its own
+		// time is 0.5 s, and the timeout is put off by what it waited.
+		{7000, waitedTime(2500), "notice the check has waited 2.5 s for a processor: its timeout counts only the time it could run | markActive | next 12000"},
+		{7000, answer(0), "next 8000"},
+		{8000, time(), "markActive | next 13000"},
+		{8000, answer(0), "next 9000"},
+		{9000, time(), "markActive | next 14000"},
+		{9000, answer(0), "next 9500"},
+		{9500, waitedTime(2500), "TERM check | next 10000"},
 	}},
 	{"a hung check: asked to end at its timeout, ended after its grace; skipped ticks then are no overrun",
 		{"--interval", "1s", "--timeout", "500ms", "check"}, 0, {
@@ -698,6 +719,30 @@ TEST(WatchCore, ItsStateInALineCarriesTheCountsInARow)
 		statusSummary(core, line, sizeof line);
 		EXPECT_STREQ(line, row.summary) << row.story;
 	}
+}
+
+// --file's age across steps of the wall clock: looks at the file, one a
+// row, each with the file's modification time and the wall clock's age
+// of it then (in s), the boot clock, and the age judged.
+TEST(FileAge, AStepOfTheWallClockIsNotTakenForTheFilesAge)
+{
+	struct Look {
+		const char *story;
+		int64_t mtime, wallAge, boot, age;
+	};
+	const Look looks[] = {
+		{"first seen: as the wall clock says", 1000, 5, 100, 5},
+		{"unchanged: aged by the boot clock", 1000, 7, 102, 7},
+		{"unchanged, the wall clock an hour forward: still by the boot clock", 1000, 3607, 102, 7},
+		{"written since, the wall clock an hour forward: no older than the last look", 4600, 3601, 104, 2},
+		{"unchanged again: aged by the boot clock from then", 4600, 3603, 105, 3},
+		{"written since, the clock an hour back: a time to come is new", 4700, -3500, 106, 0},
+		{"set back to an old time: as the wall clock says", 10, 90, 107, 90},
+		{"unchanged, the file never written again: it ages", 10, 91, 200, 183},
+	};
+	FileLook look = {};
+	for (const Look &l : looks)
+		EXPECT_EQ(fileAgeNs(&look, l.mtime * nsPerS, l.wallAge * nsPerS, l.boot * nsPerS), l.age * nsPerS) << l.story;
 }
 
 } // namespace

@@ -457,6 +457,10 @@ static void feed(Loop *l, const Event &event)
 			first = (first + 1) % queued;
 			count--;
 		}
+		// Asked of the system only when the core will judge a timeout.
+		const WatchCore &core = l->core;
+		if (l->round.program && core.check.running && !core.check.timedOut && now >= core.check.deadline)
+			next.checkWaitedNs = checkWaitedNs(l->round.program);
 		Step step = watchStep(&l->core, next, now, now - awakeClockNs());
 		l->deadline = step.deadline;
 		l->statusDue = l->statusDue || step.count > 0 || next.kind == eventAnswer;

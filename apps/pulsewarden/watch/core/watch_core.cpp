@@ -260,6 +260,8 @@ static void beginCheck(WatchCore *c, Step *s, int64_t now)
 	add(s, actStartCheck);
 	c->check.running = true;
 	c->check.timedOut = false;
+	c->check.waited = false;
+	c->check.startedAt = now;
 	c->check.deadline = now + options(c).timeoutNs;
 }
 
@@ -586,6 +588,8 @@ static void judgeCheck(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 	if (!c->check.overran)
 		c->said.stillRunning = false;
 	c->check.overran = false;
+	if (!c->check.waited)
+		c->said.waitedForProcessor = false;
 	c->figures.due = true;
 	if (stopping(c))
 		return;
@@ -648,6 +652,9 @@ static void tick(WatchCore *c, Step *s, int64_t now)
 				"it ends");
 		c->said.stillRunning = true;
 		c->check.overran = true;
+		// Not judged yet: heartbeats go on as the last check that ran said.
+		if (c->state == stateHealthy && !awaiting(c))
+			heartbeat(c, s);
 		return;
 	}
 	// Not sending heartbeats, nothing else would notice monitoring switched off.
@@ -1053,8 +1060,30 @@ static void noticeGap(WatchCore *c, Step *s, int64_t now, int64_t asleep)
 			"paused virtual machine or a stopped process)%s", static_cast<double>(late) / 1e9, longer);
 }
 
+// A check's timeout counts the time it could run: what its processes
+// spent waiting for a processor (a starved machine) is the machine's, not
+// the application's. Put off at most until the window has passed since it
+// started; past that it times out, whatever it waited.
+static bool waitedForProcessor(WatchCore *c, Step *s, int64_t waited, int64_t now)
+{
+	const WatchOptions &o = options(c);
+	int64_t ran = now - c->check.startedAt;
+	int64_t own = ran - waited;
+	if (waited <= 0 || own >= o.timeoutNs || ran >= o.windowNs)
+		return false;
+	int64_t until = now + (o.timeoutNs - own);
+	int64_t last = c->check.startedAt + o.windowNs;
+	c->check.deadline = until < last ? until : last;
+	c->check.waited = true;
+	if (!c->said.waitedForProcessor)
+		addLine(s, priorityNotice, "the check has waited %.1f s for a processor: its timeout counts only the time it "
+			"could run", static_cast<double>(waited) / 1e9);
+	c->said.waitedForProcessor = true;
+	return true;
+}
+
 // Whatever deadline has come.
-static void due(WatchCore *c, Step *s, int64_t now)
+static void due(WatchCore *c, Step *s, int64_t now, int64_t waited)
 {
 	const WatchOptions &o = options(c);
 	if (c->setting.watchdogNs && now >= c->schedule.watchdogAt) {
@@ -1082,7 +1111,7 @@ static void due(WatchCore *c, Step *s, int64_t now)
 		}
 		return;
 	}
-	if (c->check.running && now >= c->check.deadline) {
+	if (c->check.running && now >= c->check.deadline && !(!c->check.timedOut && waitedForProcessor(c, s, waited, now))) {
 		if (!c->check.timedOut) {
 			// Asked to end, then, after a grace, ended.
 			c->check.timedOut = true;
@@ -1250,7 +1279,7 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep)
 		break;
 	}
 	if (!c->stop.ended)
-		due(c, &s, now);
+		due(c, &s, now, e.checkWaitedNs);
 	if (c->state != before || e.kind == eventStart)
 		c->stateSince = now;
 	// At each tick, and at each change of what the figures show: also

@@ -53,6 +53,9 @@ struct Event {
 	int32_t answer;         // eventAnswer: a result code, or isEnabled's byte
 	CheckEnd check;         // eventCheckEnded
 	const char *why;        // eventFiguresWritten, not written: the system's words
+	// While a check runs past its timeout: how long its processes have
+	// waited for a processor in all, which its timeout does not count.
+	int64_t checkWaitedNs = 0;
 };
 
 enum ActionKind {
@@ -146,6 +149,8 @@ struct WatchCore {
 		bool running;
 		bool timedOut;       // asked to end for its timeout
 		bool overran;        // a start was skipped while it ran
+		bool waited;         // its timeout was put off for the time it waited for a processor
+		int64_t startedAt;
 		int64_t deadline;    // its timeout, or, asked to end, when it is ended
 	} check;
 	struct {                 // the platform, as this watcher has seen it
@@ -193,6 +198,7 @@ struct WatchCore {
 		bool postRefused;
 		bool stillRunning;
 		bool libraryLate;
+		bool waitedForProcessor;
 	} said;
 };
 

@@ -31,7 +31,7 @@ bool probeReady(const Probe &probe, char *why, size_t size)
 	return true;
 }
 
-void runProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *result)
+void runProbe(const Probe &probe, const ProbeSetting &setting, FileLook *look, ProbeResult *result)
 {
 	*result = ProbeResult{};
 	switch (probe.kind) {
@@ -48,7 +48,7 @@ void runProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *resu
 		runServiceProbe(probe.target, setting, result);
 		return;
 	case probeFile:
-		runFileProbe(probe.target, setting, result);
+		runFileProbe(probe.target, setting, look, result);
 		return;
 	}
 }

@@ -5,6 +5,7 @@
 // carried out differs per system: probe_*_posix.cpp and probe_*_windows.cpp.
 #pragma once
 
+#include "core/file_age.h"
 #include "core/probe_target.h"
 
 #include <cstddef>
@@ -32,7 +33,8 @@ struct ProbeResult {
 bool probeReady(const Probe &probe, char *why, size_t size);
 
 // One run, on any thread; it ends within the timeout, or about then.
-void runProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *result);
+// `look`: what --file remembers of its file from one run to the next.
+void runProbe(const Probe &probe, const ProbeSetting &setting, FileLook *look, ProbeResult *result);
 
 // What can be answered on the watcher's own thread without waiting, is:
 // true with the result, else the probe's thread is to run it.
@@ -47,7 +49,7 @@ bool tcpAtOnce(const char *target, ProbeResult *result);
 void runProcessProbe(const char *name, ProbeResult *result);
 bool serviceProbeReady(const char *name, char *why, size_t size);
 void runServiceProbe(const char *name, const ProbeSetting &setting, ProbeResult *result);
-void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *result);
+void runFileProbe(const char *path, const ProbeSetting &setting, FileLook *look, ProbeResult *result);
 
 // Helpers for the system's files.
 // Whether an HTTP answer's status passes: one of those the probe expects,

@@ -2,6 +2,7 @@
 #include "probe.h"
 
 #include "core/duration.h"
+#include "system.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -104,7 +105,7 @@ void runProcessProbe(const char *name, ProbeResult *result)
 		probeFailed(result, "not running");
 }
 
-void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *result)
+void runFileProbe(const char *path, const ProbeSetting &setting, FileLook *look, ProbeResult *result)
 {
 	struct stat st;
 	if (stat(path, &st) != 0) {
@@ -114,6 +115,7 @@ void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *re
 	}
 	struct timespec now;
 	clock_gettime(CLOCK_REALTIME, &now);
-	int64_t ageNs = (static_cast<int64_t>(now.tv_sec) - st.st_mtim.tv_sec) * nsPerS + (now.tv_nsec - st.st_mtim.tv_nsec);
-	judgeFileAge(ageNs, setting, result);
+	int64_t mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * nsPerS + st.st_mtim.tv_nsec;
+	int64_t wallAgeNs = (static_cast<int64_t>(now.tv_sec) - st.st_mtim.tv_sec) * nsPerS + (now.tv_nsec - st.st_mtim.tv_nsec);
+	judgeFileAge(fileAgeNs(look, mtimeNs, wallAgeNs, bootClockNs()), setting, result);
 }

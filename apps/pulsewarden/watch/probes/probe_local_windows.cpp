@@ -41,7 +41,7 @@ void runProcessProbe(const char *name, ProbeResult *result)
 		probeFailed(result, "not running");
 }
 
-void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *result)
+void runFileProbe(const char *path, const ProbeSetting &setting, FileLook *look, ProbeResult *result)
 {
 	WIN32_FILE_ATTRIBUTE_DATA data;
 	if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
@@ -58,5 +58,5 @@ void runFileProbe(const char *path, const ProbeSetting &setting, ProbeResult *re
 	};
 	// FILETIME counts 100 ns.
 	int64_t ageNs = (ticks(now) - ticks(data.ftLastWriteTime)) * 100;
-	judgeFileAge(ageNs, setting, result);
+	judgeFileAge(fileAgeNs(look, ticks(data.ftLastWriteTime) * 100, ageNs, bootClockNs()), setting, result);
 }

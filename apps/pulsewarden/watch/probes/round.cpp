@@ -22,13 +22,14 @@ struct ProbeSlot {
 	char *headersFile;
 	ProbeSetting setting;
 	ProbeResult result;   // the thread's until the state is slotDone
+	FileLook look;        // --file's memory of its file, the thread's
 	int64_t endedNs;
 };
 
 static void runSlot(void *argument)
 {
 	ProbeSlot *slot = static_cast<ProbeSlot *>(argument);
-	runProbe(slot->probe, slot->setting, &slot->result);
+	runProbe(slot->probe, slot->setting, &slot->look, &slot->result);
 	slot->endedNs = bootClockNs();
 	slot->state.store(slotDone);
 	wakeWatcher();
@@ -63,6 +64,7 @@ static bool aim(ProbeSlot *slot, const Probe &probe, const ProbeSetting &setting
 	slot->probe.caFile = caFile;
 	slot->probe.headersFile = headersFile;
 	slot->setting = setting;
+	slot->look = FileLook{};
 	return true;
 }
 

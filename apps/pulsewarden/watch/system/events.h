@@ -73,6 +73,11 @@ bool checkExited(const Check *check, CheckOutcome *outcome);
 // at that moment one that the check's end, if it came first, was seen by.
 void collectCheckEnd(Check *check);
 
+// How long the processes of the check's group alive now have waited for a
+// processor since they started, in all (a starved machine's time, not the
+// check's); 0 where the system does not say.
+int64_t checkWaitedNs(const Check *check);
+
 // How a check that did not exit ended, in words: "killed by signal 9
 // (Killed)".
 void describeKill(int signal, char *text, size_t size);

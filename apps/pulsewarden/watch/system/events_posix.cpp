@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -334,6 +335,52 @@ bool checkExited(const Check *check, CheckOutcome *outcome)
 	if (check->ended)
 		*outcome = check->outcome;
 	return check->ended;
+}
+
+// A /proc file's text, whole when it fits.
+static bool readSmallFile(const char *path, char *text, size_t size)
+{
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return false;
+	ssize_t n = read(fd, text, size - 1);
+	close(fd);
+	if (n <= 0)
+		return false;
+	text[n] = '\0';
+	return true;
+}
+
+// From each process's schedstat (its time on a processor, its time waiting
+// for one, in ns), found by its group in stat; every thread's wait is in
+// its process's.
+int64_t checkWaitedNs(const Check *check)
+{
+	DIR *proc = opendir("/proc");
+	if (!proc)
+		return 0;
+	int64_t waited = 0;
+	while (struct dirent *entry = readdir(proc)) {
+		if (entry->d_name[0] < '1' || entry->d_name[0] > '9')
+			continue;
+		char path[300];
+		char text[512];
+		snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
+		if (!readSmallFile(path, text, sizeof text))
+			continue;
+		// After the name, which may hold anything: state, ppid, pgrp.
+		const char *after = strrchr(text, ')');
+		long group = 0;
+		if (!after || sscanf(after + 1, " %*c %*d %ld", &group) != 1 || group != check->pid)
+			continue;
+		snprintf(path, sizeof path, "/proc/%s/schedstat", entry->d_name);
+		long long onCpu = 0;
+		long long waiting = 0;
+		if (readSmallFile(path, text, sizeof text) && sscanf(text, "%lld %lld", &onCpu, &waiting) == 2)
+			waited += waiting;
+	}
+	closedir(proc);
+	return waited;
 }
 
 void describeKill(int signal, char *text, size_t size)
