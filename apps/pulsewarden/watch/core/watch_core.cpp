@@ -1062,14 +1062,16 @@ static void noticeGap(WatchCore *c, Step *s, int64_t now, int64_t asleep)
 
 // A check's timeout counts the time it could run: what its processes
 // spent waiting for a processor (a starved machine) is the machine's, not
-// the application's. Put off at most until the window has passed since it
-// started; past that it times out, whatever it waited.
+// the application's. Waits of less than a tenth of the timeout are any
+// machine's, and a hang on it times out on time. Put off at most until the
+// window has passed since it started; past that it times out, whatever it
+// waited.
 static bool waitedForProcessor(WatchCore *c, Step *s, int64_t waited, int64_t now)
 {
 	const WatchOptions &o = options(c);
 	int64_t ran = now - c->check.startedAt;
 	int64_t own = ran - waited;
-	if (waited <= 0 || own >= o.timeoutNs || ran >= o.windowNs)
+	if (waited * 10 < o.timeoutNs || own >= o.timeoutNs || ran >= o.windowNs)
 		return false;
 	int64_t until = now + (o.timeoutNs - own);
 	int64_t last = c->check.startedAt + o.windowNs;
