@@ -181,7 +181,7 @@ protected:
 	static bool slowness(const std::string &line)
 	{
 		for (const char *mark : {"still running at its next start", "watch: woke ", "the platform's library has not answered",
-			     "the platform's library answered after"})
+			     "the platform's library answered after", "for a processor: its timeout counts only"})
 			if (line.find(mark) != std::string::npos)
 				return true;
 		return false;

@@ -614,6 +614,12 @@ const Row rows[] = {
 		{50010, fail(), "info the check starts again, after 10.0 s in which it could not be started | keep record | "
 			"post appStateNeedReset | next 55010"},
 	}},
+	{"--enable, stopped before the platform said whether monitoring is on: found off, it is left off, as it was",
+		{"--enable", "check"}, 0, {
+		{0, start(), "isEnabled? | next 5000"},
+		{1, stop(), "STOPPING=1 | next 5000"},
+		{2, answer(0), "notice stopping: monitoring was off already | exit 0 | next never"},
+	}},
 	{"a reset record an earlier watcher of this boot kept is taken back by the first pass, not before",
 		{"--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},

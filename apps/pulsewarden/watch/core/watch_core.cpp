@@ -831,6 +831,13 @@ static void answeredWhileStopping(WatchCore *c, Step *s, Asked asked, int32_t an
 		}
 		break;
 	case askedEnabledAtStart:
+		// Off before this watcher switched it on: nobody else's doing.
+		if (!answer) {
+			addLine(s, priorityNotice, "stopping: monitoring was off already");
+			exitWith(c, s, 0, false);
+			return;
+		}
+		break;
 	case askedEnabledBeforeCheck:
 	case askedEnabledWhilePaused:
 	case askedEnabledAfterRefusal:
@@ -1077,9 +1084,15 @@ static bool waitedForProcessor(WatchCore *c, Step *s, int64_t waited, int64_t no
 	int64_t last = c->check.startedAt + o.windowNs;
 	c->check.deadline = until < last ? until : last;
 	c->check.waited = true;
-	if (!c->said.waitedForProcessor)
-		addLine(s, priorityNotice, "the check has waited %.1f s for a processor: its timeout counts only the time it "
-			"could run", static_cast<double>(waited) / 1e9);
+	if (!c->said.waitedForProcessor) {
+		char how[32];
+		if (waited >= nsPerS)
+			snprintf(how, sizeof how, "%.1f s", static_cast<double>(waited) / 1e9);
+		else
+			snprintf(how, sizeof how, "%lld ms", static_cast<long long>(waited / nsPerMs));
+		addLine(s, priorityNotice, "the check has waited %s for a processor: its timeout counts only the time it "
+			"could run", how);
+	}
 	c->said.waitedForProcessor = true;
 	return true;
 }
@@ -1130,8 +1143,10 @@ static void due(WatchCore *c, Step *s, int64_t now, int64_t waited)
 		char limit[32];
 		char what[480];
 		formatDuration(o.startTimeoutNs, limit, sizeof limit);
-		snprintf(what, sizeof what, "not healthy within the start timeout of %s (last check %s)", limit,
-			c->record.lastAt != none ? c->record.last : "none yet");
+		bool unstarted = c->unstarted.since != none;
+		snprintf(what, sizeof what, "not healthy within the start timeout of %s (last check %s%s%s)", limit,
+			c->record.lastAt != none ? c->record.last : "none yet", unstarted ? "; " : "",
+			unstarted ? c->unstarted.why : "");
 		endOnFailure(c, s, exitStartTimeout, what);
 		return;
 	}
