@@ -614,6 +614,18 @@ const Row rows[] = {
 		{50010, fail(), "info the check starts again, after 10.0 s in which it could not be started | keep record | "
 			"post appStateNeedReset | next 55010"},
 	}},
+	{"a check that cannot be started is named at the start timeout", {"--timeout", "3s", "--start-timeout", "15s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled? | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{1, unstarted(), "warning cannot start the check: check: not found; not counted against the application: no "
+			"heartbeat until a check has run; tried again every 10 s | next 10000"},
+		{10000, time(), "isEnabled? | next 15000"},
+		{10000, answer(1), "start check | next 13000"},
+		{10001, unstarted(), "next 15000"},
+		{15000, time(), "error not healthy within the start timeout of 15 s (last check none yet; cannot start the "
+			"check: check: not found); stopping; monitoring stays on, but this watcher sent no heartbeat: the platform "
+			"acts only on heartbeats sent before it, once none has come for its window (30 s) | exit 106 | next never"},
+	}},
 	{"--enable, stopped before the platform said whether monitoring is on: found off, it is left off, as it was",
 		{"--enable", "check"}, 0, {
 		{0, start(), "isEnabled? | next 5000"},
