@@ -368,15 +368,21 @@ int64_t checkWaitedNs(const Check *check)
 		snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
 		if (!readSmallFile(path, text, sizeof text))
 			continue;
-		// After the name, which may hold anything: state, ppid, pgrp.
+		// After the name, which may hold anything: ") STATE PPID PGRP".
 		const char *after = strrchr(text, ')');
-		long group = 0;
-		if (!after || sscanf(after + 1, " %*c %*d %ld", &group) != 1 || group != check->pid)
+		if (!after || after[1] != ' ' || !after[2] || after[3] != ' ')
+			continue;
+		char *end;
+		strtol(after + 4, &end, 10);
+		if (strtol(end, &end, 10) != check->pid)
 			continue;
 		snprintf(path, sizeof path, "/proc/%s/schedstat", entry->d_name);
-		long long onCpu = 0;
-		long long waiting = 0;
-		if (readSmallFile(path, text, sizeof text) && sscanf(text, "%lld %lld", &onCpu, &waiting) == 2)
+		if (!readSmallFile(path, text, sizeof text))
+			continue;
+		strtoll(text, &end, 10);  // its time on a processor
+		char *next;
+		long long waiting = strtoll(end, &next, 10);
+		if (next != end && waiting > 0)
 			waited += waiting;
 	}
 	closedir(proc);
