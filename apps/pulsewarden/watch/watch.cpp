@@ -67,6 +67,11 @@ struct Loop {
 	WatchConfig configs[3];
 	int inUse;
 	int waiting;              // -1: none
+	// The files just read, and their check's user: they wait from the
+	// moment the core hears of them, not before, or a round that ends
+	// first would apply them before their reload is heard, then nothing.
+	int arriving;             // -1: none
+	CheckUser *arrivingUser;
 	unsigned reloadsAnswered;
 	char runtimeDir[1024];
 	CheckUser *checkUser;     // whom the check runs as: null, the watcher
@@ -461,6 +466,12 @@ static void feed(Loop *l, const Event &event)
 		const WatchCore &core = l->core;
 		if (l->round.program && core.check.running && !core.check.timedOut && now >= core.check.deadline)
 			next.checkWaitedNs = checkWaitedNs(l->round.program);
+		if (next.kind == eventReload && l->arriving >= 0) {
+			releaseCheckUser(l->checkUserWaiting);
+			l->checkUserWaiting = l->arrivingUser;
+			l->waiting = l->arriving;
+			l->arriving = -1;
+		}
 		Step step = watchStep(&l->core, next, now, now - awakeClockNs());
 		l->deadline = step.deadline;
 		l->statusDue = l->statusDue || step.count > 0 || next.kind == eventAnswer;
@@ -670,9 +681,8 @@ static void readFilesAgain(Loop *l)
 		feed(l, e);
 		return;
 	}
-	releaseCheckUser(l->checkUserWaiting);
-	l->checkUserWaiting = runAs;
-	l->waiting = read;
+	l->arriving = read;
+	l->arrivingUser = runAs;
 	feedKind(l, eventReload);
 }
 
@@ -825,7 +835,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		return exitUsage;
 	WatchOptions &o = l.core.setting.options;
 	o = l.configs[0].options;
-	l.waiting = -1;
+	l.waiting = l.arriving = -1;
 	if (o.checkConfig)
 		return checkConfigAsked(o, silent);
 	silentMode = silent;
