@@ -276,6 +276,15 @@ static void heartbeat(WatchCore *c, Step *s)
 		ask(c, s, actHeartbeat, askedHeartbeat);
 }
 
+// A heartbeat now, or once the call awaited is answered.
+static void heartbeatOnceAnswered(WatchCore *c, Step *s)
+{
+	if (!awaiting(c))
+		heartbeat(c, s);
+	else
+		c->platform.heartbeatNext = true;
+}
+
 // The line for a change to healthy, said once its heartbeat went out.
 static void announced(WatchCore *c, Step *s, bool sent)
 {
@@ -485,10 +494,7 @@ static void failed(WatchCore *c, Step *s, const char *why)
 			postNeedResetIfDue(c, s);
 			if (c->state == stateHeld)
 				return;
-			if (!awaiting(c))
-				heartbeat(c, s);
-			else
-				c->platform.heartbeatNext = true;
+			heartbeatOnceAnswered(c, s);
 			return;
 		}
 		if (platformWillAct(c))
@@ -555,12 +561,8 @@ static void notStarted(WatchCore *c, Step *s, const char *why, int64_t now)
 		addLine(s, priorityError, "the check could not be started for %.1f s, longer than the platform's window (%s): "
 			"nothing is being checked; %s", secondsSince(c->unstarted.since, now), window, why);
 	}
-	if (c->state != stateHealthy)
-		return;
-	if (!awaiting(c))
-		heartbeat(c, s);
-	else
-		c->platform.heartbeatNext = true;
+	if (c->state == stateHealthy)
+		heartbeatOnceAnswered(c, s);
 }
 
 static void startedAgain(WatchCore *c, Step *s, int64_t now)
