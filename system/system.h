@@ -25,10 +25,6 @@ void localTimeOf(double unixS, char *text, size_t size);
 // GetLastError), without a final full stop.
 void lastErrorText(char *text, size_t size);
 
-// Whether a path is a full one, whatever directory a program starts in:
-// "/..." on Linux; "C:\\..." or "\\\\server\\..." on Windows.
-bool absolutePath(const char *path);
-
 // This boot of the machine: PULSEWARDEN_BOOT_ID where it is set (tests
 // start "another boot" with it; the simulated platform reads it too, so
 // that both sides agree), else the kernel's boot id (on Windows, the

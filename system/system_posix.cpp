@@ -83,11 +83,6 @@ long ownProcessId()
 	return static_cast<long>(getpid());
 }
 
-bool absolutePath(const char *path)
-{
-	return path[0] == '/';
-}
-
 void pauseFor(int64_t ns)
 {
 	struct timespec pause = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};

@@ -103,14 +103,6 @@ long ownProcessId()
 	return static_cast<long>(GetCurrentProcessId());
 }
 
-bool absolutePath(const char *path)
-{
-	auto separator = [](char c) { return c == '\\' || c == '/'; };
-	bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':'
-		&& separator(path[2]);
-	return drive || (separator(path[0]) && separator(path[1]));
-}
-
 void pauseFor(int64_t ns)
 {
 	Sleep(static_cast<DWORD>((ns + 999999) / 1000000));

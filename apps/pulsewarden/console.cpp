@@ -3,6 +3,7 @@
 #include "console.h"
 
 #include "platform.h"
+#include "watch/core/library_result.h"
 
 #include <cstdarg>
 
@@ -54,22 +55,6 @@ void printTo(FILE *stream, const char *format, ...)
 	va_end(ap);
 }
 
-// Messages for result codes 1 to 4.
-static const char *const fixedMessages[] = {
-	"Unspecified error occurred",
-	"pulsewarden must be run in a Corvane Virtual Machine",
-	"Application monitoring is not enabled",
-	"Application monitoring is not supported",
-};
-
-// Null for an unknown code. Compared as unsigned, so a negative code can
-// never select a fixed message.
-static const char *fixedMessage(int result)
-{
-	unsigned index = static_cast<unsigned>(result) - 1;
-	return index < 4 ? fixedMessages[index] : nullptr;
-}
-
 // "WORD: message" on stderr, in one write: a fixed message needs none of
 // printf's machinery, which would cost a failing one-shot run more than
 // the rest of its own work. False when it does not fit.
@@ -94,19 +79,11 @@ void reportResultForWord(const char *word, int result)
 {
 	if (result == 0)
 		return;
-	const char *message = fixedMessage(result);
+	const char *message = resultWords(result);
 	if (message && !writeMessage(word, message))
 		printTo(stderr, "%s: %s\n", word, message);
 	else if (!message)
 		printTo(stderr, "%s: Unknown error (%d) occurred\n", word, result);
-}
-
-void describeResult(int result, char *text, size_t size)
-{
-	if (const char *message = fixedMessage(result))
-		snprintf(text, size, "%s", message);
-	else
-		snprintf(text, size, "Unknown error (%d) occurred", result);
 }
 
 void reportResultForLetter(char letter, int result)
@@ -114,7 +91,7 @@ void reportResultForLetter(char letter, int result)
 	if (result == 0)
 		return;
 	const char word[2] = {letter, '\0'};
-	const char *message = fixedMessage(result);
+	const char *message = resultWords(result);
 	if (message && !writeMessage(word, message))
 		printTo(stderr, "%c: %s\n", letter, message);
 	else if (!message)

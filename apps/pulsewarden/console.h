@@ -2,9 +2,9 @@
 // Output errors are deliberately ignored; the exit status carries the outcome.
 #pragma once
 
-#include <cstdio>
+#include "watch/core/format_attribute.h"
 
-#define PRINTF_LIKE(fmt, args) __attribute__((format(printf, fmt, args)))
+#include <cstdio>
 
 // Hides the result lines of isEnabled and getAppStatus, nothing else.
 extern bool silentMode;
@@ -14,6 +14,4 @@ void printTo(FILE *stream, const char *format, ...) PRINTF_LIKE(2, 3);
 
 // Error message for a library result code; code 0 prints nothing.
 void reportResultForWord(const char *word, int result);
-// The same message as text, for a line of one's own.
-void describeResult(int result, char *text, size_t size);
 void reportResultForLetter(char letter, int result);

@@ -5,6 +5,7 @@
 #include "watch.h"
 
 #include "console.h"
+#include "core/full_path.h"
 #include "core/status_view.h"
 #include "exit_status.h"
 #include "files.h"
@@ -73,7 +74,7 @@ int pulsewardenStatus(const char *invocationName, int argc, char **argv)
 	for (int i = 0; i < argc; i++) {
 		if (strcmp(argv[i], "--json") == 0)
 			json = true;
-		else if (strcmp(argv[i], "--runtime-dir") == 0 && i + 1 < argc && absolutePath(argv[i + 1]))
+		else if (strcmp(argv[i], "--runtime-dir") == 0 && i + 1 < argc && fullPath(argv[i + 1]))
 			given = argv[++i];
 		else if (strcmp(argv[i], "--runtime-dir") == 0)
 			return statusUsage(invocationName, "--runtime-dir needs a full path");

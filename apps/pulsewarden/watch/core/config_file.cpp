@@ -2,7 +2,7 @@
 // value, and every fault, has its file, line and column.
 #include "config_file.h"
 
-#include "system.h"
+#include "full_path.h"
 #include "text.h"
 #include "toml.h"
 
@@ -121,7 +121,7 @@ bool pathValue(const Reader &r, std::string_view key, const toml::node &value, c
 	if (!(*path = keep(r, string->get(), value.source())))
 		return false;
 	// A service starts elsewhere than the operator stands.
-	if (!absolutePath(*path))
+	if (!fullPath(*path))
 		return at(r, value.source(), "%.*s: \"%s\" is not a full path", static_cast<int>(key.size()), key.data(),
 			*path);
 	return true;

@@ -3,7 +3,6 @@
 // that has them), label values escaped as the format requires.
 #include "metrics.h"
 
-#include "console.h"
 #include "probe_target.h"
 #include "text.h"
 

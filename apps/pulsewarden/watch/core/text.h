@@ -2,7 +2,7 @@
 // time: the metrics file, the usage and the help, the configuration.
 #pragma once
 
-#include "console.h"
+#include "format_attribute.h"
 
 #include <cstddef>
 

@@ -4,9 +4,9 @@
 // events and the times the loop passes in; see watch_core.h.
 #include "watch_core.h"
 
-#include "console.h"
-#include "exit_status.h"
+#include "library_result.h"
 #include "probe_target.h"
+#include "watch_exits.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -46,7 +46,7 @@ enum Announce { announceNothing, announceHealthy, announceHealthyAgain };
 
 static const char *const stateNames[] = {"starting", "healthy", "failing", "paused", "held"};
 
-// The library's messages, as the one-shot commands print them.
+// The library's words, as the one-shot commands print them.
 static const char *resultText(int32_t result, char *text, size_t size)
 {
 	describeResult(result, text, size);
@@ -306,7 +306,7 @@ static void heartbeatTaken(WatchCore *c, int64_t now)
 static void heartbeatAnswered(WatchCore *c, Step *s, int32_t result, int64_t now)
 {
 	char message[80];
-	if (result == 0) {
+	if (result == libraryOk) {
 		heartbeatTaken(c, now);
 		if (c->said.heartbeatsRefused)
 			addLine(s, priorityInfo, "heartbeats accepted again");
@@ -316,7 +316,7 @@ static void heartbeatAnswered(WatchCore *c, Step *s, int32_t result, int64_t now
 		return;
 	}
 	c->figures.due = true;
-	if (result == 3) {
+	if (result == libraryNotEnabled) {
 		// Off, most likely; asked, so that a platform that refuses while
 		// saying it is on is not taken for one switched off.
 		c->platform.refusedCall = "markActive";
@@ -324,7 +324,7 @@ static void heartbeatAnswered(WatchCore *c, Step *s, int32_t result, int64_t now
 		return;
 	}
 	resultText(result, message, sizeof message);
-	if (result == 2 || result == 4) {
+	if (nothingToMonitor(result)) {
 		// Nothing to monitor here, now or later.
 		addLine(s, priorityError, "markActive: %s; stopping", message);
 		exitWith(c, s, result, true);
@@ -398,7 +398,7 @@ static void holdAnswered(WatchCore *c, Step *s, Asked asked, int32_t result)
 	char message[80];
 	if (asked == askedDisableToHold) {
 		// Not enabled: off already, as the hold wants it.
-		c->hold.off = result == 0 || result == 3;
+		c->hold.off = result == libraryOk || result == libraryNotEnabled;
 		if (c->hold.off)
 			takeBackRecord(c, s);
 		else
@@ -406,7 +406,7 @@ static void holdAnswered(WatchCore *c, Step *s, Asked asked, int32_t result)
 				"stay stopped, and the platform may act", resultText(result, message, sizeof message));
 		return;
 	}
-	if (result != 0) {
+	if (result != libraryOk) {
 		addLine(s, priorityWarning, "enable: %s; still held, trying again at the next passing check",
 			resultText(result, message, sizeof message));
 		return;
@@ -702,7 +702,7 @@ static void posted(WatchCore *c, Asked asked)
 static void postAnswered(WatchCore *c, Step *s, Asked asked, int32_t result)
 {
 	const char *state = asked == askedPostOk ? "appStateOk" : "appStateNeedReset";
-	if (result == 0) {
+	if (result == libraryOk) {
 		c->said.postRefused = false;
 		posted(c, asked);
 		if (asked == askedPostOk) {
@@ -710,7 +710,7 @@ static void postAnswered(WatchCore *c, Step *s, Asked asked, int32_t result)
 			return;
 		}
 		addLine(s, priorityWarning, "posted appStateNeedReset after %d failed checks in a row", c->record.failures);
-	} else if (result == 3) {
+	} else if (result == libraryNotEnabled) {
 		// Not posted: monitoring is off, most likely. A reset still due is
 		// posted at the next failed check once it is on again.
 		c->platform.refusedCall = callNames[asked];
@@ -765,14 +765,14 @@ static void finishStop(WatchCore *c, Step *s)
 
 static void disableAnswered(WatchCore *c, Step *s, int32_t result)
 {
-	if (result == 0 || result == 3)
+	if (result == libraryOk || result == libraryNotEnabled)
 		takeBackRecord(c, s);
-	if (result == 0) {
+	if (result == libraryOk) {
 		addLine(s, priorityNotice, "stopping: monitoring switched off");
 		exitWith(c, s, 0, false);
 		return;
 	}
-	if (result == 3) {
+	if (result == libraryNotEnabled) {
 		addLine(s, priorityNotice, "stopping: monitoring was off already");
 		exitWith(c, s, 0, false);
 		return;
@@ -801,15 +801,15 @@ static void answeredWhileStopping(WatchCore *c, Step *s, Asked asked, int32_t an
 	case askedDisable:
 		return;
 	case askedHeartbeat:
-		if (answer == 2 || answer == 4) {
+		if (nothingToMonitor(answer)) {
 			heartbeatAnswered(c, s, answer, now);
 			return;
 		}
-		if (answer == 0)
+		if (answer == libraryOk)
 			heartbeatTaken(c, now);
 		break;
 	case askedEnable:
-		if (answer != 0) {
+		if (answer != libraryOk) {
 			enableRefused(c, s, answer);
 			return;
 		}
@@ -817,16 +817,16 @@ static void answeredWhileStopping(WatchCore *c, Step *s, Asked asked, int32_t an
 		break;
 	case askedPostOk:
 	case askedPostNeedReset:
-		if (answer == 0)
+		if (answer == libraryOk)
 			posted(c, asked);
 		break;
 	case askedDisableToHold:
-		c->hold.off = answer == 0 || answer == 3;
+		c->hold.off = answer == libraryOk || answer == libraryNotEnabled;
 		if (c->hold.off)
 			takeBackRecord(c, s);
 		break;
 	case askedEnableToRearm:
-		if (answer == 0) {
+		if (answer == libraryOk) {
 			add(s, actEndHold);
 			c->state = stateStarting;
 			c->platform.switchedOn = c->platform.onFromOff = true;
@@ -880,7 +880,7 @@ static void answered(WatchCore *c, Step *s, int32_t answer, int64_t now)
 		}
 		return;
 	case askedEnable:
-		if (answer == 0) {
+		if (answer == libraryOk) {
 			c->platform.switchedOn = true;
 			announceStart(c, s);
 		} else {
@@ -898,7 +898,7 @@ static void answered(WatchCore *c, Step *s, int32_t answer, int64_t now)
 			resume(c, s, now);
 		return;
 	case askedEnabledAfterRefusal:
-		refusedAnswered(c, s, answer != 0);
+		refusedAnswered(c, s, answer != libraryOk);
 		return;
 	case askedHeartbeat:
 		heartbeatAnswered(c, s, answer, now);

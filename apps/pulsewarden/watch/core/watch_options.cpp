@@ -1,7 +1,7 @@
 #include "watch_options.h"
 
-#include "console.h"
-#include "system.h"
+#include "format_attribute.h"
+#include "full_path.h"
 #include "text.h"
 
 #include <cstdarg>
@@ -201,7 +201,7 @@ static bool takeOption(const OptionRow &row, int argc, char **argv, int *i, Watc
 		return true;
 	case optionPath:
 		// A service starts elsewhere than the operator stands.
-		if (!absolutePath(value)) {
+		if (!fullPath(value)) {
 			because(why, size, "%s: \"%s\" is not a full path", row.name, value);
 			return false;
 		}
