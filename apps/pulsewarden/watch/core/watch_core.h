@@ -154,7 +154,8 @@ struct WatchCore {
 		int64_t deadline;    // its timeout, or, asked to end, when it is ended
 	} check;
 	struct {                 // the platform, as this watcher has seen it
-		int asked;           // the call awaiting its answer; -1: none
+		int asked;           // what the call awaiting its answer asks; -1: none
+		ActionKind call;     // the call asked last
 		int64_t askedAt;
 		int announce;        // what a heartbeat that is taken will say
 		bool heartbeatNext;  // a heartbeat, once the post asked for is answered
@@ -201,6 +202,9 @@ struct WatchCore {
 		bool waitedForProcessor;
 	} said;
 };
+
+// An action's name, as lines name the library's calls: "markActive".
+const char *actionName(ActionKind kind);
 
 // One event at `now` (nanoseconds on a clock that counts suspended time);
 // `asleep` is how much of that clock the machine has spent suspended
