@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -41,12 +42,21 @@ Event unstarted()
 	return of(eventCheckEnded, end);
 }
 // The metrics file written, or not and why.
-Event written() { return of(eventFiguresWritten); }
-Event notWritten(const char *why) { return of(eventFiguresWritten, {}, 1, why); }
-// A configuration read again: checked and waiting, refused, or applied.
-Event reload() { return of(eventReload); }
-Event refused(const char *why) { return of(eventReloadRefused, {}, 0, why); }
-Event applied() { return of(eventConfigApplied, {}, 0, "2 parts: 1 kept, 1 new, 0 removed"); }
+Event written() { return of(eventWritten, {}, fileMetrics); }
+Event notWritten(const char *why) { return of(eventWritten, {}, fileMetrics, why); }
+// The status file or the reset record, written or not.
+Event wrote(FileKind file, const char *path, const char *why = nullptr)
+{
+	Event e = of(eventWritten, {}, file, why);
+	e.path = path;
+	return e;
+}
+// SIGHUP; the files read into a slot, as the row's reload reads them
+// (its options with a probe more), or refused; that slot applied.
+Event asked() { return of(eventReloadAsked); }
+Event read(int slot) { return of(eventConfigRead, {}, slot); }
+Event readRefused(int slot, const char *why) { return of(eventConfigRead, {}, slot, why); }
+Event applied(int slot) { return of(eventConfigApplied, {}, slot); }
 // The operator's watch --release, the resets forgiven first.
 Event release() { return of(eventRelease); }
 
@@ -55,8 +65,7 @@ struct Beat {
 	Event event;
 	std::string expected;  // the actions, " | " between them, then "next MS"
 	int64_t asleepMs = 0;  // how long the machine has been suspended, in all
-	int64_t intervalMs = 0; // the interval a configuration applied has
-	bool forgiven = false;  // the resets counted are forgiven before it
+	int64_t intervalMs = 0; // the interval the files read have
 };
 
 struct Row {
@@ -67,25 +76,44 @@ struct Row {
 	std::vector<int64_t> resetsLeaveMs = {};  // when each reset counted leaves --max-resets's period
 	bool heldAtStart = false;
 	bool recordStands = false;  // an earlier watcher of this boot kept a reset record
+	// What a reload reads; none: with --config, the options with a --tcp probe more.
+	std::vector<const char *> reloadArgs = {};
 };
 
-std::string render(const Step &s)
+// The file actions' cadence has rows of its own (TheFilesAreWrittenAsWhatTheyShowChanges):
+// here they are left out.
+bool fileAction(const Action &a)
+{
+	return a.kind == actWriteStatus || a.kind == actRecordSeen
+		|| (a.kind == actNotify && strncmp(a.text, "STATUS=", 7) == 0);
+}
+
+std::string render(const Step &s, bool files = false)
 {
 	static const char *const priorities[] = {"", "", "", "error", "warning", "notice", "info"};
 	std::string out;
 	for (size_t i = 0; i < s.count; i++) {
 		const Action &a = s.actions[i];
+		if (fileAction(a) != files && (!files || a.kind != actSay))
+			continue;
 		if (a.kind == actSay)
 			out += std::string(priorities[a.priority]) + " " + a.text;
 		else if (a.kind == actNotify)
 			out += a.text;
 		else if (a.kind == actExit)
 			out += "exit " + std::to_string(a.status) + (a.fromLibrary ? " (library)" : "");
+		else if (a.kind == actReadConfig || a.kind == actApplyConfig || a.kind == actReleaseConfig)
+			out += std::string(actionName(a.kind)) + " " + std::to_string(a.status);
+		else if (a.kind == actAnswerReload)
+			out += std::string(actionName(a.kind)) + " " + a.text;
 		else
 			out += actionName(a.kind);
 		out += " | ";
 	}
-	return out + (s.deadline == INT64_MAX ? "next never" : "next " + std::to_string(s.deadline / nsPerMs));
+	out += s.deadline == INT64_MAX ? "next never" : "next " + std::to_string(s.deadline / nsPerMs);
+	if (files)
+		out += s.statusDeadline == INT64_MAX ? ", status never" : ", status by " + std::to_string(s.statusDeadline / nsPerMs);
+	return out;
 }
 
 // A check every 10 s with a timeout of 3 s, unless a row says otherwise.
@@ -457,35 +485,105 @@ const Row rows[] = {
 		{12000, gone(), "keep record | error process 42 has ended; stopping; monitoring stays on: the platform acts once no heartbeat has come for its window (30 s) | exit 107 | next never"},
 	}},
 	{"a reload waits for the round under way; applied between two rounds it keeps the counts in a row, the "
-		"schedule's phase, and says how things stand", {"--timeout", "3s", "--fall", "2", "check"}, 0, {
+		"schedule's phase, and says how things stand", {"--config", "/etc/w.toml", "--timeout", "3s", "--fall", "2", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		{10, pass(), "markActive | next 5010"},
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10000, time(), "start check | next 13000"},
-		{10005, reload(), "info configuration read and checked; it applies when the check under way ends | next 13000"},
-		{10010, fail(), "markActive | apply config | next 15010"},
-		{10010, applied(), "notice configuration reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last "
-			"check 0.0 s ago, failed: exit status 3; last heartbeat 10.0 s ago; waiting 0.0 s for the platform's "
-			"library to answer markActive | READY=1 | next 15010"},
+		{10005, asked(), "RELOADING=1 | read config 1 | next 13000"},
+		{10005, read(1), "info configuration read and checked; it applies when the check under way ends | next 13000"},
+		{10010, fail(), "markActive | apply config 1 | next 15010"},
+		{10010, applied(1), "release config 0 | keep config | answer reload applied | notice configuration reloaded: "
+			"2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 0.0 s ago, failed: exit status 3; last "
+			"heartbeat 10.0 s ago; waiting 0.0 s for the platform's library to answer markActive | READY=1 | next 15010"},
 		{10010, answer(0), "next 20000"},
 		{20000, time(), "start check | next 23000"},
 		{20010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | next 30000"},
 	}},
-	{"a stop under way is not held up by a reload: it is neither applied nor said, and the stop ends as it would",
-		{"--timeout", "3s", "check"}, 0, {
+	{"files read while a round runs wait from the moment the core hears they check out: a round that ends "
+		"between the read and the hearing applies nothing", {"--config", "/etc/w.toml", "--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		{10, pass(), "markActive | next 5010"},
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10000, time(), "start check | next 13000"},
-		{10005, reload(), "info configuration read and checked; it applies when the check under way ends | next 13000"},
+		{10005, asked(), "RELOADING=1 | read config 1 | next 13000"},
+		{10010, pass(), "markActive | next 15010"},
+		{10010, read(1), "apply config 1 | next 15010"},
+		{10010, applied(1), "release config 0 | keep config | answer reload applied | notice configuration reloaded: "
+			"2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 0.0 s ago, passed; last heartbeat 10.0 s "
+			"ago; waiting 0.0 s for the platform's library to answer markActive | READY=1 | next 15010"},
+	}},
+	{"files refused while accepted ones wait leave those waiting, with their check's user; read twice before "
+		"a round ends, the later take the earlier's place", {"--config", "/etc/w.toml", "--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 13000"},
+		{10001, asked(), "RELOADING=1 | read config 1 | next 13000"},
+		{10001, read(1), "info configuration read and checked; it applies when the check under way ends | next 13000"},
+		{10002, asked(), "RELOADING=1 | read config 2 | next 13000"},
+		{10002, readRefused(2, "/etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is needed"),
+			"release config 2 | answer reload refused: /etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is "
+			"needed | warning configuration not reloaded, the one in use stays: /etc/w.toml:1:8: fall: a whole number "
+			"from 1 to 1000000 is needed | READY=1 | next 13000"},
+		{10003, asked(), "RELOADING=1 | read config 2 | next 13000"},
+		{10003, read(2), "release config 1 | info configuration read and checked; it applies when the check under way "
+			"ends | next 13000"},
+		{10010, pass(), "markActive | apply config 2 | next 15010"},
+		{10010, applied(2), "release config 0 | keep config | answer reload applied | notice configuration reloaded: "
+			"2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 0.0 s ago, passed; last heartbeat 10.0 s "
+			"ago; waiting 0.0 s for the platform's library to answer markActive | READY=1 | next 15010"},
+		{10010, answer(0), "next 20000"},
+		{12000, asked(), "RELOADING=1 | read config 0 | next 20000"},
+		{12000, read(0), "apply config 0 | next 20000"},
+		{12000, applied(0), "release config 2 | keep config | answer reload applied | notice configuration reloaded: "
+			"2 parts: 2 kept, 0 new, 0 removed | notice healthy; last check 2.0 s ago, passed; last heartbeat 2.0 s ago "
+			"| READY=1 | next 20000"},
+	}},
+	{"a reload during the start applies before the first check; what only a start decides is refused whole",
+		{"--config", "/etc/w.toml", "--pid", "42"}, 0, {
+		{0, start(), "info watching process 42: a heartbeat every 10 s while it runs (window 30 s) | READY=1 | markActive | next 5000"},
+		{1, asked(), "RELOADING=1 | read config 1 | next 5000"},
+		{1, read(1), "release config 1 | answer reload refused: /etc/w.toml: the process watched changes only with a "
+			"start | warning configuration not reloaded, the one in use stays: /etc/w.toml: the process watched changes "
+			"only with a start | READY=1 | next 5000"},
+	}, {}, false, false, {"--config", "/etc/w.toml", "--pid", "43"}},
+	{"a reload during the start, the platform not yet answered: applied at once, no round running",
+		{"--config", "/etc/w.toml", "--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
+		{1, asked(), "RELOADING=1 | read config 1 | next 5000"},
+		{1, read(1), "apply config 1 | next 5000"},
+		{1, applied(1), "release config 0 | keep config | answer reload applied | notice configuration reloaded: 2 "
+			"parts: 1 kept, 1 new, 0 removed | notice starting; last check no check yet; last heartbeat none yet; "
+			"waiting 0.0 s for the platform's library to answer isEnabled | READY=1 | next 5000"},
+	}},
+	{"with no files, SIGHUP says how things stand, as it always has", {"--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{2000, asked(), "RELOADING=1 | answer reload applied | notice healthy; last check 2.0 s ago, passed; last "
+			"heartbeat 2.0 s ago | READY=1 | next 10000"},
+	}},
+	{"a stop under way is not held up by a reload: it is neither applied nor said, and the stop ends as it would",
+		{"--config", "/etc/w.toml", "--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 13000"},
+		{10005, asked(), "RELOADING=1 | read config 1 | next 13000"},
+		{10005, read(1), "info configuration read and checked; it applies when the check under way ends | next 13000"},
 		{11000, stop(), "STOPPING=1 | TERM check | next 12000"},
-		{11001, reload(), "next 12000"},
+		{11001, asked(), "RELOADING=1 | read config 2 | next 12000"},
+		{11001, read(2), "release config 1 | next 12000"},
 		{11010, pass(), "keep record | notice stopping: heartbeats stop; the platform will see them stop (see --enable) | exit 0 | next never"},
 	}},
 	{"a new interval counts from the last tick; one already due starts now; a refused reload changes nothing",
-		{"--timeout", "3s", "check"}, 0, {
+		{"--config", "/etc/w.toml", "--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		{10, pass(), "markActive | next 5010"},
@@ -493,18 +591,24 @@ const Row rows[] = {
 		{10000, time(), "start check | next 13000"},
 		{10010, pass(), "markActive | next 15010"},
 		{10010, answer(0), "next 20000"},
-		{12000, reload(), "apply config | next 20000"},
-		{12000, applied(), "notice configuration reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last "
-			"check 2.0 s ago, passed; last heartbeat 2.0 s ago | READY=1 | next 15000", 0, 5000},
+		{12000, asked(), "RELOADING=1 | read config 1 | next 20000"},
+		{12000, read(1), "apply config 1 | next 20000"},
+		{12000, applied(1), "release config 0 | keep config | answer reload applied | notice configuration reloaded: "
+			"2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 2.0 s ago, passed; last heartbeat 2.0 s "
+			"ago | READY=1 | next 15000", 0, 5000},
 		{15000, time(), "start check | next 18000"},
 		{15010, pass(), "markActive | next 20010"},
 		{15010, answer(0), "next 20000"},
-		{17000, refused("/etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is needed"),
-			"warning configuration not reloaded, the one in use stays: /etc/w.toml:1:8: fall: a whole number from 1 to "
-			"1000000 is needed | READY=1 | next 20000"},
-		{17500, reload(), "apply config | next 20000"},
-		{17500, applied(), "notice configuration reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last "
-			"check 2.5 s ago, passed; last heartbeat 2.5 s ago | READY=1 | start check | next 18500", 0, 1000},
+		{17000, asked(), "RELOADING=1 | read config 0 | next 20000"},
+		{17000, readRefused(0, "/etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is needed"),
+			"release config 0 | answer reload refused: /etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is "
+			"needed | warning configuration not reloaded, the one in use stays: /etc/w.toml:1:8: fall: a whole number "
+			"from 1 to 1000000 is needed | READY=1 | next 20000"},
+		{17500, asked(), "RELOADING=1 | read config 0 | next 20000"},
+		{17500, read(0), "apply config 0 | next 20000"},
+		{17500, applied(0), "release config 1 | keep config | answer reload applied | notice configuration reloaded: "
+			"2 parts: 2 kept, 0 new, 0 removed | notice healthy; last check 2.5 s ago, passed; last heartbeat 2.5 s ago "
+			"| READY=1 | start check | next 18500", 0, 1000},
 	}},
 	{"--max-resets: heartbeats that would stop for the fourth reset in the period hold instead, monitoring "
 		"off; checks go on, said as they change; a pass re-arms only once the oldest has left the period",
@@ -547,7 +651,7 @@ const Row rows[] = {
 		{0, start(), std::string(startLine) + " | hold | disable | next 5000"},
 		{0, answer(0), "start check | next 3000"},
 		{10, pass(), "notice held: the check passes; it re-arms once the oldest reset leaves the period | next 10000"},
-		{5000, release(), "notice released: the resets counted so far are forgiven | enable | next 10000", 0, 0, true},
+		{5000, release(), "notice released: the resets counted so far are forgiven | enable | next 10000"},
 		{5000, answer(0), "end hold | notice re-armed: monitoring switched on again; starting | next 10000"},
 		{10000, time(), "isEnabled | next 15000"},
 		{10000, answer(1), "start check | next 13000"},
@@ -643,40 +747,124 @@ const Row rows[] = {
 
 // A core set up from watch's options, as the command line gives them; its
 // check points into `argv`, which must outlive it.
-testing::AssertionResult parsed(const std::vector<const char *> &args, std::vector<char *> *argv, WatchCore *core)
+testing::AssertionResult parsed(const std::vector<const char *> &args, std::vector<char *> *argv, WatchOptions *options)
 {
 	for (const char *a : args)
 		argv->push_back(const_cast<char *>(a));
 	argv->push_back(nullptr);
 	bool silent = false;
 	char why[512];
-	if (parseWatchOptions(static_cast<int>(args.size()), argv->data(), &core->setting.options, &silent, why,
+	if (parseWatchOptions(static_cast<int>(args.size()), argv->data(), options, &silent, why,
 		    sizeof why) != watchUsable)
 		return testing::AssertionFailure() << why;
 	return testing::AssertionSuccess();
 }
 
+// The resets counted toward --max-resets, each leaving its period at a time (ms).
+void countResets(ResetsCounted *r, const std::vector<int64_t> &leaveMs, bool held)
+{
+	*r = ResetsCounted{};
+	for (int64_t ms : leaveMs)
+		r->leaves[r->count++] = ms * nsPerMs;
+	snprintf(r->said, sizeof r->said, "%d counted", r->count);
+	r->heldAtStart = held;
+}
+
+// Each beat at its time; the files a reload reads are the row's, and
+// the metrics file's events name its path.
+void play(const Row &row, bool files, const std::vector<std::string> *expected = nullptr)
+{
+	WatchCore core = {};
+	std::vector<char *> argv;
+	ASSERT_TRUE(parsed(row.args, &argv, &core.setting.options)) << row.story;
+	std::vector<const char *> readArgs = row.reloadArgs.empty() ? row.args : row.reloadArgs;
+	if (row.reloadArgs.empty() && strcmp(row.args[0], "--config") == 0) {
+		readArgs.assign(row.args.begin(), row.args.end() - 1);
+		readArgs.insert(readArgs.end(), {"--tcp", "db:5432", row.args.back()});
+	}
+	WatchOptions read = {};
+	std::vector<char *> readArgv;
+	ASSERT_TRUE(parsed(readArgs, &readArgv, &read)) << row.story;
+	core.setting.watchdogNs = row.watchdogMs * nsPerMs;
+	countResets(&core.setting.resets, row.resetsLeaveMs, row.heldAtStart);
+	core.setting.recordStands = row.recordStands;
+	ResetsCounted forgiven;
+	countResets(&forgiven, {}, false);
+	for (size_t i = 0; i < row.beats.size(); i++) {
+		const Beat &beat = row.beats[i];
+		Event e = beat.event;
+		if (beat.intervalMs)
+			read.intervalNs = beat.intervalMs * nsPerMs;
+		if ((e.kind == eventConfigRead && !e.why) || e.kind == eventConfigApplied)
+			e.options = &read;
+		if (e.kind == eventWritten && !e.path)
+			e.path = core.setting.options.metricsFile;
+		if (e.kind == eventRelease)
+			e.resets = &forgiven;
+		Step step = watchStep(&core, e, beat.ms * nsPerMs, beat.asleepMs * nsPerMs, 1e9 + beat.ms / 1e3);
+		EXPECT_EQ(render(step, files), expected ? (*expected)[i] : beat.expected) << row.story << ", at " << beat.ms
+			<< " ms";
+	}
+}
+
 TEST(WatchCore, EachStoryActsAsItSays)
 {
-	for (const Row &row : rows) {
-		WatchCore core = {};
-		std::vector<char *> argv;
-		ASSERT_TRUE(parsed(row.args, &argv, &core)) << row.story;
-		core.setting.watchdogNs = row.watchdogMs * nsPerMs;
-		for (int64_t ms : row.resetsLeaveMs)
-			core.setting.resetLeaves[core.setting.resetCount++] = ms * nsPerMs;
-		snprintf(core.setting.resetsSaid, sizeof core.setting.resetsSaid, "%d counted", core.setting.resetCount);
-		core.setting.heldAtStart = row.heldAtStart;
-		core.setting.recordStands = row.recordStands;
-		for (const Beat &beat : row.beats) {
-			if (beat.intervalMs)
-				core.setting.options.intervalNs = beat.intervalMs * nsPerMs;
-			if (beat.forgiven)
-				core.setting.resetCount = 0;
-			Step step = watchStep(&core, beat.event, beat.ms * nsPerMs, beat.asleepMs * nsPerMs);
-			EXPECT_EQ(render(step), beat.expected) << row.story << ", at " << beat.ms << " ms";
-		}
-	}
+	for (const Row &row : rows)
+		play(row, false);
+}
+
+// The files' cadence, one row a story: only the lines and what is written
+// (the status file, STATUS=, the reset record's "still seen") are shown,
+// then the deadline and the status's own.
+const Row fileRows[] = {
+	{"the status is written once a wake is over, after what happened in it, and each interval while the library is "
+		"awaited; STATUS= tells the summary when it is new or a line was told since",
+		{"--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string("info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
+			"check yet | write status | next 5000, status by 10000")},
+		{0, answer(1), "next 3000, status by 10000"},
+		{0, time(), "write status | next 3000, status by 10000"},
+		{10, pass(), "next 5010, status by 10000"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000, status by 10000"},
+		{10, time(), "STATUS=healthy | write status | next 10000, status by 10010"},
+		{5000, time(), "next 10000, status by 10010"},
+		{10000, time(), "write status | next 13000, status by 20000"},
+		{10010, pass(), "next 15010, status by 20000"},
+		{10010, time(), "write status | next 15010, status by 20010"},
+		{15010, time(), "warning markActive: the platform's library has not answered for 5.0 s; waiting for it, and no "
+			"check starts meanwhile | STATUS=healthy | write status | next never, status by 25010"},
+		{25010, time(), "write status | next never, status by 35010"},
+		{26000, stop(), "next never, status by 35010"},
+		{26001, answer(0), "notice markActive: the platform's library answered after 16.0 s | notice stopping: "
+			"heartbeats stop; the platform will see them stop (see --enable) | write status | next never, status never"},
+	}},
+	{"while a reset record stands the watcher is seen running at most once an interval; a file that cannot be "
+		"written is said once, and once more when it is written again",
+		{"--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string("info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
+			"check yet | write status | record seen | next 5000, status by 10000")},
+		{1, wrote(fileStatus, "/run/w/status", "no space left on device"), "warning cannot write the status file "
+			"/run/w/status: no space left on device; trying again at each tick | next 5000, status by 10000"},
+		{1, wrote(fileRecord, "/var/w/resets.toml", "read-only file system"), "warning cannot keep the reset record "
+			"/var/w/resets.toml: read-only file system; a reset would not be explained after the reboot | next 5000, "
+			"status by 10000"},
+		{1, time(), "STATUS=starting: no check yet | write status | next 5000, status by 10001"},
+		{1, wrote(fileStatus, "/run/w/status", "no space left on device"), "next 5000, status by 10001"},
+		{2, wrote(fileStatus, "/run/w/status"), "notice the status file /run/w/status is written again | next 5000, "
+			"status by 10001"},
+		{2, answer(1), "next 3002, status by 10001"},
+		{2, time(), "STATUS=starting: no check yet | write status | next 3002, status by 10002"},
+		{10002, time(), "write status | record seen | next 11002, status by 20002"},
+		{10003, wrote(fileRecord, "/var/w/resets.toml"), "notice the reset record /var/w/resets.toml is kept again | "
+			"next 11002, status by 20002"},
+		{10004, time(), "STATUS=starting: no check yet | write status | next 11002, status by 20004"},
+	}, {}, false, true},
+};
+
+TEST(WatchCore, TheFilesAreWrittenAsWhatTheyShowChanges)
+{
+	for (const Row &row : fileRows)
+		play(row, true);
 }
 
 // The state in a line, as STATUS= and pulsewarden status carry it: the
@@ -725,10 +913,9 @@ TEST(WatchCore, ItsStateInALineCarriesTheCountsInARow)
 	for (const auto &row : rows) {
 		WatchCore core = {};
 		std::vector<char *> argv;
-		ASSERT_TRUE(parsed(row.args, &argv, &core)) << row.story;
-		core.setting.resetCount = 3;
-		std::fill_n(core.setting.resetLeaves, 3, INT64_MAX);
-		core.setting.heldAtStart = row.args.size() > 1;
+		ASSERT_TRUE(parsed(row.args, &argv, &core.setting.options)) << row.story;
+		countResets(&core.setting.resets, {INT64_MAX / nsPerMs, INT64_MAX / nsPerMs, INT64_MAX / nsPerMs},
+			row.args.size() > 1);
 		for (const auto &[ms, event] : row.events)
 			watchStep(&core, event, ms * nsPerMs);
 		char line[512];

@@ -1,8 +1,13 @@
 // The configuration files, found and read whole; see config.h.
 #include "config.h"
 
+#include "console.h"
+#include "core/probe_target.h"
 #include "files.h"
+#include "probes/probe.h"
 #include "system.h"
+#include "system/check_user.h"
+#include "watch.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -103,5 +108,42 @@ bool gatherConfiguration(const WatchOptions &line, WatchConfig *files, bool *sil
 		return false;
 	}
 	*silent = *silent || files->silent;
+	return true;
+}
+
+bool watchedPartsUsable(const WatchOptions &o, CheckUser **user, char *why, size_t size)
+{
+	char reason[400];
+	CheckUser *runAs = nullptr;
+	if (o.check && o.checkUser && !(runAs = lookUpCheckUser(o.checkUser, reason, sizeof reason))) {
+		snprintf(why, size, "cannot start the check: %s", reason);
+		return false;
+	}
+	if (o.check && !checkProgramTrusted(o.check[0], runAs, reason, sizeof reason)) {
+		releaseCheckUser(runAs);
+		snprintf(why, size, "cannot start the check: %s", reason);
+		return false;
+	}
+	if (user)
+		*user = runAs;
+	else
+		releaseCheckUser(runAs);
+	for (int i = 0; i < o.probeCount; i++) {
+		// Its tokens sent in the watcher's name: written by the watcher's
+		// own alone.
+		const char *headers = o.probes[i].headersFile;
+		if (!probeReady(o.probes[i], reason, sizeof reason) || (headers && writableByOthers(headers, reason, sizeof reason))) {
+			char shown[300];
+			probeShownTarget(o.probes[i], shown, sizeof shown);
+			snprintf(why, size, "cannot use %s %s: %s", probeOption(o.probes[i].kind), shown, reason);
+			return false;
+		}
+	}
+	// A directory not made yet is no reason: it is tried again each tick.
+	if (o.metricsFile && neverReplaceable(o.metricsFile, reason, sizeof reason)) {
+		lowerFirst(reason);
+		snprintf(why, size, "cannot write the metrics file %s: %s", o.metricsFile, reason);
+		return false;
+	}
 	return true;
 }

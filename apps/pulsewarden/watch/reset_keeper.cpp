@@ -26,20 +26,23 @@ static void sayKept(ResetKeeper *k, Priority priority, int kind, const char *for
 
 // Written whole and synced with its directory: a power cut leaves the
 // old record or the new one.
-static void save(ResetKeeper *k)
+static KeeperWrite save(ResetKeeper *k)
 {
 	if (!k->usable)
-		return;
+		return keptNothing;
 	static char text[1 << 18];
-	char why[300] = "more resets than the file holds";
+	snprintf(k->why, sizeof k->why, "more resets than the file holds");
 	bool saved = formatResetRecord(k->record, text, sizeof text)
-		&& replaceFileDurably(k->path, text, strlen(text), why, sizeof why);
-	if (!saved && !k->failing)
+		&& replaceFileDurably(k->path, text, strlen(text), k->why, sizeof k->why);
+	return saved ? keptWritten : keptFailed;
+}
+
+// Before the core runs, the keeper says its own failure.
+static void saveSaid(ResetKeeper *k)
+{
+	if (save(k) == keptFailed)
 		sayKept(k, priorityWarning, -1, "cannot keep the reset record %s: %s; a reset would not be explained after "
-			"the reboot", k->path, why);
-	else if (saved && k->failing)
-		sayKept(k, priorityNotice, -1, "the reset record %s is kept again", k->path);
-	k->failing = !saved;
+			"the reboot", k->path, k->why);
 }
 
 // The boot before, as the record found says it ended.
@@ -76,7 +79,7 @@ static void conclude(ResetKeeper *k)
 		k->record.pending = false;
 		break;
 	}
-	save(k);
+	saveSaid(k);
 }
 
 void openResetKeeper(ResetKeeper *k, const char *stateDir, SayKept say, void *context)
@@ -119,7 +122,7 @@ void openResetKeeper(ResetKeeper *k, const char *stateDir, SayKept say, void *co
 	conclude(k);
 }
 
-void keepResetRecord(ResetKeeper *k, const char *why, bool needReset, double lastHeartbeatS, int64_t windowNs,
+KeeperWrite keepResetRecord(ResetKeeper *k, const char *why, bool needReset, double lastHeartbeatS, int64_t windowNs,
 	int64_t intervalNs)
 {
 	ResetEntry &e = k->record.armed;
@@ -132,49 +135,46 @@ void keepResetRecord(ResetKeeper *k, const char *why, bool needReset, double las
 	e.needReset = needReset;
 	snprintf(e.why, sizeof e.why, "%s", why);
 	k->record.pending = true;
-	k->seenAt = bootClockNs();
-	save(k);
+	return save(k);
 }
 
-void takeBackResetRecord(ResetKeeper *k)
+KeeperWrite takeBackResetRecord(ResetKeeper *k)
 {
 	if (!k->record.pending)
-		return;
+		return keptNothing;
 	k->record.pending = false;
-	save(k);
+	return save(k);
 }
 
-void stillSeen(ResetKeeper *k, int64_t intervalNs)
+KeeperWrite recordSeen(ResetKeeper *k)
 {
-	int64_t now = bootClockNs();
-	if (!k->record.pending || now - k->seenAt < intervalNs)
-		return;
+	if (!k->record.pending)
+		return keptNothing;
 	k->record.armed.seenS = unixTimeS();
-	k->seenAt = now;
-	save(k);
+	return save(k);
 }
 
-void keepHeld(ResetKeeper *k, bool held)
+KeeperWrite keepHeld(ResetKeeper *k, bool held)
 {
 	k->record.held = held;
-	save(k);
+	return save(k);
 }
 
-void resetsToCount(const ResetKeeper *k, const WatchOptions &o, WatchSetting *setting)
+void resetsToCount(const ResetKeeper *k, const WatchOptions &o, ResetsCounted *counted)
 {
 	const ResetRecord &r = k->record;
 	double nowS = unixTimeS();
 	int64_t now = bootClockNs();
 	double periodS = static_cast<double>(o.maxResetsPeriodNs) / 1e9;
-	setting->resetCount = 0;
-	char *said = setting->resetsSaid;
-	size_t size = sizeof setting->resetsSaid;
+	counted->count = 0;
+	char *said = counted->said;
+	size_t size = sizeof counted->said;
 	said[0] = '\0';
-	for (int i = 0; i < r.count && setting->resetCount < maxCountedResets; i++) {
+	for (int i = 0; i < r.count && counted->count < maxCountedResets; i++) {
 		double at = resetAtS(r.resets[i]);
 		if (at <= nowS - periodS || at <= r.releasedS)
 			continue;
-		setting->resetLeaves[setting->resetCount++] = now + static_cast<int64_t>((at + periodS - nowS) * 1e9);
+		counted->leaves[counted->count++] = now + static_cast<int64_t>((at + periodS - nowS) * 1e9);
 		// The last three, each in a few words: the line stays a line.
 		if (r.count - i > 3)
 			continue;
@@ -183,11 +183,19 @@ void resetsToCount(const ResetKeeper *k, const WatchOptions &o, WatchSetting *se
 		size_t used = strlen(said);
 		snprintf(said + used, size - used, "%s%s, %.60s", used ? "; " : "", when, r.resets[i].why);
 	}
-	char counted[600];
-	snprintf(counted, sizeof counted, "%d reset%s counted%s%s", setting->resetCount,
-		setting->resetCount == 1 ? "" : "s", said[0] ? ", the last: " : "", said);
-	snprintf(said, size, "%s", counted);
-	setting->heldAtStart = r.held && resetLimit(o) > 0;
+	char line[600];
+	snprintf(line, sizeof line, "%d reset%s counted%s%s", counted->count, counted->count == 1 ? "" : "s",
+		said[0] ? ", the last: " : "", said);
+	snprintf(said, size, "%s", line);
+	counted->heldAtStart = r.held && resetLimit(o) > 0;
+	counted->total = r.total;
+	counted->lastS = r.count > 0 ? resetAtS(r.resets[r.count - 1]) : 0;
+	counted->shownCount = 0;
+	for (int i = r.count > resetsShown ? r.count - resetsShown : 0; i < r.count; i++) {
+		counted->shown[counted->shownCount].atS = resetAtS(r.resets[i]);
+		snprintf(counted->shown[counted->shownCount].why, sizeof counted->shown[0].why, "%s", r.resets[i].why);
+		counted->shownCount++;
+	}
 }
 
 bool releaseRecord(const char *stateDir, char *why, size_t size)
@@ -208,24 +216,17 @@ bool releaseRecord(const char *stateDir, char *why, size_t size)
 	free(text);
 	if (!read)
 		return false;
-	auto fault = [](void *context, Priority, int, const char *line) {
-		snprintf(static_cast<char *>(context), 300, "%s", line);
-	};
-	static char said[300];
-	said[0] = '\0';
-	k.say = fault;
-	k.context = said;
 	k.usable = true;
-	if (releaseHold(&k))
+	if (releaseHold(&k) != keptFailed)
 		return true;
-	snprintf(why, size, "%s", said);
+	snprintf(why, size, "cannot keep the reset record %s: %s; a reset would not be explained after the reboot", k.path,
+		k.why);
 	return false;
 }
 
-bool releaseHold(ResetKeeper *k)
+KeeperWrite releaseHold(ResetKeeper *k)
 {
 	k->record.releasedS = unixTimeS();
 	k->record.held = false;
-	save(k);
-	return !k->failing;
+	return save(k);
 }

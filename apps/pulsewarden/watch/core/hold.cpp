@@ -15,6 +15,8 @@ void keepRecord(WatchCore *c, Step *s, const char *why, bool needReset)
 {
 	Action *a = add(s, actKeepRecord);
 	a->status = needReset;
+	a->unixS = c->view.figures.lastHeartbeatS;
+	c->platform.recordSeenAt = c->schedule.lastNow;
 	snprintf(a->text, sizeof a->text, "%s", why);
 	c->platform.recordKept = true;
 }
@@ -49,8 +51,8 @@ void endOnFailure(WatchCore *c, Step *s, int status, const char *what)
 int resetsCounted(const WatchCore *c)
 {
 	int n = 0;
-	for (int i = 0; i < c->setting.resetCount; i++)
-		n += c->setting.resetLeaves[i] > c->schedule.lastNow;
+	for (int i = 0; i < c->setting.resets.count; i++)
+		n += c->setting.resets.leaves[i] > c->schedule.lastNow;
 	return n;
 }
 
@@ -82,7 +84,7 @@ void hold(WatchCore *c, Step *s, bool asBefore)
 	snprintf(a->text, sizeof a->text, "held%s: another reset would be more than --max-resets allows (%d in %s; %s); "
 		"monitoring switched off instead, the machine left running, and checks go on; it re-arms once a check "
 		"passes after the oldest leaves the period, or at once with: pulsewarden watch --release",
-		asBefore ? " as before this start" : "", resetLimit(o), period, c->setting.resetsSaid);
+		asBefore ? " as before this start" : "", resetLimit(o), period, c->setting.resets.said);
 	c->state = stateHeld;
 	c->hold = {};
 	c->platform.beatSinceOn = false;

@@ -3,7 +3,7 @@
 // format (version 0.0.4) for a node agent's textfile collector to read.
 #pragma once
 
-#include "watch_core.h"
+#include "watch_state.h"
 #include "watch_options.h"
 
 #include <cstddef>

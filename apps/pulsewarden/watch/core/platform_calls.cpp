@@ -51,14 +51,19 @@ void begin(WatchCore *c, Step *s, int64_t now)
 	c->schedule.nextTick = now;
 	c->schedule.watchdogAt = now;
 	c->schedule.startDeadline = o.startTimeoutNs ? now + o.startTimeoutNs : never;
-	c->record.lastAt = c->platform.lastHeartbeatAt = c->unstarted.since = none;
+	c->record.lastAt = c->platform.lastHeartbeatAt = c->unstarted.since = c->platform.recordSeenAt = none;
 	c->state = o.pid ? stateHealthy : stateStarting;
 	// A reset posted by an earlier watcher may still stand: the first
 	// passing check takes it back.
 	c->platform.resetMayStand = o.needResetAfter > 0 && !o.pid;
-	c->figures.due = true;
+	c->files.figuresDue = true;
 	c->platform.recordKept = c->setting.recordStands;
-	if (o.enable && c->setting.heldAtStart) {
+	c->view.options = &c->setting.options;
+	slotsAtStart(c);
+	nameParts(c);
+	if (o.config)
+		c->view.figures.configReadS = c->unixS;
+	if (o.enable && c->setting.resets.heldAtStart) {
 		announceStart(c, s);
 		hold(c, s, true);
 	} else if (o.enable)
@@ -119,7 +124,7 @@ static void heartbeatTaken(WatchCore *c, int64_t now)
 {
 	c->platform.lastHeartbeatAt = now;
 	c->platform.beatSinceOn = true;
-	c->figures.due = true;
+	c->files.figuresDue = true;
 }
 
 static void heartbeatAnswered(WatchCore *c, Step *s, int32_t result, int64_t now)
@@ -134,7 +139,7 @@ static void heartbeatAnswered(WatchCore *c, Step *s, int32_t result, int64_t now
 		announced(c, s, true);
 		return;
 	}
-	c->figures.due = true;
+	c->files.figuresDue = true;
 	if (result == libraryNotEnabled) {
 		// Off, most likely; asked, so that a platform that refuses while
 		// saying it is on is not taken for one switched off.
@@ -182,7 +187,7 @@ static void refusedAnswered(WatchCore *c, Step *s, bool on)
 static void posted(WatchCore *c, Asked asked)
 {
 	c->platform.resetMayStand = c->platform.resetPosted = asked == askedPostNeedReset;
-	c->figures.due = true;
+	c->files.figuresDue = true;
 }
 
 static void postAnswered(WatchCore *c, Step *s, Asked asked, int32_t result)
@@ -343,6 +348,16 @@ void answered(WatchCore *c, Step *s, int32_t answer, int64_t now)
 	c->platform.asked = askedNothing;
 	if (asked == askedNothing)
 		return;
+	// Counted as the platform answered, for the figures.
+	WatchFigures &f = c->view.figures;
+	if (c->platform.call == actHeartbeat && answer == libraryOk) {
+		f.heartbeats++;
+		f.lastHeartbeatS = c->unixS;
+	} else if (c->platform.call == actHeartbeat) {
+		f.heartbeatsRefused++;
+	} else if (c->platform.call == actPostNeedReset && answer == libraryOk) {
+		f.needResetPosts++;
+	}
 	if (c->said.libraryLate)
 		addLine(s, priorityNotice, "%s: the platform's library answered after %.1f s", actionName(c->platform.call),
 			static_cast<double>(now - c->platform.askedAt) / 1e9);

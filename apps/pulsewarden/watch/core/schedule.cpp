@@ -172,37 +172,10 @@ void due(WatchCore *c, Step *s, int64_t now, int64_t waited)
 	}
 	if (now >= c->schedule.nextTick) {
 		tick(c, s, now);
-		c->figures.due = true;
+		c->files.figuresDue = true;
 		// Keep to the schedule rather than catch up on it.
 		c->schedule.nextTick = c->schedule.origin + ((now - c->schedule.origin) / o.intervalNs + 1) * o.intervalNs;
 	}
-}
-
-// A configuration is applied whole between two rounds, never under one:
-// each part's run is judged by the setting it was started with.
-void applyIfWaiting(WatchCore *c, Step *s)
-{
-	if (!c->reload.waiting || c->check.running || stopping(c))
-		return;
-	c->reload.waiting = false;
-	c->reload.intervalNs = options(c).intervalNs;
-	add(s, actApplyConfig);
-}
-
-// The schedule keeps its phase; a new interval counts from the last
-// tick, and a tick already due under it starts now, so that no heartbeat
-// comes later than either interval would have sent it.
-void configApplied(WatchCore *c, Step *s, const Event &e, int64_t now)
-{
-	const WatchOptions &o = options(c);
-	if (o.intervalNs != c->reload.intervalNs) {
-		int64_t next = c->schedule.nextTick - c->reload.intervalNs + o.intervalNs;
-		c->schedule.nextTick = c->schedule.origin = next > now ? next : now;
-	}
-	c->figures.due = true;
-	addLine(s, priorityNotice, "configuration reloaded: %s", e.why ? e.why : "");
-	report(c, s, now);
-	notify(s, "READY=1");
 }
 
 int64_t nextDeadline(const WatchCore *c)
@@ -220,7 +193,7 @@ int64_t nextDeadline(const WatchCore *c)
 	if (awaiting(c)) {
 		// No tick while the library is awaited: the figures keep their pace.
 		if (o.metricsFile)
-			atMost(c->figures.writtenAt + o.intervalNs);
+			atMost(c->files.figuresAt + o.intervalNs);
 		if (!c->said.libraryLate)
 			atMost(c->platform.askedAt + libraryPatienceNs);
 		return d;

@@ -5,7 +5,7 @@
 // command and anyone's script, through that command's --json.
 #pragma once
 
-#include "watch_core.h"
+#include "watch_state.h"
 #include "watch_options.h"
 
 #include <cstddef>

@@ -109,7 +109,7 @@ static void notStarted(WatchCore *c, Step *s, const char *why, int64_t now)
 	}
 	if (!c->unstarted.loud && now - c->unstarted.since > o.windowNs) {
 		c->unstarted.loud = true;
-		c->figures.due = true;
+		c->files.figuresDue = true;
 		char window[32];
 		formatDuration(o.windowNs, window, sizeof window);
 		addLine(s, priorityError, "the check could not be started for %.1f s, longer than the platform's window (%s): "
@@ -127,12 +127,7 @@ static void startedAgain(WatchCore *c, Step *s, int64_t now)
 		"could not be started", secondsSince(c->unstarted.since, now));
 	c->unstarted.since = none;
 	c->unstarted.loud = false;
-	c->figures.due = true;
-}
-
-bool uncheckedTooLong(const WatchCore &c)
-{
-	return c.unstarted.loud;
+	c->files.figuresDue = true;
 }
 
 // What a round that ended comes to: a pass, or a failure in its own words.
@@ -146,7 +141,7 @@ void judgeCheck(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 	c->check.overran = false;
 	if (!c->check.waited)
 		c->said.waitedForProcessor = false;
-	c->figures.due = true;
+	c->files.figuresDue = true;
 	if (stopping(c))
 		return;
 	// With probes the round says which part ran out of time; alone, the

@@ -18,7 +18,9 @@
 // library's calls as its own names, the rest as the tests show them.
 static const char *const actionNames[] = {"say", "notify", "isEnabled", "enable", "disable", "markActive",
 	"postAppState appStateOk", "postAppState appStateNeedReset", "start check", "TERM check", "KILL check",
-	"write figures", "remove figures", "apply config", "keep record", "take back record", "hold", "end hold", "exit"};
+	"write figures", "remove figures", "write status", "read config", "apply config", "release config",
+	"answer reload", "keep config", "count resets", "keep record", "record seen", "take back record", "hold",
+	"end hold", "exit"};
 static_assert(sizeof actionNames / sizeof actionNames[0] == actExit + 1, "a name for each action");
 
 const char *actionName(ActionKind kind)
@@ -116,11 +118,13 @@ void exitWith(WatchCore *c, Step *s, int status, bool fromLibrary)
 	// Stopped in order, it leaves no figures to be scraped as if it ran;
 	// any other end leaves them, for the alert that they stopped changing.
 	if (status == 0 && !fromLibrary && options(c).metricsFile)
-		add(s, actRemoveFigures);
+		snprintf(add(s, actRemoveFigures)->text, sizeof(Action::text), "%s", options(c).metricsFile);
+	c->stop.ended = true;
+	// The status says how it ended.
+	writeStatus(c, s);
 	Action *a = add(s, actExit);
 	a->status = status;
 	a->fromLibrary = fromLibrary;
-	c->stop.ended = true;
 }
 
 // What the platform does once the watcher has ended with monitoring left
@@ -154,31 +158,20 @@ const char *stateName(WatchState state)
 	return stateNames[state];
 }
 
-// The metrics file's answer: a write that fails is said once, and once
-// more when one succeeds again.
-static void figuresWritten(WatchCore *c, Step *s, const Event &e)
+Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep, double unixS)
 {
-	const char *file = options(c).metricsFile;
-	if (e.answer != 0 && !c->figures.failing)
-		addLine(s, priorityWarning, "cannot write the metrics file %s: %s; trying again at each tick", file,
-			e.why ? e.why : "");
-	else if (e.answer == 0 && c->figures.failing)
-		addLine(s, priorityNotice, "the metrics file %s is written again", file);
-	c->figures.failing = e.answer != 0;
-}
-
-Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep)
-{
-	Step s = {};
+	Step s;
+	s.count = 0;
 	if (c->stop.ended) {
-		s.deadline = never;
+		s.deadline = s.statusDeadline = never;
 		return s;
 	}
 	WatchState before = c->state;
-	if (e.kind != eventStart && e.kind != eventAnswer && e.kind != eventFiguresWritten)
+	if (e.kind != eventStart && e.kind != eventAnswer && e.kind != eventWritten && e.kind != eventResetsCounted)
 		noticeGap(c, &s, now, asleep);
 	c->schedule.lastNow = now;
 	c->schedule.lastAsleep = asleep;
+	c->unixS = unixS;
 	switch (e.kind) {
 	case eventStart:
 		begin(c, &s, now);
@@ -187,23 +180,17 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep)
 		answered(c, &s, e.answer, now);
 		break;
 	case eventCheckEnded:
+		countParts(c, e.check);
 		judgeCheck(c, &s, e.check, now);
 		if (stopping(c) && !c->check.running && !c->stop.ended && !awaiting(c))
 			finishStop(c, &s);
 		applyIfWaiting(c, &s);
 		break;
-	case eventReload:
-		c->reload.waiting = true;
-		applyIfWaiting(c, &s);
-		// A reload that waits says so, or a check that runs long looks
-		// like a reload that was lost.
-		if (c->reload.waiting && !stopping(c))
-			addLine(&s, priorityInfo, "configuration read and checked; it applies when the check under way ends");
+	case eventReloadAsked:
+		reloadAsked(c, &s, now);
 		break;
-	case eventReloadRefused:
-		c->figures.due = true;
-		addLine(&s, priorityWarning, "configuration not reloaded, the one in use stays: %s", e.why ? e.why : "");
-		notify(&s, "READY=1");
+	case eventConfigRead:
+		configRead(c, &s, e);
 		break;
 	case eventConfigApplied:
 		configApplied(c, &s, e, now);
@@ -220,13 +207,17 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep)
 		endOnFailure(c, &s, exitPidGone, what);
 		break;
 	}
-	case eventFiguresWritten:
-		figuresWritten(c, &s, e);
+	case eventWritten:
+		written(c, &s, e);
 		break;
 	case eventRelease:
+		c->setting.resets = *e.resets;
 		addLine(&s, priorityNotice, "released: the resets counted so far are forgiven");
 		if (c->state == stateHeld && !stopping(c))
 			rearm(c, &s);
+		break;
+	case eventResetsCounted:
+		c->setting.resets = *e.resets;
 		break;
 	case eventTime:
 		break;
@@ -235,18 +226,11 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep)
 		due(c, &s, now, e.checkWaitedNs);
 	if (c->state != before || e.kind == eventStart)
 		c->stateSince = now;
-	// At each tick, and at each change of what the figures show: also
-	// while paused, and while the library is awaited, so that a file not
-	// written for a few intervals means the watcher is gone.
-	const WatchOptions &o = options(c);
-	bool idle = awaiting(c) && now - c->figures.writtenAt >= o.intervalNs;
-	if (o.metricsFile && !c->stop.ended && e.kind != eventFiguresWritten
-		&& (c->figures.due || c->state != before || idle)) {
-		add(&s, actWriteFigures);
-		c->figures.due = false;
-		c->figures.writtenAt = now;
-	}
+	filesDue(c, &s, e.kind == eventAnswer, e.kind == eventStart || e.kind == eventTime, before, e.kind);
 	s.deadline = nextDeadline(c);
+	s.statusDeadline = c->stop.ended ? never : c->files.statusAt + options(c).intervalNs;
 	c->schedule.deadline = s.deadline;
+	bool judging = c->check.running && !c->check.timedOut && !c->stop.ended;
+	c->view.judgesTimeoutAt = judging ? c->check.deadline : never;
 	return s;
 }

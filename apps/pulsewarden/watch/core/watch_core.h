@@ -1,36 +1,48 @@
 // watch's policy, as a pure function of events and time: it is told what
 // happened (a deadline came, a check ended, a stop was asked for, the
-// library answered, the figures were written) with the time as plain
-// values, and answers with what to do and the one next deadline. It reads
-// no clock and calls neither the library nor the system: the loop
-// (watch.cpp) does all of that, and decides nothing.
+// library answered, a file was written, files were read again) with the
+// time as plain values, and answers with what to do and the one next
+// deadline. It reads no clock and calls neither the library nor the
+// system; it decides every "when", and keeps what the files it has
+// written show (WatchView). The loop (watch.cpp) carries out its actions
+// and reads nothing of it but that view.
 #pragma once
 
+#include "metrics.h"
+#include "status_file.h"
 #include "watch_options.h"
+#include "watch_state.h"
 
 #include <cstddef>
 #include <cstdint>
 
-// The priorities of the journal; -s hides priorityInfo.
-enum Priority { priorityError = 3, priorityWarning = 4, priorityNotice = 5, priorityInfo = 6 };
-
-// held: monitoring switched off rather than let the platform reset the
-// machine once more than --max-resets allows.
-enum WatchState { stateStarting, stateHealthy, stateFailing, statePaused, stateHeld };
-
 enum EventKind {
 	eventStart,        // the watcher begins; nothing asked of the platform yet
-	eventTime,         // time has passed: whatever deadline came is due
+	eventTime,         // time has passed: whatever deadline came is due; the last event of each wake
 	eventCheckEnded,   // the running check ended (or could not be started)
 	eventStop,         // a request to stop: SIGTERM, SIGINT, the service manager
-	eventReport,       // SIGHUP: say how things stand
+	eventReport,       // SIGUSR1: say how things stand
 	eventProcessGone,  // the process watched with --pid has ended
 	eventAnswer,       // the library's answer to the call asked for
-	eventFiguresWritten, // the metrics file: `answer` 0 written, else not, and `why`
-	eventReload,       // SIGHUP: a configuration read again and checked whole waits to be applied
-	eventReloadRefused, // SIGHUP: one that does not check out, `why`; the one in use stays
-	eventConfigApplied, // the configuration waiting is the setting's now; `why`: what became of the parts
-	eventRelease,      // the operator forgave the resets counted so far (the setting says none now)
+	eventWritten,      // a file written whole: `answer` which (FileKind), `why` null or why not, `path`
+	eventReloadAsked,  // SIGHUP: the configuration to be read again
+	eventConfigRead,   // the files read into slot `answer`: `options` as read, or `why` they do not check out
+	eventConfigApplied, // the loop's parts follow the slot applied, whose options are `options`
+	eventRelease,      // the operator forgave the resets counted so far: `resets` counts them now
+	eventResetsCounted, // the resets that count toward --max-resets, as asked by actCountResets: `resets`
+};
+
+// The files written whole, each said once when it fails and once when it
+// is written again.
+enum FileKind { fileMetrics, fileStatus, fileRecord };
+
+// One part of a round that ended: a probe, or the check program (the
+// last). Counted for the figures and kept for the status.
+struct PartOutcome {
+	bool passed;
+	bool timedOut;
+	int64_t durationNs;
+	const char *line;       // how it failed, or the first line it printed
 };
 
 // How a round of checks ended, in the loop's words: the check program
@@ -46,21 +58,44 @@ struct CheckEnd {
 	// executable, busy being replaced): `how` says why. Not a verdict on
 	// the application, and not counted.
 	bool unstarted = false;
+	const PartOutcome *parts = nullptr;  // each part's run, in the order of the options; null: none told
+};
+
+enum : int { maxCountedResets = 100 };
+
+// The platform's resets that count toward --max-resets, as the state
+// directory's record has them, worked out by the loop (it knows the
+// clocks and the local time).
+struct ResetsCounted {
+	int64_t leaves[maxCountedResets];  // when each leaves its period, on the boot clock
+	int count;
+	char said[600];        // as a line names them
+	bool heldAtStart;      // a hold from before this start stands
+	long long total;       // resets concluded, in every boot
+	double lastS;          // Unix time of the last; 0: none
+	int shownCount;        // the last ones, for the status, newest last
+	struct {
+		double atS;
+		char why[210];
+	} shown[resetsShown];
 };
 
 struct Event {
 	EventKind kind;
-	int32_t answer;         // eventAnswer: a result code, or isEnabled's byte
+	int32_t answer;         // eventAnswer: a result code, or isEnabled's byte; eventWritten: the file; a slot
 	CheckEnd check;         // eventCheckEnded
-	const char *why;        // eventFiguresWritten, not written: the system's words
+	const char *why;        // eventWritten, eventConfigRead: why not; eventConfigApplied: what became of the parts
 	// While a check runs past its timeout: how long its processes have
 	// waited for a processor in all, which its timeout does not count.
 	int64_t checkWaitedNs = 0;
+	const char *path = nullptr;             // eventWritten: the file
+	const WatchOptions *options = nullptr;  // eventConfigRead, eventConfigApplied
+	const ResetsCounted *resets = nullptr;  // eventRelease, eventResetsCounted
 };
 
 enum ActionKind {
 	actSay,            // a line: `priority`, `text`
-	actNotify,         // to the service manager: `text` (READY=1, STOPPING=1, WATCHDOG=1)
+	actNotify,         // to the service manager: `text` (READY=1, STOPPING=1, WATCHDOG=1, RELOADING=1, STATUS=)
 	// The library: one call at a time, answered with an eventAnswer
 	// whenever it returns; other events may come meanwhile.
 	actAskEnabled,
@@ -73,18 +108,31 @@ enum ActionKind {
 	actStartCheck,
 	actAskCheckToEnd,  // its whole group, politely (SIGTERM)
 	actEndCheck,       // its whole group, at once (SIGKILL)
-	// The metrics file: written whole now (answered by eventFiguresWritten),
-	// or removed, so that a watcher stopped in order leaves none behind.
+	// The files written whole from the view, each answered by its
+	// eventWritten; the metrics file removed (`text` its path), so that a
+	// watcher stopped in order, or told to write another, leaves none behind.
 	actWriteFigures,
 	actRemoveFigures,
-	// The configuration waiting, made the setting's between two rounds;
-	// answered by eventConfigApplied.
+	actWriteStatus,
+	// The configuration: files read into slot `status` (answered by
+	// eventConfigRead), a slot applied between two rounds (answered by
+	// eventConfigApplied) or let go with its check's user; how a reload
+	// went, for whoever waits in watch --reload (`text`); the one in use
+	// kept in the runtime directory; the resets counted again by its
+	// period (answered by eventResetsCounted).
+	actReadConfig,
 	actApplyConfig,
+	actReleaseConfig,
+	actAnswerReload,
+	actKeepConfig,
+	actCountResets,
 	// The reset record, on disk before what it says can happen: heartbeats
 	// about to stop, or appStateNeedReset about to be posted (`text` why,
-	// `status` 1 for the post); taken back once heartbeats start again or
-	// monitoring is off.
+	// `status` 1 for the post, `unixS` the last heartbeat, 0: none); the
+	// watcher seen still running while it stands; taken back once
+	// heartbeats start again or monitoring is off.
 	actKeepRecord,
+	actRecordSeen,
 	actTakeBackRecord,
 	// The hold, on disk so that it outlives a restart and a reboot: begun
 	// (`text` its line, said as one of its own kind), or ended.
@@ -98,16 +146,21 @@ struct Action {
 	Priority priority;
 	int status;
 	bool fromLibrary;
+	double unixS;
 	char text[1024];
 };
 
-enum : size_t { maxActions = 12 };
-enum : int { maxCountedResets = 100 };
+enum : size_t { maxActions = 16 };
+enum : int { configSlots = 3, noSlot = -1 };
 
 struct Step {
 	Action actions[maxActions];
 	size_t count;
 	int64_t deadline;      // the next time to be woken with eventTime
+	// The status kept fresh while nothing else wakes the watcher (the
+	// library awaited): woken with eventTime by then too, so that an old
+	// status means a watcher that does not run.
+	int64_t statusDeadline;
 };
 
 // What the loop tells the core once, at the start, beyond the options.
@@ -115,12 +168,20 @@ struct WatchSetting {
 	WatchOptions options;
 	int64_t watchdogNs;    // the service manager's watchdog period; 0: none
 	bool recordStands;     // a reset record an earlier watcher of this boot kept stands
-	// The platform's resets that count toward --max-resets: when each
-	// leaves its period, on the boot clock; and as a line names them.
-	int64_t resetLeaves[maxCountedResets];
-	int resetCount;
-	char resetsSaid[600];
-	bool heldAtStart;      // a hold from before this start stands
+	long pid;              // the watcher's own process, for the status
+	ResetsCounted resets;
+};
+
+// What the files and lines the loop writes show, built by the core: the
+// status file (pulsewarden status), the metrics file, STATUS=.
+struct WatchView {
+	const WatchOptions *options;  // in use, from eventStart on
+	// When a check's timeout is judged next, and the time its processes
+	// waited for a processor is wanted (Event.checkWaitedNs); kept at each step.
+	int64_t judgesTimeoutAt;
+	WatchState state;
+	WatchStatus status;
+	WatchFigures figures;
 };
 
 // The core's whole state, by concern. Zero it, set `setting`, then feed it
@@ -130,6 +191,7 @@ struct WatchCore {
 	WatchState state;
 	WatchState beforePause;
 	int64_t stateSince;      // when `state` began
+	double unixS;            // the wall clock at the last event, for what the files show
 	struct {                 // the checks' verdicts in a row, and the last one
 		int passes;
 		int failures;
@@ -166,6 +228,7 @@ struct WatchCore {
 		bool resetMayStand;  // appStateNeedReset may stand, ours or an earlier watcher's
 		bool resetPosted;    // this watcher's appStateNeedReset stands
 		bool recordKept;     // the reset record stands
+		int64_t recordSeenAt; // when it last said the watcher was seen
 		int64_t lastHeartbeatAt;
 	} platform;
 	struct {                 // the stop
@@ -173,11 +236,15 @@ struct WatchCore {
 		int64_t deadline;    // when a check that has not ended is ended
 		bool ended;
 	} stop;
-	struct {                 // the metrics file
-		bool due;            // something it shows has changed
-		bool failing;        // the last write failed
-		int64_t writtenAt;
-	} figures;
+	struct {                 // the files written whole
+		bool figuresDue;     // something the metrics file shows has changed
+		int64_t figuresAt;
+		bool statusDue;      // something the status file shows may have changed
+		int64_t statusAt;
+		bool lineSince;      // a line was told as STATUS= since the summary was
+		char told[512];      // STATUS= as the summary last told it
+		bool failing[fileRecord + 1];  // each one's last write failed (said once)
+	} files;
 	struct {                 // --max-resets
 		bool off;            // monitoring is off for the hold
 		bool rearmDue;       // to be switched on again at the next tick
@@ -188,9 +255,11 @@ struct WatchCore {
 		bool loud;           // said as an error: for longer than the window
 		char why[320];
 	} unstarted;
-	struct {                 // a configuration read again
-		bool waiting;        // checked, and to be applied once no round runs
-		int64_t intervalNs;  // the interval before it was applied
+	struct {                 // the configuration's slots (the loop's storage)
+		int inUse;
+		int waiting;         // read and checked, to be applied once no round runs; noSlot: none
+		int reading;         // being read; noSlot: none
+		int64_t intervalNs;  // the interval before the one waiting was applied
 	} reload;
 	struct {                 // lines said once until what they say changes
 		bool notHealthyYet;
@@ -201,6 +270,7 @@ struct WatchCore {
 		bool libraryLate;
 		bool waitedForProcessor;
 	} said;
+	WatchView view;          // each part's results and figures, kept as they come
 };
 
 // An action's name, as lines name the library's calls: "markActive".
@@ -208,14 +278,13 @@ const char *actionName(ActionKind kind);
 
 // One event at `now` (nanoseconds on a clock that counts suspended time);
 // `asleep` is how much of that clock the machine has spent suspended
-// since it started, which tells a suspended machine from a late wake.
-Step watchStep(WatchCore *core, const Event &event, int64_t now, int64_t asleep = 0);
+// since it started, which tells a suspended machine from a late wake;
+// `unixS` the wall clock, for the times the files show.
+Step watchStep(WatchCore *core, const Event &event, int64_t now, int64_t asleep = 0, double unixS = 0);
+
+// What the files show now, for the loop to write.
+const WatchView &watchView(WatchCore *core);
 
 // The state and its counts in one line, as STATUS= and the status file
 // carry it: "failing: 2 of 3; http://db/health: status 503".
 void statusSummary(const WatchCore &core, char *text, size_t size);
-// Whether the check program could not be started for longer than the
-// platform's window: nothing is being checked, which the figures show.
-bool uncheckedTooLong(const WatchCore &core);
-// The state's name: "healthy".
-const char *stateName(WatchState state);

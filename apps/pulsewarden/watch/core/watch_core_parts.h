@@ -109,14 +109,29 @@ void beginCheck(WatchCore *c, Step *s, int64_t now);
 void noticeGap(WatchCore *c, Step *s, int64_t now, int64_t asleep);
 // Whatever deadline has come.
 void due(WatchCore *c, Step *s, int64_t now, int64_t waited);
-// A configuration is applied whole between two rounds, never under one:
-// each part's run is judged by the setting it was started with.
-void applyIfWaiting(WatchCore *c, Step *s);
-// The schedule keeps its phase; a new interval counts from the last
-// tick, and a tick already due under it starts now, so that no heartbeat
-// comes later than either interval would have sent it.
-void configApplied(WatchCore *c, Step *s, const Event &e, int64_t now);
 int64_t nextDeadline(const WatchCore *c);
+
+// The configuration read again (reload.cpp).
+// The slot the start read is the one in use.
+void slotsAtStart(WatchCore *c);
+void reloadAsked(WatchCore *c, Step *s, int64_t now);
+void configRead(WatchCore *c, Step *s, const Event &e);
+// The one waiting applied, once no round runs and no stop is under way.
+void applyIfWaiting(WatchCore *c, Step *s);
+void configApplied(WatchCore *c, Step *s, const Event &e, int64_t now);
+void nameParts(WatchCore *c);
+
+// The files written whole and what they show (files.cpp).
+// At the end of a wake, or at the end: the status file when something
+// happened or an interval has passed; the metrics file when what it shows
+// changed, at each tick, and each interval while the library is awaited.
+void filesDue(WatchCore *c, Step *s, bool answered, bool wakeEnds, WatchState before, EventKind kind);
+void written(WatchCore *c, Step *s, const Event &e);
+// The status file written, told as STATUS= first where it says something
+// new; the reset record's "still seen" at most once an interval.
+void writeStatus(WatchCore *c, Step *s);
+// A run of each part of a round that ended, counted and kept.
+void countParts(WatchCore *c, const CheckEnd &end);
 
 // The checks' verdicts (verdicts.cpp).
 // What a round that ended comes to: a pass, or a failure in its own words.

@@ -1,0 +1,141 @@
+// The files the watcher writes whole: when each is due, what each shows
+// (the view), and a write that fails, said once, and once more when one
+// succeeds again. The loop writes them; it decides none of this.
+#include "watch_core_parts.h"
+
+#include "metrics.h"
+#include "status_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+void countParts(WatchCore *c, const CheckEnd &end)
+{
+	if (!end.parts)
+		return;
+	const WatchOptions &o = options(c);
+	int count = o.probeCount + (o.check ? 1 : 0);
+	for (int i = 0; i < count; i++) {
+		const PartOutcome &p = end.parts[i];
+		countRun(&c->view.figures, i, p.passed, p.timedOut, p.durationNs);
+		addResult(&c->view.status.parts[i], c->unixS, p.passed ? resultPass : p.timedOut ? resultTimeout : resultFail,
+			static_cast<double>(p.durationNs) / 1e9, p.line ? p.line : "");
+	}
+}
+
+void writeStatus(WatchCore *c, Step *s)
+{
+	int64_t now = c->schedule.lastNow;
+	char summary[sizeof c->files.told];
+	statusSummary(*c, summary, sizeof summary);
+	// Each line is the status for a moment; the summary stays, but for the
+	// watcher's last line, which says how it ended.
+	if (!c->stop.ended && (c->files.lineSince || strcmp(summary, c->files.told) != 0)) {
+		snprintf(add(s, actNotify)->text, sizeof(Action::text), "STATUS=%s", summary);
+		snprintf(c->files.told, sizeof c->files.told, "%s", summary);
+		c->files.lineSince = false;
+	}
+	add(s, actWriteStatus);
+	c->files.statusDue = false;
+	c->files.statusAt = now;
+	// While a reset record stands, the watcher is seen running in this
+	// boot: how long it ran on tells the next boot whether the platform
+	// had time to act.
+	if (c->platform.recordKept
+		&& (c->platform.recordSeenAt == none || now - c->platform.recordSeenAt >= options(c).intervalNs)) {
+		add(s, actRecordSeen);
+		c->platform.recordSeenAt = now;
+	}
+}
+
+void filesDue(WatchCore *c, Step *s, bool answered, bool wakeEnds, WatchState before, EventKind kind)
+{
+	if (c->stop.ended)
+		return;
+	const WatchOptions &o = options(c);
+	int64_t now = c->schedule.lastNow;
+	// At each tick, and at each change of what the figures show: also
+	// while paused, and while the library is awaited, so that a file not
+	// written for a few intervals means the watcher is gone.
+	bool idle = awaiting(c) && now - c->files.figuresAt >= o.intervalNs;
+	if (o.metricsFile && kind != eventWritten && (c->files.figuresDue || c->state != before || idle)) {
+		add(s, actWriteFigures);
+		c->files.figuresDue = false;
+		c->files.figuresAt = now;
+	}
+	for (size_t i = 0; i < s->count; i++)
+		if (s->actions[i].kind == actSay || s->actions[i].kind == actHold)
+			c->files.lineSince = true;
+	// Once a wake is over, after whatever happened in it: and each
+	// interval while nothing happens (the library awaited), so that an old
+	// status means a watcher that does not run.
+	c->files.statusDue = c->files.statusDue || s->count > 0 || answered;
+	if (wakeEnds && (c->files.statusDue || now - c->files.statusAt >= o.intervalNs))
+		writeStatus(c, s);
+}
+
+// How a file's failure and its recovery are said.
+static const struct {
+	const char *failed;     // "cannot write the metrics file"
+	const char *meanwhile;  // what follows from it
+	const char *again;      // "the metrics file"
+	const char *recovered;  // "is written again"
+} fileWords[] = {
+	{"cannot write the metrics file", "trying again at each tick", "the metrics file", "is written again"},
+	{"cannot write the status file", "trying again at each tick", "the status file", "is written again"},
+	{"cannot keep the reset record", "a reset would not be explained after the reboot", "the reset record",
+		"is kept again"},
+};
+static_assert(sizeof fileWords / sizeof fileWords[0] == fileRecord + 1, "words for each file");
+
+void written(WatchCore *c, Step *s, const Event &e)
+{
+	int file = e.answer;
+	const char *path = e.path ? e.path : "";
+	bool &failing = c->files.failing[file];
+	if (e.why && !failing)
+		addLine(s, priorityWarning, "%s %s: %s; %s", fileWords[file].failed, path, e.why, fileWords[file].meanwhile);
+	else if (!e.why && failing)
+		addLine(s, priorityNotice, "%s %s %s", fileWords[file].again, path, fileWords[file].recovered);
+	failing = e.why != nullptr;
+}
+
+const WatchView &watchView(WatchCore *c)
+{
+	WatchView &v = c->view;
+	const WatchOptions &o = options(c);
+	int64_t now = c->schedule.lastNow;
+	double nowS = c->unixS;
+	auto unixAt = [&](int64_t t) { return nowS - static_cast<double>(now - t) / 1e9; };
+	v.options = &o;
+	v.state = c->state;
+	WatchStatus &st = v.status;
+	st.pid = c->setting.pid;
+	statusSummary(*c, st.summary, sizeof st.summary);
+	snprintf(st.state, sizeof st.state, "%s", stateName(c->state));
+	st.sinceS = unixAt(c->stateSince);
+	st.updatedS = nowS;
+	st.failures = c->record.failures;
+	st.passes = c->record.passes;
+	st.fall = o.fall;
+	st.rise = o.rise;
+	st.needResetAfter = o.needResetAfter;
+	st.intervalS = static_cast<double>(o.intervalNs) / 1e9;
+	bool ticking = !stopping(c) && !o.pid;
+	st.nextCheckS = ticking ? unixAt(c->schedule.nextTick) : 0;
+	st.lastHeartbeatS = c->platform.lastHeartbeatAt > 0 ? unixAt(c->platform.lastHeartbeatAt) : 0;
+	st.resetRequested = c->platform.resetPosted;
+	snprintf(st.monitoring, sizeof st.monitoring, "%s", monitoringOff(c) ? "off" : "on");
+	snprintf(st.config, sizeof st.config, "%s", o.config ? o.config : "command line");
+	const ResetsCounted &r = c->setting.resets;
+	st.resetsTotal = r.total;
+	st.resetCount = r.shownCount;
+	for (int i = 0; i < r.shownCount; i++) {
+		st.resets[i].atS = r.shown[i].atS;
+		snprintf(st.resets[i].why, sizeof st.resets[i].why, "%s", r.shown[i].why);
+	}
+	v.figures.unchecked = c->unstarted.loud;
+	v.figures.resetsTotal = r.total;
+	v.figures.lastResetS = r.lastS;
+	return v;
+}

@@ -1,0 +1,166 @@
+// The configuration read again. Which of the loop's three slots is in
+// use, which waits for the round under way to end and which is being read
+// is decided here alone, with each slot's check user: files refused never
+// touch the ones waiting, nothing waits before the core has heard that it
+// checks out, and a configuration is applied whole between two rounds,
+// never under one, so that each part's run is judged by the setting it
+// was started with.
+#include "watch_core_parts.h"
+
+#include "metrics.h"
+
+#include <cstdio>
+#include <cstring>
+
+void slotsAtStart(WatchCore *c)
+{
+	c->reload.inUse = 0;
+	c->reload.waiting = c->reload.reading = noSlot;
+}
+
+static void slotAction(Step *s, ActionKind kind, int slot)
+{
+	add(s, kind)->status = slot;
+}
+
+static void answerReload(Step *s, const char *how)
+{
+	snprintf(add(s, actAnswerReload)->text, sizeof(Action::text), "%s", how);
+}
+
+// SIGHUP. A watcher of the command line alone has nothing to read: it
+// says how things stand, as SIGHUP always had it do.
+void reloadAsked(WatchCore *c, Step *s, int64_t now)
+{
+	notify(s, "RELOADING=1");
+	if (!options(c).config) {
+		answerReload(s, "applied");
+		report(c, s, now);
+		notify(s, "READY=1");
+		return;
+	}
+	if (c->reload.reading != noSlot)
+		return;
+	int slot = 0;
+	while (slot == c->reload.inUse || slot == c->reload.waiting)
+		slot++;
+	c->reload.reading = slot;
+	slotAction(s, actReadConfig, slot);
+}
+
+// What the files read came to. What only a start decides stays as it
+// began; the process watched is one of those, and a change to it refuses
+// the files whole.
+void configRead(WatchCore *c, Step *s, const Event &e)
+{
+	int slot = e.answer;
+	c->reload.reading = noSlot;
+	char why[900];
+	snprintf(why, sizeof why, "%s", e.why ? e.why : "");
+	if (!why[0] && e.options && e.options->pid != options(c).pid)
+		snprintf(why, sizeof why, "%s: the process watched changes only with a start", options(c).config);
+	if (why[0] || !e.options) {
+		slotAction(s, actReleaseConfig, slot);
+		c->view.figures.lastReloadFailed = true;
+		c->files.figuresDue = true;
+		char answer[920];
+		snprintf(answer, sizeof answer, "refused: %s", why);
+		answerReload(s, answer);
+		addLine(s, priorityWarning, "configuration not reloaded, the one in use stays: %s", why);
+		notify(s, "READY=1");
+		return;
+	}
+	// Read twice before a round ended: the later files take the earlier's place.
+	if (c->reload.waiting != noSlot)
+		slotAction(s, actReleaseConfig, c->reload.waiting);
+	c->reload.waiting = slot;
+	applyIfWaiting(c, s);
+	// A reload that waits says so, or a check that runs long looks like a
+	// reload that was lost.
+	if (c->reload.waiting != noSlot && !stopping(c))
+		addLine(s, priorityInfo, "configuration read and checked; it applies when the check under way ends");
+}
+
+void applyIfWaiting(WatchCore *c, Step *s)
+{
+	if (c->reload.waiting == noSlot || c->check.running || stopping(c))
+		return;
+	slotAction(s, actApplyConfig, c->reload.waiting);
+	c->reload.waiting = noSlot;
+}
+
+// Each part's name in the status, as its lines name it.
+void nameParts(WatchCore *c)
+{
+	const WatchOptions &o = options(c);
+	WatchStatus &st = c->view.status;
+	st.partCount = o.probeCount + (o.check ? 1 : 0);
+	for (int i = 0; i < st.partCount; i++) {
+		char *name = st.parts[i].name;
+		if (i < o.probeCount)
+			probeName(o.probes[i], name, sizeof st.parts[i].name);
+		else
+			snprintf(name, sizeof st.parts[i].name, "%s", o.check[0]);
+	}
+}
+
+// Each part keeps its figures and its results where it is the part it was
+// (`from`, as matchParts gives); new ones start afresh.
+static void regroupParts(WatchCore *c, const WatchOptions &after, const int *from)
+{
+	regroupFigures(&c->view.figures, after, from);
+	static PartHistory before[maxProbes + 1];
+	memcpy(before, c->view.status.parts, sizeof before);
+	int count = after.probeCount + (after.check ? 1 : 0);
+	for (int i = 0; i < count; i++)
+		c->view.status.parts[i] = from[i] >= 0 ? before[from[i]] : PartHistory{};
+}
+
+// The slot applied is the one in use now, its parts following the parts
+// they were. The schedule keeps its phase; a new interval counts from the
+// last tick, and a tick already due under it starts now, so that no
+// heartbeat comes later than either interval would have sent it.
+void configApplied(WatchCore *c, Step *s, const Event &e, int64_t now)
+{
+	WatchOptions &o = c->setting.options;
+	const WatchOptions &after = *e.options;
+	int from[maxProbes + 1];
+	matchParts(o, after, from);
+	regroupParts(c, after, from);
+	int count = after.probeCount + (after.check ? 1 : 0);
+	int kept = 0;
+	for (int i = 0; i < count; i++)
+		kept += from[i] >= 0;
+	int before = o.probeCount + (o.check ? 1 : 0);
+	if (o.metricsFile && (!after.metricsFile || strcmp(o.metricsFile, after.metricsFile) != 0))
+		snprintf(add(s, actRemoveFigures)->text, sizeof(Action::text), "%s", o.metricsFile);
+	slotAction(s, actReleaseConfig, c->reload.inUse);
+	c->reload.inUse = e.answer;
+	int64_t intervalBefore = o.intervalNs;
+	int64_t periodBefore = o.maxResetsPeriodNs;
+	// What only a start decides: whether this watcher owns monitoring, and
+	// its runtime and state directories.
+	bool enable = o.enable;
+	const char *runtimeDir = o.runtimeDir;
+	const char *stateDir = o.stateDir;
+	o = after;
+	o.enable = enable;
+	o.runtimeDir = runtimeDir;
+	o.stateDir = stateDir;
+	nameParts(c);
+	c->view.figures.lastReloadFailed = false;
+	c->view.figures.configReadS = c->unixS;
+	if (o.intervalNs != intervalBefore) {
+		int64_t next = c->schedule.nextTick - intervalBefore + o.intervalNs;
+		c->schedule.nextTick = c->schedule.origin = next > now ? next : now;
+	}
+	c->files.figuresDue = true;
+	add(s, actKeepConfig);
+	if (o.maxResetsPeriodNs != periodBefore)
+		add(s, actCountResets);
+	answerReload(s, "applied");
+	addLine(s, priorityNotice, "configuration reloaded: %d part%s: %d kept, %d new, %d removed", count,
+		count == 1 ? "" : "s", kept, count - kept, before - kept);
+	report(c, s, now);
+	notify(s, "READY=1");
+}

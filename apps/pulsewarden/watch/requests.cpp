@@ -1,0 +1,145 @@
+// What is asked of the watcher that runs, from another process: watch
+// --reload and service reload (the files read again, and its answer
+// waited for), and watch --release (the resets counted forgiven). Each
+// waits for the watcher's answer in its runtime directory, never on the
+// watcher itself, which may be wedged.
+#include "requests.h"
+
+#include "console.h"
+#include "core/watch_options.h"
+#include "files.h"
+#include "reset_keeper.h"
+#include "system.h"
+#include "system/events.h"
+#include "system/runtime_dir.h"
+#include "watch.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// The watcher's answer to the last reload: a count that changes with each,
+// and how it went.
+static bool reloadAnswer(const char *dir, unsigned *count, char *how, size_t size)
+{
+	char path[1100];
+	snprintf(path, sizeof path, "%s/reload", dir);
+	char *text;
+	size_t length;
+	char ignored[200];
+	if (!readWholeFile(path, 4096, &text, &length, ignored, sizeof ignored))
+		return false;
+	char *after;
+	unsigned long number = strtoul(text, &after, 10);
+	bool read = after != text && *after == ' ';
+	if (read) {
+		*count = static_cast<unsigned>(number);
+		after++;
+		snprintf(how, size, "%.*s", static_cast<int>(strcspn(after, "\n")), after);
+	}
+	free(text);
+	return read;
+}
+
+int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t size), void *context)
+{
+	char why[1200];
+	long pid = runningWatcher(dir, why, sizeof why);
+	if (!pid) {
+		printTo(stderr, "watch: %s\n", why);
+		return 1;
+	}
+	unsigned before = 0;
+	char how[900];
+	reloadAnswer(dir, &before, how, sizeof how);
+	if (!ask(context, why, sizeof why)) {
+		printTo(stderr, "watch: %s\n", why);
+		return 1;
+	}
+	// A reload waits for the round under way, which lasts the timeout at
+	// most; a library that hangs holds none of it up.
+	int64_t deadline = bootClockNs() + 120 * nsPerS;
+	while (bootClockNs() < deadline) {
+		unsigned count = 0;
+		if (reloadAnswer(dir, &count, how, sizeof how) && count != before) {
+			if (strncmp(how, "applied", 7) == 0)
+				return 0;
+			printTo(stderr, "watch: %s\n", how);
+			return 1;
+		}
+		if (!runningWatcher(dir, why, sizeof why)) {
+			printTo(stderr, "watch: process %ld ended before it answered\n", pid);
+			return 1;
+		}
+		pauseFor(20 * nsPerMs);
+	}
+	printTo(stderr, "watch: process %ld has not answered within 120 s\n", pid);
+	return 1;
+}
+
+// The runtime directory a command line names, or the default; false, said.
+static bool runtimeDirOf(const WatchOptions &line, char *dir, size_t size)
+{
+	char why[1200];
+	if (line.runtimeDir)
+		snprintf(dir, size, "%s", line.runtimeDir);
+	else if (!defaultRuntimeDir(dir, size, why, sizeof why)) {
+		printTo(stderr, "watch: no runtime directory: %s (give --runtime-dir)\n", why);
+		return false;
+	}
+	return true;
+}
+
+// watch --release: the watcher that runs takes the request at its next
+// wake, at its next tick at the latest, and answers by taking it away;
+// with none running, the record is changed here.
+int releaseAsked(const WatchOptions &line)
+{
+	char dir[1024];
+	char why[1200];
+	if (!runtimeDirOf(line, dir, sizeof dir))
+		return 1;
+	long pid = runningWatcher(dir, why, sizeof why);
+	if (!pid) {
+		if (!releaseRecord(line.stateDir, why, sizeof why)) {
+			printTo(stderr, "watch: cannot release: %s\n", why);
+			return 1;
+		}
+		printOut("released: no watcher runs; the next one counts no reset before now\n");
+		return 0;
+	}
+	char path[1100];
+	snprintf(path, sizeof path, "%s%crelease", dir, pathSeparator);
+	if (!replaceFile(path, "release\n", 8, why, sizeof why)) {
+		printTo(stderr, "watch: cannot ask process %ld: %s: %s\n", pid, path, why);
+		return 1;
+	}
+	for (int64_t deadline = bootClockNs() + 120 * nsPerS; bootClockNs() < deadline; pauseFor(20 * nsPerMs)) {
+		if (!pathExists(path)) {
+			printOut("released: process %ld counts no reset before now\n", pid);
+			return 0;
+		}
+		if (!runningWatcher(dir, why, sizeof why)) {
+			removeFile(path);
+			printTo(stderr, "watch: process %ld ended before it took the release: run this again\n", pid);
+			return 1;
+		}
+	}
+	removeFile(path);
+	printTo(stderr, "watch: process %ld has not taken the release within 120 s\n", pid);
+	return 1;
+}
+
+// watch --reload: the watcher that holds the runtime directory, by SIGHUP.
+int reloadAsked(const WatchOptions &line)
+{
+	char dir[1024];
+	if (!runtimeDirOf(line, dir, sizeof dir))
+		return 1;
+	auto bySignal = [](void *context, char *reason, size_t size) {
+		const char *d = static_cast<const char *>(context);
+		long pid = runningWatcher(d, reason, size);
+		return pid && askToReload(pid, reason, size);
+	};
+	return reloadWatcher(dir, bySignal, dir);
+}
