@@ -4,6 +4,7 @@
 #include "console.h"
 #include "core/duration.h"
 #include "files.h"
+#include "publisher.h"
 #include "system.h"
 #include "system/runtime_dir.h"
 
@@ -31,10 +32,16 @@ static KeeperWrite save(ResetKeeper *k)
 	if (!k->usable)
 		return keptNothing;
 	static char text[1 << 18];
-	snprintf(k->why, sizeof k->why, "more resets than the file holds");
-	bool saved = formatResetRecord(k->record, text, sizeof text)
-		&& replaceFileDurably(k->path, text, strlen(text), k->why, sizeof k->why);
-	return saved ? keptWritten : keptFailed;
+	if (!formatResetRecord(k->record, text, sizeof text)) {
+		snprintf(k->why, sizeof k->why, "more resets than the file holds");
+		return keptFailed;
+	}
+	Event written;
+	publishNow(fileRecord, k->path, text, strlen(text), &written);
+	if (!written.why)
+		return keptWritten;
+	snprintf(k->why, sizeof k->why, "%s", written.why);
+	return keptFailed;
 }
 
 // Before the core runs, the keeper says its own failure.

@@ -21,6 +21,7 @@
 #include "platform.h"
 #include "probes/probe.h"
 #include "probes/round.h"
+#include "publisher.h"
 #include "reset_keeper.h"
 #include "system.h"
 #include "system/check_user.h"
@@ -56,6 +57,7 @@ struct Loop {
 	bool ended;
 	int status;
 	ResetKeeper keeper;       // the state directory's reset record
+	Publisher *publisher;     // the metrics and the status, written off this thread
 	// The configuration: the command line as given, and the files read
 	// onto it, in the slots the core names, each with its check's user.
 	WatchOptions line;
@@ -187,17 +189,16 @@ static bool recordWritten(Loop *l, KeeperWrite write, Event *next)
 	return write != keptNothing && written(next, fileRecord, write == keptWritten, l->keeper.path, l->keeper.why);
 }
 
-// The metrics file, whole, where the options say.
+// The metrics file, whole, where the options say; its outcome comes
+// from the publisher.
 static bool writeFigures(Loop *l, Event *next)
 {
 	const WatchView &v = watchView(&l->core);
 	static char text[1 << 18];
-	static char why[200];
-	snprintf(why, sizeof why, "more figures than the file can hold");
-	bool ok = formatMetrics(*v.options, v.state, v.figures, unixTimeS(), PULSEWARDEN_VERSION, text, sizeof text)
-		&& replaceFile(v.options->metricsFile, text, strlen(text), why, sizeof why);
-	lowerFirst(why);
-	return written(next, fileMetrics, ok, v.options->metricsFile, why);
+	if (!formatMetrics(*v.options, v.state, v.figures, unixTimeS(), PULSEWARDEN_VERSION, text, sizeof text))
+		return written(next, fileMetrics, false, v.options->metricsFile, "more figures than the file can hold");
+	publish(l->publisher, fileMetrics, v.options->metricsFile, text, strlen(text));
+	return false;
 }
 
 // The status file, where pulsewarden status reads it.
@@ -205,11 +206,10 @@ static bool writeStatus(Loop *l, Event *next)
 {
 	const WatchView &v = watchView(&l->core);
 	static char text[1 << 20];
-	static char why[200];
-	snprintf(why, sizeof why, "more than the file can hold");
-	bool ok = formatStatusFile(v.status, text, sizeof text)
-		&& replaceFile(l->statusPath, text, strlen(text), why, sizeof why);
-	return written(next, fileStatus, ok, l->statusPath, why);
+	if (!formatStatusFile(v.status, text, sizeof text))
+		return written(next, fileStatus, false, l->statusPath, "more than the file can hold");
+	publish(l->publisher, fileStatus, l->statusPath, text, strlen(text));
+	return false;
 }
 
 // Tells whoever waits in watch --reload how the reload went: a file in the
@@ -371,7 +371,7 @@ static bool perform(Loop *l, const Action &a, Event *next)
 	case actWriteFigures:
 		return writeFigures(l, next);
 	case actRemoveFigures:
-		removeFile(a.text);
+		unpublish(l->publisher, fileMetrics, a.text);
 		return false;
 	case actWriteStatus:
 		return writeStatus(l, next);
@@ -572,7 +572,8 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		sayLine(&l, priorityError, "process %ld does not exist", o.pid);
 		return exitPidGone;
 	}
-	if (!(l.call.worker = startWorker(callLibrary, &l.call, why, sizeof why))) {
+	if (!(l.call.worker = startWorker(callLibrary, &l.call, why, sizeof why))
+		|| !(l.publisher = startPublisher(why, sizeof why))) {
 		sayLine(&l, priorityError, "%s", why);
 		return 1;
 	}
@@ -596,6 +597,8 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		Event answer;
 		if (libraryAnswered(&l, &answer))
 			feed(&l, answer);
+		while (published(l.publisher, &answer))
+			feed(&l, answer);
 		for (int i = 0; i < woke.stops; i++)
 			feedKind(&l, eventStop);
 		if (woke.events & wokeByReport)
@@ -607,9 +610,11 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		releaseIfAsked(&l);
 		feedKind(&l, eventTime);
 	}
-	// A probe or a call into the library still under way: the process's
-	// exit must not pull their libraries from under them.
-	if (finishRound(&l.round, inUse(&l)) || l.call.busy.load()) {
+	// The last status is written, unless the disk has stalled: a stop is
+	// not held up for it. A probe or a call into the library still under
+	// way: the process's exit must not pull their libraries from under them.
+	bool written = finishPublishing(l.publisher, bootClockNs() + nsPerS);
+	if (finishRound(&l.round, inUse(&l)) || l.call.busy.load() || !written) {
 		serviceManagerEnding(l.status);
 		endAtOnce(l.status);
 	}

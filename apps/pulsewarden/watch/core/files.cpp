@@ -5,6 +5,7 @@
 
 #include "metrics.h"
 #include "status_file.h"
+#include "text.h"
 
 #include <cstdio>
 #include <cstring>
@@ -93,8 +94,11 @@ void written(WatchCore *c, Step *s, const Event &e)
 	int file = e.answer;
 	const char *path = e.path ? e.path : "";
 	bool &failing = c->files.failing[file];
+	char why[300];
+	snprintf(why, sizeof why, "%s", e.why ? e.why : "");
+	lowerFirst(why);
 	if (e.why && !failing)
-		addLine(s, priorityWarning, "%s %s: %s; %s", fileWords[file].failed, path, e.why, fileWords[file].meanwhile);
+		addLine(s, priorityWarning, "%s %s: %s; %s", fileWords[file].failed, path, why, fileWords[file].meanwhile);
 	else if (!e.why && failing)
 		addLine(s, priorityNotice, "%s %s %s", fileWords[file].again, path, fileWords[file].recovered);
 	failing = e.why != nullptr;

@@ -1,6 +1,7 @@
 // Text built up a piece at a time; see text.h.
 #include "text.h"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 
@@ -88,4 +89,14 @@ void addPrintable(Text *t, const char *text)
 	snprintf(fit, sizeof fit, "%s", text);
 	makePrintable(fit);
 	addQuoted(t, fit);
+}
+
+void lowerFirst(char *text)
+{
+	if (!isupper(static_cast<unsigned char>(text[0])))
+		return;
+	for (const char *p = text + 1; *p && isalpha(static_cast<unsigned char>(*p)); p++)
+		if (isupper(static_cast<unsigned char>(*p)))
+			return;
+	text[0] = static_cast<char>(tolower(static_cast<unsigned char>(text[0])));
 }

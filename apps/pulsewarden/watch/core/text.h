@@ -22,6 +22,10 @@ size_t utf8Length(const unsigned char *p);
 // backslashes and control characters escaped. False when the text is not
 // UTF-8, which neither can hold.
 bool addQuoted(Text *t, const char *text);
+// The system's words made fit for the middle of a line: "No such file"
+// as "no such file"; only a plain word, so that "OpenSSL", "SSL" and
+// "IPv6" keep their capitals.
+void lowerFirst(char *text);
 // Text from outside (a check's line, a path) made one line of UTF-8: each
 // control character and each byte that is not UTF-8 becomes '?'.
 void makePrintable(char *text);

@@ -81,17 +81,6 @@ void probeFailed(ProbeResult *result, const char *format, ...)
 	va_end(ap);
 }
 
-void lowerFirst(char *text)
-{
-	// Only a plain word: "OpenSSL", "SSL" and "IPv6" keep their capitals.
-	if (!isupper(static_cast<unsigned char>(text[0])))
-		return;
-	for (const char *p = text + 1; *p && isalpha(static_cast<unsigned char>(*p)); p++)
-		if (isupper(static_cast<unsigned char>(*p)))
-			return;
-	text[0] = static_cast<char>(tolower(static_cast<unsigned char>(text[0])));
-}
-
 bool statusExpected(const Probe &probe, long status)
 {
 	if (probe.expectedCount == 0)

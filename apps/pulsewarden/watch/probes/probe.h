@@ -7,6 +7,7 @@
 
 #include "core/file_age.h"
 #include "core/probe_target.h"
+#include "core/text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -63,6 +64,3 @@ bool eachHeader(const char *path, bool (*each)(const char *line, void *context),
 // A file's age against the limit: passed, or why not.
 void judgeFileAge(int64_t ageNs, const ProbeSetting &setting, ProbeResult *result);
 void probeFailed(ProbeResult *result, const char *format, ...) __attribute__((format(printf, 2, 3)));
-// The reason, as a line goes on after a colon: "Connection refused"
-// becomes "connection refused" (an acronym stays as it is).
-void lowerFirst(char *text);

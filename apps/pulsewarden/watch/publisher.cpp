@@ -1,0 +1,187 @@
+// The files written whole, by one piece; see publisher.h. Each file the
+// thread writes has a slot: the text handed to the thread, which it alone
+// reads until it says it is done, and the newest text waiting behind it,
+// which the loop alone touches. A slot's state hands the one to the other.
+#include "publisher.h"
+
+#include "files.h"
+#include "system.h"
+#include "system/events.h"
+#include "threads.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+enum SlotState { slotIdle, slotHanded, slotDone };
+
+// What is to be done to a file: removed first, then written.
+struct Work {
+	bool remove;
+	char removePath[1100];
+	bool write;
+	char path[1100];
+	char *text;
+	size_t length;
+	size_t capacity;
+};
+
+struct Slot {
+	std::atomic<int> state;
+	Work work[2];         // the one handed is the thread's while handed; the other waits, the loop's
+	int handed;           // which
+	bool ok;              // how the write went: set before done
+	char why[300];
+	bool lastOk = true;   // the thread's: the outcome before, to wake the loop on a change
+	bool anything;        // something waits
+	char path[1100];      // the loop's copy of the path an outcome names
+	char said[300];
+};
+
+// Grows `w`'s text to hold `length` bytes; false for want of memory.
+bool room(Work *w, size_t length)
+{
+	if (length <= w->capacity)
+		return true;
+	char *grown = static_cast<char *>(realloc(w->text, length));
+	if (!grown)
+		return false;
+	w->text = grown;
+	w->capacity = length;
+	return true;
+}
+
+} // namespace
+
+struct Publisher {
+	Worker *worker;
+	Slot slots[fileStatus + 1];  // the metrics file and the status file
+	std::atomic<bool> wakeAlways;  // at the end: each outcome wakes the loop
+};
+
+static void writeHanded(void *argument)
+{
+	auto *p = static_cast<Publisher *>(argument);
+	for (Slot &s : p->slots) {
+		if (s.state.load() != slotHanded)
+			continue;
+		Work &w = s.work[s.handed];
+		if (w.remove)
+			removeFile(w.removePath);
+		s.ok = true;
+		if (w.write) {
+			snprintf(s.why, sizeof s.why, "not written");
+			s.ok = replaceFile(w.path, w.text, w.length, s.why, sizeof s.why);
+		}
+		bool changed = s.ok != s.lastOk;
+		s.lastOk = s.ok;
+		s.state.store(slotDone);
+		if (changed || p->wakeAlways.load())
+			wakeWatcher();
+	}
+}
+
+Publisher *startPublisher(char *why, size_t size)
+{
+	auto *p = new Publisher{};
+	if (!(p->worker = startWorker(writeHanded, p, why, size))) {
+		delete p;
+		return nullptr;
+	}
+	return p;
+}
+
+// What waits goes to the thread once it is done with what it had.
+static void handOn(Publisher *p, Slot &s)
+{
+	if (!s.anything || s.state.load() != slotIdle)
+		return;
+	s.handed = 1 - s.handed;
+	Work &next = s.work[1 - s.handed];
+	next.remove = next.write = false;
+	s.anything = false;
+	s.state.store(slotHanded);
+	askWorker(p->worker);
+}
+
+void publish(Publisher *p, FileKind file, const char *path, const char *text, size_t length)
+{
+	Slot &s = p->slots[file];
+	Work &w = s.work[1 - s.handed];
+	if (!room(&w, length))
+		return;
+	memcpy(w.text, text, length);
+	w.length = length;
+	snprintf(w.path, sizeof w.path, "%s", path);
+	w.write = s.anything = true;
+	handOn(p, s);
+}
+
+void unpublish(Publisher *p, FileKind file, const char *path)
+{
+	Slot &s = p->slots[file];
+	Work &w = s.work[1 - s.handed];
+	if (w.write && strcmp(w.path, path) == 0)
+		w.write = false;
+	snprintf(w.removePath, sizeof w.removePath, "%s", path);
+	w.remove = s.anything = true;
+	handOn(p, s);
+}
+
+void publishNow(FileKind file, const char *path, const char *text, size_t length, Event *event)
+{
+	static char why[300];
+	snprintf(why, sizeof why, "not written");
+	bool ok = replaceFileDurably(path, text, length, why, sizeof why);
+	*event = Event{};
+	event->kind = eventWritten;
+	event->answer = file;
+	event->path = path;
+	event->why = ok ? nullptr : why;
+}
+
+bool published(Publisher *p, Event *event)
+{
+	for (int file = 0; file <= fileStatus; file++) {
+		Slot &s = p->slots[file];
+		if (s.state.load() != slotDone)
+			continue;
+		const Work &w = s.work[s.handed];
+		bool wrote = w.write;
+		snprintf(s.path, sizeof s.path, "%s", w.path);
+		snprintf(s.said, sizeof s.said, "%s", s.why);
+		bool ok = s.ok;
+		s.state.store(slotIdle);
+		handOn(p, s);
+		if (!wrote)
+			continue;
+		*event = Event{};
+		event->kind = eventWritten;
+		event->answer = file;
+		event->path = s.path;
+		event->why = ok ? nullptr : s.said;
+		return true;
+	}
+	return false;
+}
+
+bool finishPublishing(Publisher *p, int64_t deadlineNs)
+{
+	p->wakeAlways.store(true);
+	for (;;) {
+		Event ignored;
+		while (published(p, &ignored)) {
+		}
+		bool busy = false;
+		for (Slot &s : p->slots)
+			busy = busy || s.anything || s.state.load() != slotIdle;
+		if (!busy)
+			return true;
+		if (bootClockNs() >= deadlineNs)
+			return false;
+		waitForEvents(deadlineNs, nullptr, nullptr);
+	}
+}

@@ -1,0 +1,35 @@
+// The files watch writes whole (the metrics file, the status file, the
+// reset record), all written by this one piece: replaced whole, so that
+// a reader sees the old text or the new, and each write's outcome handed
+// back for the core to say once (eventWritten). The metrics and the
+// status are written on a thread of its own, so that a disk that stalls
+// holds up no heartbeat; of a file still being written only the newest
+// text waits. The reset record is written at once, on disk before what
+// it says can happen.
+#pragma once
+
+#include "core/watch_core.h"
+
+#include <cstddef>
+
+struct Publisher;
+
+// Null, with why, when its thread cannot be started.
+Publisher *startPublisher(char *why, size_t size);
+
+// `text` to be written whole at `path`, off the caller's thread; copied.
+void publish(Publisher *p, FileKind file, const char *path, const char *text, size_t length);
+// The file at `path` removed, after whatever of it was handed before; a
+// text waiting for the same path is dropped.
+void unpublish(Publisher *p, FileKind file, const char *path);
+// `text` written whole at `path` now, and on disk with its directory
+// before it returns; the outcome in `event`.
+void publishNow(FileKind file, const char *path, const char *text, size_t length, Event *event);
+
+// The outcome of a write handed before, one at a time: false once none
+// is left. The loop is woken when one fails or is written again after
+// failing; others wait for its next wake.
+bool published(Publisher *p, Event *event);
+// At the end: what was handed is written, waited for until `deadlineNs`
+// on the boot clock. False when a write has not ended by then.
+bool finishPublishing(Publisher *p, int64_t deadlineNs);
