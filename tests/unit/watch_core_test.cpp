@@ -817,22 +817,22 @@ TEST(WatchCore, EachStoryActsAsItSays)
 // (the status file, STATUS=, the reset record's "still seen") are shown,
 // then the deadline and the status's own.
 const Row fileRows[] = {
-	{"the status is written once a wake is over, after what happened in it, and each interval while the library is "
-		"awaited; STATUS= tells the summary when it is new or a line was told since",
+	{"the status is written once a wake is over and the watcher has settled, at once when its summary changes, and "
+		"each interval whatever runs or hangs; STATUS= tells the summary when it is new or a line was told since",
 		{"--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string("info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
 			"check yet | write status | next 5000, status by 10000")},
 		{0, answer(1), "next 3000, status by 10000"},
-		{0, time(), "write status | next 3000, status by 10000"},
+		{0, time(), "next 3000, status by 10000"},
 		{10, pass(), "next 5010, status by 10000"},
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000, status by 10000"},
 		{10, time(), "STATUS=healthy | write status | next 10000, status by 10010"},
 		{5000, time(), "next 10000, status by 10010"},
-		{10000, time(), "write status | next 13000, status by 20000"},
-		{10010, pass(), "next 15010, status by 20000"},
+		{10000, time(), "next 13000, status by 10010"},
+		{10010, pass(), "next 15010, status by 10010"},
 		{10010, time(), "write status | next 15010, status by 20010"},
 		{15010, time(), "warning markActive: the platform's library has not answered for 5.0 s; waiting for it, and no "
-			"check starts meanwhile | STATUS=healthy | write status | next never, status by 25010"},
+			"check starts meanwhile | STATUS=healthy | next never, status by 20010"},
 		{25010, time(), "write status | next never, status by 35010"},
 		{26000, stop(), "next never, status by 35010"},
 		{26001, answer(0), "notice markActive: the platform's library answered after 16.0 s | notice stopping: "
@@ -848,16 +848,16 @@ const Row fileRows[] = {
 		{1, wrote(fileRecord, "/var/w/resets.toml", "read-only file system"), "warning cannot keep the reset record "
 			"/var/w/resets.toml: read-only file system; a reset would not be explained after the reboot | next 5000, "
 			"status by 10000"},
-		{1, time(), "STATUS=starting: no check yet | write status | next 5000, status by 10001"},
-		{1, wrote(fileStatus, "/run/w/status", "no space left on device"), "next 5000, status by 10001"},
+		{1, time(), "STATUS=starting: no check yet | next 5000, status by 10000"},
+		{1, wrote(fileStatus, "/run/w/status", "no space left on device"), "next 5000, status by 10000"},
 		{2, wrote(fileStatus, "/run/w/status"), "notice the status file /run/w/status is written again | next 5000, "
-			"status by 10001"},
-		{2, answer(1), "next 3002, status by 10001"},
-		{2, time(), "STATUS=starting: no check yet | write status | next 3002, status by 10002"},
+			"status by 10000"},
+		{2, answer(1), "next 3002, status by 10000"},
+		{2, time(), "STATUS=starting: no check yet | next 3002, status by 10000"},
 		{10002, time(), "write status | record seen | next 11002, status by 20002"},
 		{10003, wrote(fileRecord, "/var/w/resets.toml"), "notice the reset record /var/w/resets.toml is kept again | "
 			"next 11002, status by 20002"},
-		{10004, time(), "STATUS=starting: no check yet | write status | next 11002, status by 20004"},
+		{10004, time(), "STATUS=starting: no check yet | next 11002, status by 20002"},
 	}, {}, false, true},
 };
 

@@ -24,18 +24,24 @@ void countParts(WatchCore *c, const CheckEnd &end)
 	}
 }
 
+// STATUS= tells the summary when it is new, or when a line was told
+// since: each line is the status for a moment; the summary stays, but for
+// the watcher's last line, which says how it ended.
+static void tellSummary(WatchCore *c, Step *s, const char *summary)
+{
+	if (c->stop.ended || (!c->files.lineSince && strcmp(summary, c->files.told) == 0))
+		return;
+	snprintf(add(s, actNotify)->text, sizeof(Action::text), "STATUS=%s", summary);
+	snprintf(c->files.told, sizeof c->files.told, "%s", summary);
+	c->files.lineSince = false;
+}
+
 void writeStatus(WatchCore *c, Step *s)
 {
 	int64_t now = c->schedule.lastNow;
 	char summary[sizeof c->files.told];
 	statusSummary(*c, summary, sizeof summary);
-	// Each line is the status for a moment; the summary stays, but for the
-	// watcher's last line, which says how it ended.
-	if (!c->stop.ended && (c->files.lineSince || strcmp(summary, c->files.told) != 0)) {
-		snprintf(add(s, actNotify)->text, sizeof(Action::text), "STATUS=%s", summary);
-		snprintf(c->files.told, sizeof c->files.told, "%s", summary);
-		c->files.lineSince = false;
-	}
+	tellSummary(c, s, summary);
 	add(s, actWriteStatus);
 	c->files.statusDue = false;
 	c->files.statusAt = now;
@@ -67,11 +73,21 @@ void filesDue(WatchCore *c, Step *s, bool answered, bool wakeEnds, WatchState be
 	for (size_t i = 0; i < s->count; i++)
 		if (s->actions[i].kind == actSay || s->actions[i].kind == actHold)
 			c->files.lineSince = true;
-	// Once a wake is over, after whatever happened in it: and each
-	// interval while nothing happens (the library awaited), so that an old
+	// Once a wake is over, after whatever happened in it: at once when what
+	// a person reads of it changes (the first, a new summary), else once the
+	// watcher has settled (no round running, no call awaited), whole, once
+	// a tick. And each interval whatever runs or hangs, so that an old
 	// status means a watcher that does not run.
 	c->files.statusDue = c->files.statusDue || s->count > 0 || answered;
-	if (wakeEnds && (c->files.statusDue || now - c->files.statusAt >= o.intervalNs))
+	if (!wakeEnds)
+		return;
+	bool settled = !c->check.running && !awaiting(c);
+	char summary[sizeof c->files.told];
+	statusSummary(*c, summary, sizeof summary);
+	bool first = c->files.statusAt == none;
+	bool changed = strcmp(summary, c->files.told) != 0;
+	tellSummary(c, s, summary);
+	if (first || changed || (c->files.statusDue && settled) || now - c->files.statusAt >= o.intervalNs)
 		writeStatus(c, s);
 }
 

@@ -228,7 +228,7 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep, double
 		c->stateSince = now;
 	filesDue(c, &s, e.kind == eventAnswer, e.kind == eventStart || e.kind == eventTime, before, e.kind);
 	s.deadline = nextDeadline(c);
-	s.statusDeadline = c->stop.ended ? never : c->files.statusAt + options(c).intervalNs;
+	s.statusDeadline = c->stop.ended || c->files.statusAt == none ? never : c->files.statusAt + options(c).intervalNs;
 	c->schedule.deadline = s.deadline;
 	bool judging = c->check.running && !c->check.timedOut && !c->stop.ended;
 	c->view.judgesTimeoutAt = judging ? c->check.deadline : never;
