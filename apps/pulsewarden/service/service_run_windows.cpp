@@ -13,8 +13,6 @@
 #include "service_end.h"
 #include "system.h"
 #include "watch/watch.h"
-#include "watch/system/events.h"
-#include "watch/system/service_manager.h"
 
 #include <windows.h>
 
@@ -64,12 +62,12 @@ static DWORD WINAPI onControl(DWORD control, DWORD /*type*/, void * /*data*/, vo
 		// not take the heartbeats that stop for a failure.
 		InterlockedExchange(&service.stopAsked, 1);
 		setState(SERVICE_STOP_PENDING, stopHintMs);
-		requestStop();
+		askWatchToStop();
 		return NO_ERROR;
 	case SERVICE_CONTROL_PARAMCHANGE:
 		// Its configuration read again, as SIGHUP asks on Linux; service
 		// reload waits for the answer in the runtime directory.
-		requestReload();
+		askWatchToReload();
 		return NO_ERROR;
 	case SERVICE_CONTROL_INTERROGATE:
 		return NO_ERROR;

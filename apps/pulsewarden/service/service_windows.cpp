@@ -11,12 +11,7 @@
 #include "service_account_windows.h"
 #include "service_windows.h"
 #include "system.h"
-#include "watch/config.h"
-#include "watch/system/runtime_dir.h"
 #include "watch/watch.h"
-#include "watch/core/watch_options.h"
-#include "watch/system/events.h"
-#include "watch/system/service_manager.h"
 
 #include <windows.h>
 
@@ -59,54 +54,6 @@ static int refused(const char *what, const char *doing)
 		printTo(stderr, "service %s: %s: %s\n", what, doing, words);
 	}
 	return 1;
-}
-
-// A path inside `arg` (the argument itself, or after "--file=",
-// "--metrics-file=" or "--config="): a --file probe's, the configuration's
-// or the metrics file's; else null.
-static const char *filePathIn(const WatchOptions &o, const char *arg)
-{
-	size_t length = strlen(arg);
-	auto within = [&](const char *path) { return path && path >= arg && path <= arg + length; };
-	for (int i = 0; i < o.probeCount; i++)
-		if (o.probes[i].kind == probeFile && within(o.probes[i].target))
-			return o.probes[i].target;
-	if (within(o.config))
-		return o.config;
-	return within(o.metricsFile) ? o.metricsFile : nullptr;
-}
-
-// The service's command line: the tool and every path in full, as a
-// service starts in the system's directory, and the arguments otherwise
-// exactly as given.
-static bool serviceCommandLine(const WatchOptions &o, bool silent, int argc, char **argv, char *line, size_t size)
-{
-	char self[MAX_PATH];
-	DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-	if (n == 0 || n >= sizeof self)
-		return false;
-	size_t at = 0;
-	line[0] = '\0';
-	bool fits = appendArgument(line, size, &at, self) && appendArgument(line, size, &at, "service")
-		&& appendArgument(line, size, &at, "run") && (!silent || appendArgument(line, size, &at, "-s"));
-	for (int k = 0; fits && k < argc; k++) {
-		const char *arg = argv[k];
-		char full[MAX_PATH + 16];
-		if (o.check && argv + k == o.check) {
-			if (findCheckProgram(arg, full, sizeof full))
-				arg = full;
-		} else if (const char *path = filePathIn(o, arg)) {
-			int prefix = static_cast<int>(path - arg);
-			char absolute[MAX_PATH];
-			DWORD made = GetFullPathNameA(path, sizeof absolute, absolute, nullptr);
-			if (made > 0 && made < sizeof absolute) {
-				snprintf(full, sizeof full, "%.*s%s", prefix, arg, absolute);
-				arg = full;
-			}
-		}
-		fits = appendArgument(line, size, &at, arg);
-	}
-	return fits;
 }
 
 // A setting the system may refuse (Wine refuses some): a warning, not a
@@ -186,109 +133,53 @@ static bool takeAccount(int *argc, char **argv, bool *virtualAccount, char *why,
 }
 
 // What the virtual account needs, granted one place at a time and said:
-// its runtime and state directory (made if it is not there), the
-// configuration files, the metrics file's directory, the headers files,
-// and the simulated platform's state where there is one. False, with why,
-// at the first that cannot be granted.
-static bool grantWhatItNeeds(const WatchOptions &o, char *why, size_t size)
+// its runtime and state directory (made if it is not there), what the
+// options name (the configuration files, the metrics file's directory,
+// the headers files), and the simulated platform's state where there is
+// one. False, with why, at the first that cannot be granted.
+static bool grantWhatItNeeds(const WatchServicePlan &plan, char *why, size_t size)
 {
-	struct Place {
-		const char *path;
-		bool write;
-	} places[8 + maxProbes];
-	int count = 0;
-	static char dir[MAX_PATH], simulated[MAX_PATH], dropIns[MAX_PATH], metricsDir[MAX_PATH];
+	static char dir[MAX_PATH], simulated[MAX_PATH];
 	if (!machineDataPath("pulsewarden", dir, sizeof dir)) {
 		snprintf(why, size, "%%ProgramData%% is not set");
 		return false;
 	}
 	createMachineDirectory(dir, true);
-	places[count++] = {dir, true};
-	if (o.config) {
-		places[count++] = {o.config, false};
-		snprintf(dropIns, sizeof dropIns, "%s", o.config);
-		char *cut = strrchr(dropIns, '\\');
-		if (cut && snprintf(cut + 1, sizeof dropIns - static_cast<size_t>(cut + 1 - dropIns), "watch.d") > 0
-			&& pathExists(dropIns))
-			places[count++] = {dropIns, false};
-	}
-	if (o.metricsFile) {
-		snprintf(metricsDir, sizeof metricsDir, "%s", o.metricsFile);
-		if (char *cut = strrchr(metricsDir, '\\'))
-			*cut = '\0';
-		places[count++] = {metricsDir, true};
-	}
-	for (int i = 0; i < o.probeCount; i++)
-		if (o.probes[i].headersFile)
-			places[count++] = {o.probes[i].headersFile, false};
-	if (machineDataPath("corvane-sim", simulated, sizeof simulated) && pathExists(simulated))
-		places[count++] = {simulated, true};
 	char sid[96];
 	if (!virtualAccountSid(serviceName, sid, sizeof sid, why, size))
 		return false;
-	for (int i = 0; i < count; i++) {
-		if (!grantVirtualAccount(places[i].path, places[i].write, why, size))
+	auto grant = [&](const char *path, bool write) {
+		if (!grantVirtualAccount(path, write, why, size))
 			return false;
-		printOut("service install: granted %s (%s) %s on %s\n", virtualAccount, sid, places[i].write ? "change" : "read",
-			places[i].path);
-	}
-	return true;
-}
-
-static void sayFault(const char *line, void * /*context*/)
-{
-	printTo(stderr, "service install: %s\n", line);
+		printOut("service install: granted %s (%s) %s on %s\n", virtualAccount, sid, write ? "change" : "read", path);
+		return true;
+	};
+	if (!grant(dir, true))
+		return false;
+	for (int i = 0; i < plan.placeCount; i++)
+		if (!grant(plan.places[i].path, plan.places[i].write))
+			return false;
+	return !(machineDataPath("corvane-sim", simulated, sizeof simulated) && pathExists(simulated))
+		|| grant(simulated, true);
 }
 
 static int install(const char *invocationName, bool silent, int argc, char **argv)
 {
-	WatchOptions line;
 	char why[600];
 	bool virtualAccount = false;
 	if (!takeAccount(&argc, argv, &virtualAccount, why, sizeof why))
 		return serviceUsage(invocationName, why);
-	WatchParse parse = parseWatchOptions(argc, argv, &line, &silent, why, sizeof why);
 	// Nothing to watch named: the machine's configuration file, which the
 	// installer writes for Administrators and SYSTEM alone.
 	static char defaultConfig[MAX_PATH];
-	static char *withConfig[1024];
-	if (parse == watchUnusable && !line.config && argc + 2 < 1024
-		&& machineDataPath("pulsewarden\\watch.toml", defaultConfig, sizeof defaultConfig)) {
-		for (int i = 0; i < argc; i++)
-			withConfig[i] = argv[i];
-		withConfig[argc] = const_cast<char *>("--config");
-		withConfig[argc + 1] = defaultConfig;
-		char ignored[600];
-		if (parseWatchOptions(argc + 2, withConfig, &line, &silent, ignored, sizeof ignored) == watchUsable) {
-			parse = watchUsable;
-			argc += 2;
-			argv = withConfig;
-		}
+	bool machineConfig = machineDataPath("pulsewarden\\watch.toml", defaultConfig, sizeof defaultConfig);
+	static WatchServicePlan plan;
+	if (int status = planWatchService(silent, argc, argv, machineConfig ? defaultConfig : nullptr, &plan)) {
+		if (plan.help || plan.usage[0])
+			return serviceUsage(invocationName, plan.help ? nullptr : plan.usage);
+		return status;
 	}
-	switch (parse) {
-	case watchHelp:
-		return serviceUsage(invocationName, nullptr);
-	case watchUnusable:
-		return serviceUsage(invocationName, why);
-	case watchUsable:
-		break;
-	}
-	// The files are checked as the service will read them, and read again
-	// by it at each start and each service reload.
-	static WatchConfig files;
-	if (!gatherConfiguration(line, &files, &silent, sayFault, nullptr))
-		return exitUsage;
-	const WatchOptions &o = files.options;
-	if (o.pid)
-		return serviceUsage(invocationName, "--pid names a process of this boot, which the service outlives: "
-			"give it a check or a probe");
-	if (!watchedPartsUsable(o, nullptr, why, sizeof why)) {
-		printTo(stderr, "service install: %s\n", why);
-		return exitCheckUnusable;
-	}
-	static char commandLine[32768];
-	if (!serviceCommandLine(line, silent, argc, argv, commandLine, sizeof commandLine))
-		return serviceUsage(invocationName, "the service's command line is too long");
+	const char *commandLine = plan.commandLine;
 	if (!loadAdvapi(why, sizeof why)) {
 		printTo(stderr, "service install: %s\n", why);
 		return 1;
@@ -317,7 +208,7 @@ static int install(const char *invocationName, bool silent, int argc, char **arg
 		return status;
 	}
 	configureService(service);
-	if (virtualAccount && !grantWhatItNeeds(o, why, sizeof why)) {
+	if (virtualAccount && !grantWhatItNeeds(plan, why, sizeof why)) {
 		// A service that could not write its own directory would fail at
 		// each start: none is left behind.
 		advapi.deleteService(service);
@@ -448,13 +339,12 @@ static int reload(const char *invocationName, int argc)
 {
 	if (argc > 0)
 		return serviceUsage(invocationName, "reload takes no arguments");
-	char why[1200];
-	char dir[1024];
-	if (!loadAdvapi(why, sizeof why) || !defaultRuntimeDir(dir, sizeof dir, why, sizeof why)) {
+	char why[200];
+	if (!loadAdvapi(why, sizeof why)) {
 		printTo(stderr, "service reload: %s\n", why);
 		return 1;
 	}
-	return reloadWatcher(dir, askService, nullptr);
+	return reloadWatcher(nullptr, askService, nullptr);
 }
 
 int pulsewardenService(const char *invocationName, bool silent, int argc, char **argv)

@@ -44,6 +44,12 @@ static bool reloadAnswer(const char *dir, unsigned *count, char *how, size_t siz
 int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t size), void *context)
 {
 	char why[1200];
+	char defaultDir[1024];
+	if (!dir && !defaultRuntimeDir(defaultDir, sizeof defaultDir, why, sizeof why)) {
+		printTo(stderr, "watch: no runtime directory: %s\n", why);
+		return 1;
+	}
+	dir = dir ? dir : defaultDir;
 	long pid = runningWatcher(dir, why, sizeof why);
 	if (!pid) {
 		printTo(stderr, "watch: %s\n", why);

@@ -620,3 +620,15 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	}
 	return l.status;
 }
+
+#if defined(_WIN32)
+void askWatchToStop()
+{
+	requestStop();
+}
+
+void askWatchToReload()
+{
+	requestReload();
+}
+#endif

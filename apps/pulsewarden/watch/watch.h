@@ -2,6 +2,10 @@
 // healthy, from a check run on a schedule or a process watched.
 #pragma once
 
+// What a service manager of its own kind (Windows' service control
+// manager, by the service in service/) hears of watch: ServiceManager.
+#include "system/service_manager.h"
+
 #include <cstddef>
 
 struct WatchOptions;
@@ -38,8 +42,34 @@ struct CheckUser;
 // it).
 bool watchedPartsUsable(const WatchOptions &options, CheckUser **user, char *why, size_t size);
 
-// Asks the watcher of the runtime directory `dir` to read its
-// configuration again, by `ask` (a signal, the service control manager),
-// and waits for its answer: 0 once it has applied it, 1 with the reason
-// said when it has refused it or cannot be asked.
+// Asks the watcher of the runtime directory `dir` (null: the default one)
+// to read its configuration again, by `ask` (a signal, the service control
+// manager), and waits for its answer: 0 once it has applied it, 1 with the
+// reason said when it has refused it or cannot be asked.
 int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t size), void *context);
+
+#if defined(_WIN32)
+// The Windows service's side (service/), from any thread: an orderly
+// stop, as SIGTERM asks (the service control manager's STOP and
+// PRESHUTDOWN); the files read again, as SIGHUP asks (PARAMCHANGE).
+void askWatchToStop();
+void askWatchToReload();
+
+// What installing watch as a service needs (service_plan_windows.cpp).
+struct WatchServicePlan {
+	char commandLine[32768];  // the tool, "service run", and the arguments, every path in them made full
+	struct {
+		char path[1100];
+		bool write;
+	} places[72];             // what the service's account reads (or writes) of what the options name
+	int placeCount;
+	char usage[600];          // why the arguments cannot be used, for the usage line; "" for none
+	bool help;                // --help was asked
+};
+// The arguments after "service install" (the account's taken out) judged
+// and their files checked as the service will read them; without anything
+// to watch named, `defaultConfig` is read (null: none). 0 once planned;
+// else the exit status: exitUsage with `usage` or `help` for the usage
+// line, or with the files' faults said; another with why said.
+int planWatchService(bool silent, int argc, char **argv, const char *defaultConfig, WatchServicePlan *plan);
+#endif
