@@ -1127,6 +1127,25 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	writeFile(check + ".mode", "pass");
 	writeFile(check + ".go", "");
 	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 3 parts: 2 kept, 1 new, 0 removed\n"));
+	// The metrics file moved: the old one is removed, and its writes still
+	// under way never bring it back.
+	ASSERT_EQ(unlink((dropIns + "/60-twice.toml").c_str()), 0);
+	const std::string moved = root + "/moved.prom";
+	writeFile(dropIns + "/70-moved.toml", "metrics_file = " + tomlPath(asPath(moved)) + "\n");
+	kill(watch.pid, SIGHUP);
+	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 3 parts: 3 kept, 0 new, 0 removed\n"));
+	auto stamp = [&] {
+		std::string text = readFile(moved);
+		size_t at = text.find("\npulsewarden_last_update_timestamp_seconds ");
+		return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at + 1) - at);
+	};
+	std::string first;
+	for (int i = 0; i < 6000 && (first = stamp()).empty(); i++)
+		usleep(10000);
+	for (int i = 0; i < 6000 && stamp() == first; i++)
+		usleep(10000);
+	EXPECT_NE(stamp(), first);
+	EXPECT_EQ(access((root + "/pulsewarden.prom").c_str(), F_OK), -1);
 	stop(&watch);
 	EXPECT_EQ(tool({"watch", "--reload", "--runtime-dir", root + "/run"}).status, 1);
 }

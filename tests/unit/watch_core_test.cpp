@@ -817,15 +817,16 @@ TEST(WatchCore, EachStoryActsAsItSays)
 // (the status file, STATUS=, the reset record's "still seen") are shown,
 // then the deadline and the status's own.
 const Row fileRows[] = {
-	{"the status is written once a wake is over and the watcher has settled, at once when its summary changes, and "
-		"each interval whatever runs or hangs; STATUS= tells the summary when it is new or a line was told since",
+	{"the status is written at once, before the lines, when its summary changes; else once a wake is over and the "
+		"watcher has settled, and each interval whatever runs or hangs; STATUS= tells the summary when it is new or a "
+		"line was told since",
 		{"--timeout", "3s", "check"}, 0, {
-		{0, start(), std::string("info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
-			"check yet | write status | next 5000, status by 10000")},
+		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
+			"check yet | write status | next 5000, status by 10000"},
 		{0, answer(1), "next 3000, status by 10000"},
 		{0, time(), "next 3000, status by 10000"},
-		{10, pass(), "next 5010, status by 10000"},
-		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000, status by 10000"},
+		{10, pass(), "write status | next 5010, status by 10010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000, status by 10010"},
 		{10, time(), "STATUS=healthy | write status | next 10000, status by 10010"},
 		{5000, time(), "next 10000, status by 10010"},
 		{10000, time(), "next 13000, status by 10010"},
@@ -841,8 +842,8 @@ const Row fileRows[] = {
 	{"while a reset record stands the watcher is seen running at most once an interval; a file that cannot be "
 		"written is said once, and once more when it is written again",
 		{"--timeout", "3s", "check"}, 0, {
-		{0, start(), std::string("info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
-			"check yet | write status | record seen | next 5000, status by 10000")},
+		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
+			"check yet | write status | record seen | next 5000, status by 10000"},
 		{1, wrote(fileStatus, "/run/w/status", "no space left on device"), "warning cannot write the status file "
 			"/run/w/status: no space left on device; trying again at each tick | next 5000, status by 10000"},
 		{1, wrote(fileRecord, "/var/w/resets.toml", "read-only file system"), "warning cannot keep the reset record "

@@ -36,13 +36,11 @@ static void tellSummary(WatchCore *c, Step *s, const char *summary)
 	c->files.lineSince = false;
 }
 
-void writeStatus(WatchCore *c, Step *s)
+static void writeStatusFile(WatchCore *c, Step *s, const char *summary)
 {
 	int64_t now = c->schedule.lastNow;
-	char summary[sizeof c->files.told];
-	statusSummary(*c, summary, sizeof summary);
-	tellSummary(c, s, summary);
 	add(s, actWriteStatus);
+	snprintf(c->files.shown, sizeof c->files.shown, "%s", summary);
 	c->files.statusDue = false;
 	c->files.statusAt = now;
 	// While a reset record stands, the watcher is seen running in this
@@ -53,6 +51,14 @@ void writeStatus(WatchCore *c, Step *s)
 		add(s, actRecordSeen);
 		c->platform.recordSeenAt = now;
 	}
+}
+
+void writeStatus(WatchCore *c, Step *s)
+{
+	char summary[sizeof c->files.told];
+	statusSummary(*c, summary, sizeof summary);
+	tellSummary(c, s, summary);
+	writeStatusFile(c, s, summary);
 }
 
 void filesDue(WatchCore *c, Step *s, bool answered, bool wakeEnds, WatchState before, EventKind kind)
@@ -73,22 +79,34 @@ void filesDue(WatchCore *c, Step *s, bool answered, bool wakeEnds, WatchState be
 	for (size_t i = 0; i < s->count; i++)
 		if (s->actions[i].kind == actSay || s->actions[i].kind == actHold)
 			c->files.lineSince = true;
-	// Once a wake is over, after whatever happened in it: at once when what
-	// a person reads of it changes (the first, a new summary), else once the
-	// watcher has settled (no round running, no call awaited), whole, once
-	// a tick. And each interval whatever runs or hangs, so that an old
-	// status means a watcher that does not run.
+	// At once when what a person reads of it changes (a new summary):
+	// before the step's lines, so that whoever reads a line and asks
+	// pulsewarden status finds what the line says. Else once a wake is over
+	// (the first at the start) and the watcher has settled (no round
+	// running, no call awaited), whole, once a tick; and each interval
+	// whatever runs or hangs, so that an old status means a watcher that
+	// does not run.
 	c->files.statusDue = c->files.statusDue || s->count > 0 || answered;
-	if (!wakeEnds)
+	if (!c->files.statusDue && !wakeEnds)
 		return;
-	bool settled = !c->check.running && !awaiting(c);
 	char summary[sizeof c->files.told];
 	statusSummary(*c, summary, sizeof summary);
-	bool first = c->files.statusAt == none;
-	bool changed = strcmp(summary, c->files.told) != 0;
+	if (c->files.statusAt != none && strcmp(summary, c->files.shown) != 0) {
+		Step first;
+		first.count = 0;
+		writeStatusFile(c, &first, summary);
+		size_t moved = s->count + first.count <= maxActions ? s->count : maxActions - first.count;
+		memmove(s->actions + first.count, s->actions, moved * sizeof(Action));
+		memcpy(s->actions, first.actions, first.count * sizeof(Action));
+		s->count = moved + first.count;
+	}
+	// STATUS= as the wake ends, after its lines.
+	if (!wakeEnds)
+		return;
 	tellSummary(c, s, summary);
-	if (first || changed || (c->files.statusDue && settled) || now - c->files.statusAt >= o.intervalNs)
-		writeStatus(c, s);
+	bool settled = !c->check.running && !awaiting(c);
+	if (c->files.statusAt == none || (c->files.statusDue && settled) || now - c->files.statusAt >= o.intervalNs)
+		writeStatusFile(c, s, summary);
 }
 
 // How a file's failure and its recovery are said.

@@ -8,6 +8,7 @@
 #include "watch_core_parts.h"
 
 #include "metrics.h"
+#include "probe_target.h"
 
 #include <cstdio>
 #include <cstring>
@@ -94,14 +95,12 @@ void nameParts(WatchCore *c)
 {
 	const WatchOptions &o = options(c);
 	WatchStatus &st = c->view.status;
-	st.partCount = o.probeCount + (o.check ? 1 : 0);
-	for (int i = 0; i < st.partCount; i++) {
-		char *name = st.parts[i].name;
-		if (i < o.probeCount)
-			probeName(o.probes[i], name, sizeof st.parts[i].name);
-		else
-			snprintf(name, sizeof st.parts[i].name, "%s", o.check[0]);
-	}
+	int count = 0;
+	for (int i = 0; i < o.probeCount; i++, count++)
+		probeName(o.probes[i], st.parts[count].name, sizeof st.parts[count].name);
+	if (o.check)
+		snprintf(st.parts[count++].name, sizeof st.parts[0].name, "%s", o.check[0]);
+	st.partCount = count;
 }
 
 // Each part keeps its figures and its results where it is the part it was

@@ -243,6 +243,7 @@ struct WatchCore {
 		int64_t statusAt;
 		bool lineSince;      // a line was told as STATUS= since the summary was
 		char told[512];      // STATUS= as the summary last told it
+		char shown[512];     // the summary as the status file last showed it
 		bool failing[fileRecord + 1];  // each one's last write failed (said once)
 	} files;
 	struct {                 // --max-resets
