@@ -7,7 +7,6 @@
 #include "probes/probe.h"
 #include "system.h"
 #include "system/check_user.h"
-#include "watch.h"
 
 #include <cstdio>
 #include <cstdlib>

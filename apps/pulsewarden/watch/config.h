@@ -17,3 +17,13 @@ bool loadConfig(const char *file, WatchConfig *config, void (*fault)(const char 
 // is added to `silent`.
 bool gatherConfiguration(const WatchOptions &line, WatchConfig *files, bool *silent,
 	void (*fault)(const char *line, void *context), void *context);
+
+struct CheckUser;
+
+// Whether what the options name can work at all: the check program is
+// found, its user can run it and no one else may change it, and each
+// probe's library loads; why not, as a line, in `why`. Checked before
+// watch starts, at each reload, and before a service is installed to run
+// it. The check's user, looked up, goes to `user` where one is given (the
+// caller releases it).
+bool watchedPartsUsable(const WatchOptions &options, CheckUser **user, char *why, size_t size);

@@ -12,7 +12,6 @@
 #include "system.h"
 #include "system/events.h"
 #include "system/runtime_dir.h"
-#include "watch.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,9 +2,17 @@
 // directory from another process (requests.cpp).
 #pragma once
 
+#include <cstddef>
+
 struct WatchOptions;
 
 // Each returns the exit status: 0 once the watcher has answered that it
 // did it, 1 with the reason said.
 int reloadAsked(const WatchOptions &line);
 int releaseAsked(const WatchOptions &line);
+
+// Asks the watcher of the runtime directory `dir` (null: the default one)
+// to read its configuration again, by `ask` (a signal, the service control
+// manager), and waits for its answer: 0 once it has applied it, 1 with the
+// reason said when it has refused it or cannot be asked.
+int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t size), void *context);

@@ -2,13 +2,13 @@
 // healthy, from a check run on a schedule or a process watched.
 #pragma once
 
+// watch --reload and service reload: reloadWatcher.
+#include "requests.h"
 // What a service manager of its own kind (Windows' service control
 // manager, by the service in service/) hears of watch: ServiceManager.
 #include "system/service_manager.h"
 
 #include <cstddef>
-
-struct WatchOptions;
 
 #if defined(_WIN32)
 #  define WATCH_ENTRY
@@ -31,22 +31,6 @@ extern "C" WATCH_ENTRY int pulsewardenStatus(const char *invocationName, int arg
 
 typedef int (*StatusEntry)(const char *invocationName, int argc, char **argv);
 inline constexpr char statusEntryName[] = "pulsewardenStatus";
-
-struct CheckUser;
-
-// Whether what the options name can work at all: the check program is
-// found, its user can run it and no one else may change it, and each
-// probe's library loads; why not, as a line, in `why`. Checked before
-// watch starts, and before a service is installed to run it. The check's
-// user, looked up, goes to `user` where one is given (the caller releases
-// it).
-bool watchedPartsUsable(const WatchOptions &options, CheckUser **user, char *why, size_t size);
-
-// Asks the watcher of the runtime directory `dir` (null: the default one)
-// to read its configuration again, by `ask` (a signal, the service control
-// manager), and waits for its answer: 0 once it has applied it, 1 with the
-// reason said when it has refused it or cannot be asked.
-int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t size), void *context);
 
 #if defined(_WIN32)
 // The Windows service's side (service/), from any thread: an orderly
