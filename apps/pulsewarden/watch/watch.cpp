@@ -613,8 +613,8 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	// The last status is written, unless the disk has stalled: a stop is
 	// not held up for it. A probe or a call into the library still under
 	// way: the process's exit must not pull their libraries from under them.
-	bool written = finishPublishing(l.publisher, bootClockNs() + nsPerS);
-	if (finishRound(&l.round, inUse(&l)) || l.call.busy.load() || !written) {
+	bool drained = finishPublishing(l.publisher, bootClockNs() + nsPerS);
+	if (finishRound(&l.round, inUse(&l)) || l.call.busy.load() || !drained) {
 		serviceManagerEnding(l.status);
 		endAtOnce(l.status);
 	}

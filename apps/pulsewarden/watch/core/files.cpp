@@ -7,6 +7,7 @@
 #include "status_file.h"
 #include "text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -92,13 +93,9 @@ void filesDue(WatchCore *c, Step *s, bool answered, bool wakeEnds, WatchState be
 	char summary[sizeof c->files.told];
 	statusSummary(*c, summary, sizeof summary);
 	if (c->files.statusAt != none && strcmp(summary, c->files.shown) != 0) {
-		Step first;
-		first.count = 0;
-		writeStatusFile(c, &first, summary);
-		size_t moved = s->count + first.count <= maxActions ? s->count : maxActions - first.count;
-		memmove(s->actions + first.count, s->actions, moved * sizeof(Action));
-		memcpy(s->actions, first.actions, first.count * sizeof(Action));
-		s->count = moved + first.count;
+		size_t lines = s->count;
+		writeStatusFile(c, s, summary);
+		std::rotate(s->actions, s->actions + lines, s->actions + s->count);
 	}
 	// STATUS= as the wake ends, after its lines.
 	if (!wakeEnds)
