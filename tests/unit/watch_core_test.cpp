@@ -52,11 +52,10 @@ Event wrote(FileKind file, const char *path, const char *why = nullptr)
 	return e;
 }
 // SIGHUP; the files read into a slot, as the row's reload reads them
-// (its options with a probe more), or refused; that slot applied.
+// (its options with a probe more), or refused.
 Event asked() { return of(eventReloadAsked); }
 Event read(int slot) { return of(eventConfigRead, {}, slot); }
 Event readRefused(int slot, const char *why) { return of(eventConfigRead, {}, slot, why); }
-Event applied(int slot) { return of(eventConfigApplied, {}, slot); }
 // The operator's watch --release, the resets forgiven first.
 Event release() { return of(eventRelease); }
 
@@ -493,10 +492,10 @@ const Row rows[] = {
 		{10000, time(), "start check | next 13000"},
 		{10005, asked(), "RELOADING=1 | read config 1 | next 13000"},
 		{10005, read(1), "info configuration read and checked; it applies when the check under way ends | next 13000"},
-		{10010, fail(), "markActive | apply config 1 | next 15010"},
-		{10010, applied(1), "release config 0 | keep config | answer reload applied | notice configuration reloaded: "
-			"2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 0.0 s ago, failed: exit status 3; last "
-			"heartbeat 10.0 s ago; waiting 0.0 s for the platform's library to answer markActive | READY=1 | next 15010"},
+		{10010, fail(), "markActive | apply config 1 | release config 0 | keep config | answer reload applied | notice "
+			"configuration reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 0.0 s ago, failed: "
+			"exit status 3; last heartbeat 10.0 s ago; waiting 0.0 s for the platform's library to answer markActive | "
+			"READY=1 | next 15010"},
 		{10010, answer(0), "next 20000"},
 		{20000, time(), "start check | next 23000"},
 		{20010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | next 30000"},
@@ -510,10 +509,9 @@ const Row rows[] = {
 		{10000, time(), "start check | next 13000"},
 		{10005, asked(), "RELOADING=1 | read config 1 | next 13000"},
 		{10010, pass(), "markActive | next 15010"},
-		{10010, read(1), "apply config 1 | next 15010"},
-		{10010, applied(1), "release config 0 | keep config | answer reload applied | notice configuration reloaded: "
-			"2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 0.0 s ago, passed; last heartbeat 10.0 s "
-			"ago; waiting 0.0 s for the platform's library to answer markActive | READY=1 | next 15010"},
+		{10010, read(1), "apply config 1 | release config 0 | keep config | answer reload applied | notice configuration "
+			"reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 0.0 s ago, passed; last heartbeat "
+			"10.0 s ago; waiting 0.0 s for the platform's library to answer markActive | READY=1 | next 15010"},
 	}},
 	{"files refused while accepted ones wait leave those waiting, with their check's user; read twice before "
 		"a round ends, the later take the earlier's place", {"--config", "/etc/w.toml", "--timeout", "3s", "check"}, 0, {
@@ -532,16 +530,15 @@ const Row rows[] = {
 		{10003, asked(), "RELOADING=1 | read config 2 | next 13000"},
 		{10003, read(2), "release config 1 | info configuration read and checked; it applies when the check under way "
 			"ends | next 13000"},
-		{10010, pass(), "markActive | apply config 2 | next 15010"},
-		{10010, applied(2), "release config 0 | keep config | answer reload applied | notice configuration reloaded: "
-			"2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 0.0 s ago, passed; last heartbeat 10.0 s "
-			"ago; waiting 0.0 s for the platform's library to answer markActive | READY=1 | next 15010"},
+		{10010, pass(), "markActive | apply config 2 | release config 0 | keep config | answer reload applied | notice "
+			"configuration reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 0.0 s ago, passed; "
+			"last heartbeat 10.0 s ago; waiting 0.0 s for the platform's library to answer markActive | READY=1 | next "
+			"15010"},
 		{10010, answer(0), "next 20000"},
 		{12000, asked(), "RELOADING=1 | read config 0 | next 20000"},
-		{12000, read(0), "apply config 0 | next 20000"},
-		{12000, applied(0), "release config 2 | keep config | answer reload applied | notice configuration reloaded: "
-			"2 parts: 2 kept, 0 new, 0 removed | notice healthy; last check 2.0 s ago, passed; last heartbeat 2.0 s ago "
-			"| READY=1 | next 20000"},
+		{12000, read(0), "apply config 0 | release config 2 | keep config | answer reload applied | notice configuration "
+			"reloaded: 2 parts: 2 kept, 0 new, 0 removed | notice healthy; last check 2.0 s ago, passed; last heartbeat "
+			"2.0 s ago | READY=1 | next 20000"},
 	}},
 	{"a reload during the start applies before the first check; what only a start decides is refused whole",
 		{"--config", "/etc/w.toml", "--pid", "42"}, 0, {
@@ -555,10 +552,9 @@ const Row rows[] = {
 		{"--config", "/etc/w.toml", "--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
 		{1, asked(), "RELOADING=1 | read config 1 | next 5000"},
-		{1, read(1), "apply config 1 | next 5000"},
-		{1, applied(1), "release config 0 | keep config | answer reload applied | notice configuration reloaded: 2 "
-			"parts: 1 kept, 1 new, 0 removed | notice starting; last check no check yet; last heartbeat none yet; "
-			"waiting 0.0 s for the platform's library to answer isEnabled | READY=1 | next 5000"},
+		{1, read(1), "apply config 1 | release config 0 | keep config | answer reload applied | notice configuration "
+			"reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice starting; last check no check yet; last heartbeat none "
+			"yet; waiting 0.0 s for the platform's library to answer isEnabled | READY=1 | next 5000"},
 	}},
 	{"with no files, SIGHUP says how things stand, as it always has", {"--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
@@ -592,10 +588,9 @@ const Row rows[] = {
 		{10010, pass(), "markActive | next 15010"},
 		{10010, answer(0), "next 20000"},
 		{12000, asked(), "RELOADING=1 | read config 1 | next 20000"},
-		{12000, read(1), "apply config 1 | next 20000"},
-		{12000, applied(1), "release config 0 | keep config | answer reload applied | notice configuration reloaded: "
-			"2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 2.0 s ago, passed; last heartbeat 2.0 s "
-			"ago | READY=1 | next 15000", 0, 5000},
+		{12000, read(1), "apply config 1 | release config 0 | keep config | answer reload applied | notice configuration "
+			"reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 2.0 s ago, passed; last heartbeat "
+			"2.0 s ago | READY=1 | next 15000", 0, 5000},
 		{15000, time(), "start check | next 18000"},
 		{15010, pass(), "markActive | next 20010"},
 		{15010, answer(0), "next 20000"},
@@ -605,10 +600,9 @@ const Row rows[] = {
 			"needed | warning configuration not reloaded, the one in use stays: /etc/w.toml:1:8: fall: a whole number "
 			"from 1 to 1000000 is needed | READY=1 | next 20000"},
 		{17500, asked(), "RELOADING=1 | read config 0 | next 20000"},
-		{17500, read(0), "apply config 0 | next 20000"},
-		{17500, applied(0), "release config 1 | keep config | answer reload applied | notice configuration reloaded: "
-			"2 parts: 2 kept, 0 new, 0 removed | notice healthy; last check 2.5 s ago, passed; last heartbeat 2.5 s ago "
-			"| READY=1 | start check | next 18500", 0, 1000},
+		{17500, read(0), "apply config 0 | release config 1 | keep config | answer reload applied | notice configuration "
+			"reloaded: 2 parts: 2 kept, 0 new, 0 removed | notice healthy; last check 2.5 s ago, passed; last heartbeat "
+			"2.5 s ago | READY=1 | start check | next 18500", 0, 1000},
 	}},
 	{"--max-resets: heartbeats that would stop for the fourth reset in the period hold instead, monitoring "
 		"off; checks go on, said as they change; a pass re-arms only once the oldest has left the period",
@@ -795,7 +789,7 @@ void play(const Row &row, bool files, const std::vector<std::string> *expected =
 		Event e = beat.event;
 		if (beat.intervalMs)
 			read.intervalNs = beat.intervalMs * nsPerMs;
-		if ((e.kind == eventConfigRead && !e.why) || e.kind == eventConfigApplied)
+		if (e.kind == eventConfigRead && !e.why)
 			e.options = &read;
 		if (e.kind == eventWritten && !e.path)
 			e.path = core.setting.options.metricsFile;
@@ -811,6 +805,28 @@ TEST(WatchCore, EachStoryActsAsItSays)
 {
 	for (const Row &row : rows)
 		play(row, false);
+}
+
+// Files read as a tick falls due: the check that step starts runs by them,
+// with the parts they name, never by the ones they replace.
+TEST(WatchCore, ACheckStartedInTheStepThatAppliesFilesRunsByThem)
+{
+	WatchCore core = {};
+	std::vector<char *> argv, readArgv;
+	ASSERT_TRUE(parsed({"--config", "/etc/w.toml", "check"}, &argv, &core.setting.options));
+	WatchOptions files = {};
+	ASSERT_TRUE(parsed({"--config", "/etc/w.toml", "--tcp", "db:5432", "check"}, &readArgv, &files));
+	for (const auto &[ms, event] : std::vector<std::pair<int64_t, Event>>{
+		     {0, start()}, {0, answer(1)}, {10, pass()}, {10, answer(0)}, {9999, asked()}})
+		watchStep(&core, event, ms * nsPerMs);
+	Event e = read(1);
+	e.options = &files;
+	std::string step = render(watchStep(&core, e, 10000 * nsPerMs));
+	EXPECT_LT(step.find("apply config 1"), step.find("start check")) << step;
+	EXPECT_NE(step.find("start check"), std::string::npos) << step;
+	const WatchView &v = watchView(&core);
+	EXPECT_EQ(v.options->probeCount, 1);
+	EXPECT_EQ(v.status.partCount, 2);
 }
 
 // The files' cadence, one row a story: only the lines and what is written
@@ -859,6 +875,18 @@ const Row fileRows[] = {
 		{10003, wrote(fileRecord, "/var/w/resets.toml"), "notice the reset record /var/w/resets.toml is kept again | "
 			"next 11002, status by 20002"},
 		{10004, time(), "STATUS=starting: no check yet | next 11002, status by 20002"},
+	}, {}, false, true},
+	{"while a reset record stands the watcher is seen at the first wake's end an interval on, whether the status "
+		"is written then or not", {"--timeout", "3s", "check"}, 0, {
+		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
+			"check yet | write status | record seen | next 5000, status by 10000"},
+		{0, answer(1), "next 3000, status by 10000"},
+		{10, fail(), "write status | notice not healthy yet: exit status 3 | next 10000, status by 10010"},
+		{10, time(), "STATUS=starting: not healthy yet: exit status 3 | next 10000, status by 10010"},
+		{10000, time(), "record seen | next 15000, status by 10010"},
+		{10000, answer(1), "next 13000, status by 10010"},
+		{10001, time(), "next 13000, status by 10010"},
+		{10010, time(), "write status | next 13000, status by 20010"},
 	}, {}, false, true},
 };
 

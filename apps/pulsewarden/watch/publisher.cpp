@@ -1,7 +1,9 @@
 // The files written whole, by one piece; see publisher.h. Each file the
-// thread writes has a slot: the text handed to the thread, which it alone
-// reads until it says it is done, and the newest text waiting behind it,
-// which the loop alone touches. A slot's state hands the one to the other.
+// publisher writes has a slot and a thread of its own, so that one file's
+// disk stalling holds up no other: the text handed to the thread, which it
+// alone reads until it says it is done, and the newest text waiting behind
+// it, which the loop alone touches. A slot's state hands the one to the
+// other.
 #include "publisher.h"
 
 #include "files.h"
@@ -14,14 +16,19 @@
 #include <cstdlib>
 #include <cstring>
 
+struct Publisher;
+
 namespace {
 
 enum SlotState { slotIdle, slotHanded, slotDone };
 
-// What is to be done to a file: removed first, then written.
+enum : int { removalsKept = 4 };
+
+// What is to be done to a file: those removed first (the metrics file
+// where a reload moved it from), then written.
 struct Work {
-	bool remove;
-	char removePath[1100];
+	int removals;
+	char removePaths[removalsKept][1100];
 	bool write;
 	char path[1100];
 	char *text;
@@ -30,6 +37,8 @@ struct Work {
 };
 
 struct Slot {
+	Publisher *publisher;
+	Worker *worker;
 	std::atomic<int> state;
 	Work work[2];         // the one handed is the thread's while handed; the other waits, the loop's
 	int handed;           // which
@@ -57,54 +66,55 @@ bool room(Work *w, size_t length)
 } // namespace
 
 struct Publisher {
-	Worker *worker;
 	Slot slots[fileStatus + 1];  // the metrics file and the status file
 	std::atomic<bool> wakeAlways;  // at the end: each outcome wakes the loop
 };
 
 static void writeHanded(void *argument)
 {
-	auto *p = static_cast<Publisher *>(argument);
-	for (Slot &s : p->slots) {
-		if (s.state.load() != slotHanded)
-			continue;
-		Work &w = s.work[s.handed];
-		if (w.remove)
-			removeFile(w.removePath);
-		s.ok = true;
-		if (w.write) {
-			snprintf(s.why, sizeof s.why, "not written");
-			s.ok = replaceFile(w.path, w.text, w.length, s.why, sizeof s.why);
-		}
-		bool changed = s.ok != s.lastOk;
-		s.lastOk = s.ok;
-		s.state.store(slotDone);
-		if (changed || p->wakeAlways.load())
-			wakeWatcher();
+	Slot &s = *static_cast<Slot *>(argument);
+	if (s.state.load() != slotHanded)
+		return;
+	Work &w = s.work[s.handed];
+	for (int i = 0; i < w.removals; i++)
+		removeFile(w.removePaths[i]);
+	s.ok = true;
+	if (w.write) {
+		snprintf(s.why, sizeof s.why, "not written");
+		s.ok = replaceFile(w.path, w.text, w.length, s.why, sizeof s.why);
 	}
+	bool changed = s.ok != s.lastOk;
+	s.lastOk = s.ok;
+	s.state.store(slotDone);
+	if (changed || s.publisher->wakeAlways.load())
+		wakeWatcher();
 }
 
 Publisher *startPublisher(char *why, size_t size)
 {
 	auto *p = new Publisher{};
-	if (!(p->worker = startWorker(writeHanded, p, why, size))) {
-		delete p;
-		return nullptr;
+	for (Slot &s : p->slots) {
+		s.publisher = p;
+		if (!(s.worker = startWorker(writeHanded, &s, why, size))) {
+			delete p;
+			return nullptr;
+		}
 	}
 	return p;
 }
 
 // What waits goes to the thread once it is done with what it had.
-static void handOn(Publisher *p, Slot &s)
+static void handOn(Slot &s)
 {
 	if (!s.anything || s.state.load() != slotIdle)
 		return;
 	s.handed = 1 - s.handed;
 	Work &next = s.work[1 - s.handed];
-	next.remove = next.write = false;
+	next.removals = 0;
+	next.write = false;
 	s.anything = false;
 	s.state.store(slotHanded);
-	askWorker(p->worker);
+	askWorker(s.worker);
 }
 
 void publish(Publisher *p, FileKind file, const char *path, const char *text, size_t length)
@@ -117,7 +127,7 @@ void publish(Publisher *p, FileKind file, const char *path, const char *text, si
 	w.length = length;
 	snprintf(w.path, sizeof w.path, "%s", path);
 	w.write = s.anything = true;
-	handOn(p, s);
+	handOn(s);
 }
 
 void unpublish(Publisher *p, FileKind file, const char *path)
@@ -126,9 +136,15 @@ void unpublish(Publisher *p, FileKind file, const char *path)
 	Work &w = s.work[1 - s.handed];
 	if (w.write && strcmp(w.path, path) == 0)
 		w.write = false;
-	snprintf(w.removePath, sizeof w.removePath, "%s", path);
-	w.remove = s.anything = true;
-	handOn(p, s);
+	for (int i = 0; i < w.removals; i++)
+		if (strcmp(w.removePaths[i], path) == 0)
+			path = nullptr;
+	// More paths than it keeps, before the thread took any: the first
+	// stays, to be removed.
+	if (path && w.removals < removalsKept)
+		snprintf(w.removePaths[w.removals++], sizeof w.removePaths[0], "%s", path);
+	s.anything = true;
+	handOn(s);
 }
 
 void publishNow(FileKind file, const char *path, const char *text, size_t length, Event *event)
@@ -155,7 +171,7 @@ bool published(Publisher *p, Event *event)
 		snprintf(s.said, sizeof s.said, "%s", s.why);
 		bool ok = s.ok;
 		s.state.store(slotIdle);
-		handOn(p, s);
+		handOn(s);
 		if (!wrote)
 			continue;
 		*event = Event{};
@@ -181,7 +197,15 @@ bool finishPublishing(Publisher *p, int64_t deadlineNs)
 		if (!busy)
 			return true;
 		if (bootClockNs() >= deadlineNs)
-			return false;
+			break;
 		waitForEvents(deadlineNs, nullptr, nullptr);
 	}
+	// A write under way that does not end: what waits behind it to be
+	// removed is removed here, so that a stop leaves no file behind that
+	// it was to take away.
+	for (Slot &s : p->slots)
+		if (s.anything)
+			for (int i = 0; i < s.work[1 - s.handed].removals; i++)
+				removeFile(s.work[1 - s.handed].removePaths[i]);
+	return false;
 }

@@ -2,10 +2,10 @@
 // reset record), all written by this one piece: replaced whole, so that
 // a reader sees the old text or the new, and each write's outcome handed
 // back for the core to say once (eventWritten). The metrics and the
-// status are written on a thread of its own, so that a disk that stalls
-// holds up no heartbeat; of a file still being written only the newest
-// text waits. The reset record is written at once, on disk before what
-// it says can happen.
+// status are each written on a thread of its own, so that a disk that
+// stalls holds up no heartbeat, nor the other file; of a file still being
+// written only the newest text waits. The reset record is written at
+// once, on disk before what it says can happen.
 #pragma once
 
 #include "core/watch_core.h"
@@ -31,5 +31,6 @@ void publishNow(FileKind file, const char *path, const char *text, size_t length
 // failing; others wait for its next wake.
 bool published(Publisher *p, Event *event);
 // At the end: what was handed is written, waited for until `deadlineNs`
-// on the boot clock. False when a write has not ended by then.
+// on the boot clock. False when a write has not ended by then: what waits
+// behind it to be removed is removed on the caller's thread.
 bool finishPublishing(Publisher *p, int64_t deadlineNs);

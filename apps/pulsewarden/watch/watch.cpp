@@ -302,19 +302,16 @@ static bool readFiles(Loop *l, int slot, Event *next)
 	return true;
 }
 
-// The slot the core applies: each part keeps its thread where it is the
-// part it was, and the check runs as the files' user.
-static bool applyConfig(Loop *l, int slot, Event *next)
+// The slot the core has applied: each part keeps its thread where it is
+// the part it was, and the check runs as the files' user.
+static void applyConfig(Loop *l, int slot, int before)
 {
+	const WatchOptions &was = l->configs[before].options;
 	const WatchOptions &after = l->configs[slot].options;
 	int from[maxProbes + 1];
-	matchParts(inUse(l), after, from);
-	regroupRound(&l->round, inUse(l), after, from);
+	matchParts(was, after, from);
+	regroupRound(&l->round, was, after, from);
 	l->round.user = l->users[slot];
-	next->kind = eventConfigApplied;
-	next->answer = slot;
-	next->options = &after;
-	return true;
 }
 
 static bool countResets(Loop *l, Event *next)
@@ -378,7 +375,8 @@ static bool perform(Loop *l, const Action &a, Event *next)
 	case actReadConfig:
 		return readFiles(l, a.status, next);
 	case actApplyConfig:
-		return applyConfig(l, a.status, next);
+		applyConfig(l, a.status, a.slotBefore);
+		return false;
 	case actReleaseConfig:
 		releaseCheckUser(l->users[a.status]);
 		l->users[a.status] = nullptr;

@@ -44,14 +44,19 @@ static void writeStatusFile(WatchCore *c, Step *s, const char *summary)
 	snprintf(c->files.shown, sizeof c->files.shown, "%s", summary);
 	c->files.statusDue = false;
 	c->files.statusAt = now;
-	// While a reset record stands, the watcher is seen running in this
-	// boot: how long it ran on tells the next boot whether the platform
-	// had time to act.
-	if (c->platform.recordKept
-		&& (c->platform.recordSeenAt == none || now - c->platform.recordSeenAt >= options(c).intervalNs)) {
-		add(s, actRecordSeen);
-		c->platform.recordSeenAt = now;
-	}
+}
+
+// While a reset record stands, the watcher is seen running in this boot,
+// once an interval, at the first wake's end that finds one gone by: how
+// long it ran on tells the next boot whether the platform had time to act.
+static void seenIfDue(WatchCore *c, Step *s)
+{
+	int64_t now = c->schedule.lastNow;
+	if (!c->platform.recordKept
+		|| (c->platform.recordSeenAt != none && now - c->platform.recordSeenAt < options(c).intervalNs))
+		return;
+	add(s, actRecordSeen);
+	c->platform.recordSeenAt = now;
 }
 
 void writeStatus(WatchCore *c, Step *s)
@@ -104,6 +109,7 @@ void filesDue(WatchCore *c, Step *s, bool answered, bool wakeEnds, WatchState be
 	bool settled = !c->check.running && !awaiting(c);
 	if (c->files.statusAt == none || (c->files.statusDue && settled) || now - c->files.statusAt >= o.intervalNs)
 		writeStatusFile(c, s, summary);
+	seenIfDue(c, s);
 }
 
 // How a file's failure and its recovery are said.

@@ -52,7 +52,7 @@ void reloadAsked(WatchCore *c, Step *s, int64_t now)
 // What the files read came to. What only a start decides stays as it
 // began; the process watched is one of those, and a change to it refuses
 // the files whole.
-void configRead(WatchCore *c, Step *s, const Event &e)
+void configRead(WatchCore *c, Step *s, const Event &e, int64_t now)
 {
 	int slot = e.answer;
 	c->reload.reading = noSlot;
@@ -75,20 +75,14 @@ void configRead(WatchCore *c, Step *s, const Event &e)
 	if (c->reload.waiting != noSlot)
 		slotAction(s, actReleaseConfig, c->reload.waiting);
 	c->reload.waiting = slot;
-	applyIfWaiting(c, s);
+	c->reload.waitingOptions = e.options;
+	applyIfWaiting(c, s, now);
 	// A reload that waits says so, or a check that runs long looks like a
 	// reload that was lost.
 	if (c->reload.waiting != noSlot && !stopping(c))
 		addLine(s, priorityInfo, "configuration read and checked; it applies when the check under way ends");
 }
 
-void applyIfWaiting(WatchCore *c, Step *s)
-{
-	if (c->reload.waiting == noSlot || c->check.running || stopping(c))
-		return;
-	slotAction(s, actApplyConfig, c->reload.waiting);
-	c->reload.waiting = noSlot;
-}
 
 // Each part's name in the status, as its lines name it.
 void nameParts(WatchCore *c)
@@ -115,14 +109,18 @@ static void regroupParts(WatchCore *c, const WatchOptions &after, const int *fro
 		c->view.status.parts[i] = from[i] >= 0 ? before[from[i]] : PartHistory{};
 }
 
-// The slot applied is the one in use now, its parts following the parts
-// they were. The schedule keeps its phase; a new interval counts from the
-// last tick, and a tick already due under it starts now, so that no
-// heartbeat comes later than either interval would have sent it.
-void configApplied(WatchCore *c, Step *s, const Event &e, int64_t now)
+// The one waiting is the one in use from this step on, with its parts
+// following the parts they were: a check this step starts runs by it.
+// The loop is told which slot was in use before, for its probes' threads.
+// The schedule keeps its phase; a new interval counts from the last tick,
+// and a tick already due under it starts now, so that no heartbeat comes
+// later than either interval would have sent it.
+void applyIfWaiting(WatchCore *c, Step *s, int64_t now)
 {
+	if (c->reload.waiting == noSlot || c->check.running || stopping(c))
+		return;
 	WatchOptions &o = c->setting.options;
-	const WatchOptions &after = *e.options;
+	const WatchOptions &after = *c->reload.waitingOptions;
 	int from[maxProbes + 1];
 	matchParts(o, after, from);
 	regroupParts(c, after, from);
@@ -133,8 +131,12 @@ void configApplied(WatchCore *c, Step *s, const Event &e, int64_t now)
 	int before = o.probeCount + (o.check ? 1 : 0);
 	if (o.metricsFile && (!after.metricsFile || strcmp(o.metricsFile, after.metricsFile) != 0))
 		snprintf(add(s, actRemoveFigures)->text, sizeof(Action::text), "%s", o.metricsFile);
+	Action *apply = add(s, actApplyConfig);
+	apply->status = c->reload.waiting;
+	apply->slotBefore = c->reload.inUse;
 	slotAction(s, actReleaseConfig, c->reload.inUse);
-	c->reload.inUse = e.answer;
+	c->reload.inUse = c->reload.waiting;
+	c->reload.waiting = noSlot;
 	int64_t intervalBefore = o.intervalNs;
 	int64_t periodBefore = o.maxResetsPeriodNs;
 	// What only a start decides: whether this watcher owns monitoring, and

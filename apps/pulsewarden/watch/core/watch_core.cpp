@@ -184,16 +184,13 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep, double
 		judgeCheck(c, &s, e.check, now);
 		if (stopping(c) && !c->check.running && !c->stop.ended && !awaiting(c))
 			finishStop(c, &s);
-		applyIfWaiting(c, &s);
+		applyIfWaiting(c, &s, now);
 		break;
 	case eventReloadAsked:
 		reloadAsked(c, &s, now);
 		break;
 	case eventConfigRead:
-		configRead(c, &s, e);
-		break;
-	case eventConfigApplied:
-		configApplied(c, &s, e, now);
+		configRead(c, &s, e, now);
 		break;
 	case eventStop:
 		stop(c, &s, now);

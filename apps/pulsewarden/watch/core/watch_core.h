@@ -27,7 +27,6 @@ enum EventKind {
 	eventWritten,      // a file written whole: `answer` which (FileKind), `why` null or why not, `path`
 	eventReloadAsked,  // SIGHUP: the configuration to be read again
 	eventConfigRead,   // the files read into slot `answer`: `options` as read, or `why` they do not check out
-	eventConfigApplied, // the loop's parts follow the slot applied, whose options are `options`
 	eventRelease,      // the operator forgave the resets counted so far: `resets` counts them now
 	eventResetsCounted, // the resets that count toward --max-resets, as asked by actCountResets: `resets`
 };
@@ -84,12 +83,12 @@ struct Event {
 	EventKind kind;
 	int32_t answer;         // eventAnswer: a result code, or isEnabled's byte; eventWritten: the file; a slot
 	CheckEnd check;         // eventCheckEnded
-	const char *why;        // eventWritten, eventConfigRead: why not; eventConfigApplied: what became of the parts
+	const char *why;        // eventWritten, eventConfigRead: why not
 	// While a check runs past its timeout: how long its processes have
 	// waited for a processor in all, which its timeout does not count.
 	int64_t checkWaitedNs = 0;
 	const char *path = nullptr;             // eventWritten: the file
-	const WatchOptions *options = nullptr;  // eventConfigRead, eventConfigApplied
+	const WatchOptions *options = nullptr;  // eventConfigRead: kept in its slot until the slot is let go
 	const ResetsCounted *resets = nullptr;  // eventRelease, eventResetsCounted
 };
 
@@ -115,8 +114,9 @@ enum ActionKind {
 	actRemoveFigures,
 	actWriteStatus,
 	// The configuration: files read into slot `status` (answered by
-	// eventConfigRead), a slot applied between two rounds (answered by
-	// eventConfigApplied) or let go with its check's user; how a reload
+	// eventConfigRead), a slot applied between two rounds (the one in use
+	// before it `slotBefore`: the core's options are the slot's from the
+	// step on) or let go with its check's user; how a reload
 	// went, for whoever waits in watch --reload (`text`); the one in use
 	// kept in the runtime directory; the resets counted again by its
 	// period (answered by eventResetsCounted).
@@ -146,6 +146,7 @@ struct Action {
 	Priority priority;
 	int status;
 	bool fromLibrary;
+	int slotBefore;
 	double unixS;
 	char text[1024];
 };
@@ -260,7 +261,7 @@ struct WatchCore {
 		int inUse;
 		int waiting;         // read and checked, to be applied once no round runs; noSlot: none
 		int reading;         // being read; noSlot: none
-		int64_t intervalNs;  // the interval before the one waiting was applied
+		const WatchOptions *waitingOptions;  // the one waiting's, in its slot
 	} reload;
 	struct {                 // lines said once until what they say changes
 		bool notHealthyYet;

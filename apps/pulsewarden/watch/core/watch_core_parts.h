@@ -115,10 +115,9 @@ int64_t nextDeadline(const WatchCore *c);
 // The slot the start read is the one in use.
 void slotsAtStart(WatchCore *c);
 void reloadAsked(WatchCore *c, Step *s, int64_t now);
-void configRead(WatchCore *c, Step *s, const Event &e);
+void configRead(WatchCore *c, Step *s, const Event &e, int64_t now);
 // The one waiting applied, once no round runs and no stop is under way.
-void applyIfWaiting(WatchCore *c, Step *s);
-void configApplied(WatchCore *c, Step *s, const Event &e, int64_t now);
+void applyIfWaiting(WatchCore *c, Step *s, int64_t now);
 void nameParts(WatchCore *c);
 
 // The files written whole and what they show (files.cpp).
