@@ -136,12 +136,12 @@ void unpublish(Publisher *p, FileKind file, const char *path)
 	Work &w = s.work[1 - s.handed];
 	if (w.write && strcmp(w.path, path) == 0)
 		w.write = false;
+	bool known = false;
 	for (int i = 0; i < w.removals; i++)
-		if (strcmp(w.removePaths[i], path) == 0)
-			path = nullptr;
+		known = known || strcmp(w.removePaths[i], path) == 0;
 	// More paths than it keeps, before the thread took any: the first
 	// stays, to be removed.
-	if (path && w.removals < removalsKept)
+	if (!known && w.removals < removalsKept)
 		snprintf(w.removePaths[w.removals++], sizeof w.removePaths[0], "%s", path);
 	s.anything = true;
 	handOn(s);
