@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <mutex>
@@ -1018,6 +1019,66 @@ TEST_F(Watch, ACheckThatCannotStartIsNotCountedAndIsSaidLoudlyOnceItLastsLongerT
 	RunResult r = stop(&watch);
 	EXPECT_EQ(r.out.find("appStateNeedReset"), std::string::npos) << r.out;
 	EXPECT_EQ(r.out.find("failing"), std::string::npos) << r.out;
+}
+
+// A file system that does not answer (a hung NFS mount), mounted at
+// `mount` by tests/support/stalling-fs as `how` says, until `fs` ends;
+// false where this machine has no FUSE for it.
+static bool stallingMount(Session *fs, const std::string &mount, std::vector<std::string> how)
+{
+	if (access("/dev/fuse", R_OK | W_OK) != 0 || mkdir(mount.c_str(), 0755) != 0)
+		return false;
+	RunSpec setup;
+	setup.args = {mount};
+	setup.args.insert(setup.args.end(), how.begin(), how.end());
+	setup.err = Stream::intoStdout;
+	setup.timeoutSeconds = 120;
+	return fs->start(PULSEWARDEN_SOURCE_DIR "/tests/support/stalling-fs", setup) && fs->waitForText("mounted\n");
+}
+
+// Killed, the file system lets go of what waits on it; its mount goes.
+static void unmount(Session *fs, const std::string &mount)
+{
+	kill(fs->pid, SIGKILL);
+	fs->finish();
+	RunSpec quiet;
+	quiet.args = {"-l", mount};
+	runProgram("/bin/umount", quiet);
+}
+
+TEST_F(Watch, ACheckTheKernelHoldsIsATimeoutOnTimeAndNoneStartsBesideIt)
+{
+	if (windowsBuild() || emulatedBuild())
+		GTEST_SKIP() << "a FUSE file system of this machine's own";
+	Session fs;
+	const std::string mount = root + "/hung";
+	if (!stallingMount(&fs, mount, {"lookup"}))
+		GTEST_SKIP() << "no FUSE here: /dev/fuse and python3-fusepy are needed";
+	// Without exec: the shell is killed, what it started is left in the
+	// kernel's hands.
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "200ms", "--timeout", "300ms", "--fall", "2",
+		"--need-reset-after", "3", "--", "/bin/sh", "-c", "[ ! -e " + root + "/stuck ] || stat " + mount + "/x"})));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	writeFile(root + "/stuck", "");
+	EXPECT_TRUE(waitFor(&watch, "the check cannot be ended: its processes are still there "));
+	EXPECT_TRUE(waitFor(&watch, "failing: timed out after 300 ms, and cannot be ended; heartbeats stop\n"));
+	EXPECT_TRUE(waitFor(&watch, "posted appStateNeedReset after 3 failed checks in a row\n"));
+	RunResult status = tool({"status", "--runtime-dir", root + "/run"});
+	EXPECT_NE(status.status, 0);
+	EXPECT_NE(status.out.find("timed out after 300 ms, and cannot be ended"), std::string::npos) << status.out;
+	// Checks never pile up: one stat waits, however many ticks went by.
+	int waiting = 0;
+	const std::string stat = std::string("stat") + '\0' + mount + "/x" + '\0';
+	DIR *proc = opendir("/proc");
+	while (struct dirent *entry = proc ? readdir(proc) : nullptr)
+		waiting += readFile(std::string("/proc/") + entry->d_name + "/cmdline") == stat;
+	if (proc)
+		closedir(proc);
+	EXPECT_EQ(waiting, 1);
+	unmount(&fs, mount);
+	EXPECT_TRUE(waitFor(&watch, "the check that could not be ended has gone, after "));
+	stop(&watch);
 }
 
 TEST_F(Watch, AMetricsDirectoryMadeLaterIsWrittenOnceItIsThere)

@@ -41,6 +41,13 @@ Event unstarted()
 	end.unstarted = true;
 	return of(eventCheckEnded, end);
 }
+// The check killed for its timeout and still there, let be.
+Event stuck()
+{
+	CheckEnd end{false, "its processes cannot be ended", "", true, ""};
+	end.stuck = true;
+	return of(eventCheckEnded, end);
+}
 // The metrics file written, or not and why.
 Event written() { return of(eventWritten, {}, fileMetrics); }
 Event notWritten(const char *why) { return of(eventWritten, {}, fileMetrics, why); }
@@ -289,6 +296,29 @@ const Row rows[] = {
 		{1000, time(), "KILL check | next 2000"},
 		{1002, of(eventCheckEnded, {false, "killed by signal 9 (Killed)", "partial", false, ""}),
 			"notice not healthy yet: timed out after 500 ms: \"partial\" | next 2000"},
+	}},
+	{"a check the kernel holds: a timeout a grace after it was killed; none starts while it is there, each tick "
+		"a timeout, until it has gone", {"--interval", "1s", "--timeout", "500ms", "--fall", "2", "check"}, 0, {
+		{0, start(), "info watching: check every 1 s, timeout 500 ms (window 30 s); starting | READY=1 | isEnabled | next 5000"},
+		{0, answer(1), "start check | next 500"},
+		{100, pass(), "markActive | next 5100"},
+		{100, answer(0), "info healthy: the check passed; heartbeats start | next 1000"},
+		{1000, time(), "start check | next 1500"},
+		{1500, time(), "TERM check | next 2000"},
+		{2000, time(), "KILL check | next 3000"},
+		{3000, time(), "let check be | error the check cannot be ended: its processes are still there 1.0 s after "
+			"they were killed (held by the kernel: a file system that does not answer?); no check starts until they "
+			"have gone, and every 1 s counts as a timeout meanwhile | next 4000"},
+		{3000, stuck(), "markActive | next 8000"},
+		{3000, answer(0), "next 4000"},
+		{4000, time(), "keep record | warning failing: timed out after 500 ms, and cannot be ended; heartbeats stop "
+			"| next 5000"},
+		{5000, time(), "isEnabled | next 10000"},
+		{5000, answer(1), "next 6000"},
+		{5200, of(eventCheckGone), "notice the check that could not be ended has gone, after 2.2 s: checks start "
+			"again | next 6000"},
+		{6000, time(), "isEnabled | next 11000"},
+		{6000, answer(1), "start check | next 6500"},
 	}},
 	{"probes: the part that failed names the failure; its own timeout, not the round's, says timed out",
 		{"--timeout", "3s", "--http", "http://admin:s3cret@h/x", "--tcp=db:5432", "--", "check"}, 0, {

@@ -365,6 +365,10 @@ static bool perform(Loop *l, const Action &a, Event *next)
 	case actEndCheck:
 		endRound(&l->round);
 		return false;
+	case actLetCheckBe:
+		letProgramBe(&l->round);
+		next->kind = eventCheckEnded;
+		return roundOver(l, &next->check);
 	case actWriteFigures:
 		return writeFigures(l, next);
 	case actRemoveFigures:
@@ -592,6 +596,8 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		ended.kind = eventCheckEnded;
 		if (roundOver(&l, &ended.check))
 			feed(&l, ended);
+		if (programGone(&l.round))
+			feedKind(&l, eventCheckGone);
 		Event answer;
 		if (libraryAnswered(&l, &answer))
 			feed(&l, answer);

@@ -176,6 +176,7 @@ const WatchView &watchView(WatchCore *c)
 		snprintf(st.resets[i].why, sizeof st.resets[i].why, "%s", r.shown[i].why);
 	}
 	v.figures.unchecked = c->unstarted.loud;
+	v.figures.stuck = c->check.stuckSince != none;
 	v.figures.resetsTotal = r.total;
 	v.figures.lastResetS = r.lastS;
 	return v;

@@ -113,6 +113,9 @@ bool formatMetrics(const WatchOptions &o, WatchState state, const WatchFigures &
 	family(&t, "pulsewarden_watch_unchecked", "gauge",
 		"1 when the check program could not be started for longer than the platform's window.");
 	add(&t, "pulsewarden_watch_unchecked %d\n", f.unchecked ? 1 : 0);
+	family(&t, "pulsewarden_watch_check_stuck", "gauge",
+		"1 while a check program that could not be ended (held by the kernel) is still there; no check starts.");
+	add(&t, "pulsewarden_watch_check_stuck %d\n", f.stuck ? 1 : 0);
 
 	int parts = o.pid ? 0 : o.probeCount + (o.check ? 1 : 0);
 	char labels[maxProbes + 1][600];

@@ -52,6 +52,7 @@ void begin(WatchCore *c, Step *s, int64_t now)
 	c->schedule.watchdogAt = now;
 	c->schedule.startDeadline = o.startTimeoutNs ? now + o.startTimeoutNs : never;
 	c->record.lastAt = c->platform.lastHeartbeatAt = c->unstarted.since = c->platform.recordSeenAt = none;
+	c->check.stuckSince = none;
 	c->files.statusAt = none;
 	c->state = o.pid ? stateHealthy : stateStarting;
 	// A reset posted by an earlier watcher may still stand: the first

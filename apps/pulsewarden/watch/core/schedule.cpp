@@ -10,9 +10,15 @@
 
 void beginCheck(WatchCore *c, Step *s, int64_t now)
 {
+	// Checks never pile up: none starts while one is still there.
+	if (c->check.stuckSince != none) {
+		stillStuck(c, s, now);
+		return;
+	}
 	add(s, actStartCheck);
 	c->check.running = true;
 	c->check.timedOut = false;
+	c->check.killed = false;
 	c->check.waited = false;
 	c->check.startedAt = now;
 	c->check.deadline = now + options(c).timeoutNs;
@@ -119,6 +125,22 @@ static bool waitedForProcessor(WatchCore *c, Step *s, int64_t waited, int64_t no
 	return true;
 }
 
+// Killed, and still there a grace later: the kernel holds it (a file
+// system that does not answer), and nothing can end it. The timeout is
+// judged now, not once it can be collected, which may be never.
+static void letCheckBe(WatchCore *c, Step *s, int64_t now)
+{
+	add(s, actLetCheckBe);
+	c->check.deadline = never;
+	c->check.stuckSince = now;
+	c->files.figuresDue = true;
+	char interval[32];
+	formatDuration(options(c).intervalNs, interval, sizeof interval);
+	addLine(s, priorityError, "the check cannot be ended: its processes are still there %.1f s after they were "
+		"killed (held by the kernel: a file system that does not answer?); no check starts until they have gone, "
+		"and every %s counts as a timeout meanwhile", secondsSince(now - stopGraceNs, now), interval);
+}
+
 // Whatever deadline has come.
 void due(WatchCore *c, Step *s, int64_t now, int64_t waited)
 {
@@ -152,9 +174,12 @@ void due(WatchCore *c, Step *s, int64_t now, int64_t waited)
 			c->check.timedOut = true;
 			add(s, actAskCheckToEnd);
 			c->check.deadline = now + (o.timeoutNs < stopGraceNs ? o.timeoutNs : stopGraceNs);
-		} else {
+		} else if (!c->check.killed) {
 			add(s, actEndCheck);
-			c->check.deadline = never;
+			c->check.killed = true;
+			c->check.deadline = now + stopGraceNs;
+		} else {
+			letCheckBe(c, s, now);
 		}
 	}
 	// A check that runs at the start timeout is heard out first: it may

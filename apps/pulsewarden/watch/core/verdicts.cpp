@@ -162,7 +162,7 @@ void judgeCheck(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 	if (timedOut) {
 		char timeout[32];
 		formatDuration(end.timeoutNs ? end.timeoutNs : options(c).timeoutNs, timeout, sizeof timeout);
-		snprintf(how, sizeof how, "timed out after %s", timeout);
+		snprintf(how, sizeof how, "timed out after %s%s", timeout, end.stuck ? ", and cannot be ended" : "");
 	} else {
 		snprintf(how, sizeof how, "%s", end.how);
 	}
@@ -174,6 +174,28 @@ void judgeCheck(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 	else
 		snprintf(why, sizeof why, line[0] ? "%s: \"%s\"" : "%s", how, line);
 	failed(c, s, why);
+}
+
+void stillStuck(WatchCore *c, Step *s, int64_t now)
+{
+	c->record.lastAt = now;
+	c->files.figuresDue = true;
+	char timeout[32];
+	char why[160];
+	formatDuration(options(c).timeoutNs, timeout, sizeof timeout);
+	snprintf(why, sizeof why, "timed out after %s, and cannot be ended", timeout);
+	startedAgain(c, s, now);
+	failed(c, s, why);
+}
+
+void checkGone(WatchCore *c, Step *s, int64_t now)
+{
+	if (c->check.stuckSince == none)
+		return;
+	addLine(s, priorityNotice, "the check that could not be ended has gone, after %.1f s: checks start again",
+		secondsSince(c->check.stuckSince, now));
+	c->check.stuckSince = none;
+	c->files.figuresDue = true;
 }
 
 static void ago(int64_t ns, char *text, size_t size)

@@ -18,6 +18,7 @@
 // library's calls as its own names, the rest as the tests show them.
 static const char *const actionNames[] = {"say", "notify", "isEnabled", "enable", "disable", "markActive",
 	"postAppState appStateOk", "postAppState appStateNeedReset", "start check", "TERM check", "KILL check",
+	"let check be",
 	"write figures", "remove figures", "write status", "read config", "apply config", "release config",
 	"answer reload", "keep config", "count resets", "keep record", "record seen", "take back record", "hold",
 	"end hold", "exit"};
@@ -167,7 +168,8 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep, double
 		return s;
 	}
 	WatchState before = c->state;
-	if (e.kind != eventStart && e.kind != eventAnswer && e.kind != eventWritten && e.kind != eventResetsCounted)
+	if (e.kind != eventStart && e.kind != eventAnswer && e.kind != eventWritten && e.kind != eventResetsCounted
+		&& e.kind != eventCheckGone)
 		noticeGap(c, &s, now, asleep);
 	c->schedule.lastNow = now;
 	c->schedule.lastAsleep = asleep;
@@ -215,6 +217,9 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep, double
 		break;
 	case eventResetsCounted:
 		c->setting.resets = *e.resets;
+		break;
+	case eventCheckGone:
+		checkGone(c, &s, now);
 		break;
 	case eventTime:
 		break;

@@ -29,6 +29,7 @@ enum EventKind {
 	eventConfigRead,   // the files read into slot `answer`: `options` as read, or `why` they do not check out
 	eventRelease,      // the operator forgave the resets counted so far: `resets` counts them now
 	eventResetsCounted, // the resets that count toward --max-resets, as asked by actCountResets: `resets`
+	eventCheckGone,    // nothing is left of the check let be (actLetCheckBe)
 };
 
 // The files written whole, each said once when it fails and once when it
@@ -57,6 +58,9 @@ struct CheckEnd {
 	// executable, busy being replaced): `how` says why. Not a verdict on
 	// the application, and not counted.
 	bool unstarted = false;
+	// Its processes did not end when killed (held by the kernel: a file
+	// system that does not answer): a timeout, after actLetCheckBe.
+	bool stuck = false;
 	const PartOutcome *parts = nullptr;  // each part's run, in the order of the options; null: none told
 };
 
@@ -107,6 +111,10 @@ enum ActionKind {
 	actStartCheck,
 	actAskCheckToEnd,  // its whole group, politely (SIGTERM)
 	actEndCheck,       // its whole group, at once (SIGKILL)
+	// Its group killed and still there (the kernel holds it): the round is
+	// over without it (an eventCheckEnded at once), and what is left of
+	// it is kept in sight until it has gone (eventCheckGone).
+	actLetCheckBe,
 	// The files written whole from the view, each answered by its
 	// eventWritten; the metrics file removed (`text` its path), so that a
 	// watcher stopped in order, or told to write another, leaves none behind.
@@ -213,6 +221,8 @@ struct WatchCore {
 		bool timedOut;       // asked to end for its timeout
 		bool overran;        // a start was skipped while it ran
 		bool waited;         // its timeout was put off for the time it waited for a processor
+		bool killed;         // ended at once (SIGKILL) for its timeout: let be if it is still there by its deadline
+		int64_t stuckSince;  // a check let be is still there, since then; none: none is
 		int64_t startedAt;
 		int64_t deadline;    // its timeout, or, asked to end, when it is ended
 	} check;

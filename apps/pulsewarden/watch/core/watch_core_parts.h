@@ -102,6 +102,8 @@ void postNeedResetIfDue(WatchCore *c, Step *s);
 
 // The schedule and the timeouts (schedule.cpp).
 void beginCheck(WatchCore *c, Step *s, int64_t now);
+// Nothing is left of the check let be: checks start again.
+void checkGone(WatchCore *c, Step *s, int64_t now);
 // Woken much later than asked: the machine was suspended (the clocks
 // say so), or the watcher did not run (a starved machine, a paused VM, a
 // stopped process). Either way the time away is nobody's fault: a running
@@ -135,4 +137,7 @@ void countParts(WatchCore *c, const CheckEnd &end);
 // The checks' verdicts (verdicts.cpp).
 // What a round that ended comes to: a pass, or a failure in its own words.
 void judgeCheck(WatchCore *c, Step *s, const CheckEnd &end, int64_t now);
+// A tick while the check let be is still there: no check starts, and it
+// counts as one more timeout.
+void stillStuck(WatchCore *c, Step *s, int64_t now);
 void report(const WatchCore *c, Step *s, int64_t now);

@@ -182,6 +182,25 @@ void endRound(Round *round)
 		signalCheck(round->program, true);
 }
 
+void letProgramBe(Round *round)
+{
+	if (round->program && !round->programDone) {
+		round->programLetBe = true;
+		round->programDone = true;
+		round->programNs = bootClockNs() - round->startedNs;
+	}
+}
+
+bool programGone(Round *round)
+{
+	if (!round->programLetBe || !checkExited(round->program, &round->outcome))
+		return false;
+	releaseCheck(round->program);
+	round->program = nullptr;
+	round->programLetBe = false;
+	return true;
+}
+
 static bool programPassed(const Round &round)
 {
 	return !round.programUnstarted && round.outcome.exited && round.outcome.status == 0 && !round.programAsked;
@@ -192,6 +211,8 @@ static void programHow(const Round &round, char *how, size_t size)
 {
 	if (round.programUnstarted)
 		snprintf(how, size, "%s", round.startFailure);
+	else if (round.programLetBe)
+		snprintf(how, size, "its processes cannot be ended");
 	else if (round.outcome.exited)
 		snprintf(how, size, "exit status %d", round.outcome.status);
 	else
@@ -206,6 +227,7 @@ static void programEnd(Round *round, CheckEnd *end)
 	end->how = round->how;
 	end->firstLine = round->programUnstarted ? "" : round->outcome.firstLine;
 	end->unstarted = round->programUnstarted;
+	end->stuck = round->programLetBe;
 }
 
 bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end)
@@ -221,7 +243,7 @@ bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end)
 		}
 		all = all && !round->waiting[i];
 	}
-	if (round->program && checkExited(round->program, &round->outcome)) {
+	if (round->program && !round->programLetBe && checkExited(round->program, &round->outcome)) {
 		round->programNs = bootClockNs() - round->startedNs;
 		releaseCheck(round->program);
 		round->program = nullptr;
@@ -282,6 +304,7 @@ PartRun partRun(const Round &round, const WatchOptions &options, int part, char 
 bool finishRound(Round *round, const WatchOptions &options)
 {
 	if (round->program) {
+		round->programLetBe = false;
 		signalCheck(round->program, true);
 		releaseCheck(round->program);
 		round->program = nullptr;

@@ -22,6 +22,8 @@ struct Round {
 	bool programDone;
 	bool programAsked;        // asked to end while it ran: it timed out
 	bool programUnstarted;
+	bool programLetBe;        // killed and still there: kept in sight, not waited for
+
 	CheckOutcome outcome;
 	char startFailure[320];
 	ProbeSlot *slots[maxProbes];    // each probe's thread, from its first round on
@@ -56,6 +58,11 @@ void regroupRound(Round *round, const WatchOptions &before, const WatchOptions &
 void askRoundToEnd(Round *round, const WatchOptions &options);
 // The program at once.
 void endRound(Round *round);
+// The program killed and still there (the kernel holds it): the round is
+// over without it; it is kept until it has gone.
+void letProgramBe(Round *round);
+// The program let be has gone now: true once, when it has.
+bool programGone(Round *round);
 // Collects what has ended; true, with how it went, once everything has.
 bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end);
 // At the watcher's end: the program, if it runs, is ended. True when a

@@ -66,7 +66,9 @@ inline void keepFirstLine(CheckOutcome *outcome, FirstLine *line, const char *by
 	}
 }
 
-// True once the check's process has ended, with how.
+// True once the check's process has ended, with how, and nothing of its
+// group is left (Linux: what is left is killed then; a process the kernel
+// holds keeps the check from ending).
 bool checkExited(const Check *check, CheckOutcome *outcome);
 // Collects the check's end if it has ended by now, without waiting (null:
 // none runs). Called after the clock is read, it makes a deadline judged

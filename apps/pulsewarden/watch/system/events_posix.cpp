@@ -38,7 +38,8 @@
 struct Check {
 	pid_t pid;          // also its process group
 	int output;         // the pipe's reading end; -1 once closed
-	bool ended;
+	bool exited;        // its own process has ended: `outcome` says how
+	bool ended;         // and no process of its group is left
 	CheckOutcome outcome;
 	FirstLine line;
 };
@@ -78,6 +79,11 @@ bool catchRequests(bool /*console*/, char *why, size_t size)
 	sigemptyset(&child);
 	sigaddset(&child, SIGCHLD);
 	pthread_sigmask(SIG_BLOCK, &child, nullptr);
+	// What a check leaves behind when its own process ends is ours to
+	// collect, not init's: its end (SIGCHLD) says when nothing of the
+	// check is left, and a process that cannot die (one stuck in the
+	// kernel) stays in sight.
+	prctl(PR_SET_CHILD_SUBREAPER, 1);
 	timer = timerfd_create(CLOCK_BOOTTIME, TFD_CLOEXEC | TFD_NONBLOCK);
 	childEnded = signalfd(-1, &child, SFD_CLOEXEC | SFD_NONBLOCK);
 	if (timer < 0 || childEnded < 0 || pipe2(requestPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -409,6 +415,18 @@ static void readOutput(Check *check)
 	}
 }
 
+// Whether a process of the check's group is left: its zombies, ours,
+// are collected by then.
+static bool groupLeft(const Check *check)
+{
+	return kill(-check->pid, 0) == 0 || errno == EPERM;
+}
+
+// Everything of ours that has ended is collected (with a subreaper, what
+// checks left behind is ours); the check has ended once its own process
+// has and nothing of its group is left. What is left is ended with it,
+// so that checks never pile up: it cannot outlast the check unless the
+// kernel holds it.
 static void reapChildren(Check *check)
 {
 	int status;
@@ -416,7 +434,7 @@ static void reapChildren(Check *check)
 	while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
 		if (!check || pid != check->pid)
 			continue;
-		check->ended = true;
+		check->exited = true;
 		check->outcome.exited = WIFEXITED(status);
 		check->outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status);
 		// What it wrote before it ended is in the pipe; what others of it
@@ -428,6 +446,12 @@ static void reapChildren(Check *check)
 				check->output = -1;
 			}
 		}
+	}
+	// What is left is ended; its ends wake the watcher again.
+	if (check && check->exited && !check->ended) {
+		check->ended = !groupLeft(check);
+		if (!check->ended)
+			kill(-check->pid, SIGKILL);
 	}
 }
 
