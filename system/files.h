@@ -33,11 +33,21 @@ bool readWholeFile(const char *path, size_t most, char **text, size_t *length, c
 // with why too.
 bool readableByOthers(const char *path, char *why, size_t size);
 // Whether others than root and this process's user may change the file,
-// or what leads to it (a directory above it, or above where a link points),
-// with why; or it cannot be looked at, with why too. A sticky directory
-// (/tmp) lets no one replace what is not theirs. On Windows the ACLs are
-// the installer's: false.
+// or what leads to it: each directory on its way, and each link on it (a
+// link is judged as itself, and then where it points), with why; or it
+// cannot be looked at, with why too. A sticky directory (/tmp) lets no
+// one replace what is not theirs. On Windows the ACLs are the
+// installer's: false.
 bool writableByOthers(const char *path, char *why, size_t size);
+// One of watch's own inputs (a configuration file, a headers or CA file),
+// judged as writableByOthers judges it and as what it is: a regular file
+// (with `directory`, a directory), never a FIFO or a device; opened
+// without blocking and without following a last link, and judged again
+// once open. False, with why (which names the file), when it is not to be
+// trusted or cannot be opened.
+bool inputTrusted(const char *path, bool directory, char *why, size_t size);
+// Its whole text, as readWholeFile reads it, once judged so.
+bool readInput(const char *path, size_t most, char **text, size_t *length, char *why, size_t size);
 // Each file in `dir` whose name ends in `suffix`, by its full path, in the
 // order of their names' bytes, until `each` says stop. False, with why,
 // when the directory is there but cannot be read: one not there has none.

@@ -122,17 +122,9 @@ bool pathExists(const char *path)
 	return lstat(path, &st) == 0;
 }
 
-bool readWholeFile(const char *path, size_t most, char **text, size_t *length, char *why, size_t size)
+// All of an open file, at most `most` bytes; the descriptor is closed.
+static bool readAll(int fd, size_t most, char **text, size_t *length, char *why, size_t size)
 {
-	*text = nullptr;
-	int fd = open(path, O_RDONLY | O_CLOEXEC);
-	struct stat status;
-	if (fd < 0 || fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-		snprintf(why, size, "%s", fd >= 0 ? strerror(EISDIR) : strerror(errno));
-		if (fd >= 0)
-			close(fd);
-		return false;
-	}
 	size_t have = 0;
 	char *buffer = static_cast<char *>(malloc(most + 1));
 	ssize_t n = 1;
@@ -154,6 +146,20 @@ bool readWholeFile(const char *path, size_t most, char **text, size_t *length, c
 	*text = buffer;
 	*length = have;
 	return true;
+}
+
+bool readWholeFile(const char *path, size_t most, char **text, size_t *length, char *why, size_t size)
+{
+	*text = nullptr;
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	struct stat status;
+	if (fd < 0 || fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+		snprintf(why, size, "%s", fd >= 0 ? strerror(EISDIR) : strerror(errno));
+		if (fd >= 0)
+			close(fd);
+		return false;
+	}
+	return readAll(fd, most, text, length, why, size);
 }
 
 bool namesEndingIn(const char *dir, const char *suffix, bool (*keep)(const char *name, void *context), void *context,
@@ -223,40 +229,152 @@ static bool othersMayChange(const char *path, const struct stat &status, char *w
 	return true;
 }
 
-// The file at `path` and each directory above it, as the path names them.
-static bool chainWritable(char *path, char *why, size_t size)
+// Each name on `path`'s way, from the root, as the kernel would follow
+// it: a directory others may change, or a link others own, is refused
+// where it stands (lstat: a link is judged as itself, then where it
+// points); where the way ends, `resolved` names it, links followed.
+static bool wayTrusted(const char *path, char *resolved, size_t resolvedSize, char *why, size_t size)
 {
-	for (;;) {
+	char rest[PATH_MAX];
+	char at[PATH_MAX] = "";
+	if (path[0] == '/') {
+		snprintf(rest, sizeof rest, "%s", path);
+	} else if (!getcwd(at, sizeof at) || snprintf(rest, sizeof rest, "%s/%s", at, path) >= static_cast<int>(sizeof rest)) {
+		return !cannotLookAt(path, why, size);
+	}
+	// `at` is the way so far, judged; `rest` what is left of it.
+	snprintf(at, sizeof at, "/");
+	for (int links = 0;;) {
 		struct stat status;
-		if (stat(path, &status) != 0)
-			return cannotLookAt(path, why, size);
-		if (othersMayChange(path, status, why, size))
-			return true;
-		char *slash = strrchr(path, '/');
-		if (!slash || slash == path) {
-			if (!slash || strcmp(path, "/") == 0)
-				return false;
-			path[1] = '\0';
+		if (stat(at, &status) != 0)
+			return !cannotLookAt(at, why, size);
+		char *name = rest + strspn(rest, "/");
+		if (!*name)
+			break;
+		if (othersMayChange(at, status, why, size))
+			return false;
+		size_t length = strcspn(name, "/");
+		char part[NAME_MAX + 1];
+		if (length > NAME_MAX) {
+			errno = ENAMETOOLONG;
+			return !cannotLookAt(path, why, size);
+		}
+		memcpy(part, name, length);
+		part[length] = '\0';
+		memmove(rest, name + length, strlen(name + length) + 1);
+		if (strcmp(part, ".") == 0)
+			continue;
+		if (strcmp(part, "..") == 0) {
+			char *slash = strrchr(at, '/');
+			slash[slash == at] = '\0';
 			continue;
 		}
-		*slash = '\0';
+		char next[PATH_MAX];
+		if (snprintf(next, sizeof next, "%s%s%s", at, strcmp(at, "/") == 0 ? "" : "/", part)
+			>= static_cast<int>(sizeof next)) {
+			errno = ENAMETOOLONG;
+			return !cannotLookAt(path, why, size);
+		}
+		if (lstat(next, &status) != 0)
+			return !cannotLookAt(next, why, size);
+		if (!S_ISLNK(status.st_mode)) {
+			snprintf(at, sizeof at, "%s", next);
+			continue;
+		}
+		// Whoever owns a link may point it elsewhere at any time.
+		if (status.st_uid != 0 && status.st_uid != geteuid()) {
+			snprintf(why, size, "%s is a link owned by uid %u, who may point it elsewhere: chown -h root it", next,
+				static_cast<unsigned>(status.st_uid));
+			return false;
+		}
+		char target[PATH_MAX];
+		ssize_t n = readlink(next, target, sizeof target - 1);
+		if (n < 0 || ++links > 40) {
+			if (n >= 0)
+				errno = ELOOP;
+			return !cannotLookAt(next, why, size);
+		}
+		target[n] = '\0';
+		char joined[PATH_MAX];
+		if (snprintf(joined, sizeof joined, "%s%s%s", target, *rest ? "/" : "", rest) >= static_cast<int>(sizeof joined)) {
+			errno = ENAMETOOLONG;
+			return !cannotLookAt(path, why, size);
+		}
+		snprintf(rest, sizeof rest, "%s", joined);
+		if (target[0] == '/')
+			snprintf(at, sizeof at, "/");
 	}
+	snprintf(resolved, resolvedSize, "%s", at);
+	return true;
 }
 
-// Where it truly is, and the directory that holds the name given: a link
-// there could be pointed elsewhere.
 bool writableByOthers(const char *path, char *why, size_t size)
 {
-	char real[PATH_MAX];
-	if (!realpath(path, real))
-		return cannotLookAt(path, why, size);
-	if (chainWritable(real, why, size))
+	char resolved[PATH_MAX];
+	struct stat status;
+	if (!wayTrusted(path, resolved, sizeof resolved, why, size))
 		return true;
-	char named[PATH_MAX];
-	snprintf(named, sizeof named, "%s", path);
-	char *slash = strrchr(named, '/');
-	if (!slash)
+	if (stat(resolved, &status) != 0)
+		return cannotLookAt(resolved, why, size);
+	return othersMayChange(resolved, status, why, size);
+}
+
+// What watch reads is a file of its own kind: a FIFO would block the
+// reader, a device would be read without end.
+static bool ofItsKind(const char *path, const struct stat &status, bool directory, char *why, size_t size)
+{
+	if (directory ? S_ISDIR(status.st_mode) : S_ISREG(status.st_mode))
+		return true;
+	const char *kind = S_ISDIR(status.st_mode) ? "a directory" : S_ISFIFO(status.st_mode) ? "a FIFO"
+		: S_ISSOCK(status.st_mode) ? "a socket" : S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) ? "a device"
+		: "not a regular file";
+	snprintf(why, size, "%s is %s, not a %s", path, kind, directory ? "directory" : "regular file");
+	return false;
+}
+
+static int openInput(const char *path, bool directory, char *why, size_t size)
+{
+	char resolved[PATH_MAX];
+	struct stat status;
+	if (!wayTrusted(path, resolved, sizeof resolved, why, size))
+		return -1;
+	if (lstat(resolved, &status) != 0) {
+		cannotLookAt(resolved, why, size);
+		return -1;
+	}
+	if (!ofItsKind(resolved, status, directory, why, size))
+		return -1;
+	int fd = open(resolved, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (directory ? O_DIRECTORY : 0));
+	if (fd < 0) {
+		cannotLookAt(resolved, why, size);
+		return -1;
+	}
+	// What was opened, judged again: not what stood there a moment before.
+	if (fstat(fd, &status) != 0 || !ofItsKind(resolved, status, directory, why, size)
+		|| othersMayChange(resolved, status, why, size)) {
+		close(fd);
+		return -1;
+	}
+	return fd;
+}
+
+bool readInput(const char *path, size_t most, char **text, size_t *length, char *why, size_t size)
+{
+	*text = nullptr;
+	int fd = openInput(path, false, why, size);
+	if (fd < 0)
 		return false;
-	slash[slash == named] = '\0';
-	return realpath(named, real) && chainWritable(real, why, size);
+	char reason[160];
+	if (readAll(fd, most, text, length, reason, sizeof reason))
+		return true;
+	snprintf(why, size, "%s: %s", path, reason);
+	return false;
+}
+
+bool inputTrusted(const char *path, bool directory, char *why, size_t size)
+{
+	int fd = openInput(path, directory, why, size);
+	if (fd >= 0)
+		close(fd);
+	return fd >= 0;
 }

@@ -247,3 +247,29 @@ bool writableByOthers(const char * /*path*/, char * /*why*/, size_t /*size*/)
 {
 	return false;
 }
+
+// The ACLs are the installer's; what stands there is a file or a
+// directory, never a FIFO.
+bool inputTrusted(const char *path, bool directory, char *why, size_t size)
+{
+	DWORD attributes = GetFileAttributesA(path);
+	if (attributes == INVALID_FILE_ATTRIBUTES) {
+		char words[160];
+		lastErrorText(words, sizeof words);
+		snprintf(why, size, "%s: %s", path, words);
+		return false;
+	}
+	if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) == !directory)
+		return true;
+	snprintf(why, size, "%s is %s", path, directory ? "not a directory" : "a directory, not a file");
+	return false;
+}
+
+bool readInput(const char *path, size_t most, char **text, size_t *length, char *why, size_t size)
+{
+	char reason[200];
+	if (readWholeFile(path, most, text, length, reason, sizeof reason))
+		return true;
+	snprintf(why, size, "%s: %s", path, reason);
+	return false;
+}

@@ -541,8 +541,42 @@ TEST_F(Watch, AChecksUserAndWhoMayChangeItAreJudgedBeforeItRuns)
 	EXPECT_EQ(linked.status, 105);
 	EXPECT_EQ(linked.err, "cannot start the check: " + open + " may be written in by others than its owner (mode 777): "
 		"chmod go-w it\n");
+	// What names the program is judged as the program is: each file read,
+	// each directory and link on the way; a FIFO is refused, not waited on.
+	std::string config = this->root + "/watch.toml";
+	std::string dropIns = this->root + "/watch.d";
+	writeFile(config, "[check]\ncommand = [\"" + program + "\"]\n");
+	ASSERT_EQ(mkdir(dropIns.c_str(), 0755), 0);
+	ASSERT_EQ(mkfifo((dropIns + "/50-fifo.toml").c_str(), 0644), 0);
+	auto refusal = [&] { return tool({"watch", "--check-config", "--config", config}); };
+	RunResult fifo = refusal();
+	EXPECT_EQ(fifo.status, 105);
+	EXPECT_EQ(fifo.err, dropIns + "/50-fifo.toml is a FIFO, not a regular file\n");
+	ASSERT_EQ(unlink((dropIns + "/50-fifo.toml").c_str()), 0);
+	writeFile(dropIns + "/50-more.toml", "fall = 2\n");
+	ASSERT_EQ(chmod((dropIns + "/50-more.toml").c_str(), 0666), 0);
+	EXPECT_EQ(refusal().err, dropIns + "/50-more.toml may be written by others than its owner (mode 666): chmod go-w "
+		"it\n");
+	ASSERT_EQ(chmod((dropIns + "/50-more.toml").c_str(), 0644), 0);
+	ASSERT_EQ(chmod(dropIns.c_str(), 0777), 0);
+	EXPECT_EQ(refusal().err, dropIns + " may be written in by others than its owner (mode 777): chmod go-w it\n");
+	ASSERT_EQ(chmod(dropIns.c_str(), 0755), 0);
+	EXPECT_EQ(refusal().status, 0);
 	if (!root)
 		return;
+	// A link its owner may point elsewhere, though the sticky directory
+	// keeps others from replacing it.
+	std::string sticky = this->root + "/sticky";
+	ASSERT_EQ(mkdir(sticky.c_str(), 0755), 0);
+	ASSERT_EQ(chmod(sticky.c_str(), 01777), 0);
+	ASSERT_EQ(symlink(program.c_str(), (sticky + "/check").c_str()), 0);
+	ASSERT_EQ(lchown((sticky + "/check").c_str(), 4321, 4321), 0);
+	RunResult owned = tool({"watch", "--check-config", "--", sticky + "/check"});
+	EXPECT_EQ(owned.status, 105);
+	EXPECT_EQ(owned.err, "cannot start the check: " + sticky + "/check is a link owned by uid 4321, who may point it "
+		"elsewhere: chown -h root it\n");
+	ASSERT_EQ(lchown((dropIns + "/50-more.toml").c_str(), 4321, 4321), 0);
+	EXPECT_EQ(refusal().err, dropIns + "/50-more.toml is owned by uid 4321, who may change it: chown root it\n");
 	RunSpec setup = watching({"--enable", "--check-user", "nobody", "--interval", "200ms", "--", program});
 	setup.env.push_back("FOO=the watcher's");
 	Session watch;
@@ -1687,6 +1721,39 @@ TEST_F(Probes, OneThatCanNeverWorkIsRefusedAtStart)
 	EXPECT_EQ(r.status, 105);
 	ASSERT_EQ(said(r.out).size(), 1u) << r.out;
 	EXPECT_EQ(said(r.out)[0].rfind("watch: cannot use --service pw-up: systemd does not run here (", 0), 0u) << r.out;
+}
+
+// A token rotated, a headers file opened to others for a moment: the
+// watcher's own input, never the application failing.
+TEST_F(Probes, TheWatchersOwnInputsFailingCountNothingAgainstTheApplication)
+{
+	if (windowsBuild() || emulatedBuild())
+		GTEST_SKIP() << "file modes of Linux's own";
+	std::string headers = root + "/token.headers";
+	writeFile(headers, "Authorization: Bearer s3cret\n");
+	ASSERT_EQ(chmod(headers.c_str(), 0600), 0);
+	writeFile(root + "/watch.toml", "[[http]]\nurl = \"" + url("/ok") + "\"\nheaders_file = \"" + headers + "\"\n");
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "200ms", "--fall", "1", "--need-reset-after", "1",
+		"--config", root + "/watch.toml"})));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	ASSERT_EQ(chmod(headers.c_str(), 0644), 0);
+	EXPECT_TRUE(waitFor(&watch, "cannot check " + url("/ok") + ": " + headers + " may be read by others than its owner "
+		"(mode 644): chmod 600 it; not counted against the application: heartbeats go on as before; tried again every "
+		"200 ms\n"));
+	RunResult status = tool({"status", "--runtime-dir", root + "/run"});
+	EXPECT_EQ(status.status, 1);
+	EXPECT_EQ(status.out.rfind("nothing is being checked: cannot check " + url("/ok") + ": ", 0), 0u) << status.out;
+	ASSERT_EQ(chmod(headers.c_str(), 0600), 0);
+	EXPECT_TRUE(waitFor(&watch, url("/ok") + " is checked again, after "));
+	ASSERT_EQ(rename(headers.c_str(), (headers + ".new").c_str()), 0);
+	EXPECT_TRUE(waitFor(&watch, "cannot check " + url("/ok") + ": " + headers + ": no such file or directory; not "
+		"counted against the application: "));
+	ASSERT_EQ(rename((headers + ".new").c_str(), headers.c_str()), 0);
+	EXPECT_TRUE(waitFor(&watch, url("/ok") + " is checked again, after "));
+	RunResult r = stop(&watch);
+	EXPECT_EQ(r.out.find("failing"), std::string::npos) << r.out;
+	EXPECT_EQ(r.out.find("appStateNeedReset"), std::string::npos) << r.out;
 }
 
 TEST_F(Probes, AProcessIsMatchedByItsWholeNameNeverByItsFirstBytesNorTheWatcher)

@@ -48,6 +48,13 @@ Event stuck()
 	end.stuck = true;
 	return of(eventCheckEnded, end);
 }
+// A probe its own input failed (its headers or CA file): the watcher's fault.
+Event ownFault(const char *what, const char *how)
+{
+	CheckEnd end{false, how, "", false, what};
+	end.unstarted = true;
+	return of(eventCheckEnded, end);
+}
 // The metrics file written, or not and why.
 Event written() { return of(eventWritten, {}, fileMetrics); }
 Event notWritten(const char *why) { return of(eventWritten, {}, fileMetrics, why); }
@@ -712,6 +719,32 @@ const Row rows[] = {
 		{40001, answer(0), "next 50000"},
 		{50000, time(), "start check | next 53000"},
 		{50010, pass(), "notice the check starts again, after 40.0 s in which it could not be started | markActive | next 55010"},
+	}},
+	{"a probe its own input fails (a headers file opened to others) is not counted either; past --unchecked-limit "
+		"each round is a failure", {"--timeout", "3s", "--fall", "2", "--unchecked-limit", "20s", "--http", "http://h/x"}, 0, {
+		{0, start(), "info watching: http://h/x every 10 s, timeout 3 s (window 30 s); starting | READY=1 | isEnabled | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 13000"},
+		{10001, ownFault("http://h/x", "/etc/t.headers may be read by others than its owner (mode 644): chmod 600 it"),
+			"warning cannot check http://h/x: /etc/t.headers may be read by others than its owner (mode 644): chmod 600 "
+			"it; not counted against the application: heartbeats go on as before; tried again every 10 s | markActive "
+			"| next 15001"},
+		{10001, answer(0), "next 20000"},
+		{20000, time(), "start check | next 23000"},
+		{20001, ownFault("http://h/x", "gone"), "markActive | next 25001"},
+		{20001, answer(0), "next 30000"},
+		{30000, time(), "start check | next 33000"},
+		{30001, ownFault("http://h/x", "gone"), "error nothing could be checked for 20 s (--unchecked-limit): each "
+			"round counts as failed from now on; cannot check http://h/x: gone | markActive | next 35001"},
+		{30001, answer(0), "next 40000"},
+		{40000, time(), "start check | next 43000"},
+		{40001, ownFault("http://h/x", "gone"), "keep record | warning failing: nothing checked for 20 s: cannot check "
+			"http://h/x: gone; heartbeats stop | next 50000"},
+		{50000, time(), "isEnabled | next 55000"},
+		{50000, answer(1), "start check | next 53000"},
+		{50010, pass(), "info http://h/x is checked again, after 40.0 s in which it could not be | take back record | markActive | next 55010"},
 	}},
 	{"a check that cannot be started neither counts toward --fall and --need-reset-after nor breaks a run of "
 		"failures; while failing, heartbeats stay stopped", {"--timeout", "3s", "--fall", "2", "--need-reset-after", "3", "check"}, 0, {

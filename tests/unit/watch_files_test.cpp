@@ -30,6 +30,10 @@ TEST(StatusView, EachStandingHasItsExitStatus)
 	WatchStatus paused = statusOf("paused", 995);
 	WatchStatus wedged = statusOf("healthy", 969);
 	WatchStatus earlier = statusOf("healthy", 995, 6);
+	WatchStatus unchecked = statusOf("healthy", 995);
+	snprintf(unchecked.unchecked, sizeof unchecked.unchecked, "cannot start the check: /c: not found");
+	WatchStatus uncheckedHeld = unchecked;
+	snprintf(uncheckedHeld.state, sizeof uncheckedHeld.state, "held");
 	struct {
 		const char *story;
 		const WatchStatus *status;
@@ -55,6 +59,9 @@ TEST(StatusView, EachStandingHasItsExitStatus)
 			"process 7 holds /run/pw and has written no status yet: starting"},
 		{"a file it cannot read is no answer", nullptr, "line 1: bad", 7, answerNone,
 			"process 7 holds /run/pw, but its status cannot be read: line 1: bad"},
+		{"healthy as far as it went, but nothing is checked: never healthy", &unchecked, nullptr, 7, answerUnchecked,
+			"nothing is being checked: cannot start the check: /c: not found"},
+		{"held, whatever is checked", &uncheckedHeld, nullptr, 7, answerPaused, ""},
 	};
 	for (const auto &row : rows) {
 		char why[600];
@@ -62,6 +69,7 @@ TEST(StatusView, EachStandingHasItsExitStatus)
 			<< row.story;
 		EXPECT_STREQ(why, row.why) << row.story;
 	}
+	EXPECT_EQ(statusExit(answerUnchecked), 1);
 }
 
 TEST(StatusFile, ReadsBackWhatItWroteWhateverAPartPrinted)

@@ -19,7 +19,7 @@ const size_t mostBytes = 1 << 20;
 
 struct Loading {
 	WatchConfig *config;
-	void (*fault)(const char *line, void *context);
+	ConfigFault fault;
 	void *context;
 	bool usable;
 };
@@ -30,10 +30,10 @@ bool readOne(const char *path, void *argument)
 	char why[1200];
 	char *text;
 	size_t length;
-	if (!readWholeFile(path, mostBytes, &text, &length, why, sizeof why)) {
-		char line[1400];
-		snprintf(line, sizeof line, "%s: cannot read it: %s", path, why);
-		l->fault(line, l->context);
+	// What names the program root runs is judged as that program is: a
+	// file others may change is not read, nor a FIFO waited on.
+	if (!readInput(path, mostBytes, &text, &length, why, sizeof why)) {
+		l->fault(why, true, l->context);
 		l->usable = false;
 		return true;
 	}
@@ -43,7 +43,7 @@ bool readOne(const char *path, void *argument)
 	if (before)
 		memcpy(before, l->config, sizeof *before);
 	if (!readConfigText(path, text, length, l->config, why, sizeof why)) {
-		l->fault(why, l->context);
+		l->fault(why, false, l->context);
 		l->usable = false;
 		if (before)
 			memcpy(l->config, before, sizeof *before);
@@ -55,7 +55,7 @@ bool readOne(const char *path, void *argument)
 
 }  // namespace
 
-bool loadConfig(const char *file, WatchConfig *config, void (*fault)(const char *line, void *context), void *context)
+bool loadConfig(const char *file, WatchConfig *config, ConfigFault fault, void *context)
 {
 	Loading l = {config, fault, context, true};
 	readOne(file, &l);
@@ -74,17 +74,20 @@ bool loadConfig(const char *file, WatchConfig *config, void (*fault)(const char 
 	size_t used = strlen(dir);
 	snprintf(dir + used, sizeof dir - used, "watch.d");
 	char why[1200];
+	if (pathExists(dir) && !inputTrusted(dir, true, why, sizeof why)) {
+		fault(why, true, context);
+		return false;
+	}
 	if (!eachFileEndingIn(dir, ".toml", readOne, &l, why, sizeof why)) {
 		char line[1400];
 		snprintf(line, sizeof line, "%s: cannot read it: %s", dir, why);
-		fault(line, context);
+		fault(line, true, context);
 		l.usable = false;
 	}
 	return l.usable;
 }
 
-bool gatherConfiguration(const WatchOptions &line, WatchConfig *files, bool *silent,
-	void (*fault)(const char *line, void *context), void *context)
+bool gatherConfiguration(const WatchOptions &line, WatchConfig *files, bool *silent, ConfigFault fault, void *context)
 {
 	WatchOptions *o = &files->options;
 	startConfig(files);
@@ -103,7 +106,7 @@ bool gatherConfiguration(const WatchOptions &line, WatchConfig *files, bool *sil
 	if (why[0]) {
 		char text[700];
 		snprintf(text, sizeof text, "%s: %s", line.config, why);
-		fault(text, context);
+		fault(text, false, context);
 		return false;
 	}
 	*silent = *silent || files->silent;
@@ -128,10 +131,7 @@ bool watchedPartsUsable(const WatchOptions &o, CheckUser **user, char *why, size
 	else
 		releaseCheckUser(runAs);
 	for (int i = 0; i < o.probeCount; i++) {
-		// Its tokens sent in the watcher's name: written by the watcher's
-		// own alone.
-		const char *headers = o.probes[i].headersFile;
-		if (!probeReady(o.probes[i], reason, sizeof reason) || (headers && writableByOthers(headers, reason, sizeof reason))) {
+		if (!probeReady(o.probes[i], reason, sizeof reason)) {
 			char shown[300];
 			probeShownTarget(o.probes[i], shown, sizeof shown);
 			snprintf(why, size, "cannot use %s %s: %s", probeOption(o.probes[i].kind), shown, reason);

@@ -98,7 +98,7 @@ static void places(const WatchOptions &o, WatchServicePlan *plan)
 			place(plan, o.probes[i].headersFile, false);
 }
 
-static void sayFault(const char *line, void * /*context*/)
+static void sayFault(const char *line, bool /*refused*/, void * /*context*/)
 {
 	printTo(stderr, "service install: %s\n", line);
 }

@@ -108,11 +108,11 @@ int pulsewardenStatus(const char *invocationName, int argc, char **argv)
 		static char out[1 << 20];
 		if (statusJson(read ? &status : nullptr, answer, answerWhy, holder, out, sizeof out))
 			printOut("%s", out);
-		return answer;
+		return statusExit(answer);
 	}
 	if (answerWhy[0])
 		printOut("%s%s\n", answerWhy, read && answer == answerNone ? "; its last status:" : "");
 	if (read)
 		printStatus(status);
-	return answer;
+	return statusExit(answer);
 }

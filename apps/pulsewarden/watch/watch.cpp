@@ -246,12 +246,14 @@ struct Faults {
 	const Loop *loop;
 	enum { printed, said, kept } how;
 	int count;
+	bool refused;            // a file not to be trusted, or not read
 	char first[700];
 };
 
-static void fault(const char *line, void *context)
+static void fault(const char *line, bool refused, void *context)
 {
 	auto *f = static_cast<Faults *>(context);
+	f->refused = f->refused || refused;
 	if (f->how == Faults::printed)
 		printTo(stderr, "%s\n", line);
 	else if (f->how == Faults::said)
@@ -286,7 +288,7 @@ static int checkConfigAsked(const WatchOptions &o, bool silent)
 static bool readFiles(Loop *l, int slot, Event *next)
 {
 	WatchConfig *candidate = &l->configs[slot];
-	Faults faults = {l, Faults::kept, 0, ""};
+	Faults faults = {l, Faults::kept, 0, false, ""};
 	bool silent = false;
 	static char why[800];
 	why[0] = '\0';
@@ -544,10 +546,10 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	if (line.release)
 		return releaseAsked(line);
 	l.journal = stderrIsJournal();
-	Faults faults = {&l, line.checkConfig ? Faults::printed : Faults::said, 0, ""};
+	Faults faults = {&l, line.checkConfig ? Faults::printed : Faults::said, 0, false, ""};
 	// The start's files are slot 0, the one in use.
 	if (!gatherConfiguration(line, &l.configs[0], &silent, fault, &faults))
-		return exitUsage;
+		return faults.refused ? static_cast<int>(exitCheckUnusable) : static_cast<int>(exitUsage);
 	const WatchOptions &o = l.configs[0].options;
 	if (o.checkConfig)
 		return checkConfigAsked(o, silent);

@@ -168,6 +168,7 @@ const WatchView &watchView(WatchCore *c)
 	st.resetRequested = c->platform.resetPosted;
 	snprintf(st.monitoring, sizeof st.monitoring, "%s", monitoringOff(c) ? "off" : "on");
 	snprintf(st.config, sizeof st.config, "%s", o.config ? o.config : "command line");
+	snprintf(st.unchecked, sizeof st.unchecked, "%s", c->unstarted.since != none ? c->unstarted.why : "");
 	const ResetsCounted &r = c->setting.resets;
 	st.resetsTotal = r.total;
 	st.resetCount = r.shownCount;

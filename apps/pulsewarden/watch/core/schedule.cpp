@@ -186,7 +186,7 @@ void due(WatchCore *c, Step *s, int64_t now, int64_t waited)
 	// pass, and a failure quoted is then that of a check just made.
 	if (c->state == stateStarting && now >= c->schedule.startDeadline && !c->check.running) {
 		char limit[32];
-		char what[760];
+		char what[1100];
 		formatDuration(o.startTimeoutNs, limit, sizeof limit);
 		bool unstarted = c->unstarted.since != none;
 		snprintf(what, sizeof what, "not healthy within the start timeout of %s (last check %s%s%s)", limit,

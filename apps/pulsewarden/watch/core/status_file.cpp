@@ -60,6 +60,7 @@ bool formatStatusFile(const WatchStatus &s, char *text, size_t size)
 	addText(&t, "monitoring", s.monitoring);
 	addText(&t, "config", s.config);
 	addText(&t, "summary", s.summary);
+	addText(&t, "unchecked", s.unchecked);
 	add(&t, "resets_total = %lld\n", s.resetsTotal);
 	for (int i = 0; i < s.resetCount; i++) {
 		add(&t, "\n[[resets]]\ntime = %.3f\n", s.resets[i].atS);
@@ -131,6 +132,7 @@ bool parseStatusFile(const char *text, size_t length, WatchStatus *s, char *why,
 	string(&r, "monitoring", s->monitoring, sizeof s->monitoring);
 	string(&r, "config", s->config, sizeof s->config);
 	string(&r, "summary", s->summary, sizeof s->summary);
+	string(&r, "unchecked", s->unchecked, sizeof s->unchecked);
 	s->resetsTotal = static_cast<long long>(number(&r, "resets_total"));
 	if (const toml::array *resets = table.get_as<toml::array>("resets")) {
 		for (const toml::node &node : *resets) {

@@ -44,6 +44,7 @@ struct WatchStatus {
 	char monitoring[8];   // on, off, as last seen
 	char config[1024];    // the configuration's file, or "command line"
 	char summary[512];    // the line STATUS= carries
+	char unchecked[600];  // why nothing is being checked, for the watcher's own fault; "": checks run
 	long long resetsTotal;  // the platform's resets concluded, in every boot
 	int resetCount;
 	struct {

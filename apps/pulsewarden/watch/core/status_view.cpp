@@ -36,6 +36,10 @@ StatusAnswer judgeStatus(const WatchStatus *s, const char *unread, long holder, 
 			"intervals (%g s): it does not run (stopped, or wedged)", s->pid, age, intervalsFresh, s->intervalS);
 		return answerNone;
 	}
+	if (s->unchecked[0] && strcmp(s->state, "paused") != 0 && strcmp(s->state, "held") != 0) {
+		snprintf(why, size, "nothing is being checked: %s", s->unchecked);
+		return answerUnchecked;
+	}
 	if (strcmp(s->state, "healthy") == 0)
 		return answerHealthy;
 	if (strcmp(s->state, "paused") == 0 || strcmp(s->state, "held") == 0)
@@ -57,7 +61,12 @@ static void addString(Text *t, const char *key, const char *value)
 	addPrintable(t, value);
 }
 
-static const char *const answerNames[] = {"healthy", "failing", "paused", "none"};
+static const char *const answerNames[] = {"healthy", "failing", "paused", "none", "unchecked"};
+
+int statusExit(StatusAnswer answer)
+{
+	return answer == answerUnchecked ? answerFailing : answer;
+}
 
 bool statusJson(const WatchStatus *s, StatusAnswer answer, const char *why, long holder, char *text, size_t size)
 {
@@ -86,6 +95,7 @@ bool statusJson(const WatchStatus *s, StatusAnswer answer, const char *why, long
 	addString(&t, "monitoring", s->monitoring);
 	addString(&t, "config", s->config);
 	addString(&t, "summary", s->summary);
+	addString(&t, "unchecked", s->unchecked);
 	add(&t, ",\"resets_total\":%lld,\"resets\":[", s->resetsTotal);
 	for (int i = 0; i < s->resetCount; i++) {
 		add(&t, "%s{\"time\":%.3f,\"why\":", i ? "," : "", s->resets[i].atS);

@@ -13,7 +13,12 @@ enum StatusAnswer {
 	answerFailing = 1,   // failing, or starting
 	answerPaused = 2,    // monitoring off
 	answerNone = 3,      // no watcher runs, or its status is older than three intervals
+	answerUnchecked = 4, // healthy as far as checks went, but nothing can be checked (the watcher's own fault)
 };
+
+// The exit status of pulsewarden status for an answer: unchecked is 1, as
+// failing is, so that scripts that branch on 0 see it.
+int statusExit(StatusAnswer answer);
 
 // `status`: the file read, or null (then `unread` says why, or is null
 // when there is no file); `holder`: the process that holds the runtime

@@ -90,13 +90,19 @@ static void oneLine(const char *text, char *line, size_t size)
 // or stay stopped, as the last check that ran left them. Said once, and
 // again as an error once it has lasted longer than the platform's window,
 // so that a broken install is not silent.
-static void notStarted(WatchCore *c, Step *s, const char *why, int64_t now)
+static void notStarted(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 {
 	const WatchOptions &o = options(c);
 	bool first = c->unstarted.since == none;
 	if (first)
 		c->unstarted.since = now;
-	snprintf(c->unstarted.why, sizeof c->unstarted.why, "%s", why);
+	const char *what = end.what ? end.what : "";
+	snprintf(c->unstarted.what, sizeof c->unstarted.what, "%s", what);
+	if (what[0])
+		snprintf(c->unstarted.why, sizeof c->unstarted.why, "cannot check %s: %s", what, end.how);
+	else
+		snprintf(c->unstarted.why, sizeof c->unstarted.why, "%s", end.how);
+	const char *why = c->unstarted.why;
 	if (first) {
 		const char *meanwhile = c->state == stateHealthy ? "heartbeats go on as before"
 			: c->state == stateFailing ? "heartbeats stay stopped as before"
@@ -112,8 +118,27 @@ static void notStarted(WatchCore *c, Step *s, const char *why, int64_t now)
 		c->files.figuresDue = true;
 		char window[32];
 		formatDuration(o.windowNs, window, sizeof window);
-		addLine(s, priorityError, "the check could not be started for %.1f s, longer than the platform's window (%s): "
-			"nothing is being checked; %s", secondsSince(c->unstarted.since, now), window, why);
+		char subject[340];
+		if (what[0])
+			snprintf(subject, sizeof subject, "%s could not be checked", what);
+		else
+			snprintf(subject, sizeof subject, "the check could not be started");
+		addLine(s, priorityError, "%s for %.1f s, longer than the platform's window (%s): nothing is being checked; %s",
+			subject, secondsSince(c->unstarted.since, now), window, why);
+	}
+	// Not for ever: a removed application must not keep a machine healthy.
+	if (now - c->unstarted.since >= o.uncheckedLimitNs) {
+		char limit[32];
+		formatDuration(o.uncheckedLimitNs, limit, sizeof limit);
+		if (!c->unstarted.overLimit)
+			addLine(s, priorityError, "nothing could be checked for %s (--unchecked-limit): each round counts as "
+				"failed from now on; %s", limit, why);
+		c->unstarted.overLimit = true;
+		char failure[700];
+		snprintf(failure, sizeof failure, "nothing checked for %s: %s", limit, why);
+		c->record.lastAt = now;
+		failed(c, s, failure);
+		return;
 	}
 	if (c->state == stateHealthy)
 		heartbeatOnceAnswered(c, s);
@@ -123,10 +148,15 @@ static void startedAgain(WatchCore *c, Step *s, int64_t now)
 {
 	if (c->unstarted.since == none)
 		return;
-	addLine(s, c->unstarted.loud ? priorityNotice : priorityInfo, "the check starts again, after %.1f s in which it "
-		"could not be started", secondsSince(c->unstarted.since, now));
+	if (c->unstarted.what[0])
+		addLine(s, c->unstarted.loud ? priorityNotice : priorityInfo, "%s is checked again, after %.1f s in which it "
+			"could not be", c->unstarted.what, secondsSince(c->unstarted.since, now));
+	else
+		addLine(s, c->unstarted.loud ? priorityNotice : priorityInfo, "the check starts again, after %.1f s in which "
+			"it could not be started", secondsSince(c->unstarted.since, now));
 	c->unstarted.since = none;
 	c->unstarted.loud = false;
+	c->unstarted.overLimit = false;
 	c->files.figuresDue = true;
 }
 
@@ -149,7 +179,7 @@ void judgeCheck(WatchCore *c, Step *s, const CheckEnd &end, int64_t now)
 	bool named = end.what && end.what[0];
 	bool timedOut = end.timedOut || (c->check.timedOut && !named);
 	if (end.unstarted && !timedOut) {
-		notStarted(c, s, end.how, now);
+		notStarted(c, s, end, now);
 		return;
 	}
 	c->record.lastAt = now;

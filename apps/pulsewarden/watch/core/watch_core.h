@@ -54,9 +54,11 @@ struct CheckEnd {
 	bool timedOut;          // the part that failed ran out of time
 	const char *what;       // the part that failed ("http://...", "tcp db:5432"); null or "": the program alone
 	int64_t timeoutNs = 0;  // the time the part that ran out of it had, when its own; 0: watch's
-	// The check program could not be started at all (not found, not
-	// executable, busy being replaced): `how` says why. Not a verdict on
-	// the application, and not counted.
+	// Nothing could be checked, for the watcher's own fault: the check
+	// program could not be started at all (not found, not executable, busy
+	// being replaced), or a probe's own input failed it (`what` names the
+	// probe: its headers or CA file unreadable, opened to others); `how`
+	// says why. Not a verdict on the application, and not counted.
 	bool unstarted = false;
 	// Its processes did not end when killed (held by the kernel: a file
 	// system that does not answer): a timeout, after actLetCheckBe.
@@ -262,10 +264,12 @@ struct WatchCore {
 		bool rearmDue;       // to be switched on again at the next tick
 		int said;            // how the checks were last said while held: 1 passing, 2 failing
 	} hold;
-	struct {                 // the check program, while it cannot be started
-		int64_t since;       // the first start in a row that failed; none: the last one worked
+	struct {                 // while nothing can be checked, for the watcher's own fault
+		int64_t since;       // the first round in a row that could not; none: the last one could
 		bool loud;           // said as an error: for longer than the window
-		char why[320];
+		bool overLimit;      // for longer than --unchecked-limit: each round a failure
+		char what[300];      // the probe that could not be checked; "": the check program could not start
+		char why[600];
 	} unstarted;
 	struct {                 // the configuration's slots (the loop's storage)
 		int inUse;

@@ -76,6 +76,9 @@ const OptionRow optionTable[] = {
 	count("--rise", "passing checks in a row before they start again (default 1)", &WatchOptions::rise),
 	count("--need-reset-after", "post appStateNeedReset after N failed checks in a row", &WatchOptions::needResetAfter),
 	duration("--start-timeout", "end with 106 if no check has passed within D", &WatchOptions::startTimeoutNs),
+	duration("--unchecked-limit", "nothing checkable for D, for the watcher's own fault\n"
+		"(a check that cannot start, a headers file opened to\n"
+		"others): from then on a failure (default 10min)", &WatchOptions::uncheckedLimitNs),
 	other("--pid", optionPid, "PID", "no check: a heartbeat every interval while PID runs"),
 	path("--metrics-file", "PATH", "keep the figures there, in Prometheus's text format, for\n"
 		"a node agent's textfile collector (removed at a stop)", &WatchOptions::metricsFile),
@@ -281,6 +284,7 @@ void setWatchDefaults(WatchOptions *o)
 	o->intervalNs = 10 * nsPerS;
 	o->timeoutNs = 5 * nsPerS;
 	o->windowNs = 30 * nsPerS;
+	o->uncheckedLimitNs = 600 * nsPerS;
 	o->fall = 1;
 	o->rise = 1;
 	o->maxResets = -1;

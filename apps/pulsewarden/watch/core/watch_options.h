@@ -20,6 +20,7 @@ struct WatchOptions {
 	int rise;              // passing checks in a row before they start again
 	int needResetAfter;    // failed checks in a row before appStateNeedReset; 0: never
 	int64_t startTimeoutNs; // 0: none
+	int64_t uncheckedLimitNs; // nothing checkable for this long, for the watcher's own fault, is a failure
 	long pid;              // the process to watch; 0: a check instead
 	char **check;          // the check and its arguments, null-terminated; null: none
 	Probe probes[maxProbes];

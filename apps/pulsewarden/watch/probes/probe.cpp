@@ -81,6 +81,16 @@ void probeFailed(ProbeResult *result, const char *format, ...)
 	va_end(ap);
 }
 
+void probeOwnFault(ProbeResult *result, const char *format, ...)
+{
+	result->passed = false;
+	result->ownFault = true;
+	va_list ap;
+	va_start(ap, format);
+	vsnprintf(result->how, sizeof result->how, format, ap);
+	va_end(ap);
+}
+
 bool statusExpected(const Probe &probe, long status)
 {
 	if (probe.expectedCount == 0)
@@ -94,17 +104,12 @@ bool statusExpected(const Probe &probe, long status)
 bool eachHeader(const char *path, bool (*each)(const char *line, void *context), void *context, char *why,
 	size_t size)
 {
-	// Tokens and passwords: a file others may read has them no longer.
-	if (readableByOthers(path, why, size))
-		return false;
+	// Tokens and passwords: a file others may read has them no longer,
+	// and one others may change sends theirs.
 	char *text;
 	size_t length;
-	char reason[200];
-	if (!readWholeFile(path, size_t{64} * 1024, &text, &length, reason, sizeof reason)) {
-		lowerFirst(reason);
-		snprintf(why, size, "headers file %s: %s", path, reason);
+	if (readableByOthers(path, why, size) || !readInput(path, size_t{64} * 1024, &text, &length, why, size))
 		return false;
-	}
 	bool usable = true;
 	int number = 0;
 	for (char *line = text; usable && *line;) {

@@ -25,6 +25,9 @@ struct ProbeSetting {
 struct ProbeResult {
 	bool passed;
 	bool timedOut;
+	// The watcher's own input failed it (its headers or CA file), not the
+	// application: no verdict on the application.
+	bool ownFault;
 	char how[256];
 };
 
@@ -64,3 +67,4 @@ bool eachHeader(const char *path, bool (*each)(const char *line, void *context),
 // A file's age against the limit: passed, or why not.
 void judgeFileAge(int64_t ageNs, const ProbeSetting &setting, ProbeResult *result);
 void probeFailed(ProbeResult *result, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void probeOwnFault(ProbeResult *result, const char *format, ...) __attribute__((format(printf, 2, 3)));

@@ -6,6 +6,7 @@
 #include "probe.h"
 
 #include "core/duration.h"
+#include "files.h"
 #include "system.h"
 
 #include <curl/curl.h>
@@ -69,6 +70,17 @@ static bool loadCurl(char *why, size_t size)
 	return true;
 }
 
+// The authorities a certificate is checked against: others' to change
+// would be others' to forge.
+static bool caFileUsable(const char *path, char *why, size_t size)
+{
+	char reason[280];
+	if (inputTrusted(path, false, reason, sizeof reason))
+		return true;
+	snprintf(why, size, "ca_file %s", reason);
+	return false;
+}
+
 bool httpProbeReady(const Probe &probe, char *why, size_t size)
 {
 	if (!loadCurl(why, size))
@@ -81,13 +93,8 @@ bool httpProbeReady(const Probe &probe, char *why, size_t size)
 		snprintf(why, size, "not a URL (http://HOST[:PORT][/PATH] or https://...)");
 		return false;
 	}
-	if (probe.caFile && access(probe.caFile, R_OK) != 0) {
-		char reason[160];
-		snprintf(reason, sizeof reason, "%s", strerror(errno));
-		lowerFirst(reason);
-		snprintf(why, size, "ca_file %s: %s", probe.caFile, reason);
+	if (probe.caFile && !caFileUsable(probe.caFile, why, size))
 		return false;
-	}
 	return !probe.headersFile || eachHeader(probe.headersFile, nullptr, nullptr, why, size);
 }
 
@@ -144,12 +151,18 @@ static void connectFailure(CURL *handle, ProbeResult *result, const char *detail
 
 void runHttpProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *result)
 {
+	char usable[300];
+	if (probe.caFile && !caFileUsable(probe.caFile, usable, sizeof usable)) {
+		probeOwnFault(result, "%s", usable);
+		return;
+	}
 	// Read each time: a token replaced in the file is sent at the next run.
 	struct curl_slist *headers = nullptr;
 	char why[300];
 	if (probe.headersFile && !eachHeader(probe.headersFile, addHeader, &headers, why, sizeof why)) {
 		curl.slistFree(headers);
-		probeFailed(result, "%s", why);
+		// The watcher's file, not the application: a token being rotated.
+		probeOwnFault(result, "%s", why);
 		return;
 	}
 	CURL *handle = curl.easyInit();
@@ -198,6 +211,9 @@ void runHttpProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *
 		probeFailed(result, "status %ld, and no final answer after it", answer.status);
 	} else if (code == CURLE_COULDNT_CONNECT) {
 		connectFailure(handle, result, detail);
+	} else if (code == CURLE_SSL_CACERT_BADFILE) {
+		// An emptied or malformed CA file: the watcher's, not the server's.
+		probeOwnFault(result, "ca_file %s: %s", probe.caFile ? probe.caFile : "(the system's)", detail);
 	} else if (code == CURLE_PEER_FAILED_VERIFICATION) {
 		// "SSL certificate problem: self-signed certificate": the problem.
 		static const char *const prefixes[] = {"SSL certificate problem: ", "SSL: "};

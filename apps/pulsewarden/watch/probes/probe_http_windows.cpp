@@ -185,7 +185,8 @@ void runHttpProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *
 	char why[300];
 	if (probe.headersFile && !eachHeader(probe.headersFile, addHeader, &headers, why, sizeof why)) {
 		free(headerBlock);
-		probeFailed(result, "%s", why);
+		// The watcher's file, not the application: a token being rotated.
+		probeOwnFault(result, "%s", why);
 		return;
 	}
 	int ms = static_cast<int>((setting.timeoutNs + nsPerMs - 1) / nsPerMs);

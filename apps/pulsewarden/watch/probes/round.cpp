@@ -260,10 +260,17 @@ bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end)
 		end->timedOut = false;
 		return true;
 	}
+	// The application's failure is the verdict; the watcher's own fault
+	// (a part that could not be checked) only where nothing failed.
+	int unchecked = -1;
 	for (int i = 0; i < options.probeCount; i++) {
 		const ProbeResult &result = round->results[i];
 		if (result.passed && !result.timedOut)
 			continue;
+		if (result.ownFault && !result.timedOut) {
+			unchecked = unchecked < 0 ? i : unchecked;
+			continue;
+		}
 		probeName(options.probes[i], round->what, sizeof round->what);
 		snprintf(round->how, sizeof round->how, "%s", result.how);
 		end->passed = false;
@@ -279,6 +286,17 @@ bool roundEnded(Round *round, const WatchOptions &options, CheckEnd *end)
 		if (!end->passed)
 			snprintf(round->what, sizeof round->what, "%s", options.check[0]);
 		end->what = end->passed ? "" : round->what;
+		if (!end->passed || unchecked < 0)
+			return true;
+	}
+	if (unchecked >= 0) {
+		probeName(options.probes[unchecked], round->what, sizeof round->what);
+		snprintf(round->how, sizeof round->how, "%s", round->results[unchecked].how);
+		*end = CheckEnd{};
+		end->how = round->how;
+		end->firstLine = "";
+		end->what = round->what;
+		end->unstarted = true;
 		return true;
 	}
 	end->passed = true;
