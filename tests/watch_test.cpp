@@ -1115,6 +1115,33 @@ TEST_F(Watch, ACheckTheKernelHoldsIsATimeoutOnTimeAndNoneStartsBesideIt)
 	stop(&watch);
 }
 
+// Files read again on a file system that does not answer hold up the
+// reading, never the watcher.
+TEST_F(Watch, AReloadThatHangsInTheKernelHoldsUpNothingElse)
+{
+	if (windowsBuild() || emulatedBuild())
+		GTEST_SKIP() << "a FUSE file system of this machine's own";
+	const std::string config = root + "/watch.toml";
+	std::string command;
+	for (const std::string &word : checkCommand())
+		command += (command.empty() ? "" : ", ") + ("\"" + word + "\"");
+	writeFile(config, "interval = \"200ms\"\n[check]\ncommand = [" + command + "]\n");
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--config", config})));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	Session fs;
+	if (!stallingMount(&fs, root + "/watch.d", {"lookup"}))
+		GTEST_SKIP() << "no FUSE here: /dev/fuse and python3-fusepy are needed";
+	kill(watch.pid, SIGHUP);
+	ASSERT_TRUE(fs.waitForText("hangs: /hung.toml\n"));
+	kill(watch.pid, SIGUSR1);
+	EXPECT_TRUE(waitFor(&watch, "healthy; last check "));
+	unmount(&fs, root + "/watch.d");
+	EXPECT_TRUE(waitFor(&watch, "configuration not reloaded, the one in use stays: " + root + "/watch.d"));
+	RunResult r = stop(&watch);
+	EXPECT_EQ(r.out.find("woke "), std::string::npos) << r.out;
+}
+
 TEST_F(Watch, AMetricsDirectoryMadeLaterIsWrittenOnceItIsThere)
 {
 	const std::string file = root + "/later/pulsewarden.prom";

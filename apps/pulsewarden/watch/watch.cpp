@@ -47,6 +47,16 @@ struct LibraryCall {
 	std::atomic<bool> answered;
 };
 
+// The configuration read again, on a thread of its own.
+struct ConfigReader {
+	Worker *worker;           // started at the first reload
+	int slot;
+	bool read;                // the files could be read (why: what they say is wrong, or null)
+	char why[800];
+	std::atomic<bool> busy;   // asked, and its answer not yet heard by the core
+	std::atomic<bool> done;
+};
+
 struct Loop {
 	WatchCore core;
 	bool journal;
@@ -63,6 +73,7 @@ struct Loop {
 	WatchOptions line;
 	WatchConfig configs[configSlots];
 	CheckUser *users[configSlots];
+	ConfigReader reader;
 	unsigned reloadsAnswered;
 	char runtimeDir[1024];
 	char statusPath[1100];
@@ -283,24 +294,56 @@ static int checkConfigAsked(const WatchOptions &o, bool silent)
 	return 0;
 }
 
-// The files read again into `slot` and checked whole, as a start would,
-// with the check's user they name; the core hears what they came to.
-static bool readFiles(Loop *l, int slot, Event *next)
+// The files read again into the reader's slot and checked whole, as a
+// start would, with the check's user they name, on the reader's thread: a
+// file system that does not answer holds up the reading, never a
+// heartbeat. The slot is the reader's alone until the core hears of it.
+static void readFiles(void *argument)
 {
+	Loop *l = static_cast<Loop *>(argument);
+	ConfigReader &r = l->reader;
+	int slot = r.slot;
 	WatchConfig *candidate = &l->configs[slot];
 	Faults faults = {l, Faults::kept, 0, false, ""};
 	bool silent = false;
-	static char why[800];
-	why[0] = '\0';
-	bool read = gatherConfiguration(l->line, candidate, &silent, fault, &faults);
-	if (!read)
-		snprintf(why, sizeof why, "%s%s", faults.first, faults.count > 1 ? " (and more: --check-config says all)" : "");
-	else if (!watchedPartsUsable(candidate->options, &l->users[slot], why, sizeof why))
+	r.why[0] = '\0';
+	r.read = gatherConfiguration(l->line, candidate, &silent, fault, &faults);
+	if (!r.read)
+		snprintf(r.why, sizeof r.why, "%s%s", faults.first, faults.count > 1 ? " (and more: --check-config says all)" : "");
+	else if (!watchedPartsUsable(candidate->options, &l->users[slot], r.why, sizeof r.why))
 		l->users[slot] = nullptr;
-	next->kind = eventConfigRead;
-	next->answer = slot;
-	next->options = read ? &candidate->options : nullptr;
-	next->why = why[0] ? why : nullptr;
+	r.done.store(true);
+	wakeWatcher();
+}
+
+static void askToReadFiles(Loop *l, int slot)
+{
+	ConfigReader &r = l->reader;
+	r.slot = slot;
+	r.done.store(false);
+	r.busy.store(true);
+	char why[200];
+	if (!r.worker && !(r.worker = startWorker(readFiles, l, why, sizeof why))) {
+		snprintf(r.why, sizeof r.why, "cannot read the files: %s", why);
+		r.read = false;
+		r.done.store(true);
+		return;
+	}
+	askWorker(r.worker);
+}
+
+// What the files read came to, once the reader is done.
+static bool filesRead(Loop *l, Event *event)
+{
+	ConfigReader &r = l->reader;
+	if (!r.busy.load() || !r.done.load())
+		return false;
+	r.busy.store(false);
+	*event = Event{};
+	event->kind = eventConfigRead;
+	event->answer = r.slot;
+	event->options = r.read ? &l->configs[r.slot].options : nullptr;
+	event->why = r.why[0] ? r.why : nullptr;
 	return true;
 }
 
@@ -379,7 +422,8 @@ static bool perform(Loop *l, const Action &a, Event *next)
 	case actWriteStatus:
 		return writeStatus(l, next);
 	case actReadConfig:
-		return readFiles(l, a.status, next);
+		askToReadFiles(l, a.status);
+		return filesRead(l, next);
 	case actApplyConfig:
 		applyConfig(l, a.status, a.slotBefore);
 		return false;
@@ -603,6 +647,8 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		Event answer;
 		if (libraryAnswered(&l, &answer))
 			feed(&l, answer);
+		if (filesRead(&l, &answer))
+			feed(&l, answer);
 		while (published(l.publisher, &answer))
 			feed(&l, answer);
 		for (int i = 0; i < woke.stops; i++)
@@ -620,7 +666,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	// not held up for it. A probe or a call into the library still under
 	// way: the process's exit must not pull their libraries from under them.
 	bool drained = finishPublishing(l.publisher, bootClockNs() + nsPerS);
-	if (finishRound(&l.round, inUse(&l)) || l.call.busy.load() || !drained) {
+	if (finishRound(&l.round, inUse(&l)) || l.call.busy.load() || l.reader.busy.load() || !drained) {
 		serviceManagerEnding(l.status);
 		endAtOnce(l.status);
 	}

@@ -17,6 +17,7 @@ void slotsAtStart(WatchCore *c)
 {
 	c->reload.inUse = 0;
 	c->reload.waiting = c->reload.reading = noSlot;
+	c->reload.again = false;
 }
 
 static void slotAction(Step *s, ActionKind kind, int slot)
@@ -40,8 +41,12 @@ void reloadAsked(WatchCore *c, Step *s, int64_t now)
 		notify(s, "READY=1");
 		return;
 	}
-	if (c->reload.reading != noSlot)
+	// Asked while files are read: they may have changed since the reading
+	// began, and are read again once it ends.
+	if (c->reload.reading != noSlot) {
+		c->reload.again = true;
 		return;
+	}
 	int slot = 0;
 	while (slot == c->reload.inUse || slot == c->reload.waiting)
 		slot++;
@@ -52,7 +57,7 @@ void reloadAsked(WatchCore *c, Step *s, int64_t now)
 // What the files read came to. What only a start decides stays as it
 // began; the process watched is one of those, and a change to it refuses
 // the files whole.
-void configRead(WatchCore *c, Step *s, const Event &e, int64_t now)
+static void heard(WatchCore *c, Step *s, const Event &e, int64_t now)
 {
 	int slot = e.answer;
 	c->reload.reading = noSlot;
@@ -81,6 +86,15 @@ void configRead(WatchCore *c, Step *s, const Event &e, int64_t now)
 	// reload that was lost.
 	if (c->reload.waiting != noSlot && !stopping(c))
 		addLine(s, priorityInfo, "configuration read and checked; it applies when the check under way ends");
+}
+
+void configRead(WatchCore *c, Step *s, const Event &e, int64_t now)
+{
+	heard(c, s, e, now);
+	if (c->reload.again && !stopping(c)) {
+		c->reload.again = false;
+		reloadAsked(c, s, now);
+	}
 }
 
 

@@ -275,6 +275,7 @@ struct WatchCore {
 		int inUse;
 		int waiting;         // read and checked, to be applied once no round runs; noSlot: none
 		int reading;         // being read; noSlot: none
+		bool again;          // asked again while being read
 		const WatchOptions *waitingOptions;  // the one waiting's, in its slot
 	} reload;
 	struct {                 // lines said once until what they say changes

@@ -88,6 +88,8 @@ bool becomeCheckUser(const CheckUser *user)
 
 // Asks a process that has become the user whether it can start the
 // program, and where its PATH finds it. False, with why, when it cannot.
+// Its answer comes through the pipe, its first byte saying which: the
+// watcher's loop may collect the process before this waits for it.
 static bool usableAs(const char *program, const CheckUser *user, char *found, size_t foundSize, char *why,
 	size_t size)
 {
@@ -102,9 +104,10 @@ static bool usableAs(const char *program, const CheckUser *user, char *found, si
 		char text[4096 + 400] = "";
 		bool usable = becomeCheckUser(user);
 		if (!usable)
-			snprintf(text, sizeof text, "%s: cannot become the check's user: %s", program, strerror(errno));
-		else if ((usable = checkProgramUsable(program, text, sizeof text)))
-			findCheckProgram(program, text, sizeof text);
+			snprintf(text + 1, sizeof text - 1, "%s: cannot become the check's user: %s", program, strerror(errno));
+		else if ((usable = checkProgramUsable(program, text + 1, sizeof text - 1)))
+			findCheckProgram(program, text + 1, sizeof text - 1);
+		text[0] = usable ? 'y' : 'n';
 		ssize_t ignored = write(answer[1], text, strlen(text));
 		(void)ignored;
 		_exit(usable ? 0 : 1);
@@ -128,15 +131,16 @@ static bool usableAs(const char *program, const CheckUser *user, char *found, si
 	}
 	while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
 		;
-	if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-		snprintf(why, size, "%s (as check_user %s)", length ? text : "cannot tell whether it can run", user->name);
+	if (length == 0 || text[0] != 'y') {
+		snprintf(why, size, "%s (as check_user %s)", length > 1 ? text + 1 : "cannot tell whether it can run",
+			user->name);
 		return false;
 	}
-	if (length >= foundSize) {
+	if (length - 1 >= foundSize) {
 		snprintf(why, size, "%s: its path is too long", program);
 		return false;
 	}
-	memcpy(found, text, length + 1);
+	memcpy(found, text + 1, length);
 	return true;
 }
 
@@ -144,7 +148,7 @@ bool checkProgramTrusted(const char *program, const CheckUser *user, char *why, 
 {
 	// Judged before it is looked into: the kernel refuses to follow some
 	// links (fs.protected_symlinks), and says only "Permission denied".
-	if (strchr(program, '/') && writableByOthers(program, why, size))
+	if (strchr(program, '/') && pathExists(program) && writableByOthers(program, why, size))
 		return false;
 	char found[4096];
 	if (user) {
