@@ -1142,6 +1142,29 @@ TEST_F(Watch, AReloadThatHangsInTheKernelHoldsUpNothingElse)
 	EXPECT_EQ(r.out.find("woke "), std::string::npos) << r.out;
 }
 
+// A metrics file on a file system whose writes stall: that file's
+// trouble, said as such; the heartbeats never wait on it.
+TEST_F(Watch, AMetricsFileWhoseWritesStallHoldsUpNoHeartbeat)
+{
+	if (windowsBuild() || emulatedBuild())
+		GTEST_SKIP() << "a FUSE file system of this machine's own";
+	Session fs;
+	const std::string mount = root + "/slow";
+	if (!stallingMount(&fs, mount, {"write", "4"}))
+		GTEST_SKIP() << "no FUSE here: /dev/fuse and python3-fusepy are needed";
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "200ms", "--timeout", "900ms", "--window", "2s",
+		"--metrics-file", mount + "/pulsewarden.prom"}, true)));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	EXPECT_TRUE(waitFor(&watch, "the metrics file " + mount + "/pulsewarden.prom has not been written for "));
+	EXPECT_TRUE(waitFor(&watch, "the metrics file " + mount + "/pulsewarden.prom is written again\n"));
+	EXPECT_NE(sim({"status"}).out.find("status: green\n"), std::string::npos);
+	RunResult r = stop(&watch);
+	unmount(&fs, mount);
+	EXPECT_EQ(r.out.find("woke "), std::string::npos) << r.out;
+	EXPECT_EQ(r.out.find("failing"), std::string::npos) << r.out;
+}
+
 TEST_F(Watch, AMetricsDirectoryMadeLaterIsWrittenOnceItIsThere)
 {
 	const std::string file = root + "/later/pulsewarden.prom";

@@ -861,6 +861,12 @@ void play(const Row &row, bool files, const std::vector<std::string> *expected =
 		Step step = watchStep(&core, e, beat.ms * nsPerMs, beat.asleepMs * nsPerMs, 1e9 + beat.ms / 1e3);
 		EXPECT_EQ(render(step, files), expected ? (*expected)[i] : beat.expected) << row.story << ", at " << beat.ms
 			<< " ms";
+		// The stories' status file is written as soon as asked; the files'
+		// rows say when.
+		for (size_t a = 0; !files && a < step.count; a++)
+			if (step.actions[a].kind == actWriteStatus)
+				watchStep(&core, wrote(fileStatus, "/run/w/status"), beat.ms * nsPerMs, beat.asleepMs * nsPerMs,
+					1e9 + beat.ms / 1e3);
 	}
 }
 
@@ -951,6 +957,21 @@ const Row fileRows[] = {
 		{10001, time(), "next 13000, status by 10010"},
 		{10010, time(), "write status | next 13000, status by 20010"},
 	}, {}, false, true},
+	{"a write that has not returned for longer than the window is said as the file's, once, and its end too",
+		{"--timeout", "3s", "--window", "15s", "check"}, 0, {
+		{0, start(), "info watching: check every 10 s, timeout 3 s (window 15 s); starting | STATUS=starting: no "
+			"check yet | write status | next 5000, status by 10000"},
+		{0, answer(1), "next 3000, status by 10000"},
+		{10, fail(), "write status | notice not healthy yet: exit status 3 | next 10000, status by 10010"},
+		{10000, time(), "STATUS=starting: not healthy yet: exit status 3 | next 15000, status by 10010"},
+		{10000, answer(1), "next 13000, status by 10010"},
+		{16000, time(), "error the status file has not been written for 16.0 s, longer than the platform's window "
+			"(15 s): its write has not returned (a file system that does not answer?); heartbeats go on | write status "
+			"| next 17000, status by 26000"},
+		{20000, time(), "next 21000, status by 26000"},
+		{20001, wrote(fileStatus, "/run/w/status"), "notice the status file /run/w/status is written again | next "
+			"21000, status by 26000"},
+	}},
 };
 
 TEST(WatchCore, TheFilesAreWrittenAsWhatTheyShowChanges)

@@ -37,10 +37,41 @@ static void tellSummary(WatchCore *c, Step *s, const char *summary)
 	c->files.lineSince = false;
 }
 
+// A write asked for: one that is not answered is the file's trouble too.
+static void askedToWrite(WatchCore *c, FileKind file)
+{
+	if (c->files.unansweredSince[file] == none)
+		c->files.unansweredSince[file] = c->schedule.lastNow;
+}
+
+// A file's trouble that has lasted longer than the window, said once as
+// the file's: heartbeats never waited on it.
+static void fileOverdue(WatchCore *c, Step *s, FileKind file)
+{
+	static const char *const names[] = {"the metrics file", "the status file", "the reset record"};
+	int64_t now = c->schedule.lastNow;
+	int64_t since = c->files.failingSince[file] != none ? c->files.failingSince[file] : c->files.unansweredSince[file];
+	if (since == none || c->files.loud[file] || now - since <= options(c).windowNs)
+		return;
+	c->files.loud[file] = true;
+	c->files.figuresDue = true;
+	char window[32];
+	formatDuration(options(c).windowNs, window, sizeof window);
+	const char *path = file == fileMetrics && !c->files.path[file][0] ? options(c).metricsFile : c->files.path[file];
+	if (c->files.failingSince[file] != none)
+		addLine(s, priorityError, "%s %s could not be written for %.1f s, longer than the platform's window (%s): %s; "
+			"heartbeats go on", names[file], path, secondsSince(since, now), window, c->files.why[file]);
+	else
+		addLine(s, priorityError, "%s%s%s has not been written for %.1f s, longer than the platform's window (%s): its "
+			"write has not returned (a file system that does not answer?); heartbeats go on", names[file],
+			path[0] ? " " : "", path, secondsSince(since, now), window);
+}
+
 static void writeStatusFile(WatchCore *c, Step *s, const char *summary)
 {
 	int64_t now = c->schedule.lastNow;
 	add(s, actWriteStatus);
+	askedToWrite(c, fileStatus);
 	snprintf(c->files.shown, sizeof c->files.shown, "%s", summary);
 	c->files.statusDue = false;
 	c->files.statusAt = now;
@@ -79,6 +110,7 @@ void filesDue(WatchCore *c, Step *s, bool answered, bool wakeEnds, WatchState be
 	bool idle = awaiting(c) && now - c->files.figuresAt >= o.intervalNs;
 	if (o.metricsFile && kind != eventWritten && (c->files.figuresDue || c->state != before || idle)) {
 		add(s, actWriteFigures);
+		askedToWrite(c, fileMetrics);
 		c->files.figuresDue = false;
 		c->files.figuresAt = now;
 	}
@@ -106,6 +138,8 @@ void filesDue(WatchCore *c, Step *s, bool answered, bool wakeEnds, WatchState be
 	if (!wakeEnds)
 		return;
 	tellSummary(c, s, summary);
+	fileOverdue(c, s, fileMetrics);
+	fileOverdue(c, s, fileStatus);
 	bool settled = !c->check.running && !awaiting(c);
 	if (c->files.statusAt == none || (c->files.statusDue && settled) || now - c->files.statusAt >= o.intervalNs)
 		writeStatusFile(c, s, summary);
@@ -136,9 +170,20 @@ void written(WatchCore *c, Step *s, const Event &e)
 	lowerFirst(why);
 	if (e.why && !failing)
 		addLine(s, priorityWarning, "%s %s: %s; %s", fileWords[file].failed, path, why, fileWords[file].meanwhile);
-	else if (!e.why && failing)
+	else if (!e.why && (failing || c->files.loud[file]))
 		addLine(s, priorityNotice, "%s %s %s", fileWords[file].again, path, fileWords[file].recovered);
 	failing = e.why != nullptr;
+	int64_t now = c->schedule.lastNow;
+	c->files.unansweredSince[file] = none;
+	if (!e.why) {
+		c->files.figuresDue = c->files.figuresDue || c->files.loud[file];
+		c->files.failingSince[file] = none;
+		c->files.loud[file] = false;
+	} else if (c->files.failingSince[file] == none) {
+		c->files.failingSince[file] = now;
+	}
+	snprintf(c->files.path[file], sizeof c->files.path[file], "%s", path);
+	snprintf(c->files.why[file], sizeof c->files.why[file], "%s", why);
 }
 
 const WatchView &watchView(WatchCore *c)
@@ -178,6 +223,8 @@ const WatchView &watchView(WatchCore *c)
 	}
 	v.figures.unchecked = c->unstarted.loud;
 	v.figures.stuck = c->check.stuckSince != none;
+	for (int i = 0; i <= fileRecord; i++)
+		v.figures.fileFailing[i] = c->files.loud[i];
 	v.figures.resetsTotal = r.total;
 	v.figures.lastResetS = r.lastS;
 	return v;

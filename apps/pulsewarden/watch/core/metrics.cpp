@@ -116,6 +116,11 @@ bool formatMetrics(const WatchOptions &o, WatchState state, const WatchFigures &
 	family(&t, "pulsewarden_watch_check_stuck", "gauge",
 		"1 while a check program that could not be ended (held by the kernel) is still there; no check starts.");
 	add(&t, "pulsewarden_watch_check_stuck %d\n", f.stuck ? 1 : 0);
+	family(&t, "pulsewarden_watch_file_failing", "gauge",
+		"1 when the file could not be written, or its write has not returned, for longer than the window.");
+	static const char *const files[] = {"metrics", "status", "record"};
+	for (int i = 0; i < 3; i++)
+		add(&t, "pulsewarden_watch_file_failing{file=\"%s\"} %d\n", files[i], f.fileFailing[i] ? 1 : 0);
 
 	int parts = o.pid ? 0 : o.probeCount + (o.check ? 1 : 0);
 	char labels[maxProbes + 1][600];

@@ -53,6 +53,8 @@ void begin(WatchCore *c, Step *s, int64_t now)
 	c->schedule.startDeadline = o.startTimeoutNs ? now + o.startTimeoutNs : never;
 	c->record.lastAt = c->platform.lastHeartbeatAt = c->unstarted.since = c->platform.recordSeenAt = none;
 	c->check.stuckSince = none;
+	for (int i = 0; i <= fileRecord; i++)
+		c->files.failingSince[i] = c->files.unansweredSince[i] = none;
 	c->files.statusAt = none;
 	c->state = o.pid ? stateHealthy : stateStarting;
 	// A reset posted by an earlier watcher may still stand: the first

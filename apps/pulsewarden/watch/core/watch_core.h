@@ -258,6 +258,14 @@ struct WatchCore {
 		char told[512];      // STATUS= as the summary last told it
 		char shown[512];     // the summary as the status file last showed it
 		bool failing[fileRecord + 1];  // each one's last write failed (said once)
+		// Each one's trouble, said as an error once it lasts longer than the
+		// window: a write that failed, or one asked for and not answered (a
+		// file system that does not answer); none: none.
+		int64_t failingSince[fileRecord + 1];
+		int64_t unansweredSince[fileRecord + 1];
+		bool loud[fileRecord + 1];
+		char path[fileRecord + 1][300];
+		char why[fileRecord + 1][300];
 	} files;
 	struct {                 // --max-resets
 		bool off;            // monitoring is off for the hold
