@@ -40,6 +40,7 @@ protected:
 		writeFile(check, "#!/bin/sh\n"
 			"case $(cat \"$0.mode\" 2>/dev/null) in\n"
 			"fail) echo 'database unreachable'; echo more; exit 3 ;;\n"
+			"latin1) printf 'caf\\351\\n'; exit 3 ;;\n"
 			"hang) echo hanging > \"$0.hanging\"; trap '' TERM;"
 			" sh -c 'echo $$ > \"$0.grandchild\"; exec sleep 1000' \"$0\" & sleep 1000 ;;\n"
 			"sleep) echo $$ > \"$0.pid\"; exec sleep 1000 ;;\n"
@@ -327,6 +328,20 @@ TEST_F(Watch, HeartbeatsWhileHealthyAndSaysWhyWhenNot)
 	if (!windowsBuild()) {
 		EXPECT_EQ(tool({"isEnabled"}).out, "false\n");
 	}
+}
+
+// A line is UTF-8 wherever it is read: what a check printed in another
+// encoding is shown as the status shows it.
+TEST_F(Watch, BytesACheckPrintsOutsideUtf8AreShownAsTheStatusShowsThem)
+{
+	if (windowsBuild())
+		GTEST_SKIP() << "the check is a shell script";
+	setMode("latin1");
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "200ms"}, true)));
+	EXPECT_TRUE(waitFor(&watch, "not healthy yet: exit status 3: \"caf?\"\n"));
+	EXPECT_NE(tool({"status", "--runtime-dir", root + "/run"}).out.find("exit status 3: \"caf?\""), std::string::npos);
+	stop(&watch);
 }
 
 // pulsewarden status answers from the file the watcher keeps, whatever

@@ -14,6 +14,7 @@
 #include "console.h"
 #include "core/metrics.h"
 #include "core/status_file.h"
+#include "core/text.h"
 #include "core/watch_core.h"
 #include "core/watch_options.h"
 #include "exit_status.h"
@@ -83,8 +84,9 @@ static void sayLine(const Loop *l, Priority priority, const char *format, ...) P
 
 // One line on stderr, with the time (or, into the journal, its priority);
 // the service manager gets it as the status. -s hides healthy progress.
-// Whatever it quotes, it stays one line: a name's line feed would split
-// it, and in the status would be a message to the service manager.
+// Whatever it quotes, it stays one line of UTF-8: a name's line feed
+// would split it, and in the status would be a message to the service
+// manager.
 static void sayLine(const Loop *l, Priority priority, const char *format, ...)
 {
 	char message[1024];
@@ -92,9 +94,9 @@ static void sayLine(const Loop *l, Priority priority, const char *format, ...)
 	va_start(ap, format);
 	vsnprintf(message, sizeof message, format, ap);
 	va_end(ap);
-	for (char *p = message; *p; p++)
-		if (static_cast<unsigned char>(*p) < ' ' || *p == 0x7f)
-			*p = '?';
+	// And UTF-8, as the status shows it: a journal and a terminal show
+	// what the status file does.
+	makePrintable(message);
 	char status[sizeof message + 8];
 	snprintf(status, sizeof status, "STATUS=%s", message);
 	notifyServiceManager(status);
