@@ -224,6 +224,11 @@ TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
 		{"config = \"/etc/x.toml\"", "/etc/w.toml:1:1: \"config\" is not a key of watch's configuration"},
 		{"[[http]]\nurl = \"http://h/\"\nmethod = \"HEAD\"\nexpect_status = [200, 204]\nheaders_file = \"/etc/h\"",
 			"[[http]]|url = \"http://h/\"|method = \"HEAD\"|expect_status = [200, 204]|headers_file = \"/etc/h\""},
+		// Its secrets are not printed, and the printout says so first.
+		{"[[http]]\nurl = \"http://a:pw@h/?Token=t\"",
+			"# A URL's password and the values of its query parameters named as secrets (token, key...) are|"
+			"# shown as <secret>: read back, this file would send \"<secret>\" in their place.|"
+			"[[http]]|url = \"http://a:<secret>@h/?Token=<secret>\""},
 		{"[[http]]\nurl = \"http://h/\"\nmethod = \"POST\"", "/etc/w.toml:3:10: method: \"GET\" or \"HEAD\" is needed"},
 		{"[[http]]\nurl = \"http://h/\"\nexpect_status = [200, 99]",
 			"/etc/w.toml:3:23: expect_status: a status is a whole number from 100 to 599"},
