@@ -13,6 +13,10 @@ extern const char pathSeparator;
 // PATH.tmp) and renamed over it, so that a reader sees the old file or the
 // new one, never half of either. Mode 0644 on Linux.
 bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size);
+// The same, readable by its owner alone, whatever the umask (0600; on
+// Windows SYSTEM, Administrators and this process's user, whatever the
+// directory passes on): what may hold a secret.
+bool replacePrivateFile(const char *path, const char *text, size_t length, char *why, size_t size);
 // The same, and on disk, with its directory, before it returns: what must
 // outlive a power cut.
 bool replaceFileDurably(const char *path, const char *text, size_t length, char *why, size_t size);

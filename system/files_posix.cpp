@@ -25,12 +25,12 @@ static bool temporaryBeside(const char *path, char *temporary, size_t size)
 }
 
 // A fresh file of ours: never one another user put there, nor a link.
-static int createBeside(const char *path, char *temporary, size_t size)
+static int createBeside(const char *path, mode_t mode, char *temporary, size_t size)
 {
 	if (!temporaryBeside(path, temporary, size))
 		return -1;
 	unlink(temporary);
-	return open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+	return open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
 }
 
 static bool sayErrno(char *why, size_t size)
@@ -58,13 +58,16 @@ static bool syncDirectoryOf(const char *path, char *why, size_t size)
 // With `durable`, on disk before it returns: the file synced before it
 // takes the old one's place, the directory after, so that a power cut
 // leaves one or the other whole.
-static bool replace(const char *path, const char *text, size_t length, bool durable, char *why, size_t size)
+// `mode` whatever the umask, before a byte is written: 0644, for the
+// collector and pulsewarden status of ordinary users; 0600 for a secret.
+static bool replace(const char *path, const char *text, size_t length, mode_t mode, bool durable, char *why,
+	size_t size)
 {
 	char temporary[PATH_MAX];
-	int fd = createBeside(path, temporary, sizeof temporary);
+	int fd = createBeside(path, mode, temporary, sizeof temporary);
 	if (fd < 0)
 		return sayErrno(why, size);
-	bool written = fchmod(fd, 0644) == 0;  // whatever the umask: the collector reads it
+	bool written = fchmod(fd, mode) == 0;
 	for (size_t at = 0; written && at < length;) {
 		ssize_t n = write(fd, text + at, length - at);
 		if (n < 0 && errno == EINTR)
@@ -90,12 +93,17 @@ static bool replace(const char *path, const char *text, size_t length, bool dura
 
 bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size)
 {
-	return replace(path, text, length, false, why, size);
+	return replace(path, text, length, 0644, false, why, size);
+}
+
+bool replacePrivateFile(const char *path, const char *text, size_t length, char *why, size_t size)
+{
+	return replace(path, text, length, 0600, false, why, size);
 }
 
 bool replaceFileDurably(const char *path, const char *text, size_t length, char *why, size_t size)
 {
-	return replace(path, text, length, true, why, size);
+	return replace(path, text, length, 0644, true, why, size);
 }
 
 bool neverReplaceable(const char *path, char *why, size_t size)

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,11 +23,57 @@ static bool temporaryBeside(const char *path, char *temporary, size_t size)
 	return true;
 }
 
-static HANDLE createBeside(const char *path, char *temporary, size_t size)
+// Full control for SYSTEM, Administrators and this process's user, nothing
+// inherited: the machine's runtime directory passes read on to Users, for
+// the status. Null, with the error set, when it cannot be made.
+static PSECURITY_DESCRIPTOR privateDescriptor()
+{
+	static struct {
+		bool loaded;
+		decltype(&OpenProcessToken) openToken;
+		decltype(&GetTokenInformation) tokenInformation;
+		decltype(&ConvertSidToStringSidA) sidText;
+		decltype(&ConvertStringSecurityDescriptorToSecurityDescriptorA) descriptor;
+	} api;
+	if (!api.loaded) {
+		void *library = loadSystemLibrary("advapi32.dll");
+		api.loaded = library && findFunction(library, "OpenProcessToken", &api.openToken)
+			&& findFunction(library, "GetTokenInformation", &api.tokenInformation)
+			&& findFunction(library, "ConvertSidToStringSidA", &api.sidText)
+			&& findFunction(library, "ConvertStringSecurityDescriptorToSecurityDescriptorA", &api.descriptor);
+		if (!api.loaded) {
+			SetLastError(ERROR_PROC_NOT_FOUND);
+			return nullptr;
+		}
+	}
+	alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+	HANDLE token;
+	DWORD needed = 0;
+	char *self = nullptr;
+	if (api.openToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+		if (api.tokenInformation(token, TokenUser, user, sizeof user, &needed))
+			api.sidText(reinterpret_cast<TOKEN_USER *>(user)->User.Sid, &self);
+		CloseHandle(token);
+	}
+	if (!self)
+		return nullptr;
+	char access[256];
+	snprintf(access, sizeof access, "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;%s)", self);
+	LocalFree(self);
+	PSECURITY_DESCRIPTOR descriptor = nullptr;
+	return api.descriptor(access, SDDL_REVISION_1, &descriptor, nullptr) ? descriptor : nullptr;
+}
+
+// With `access`, a fresh file: one left there would keep its own.
+static HANDLE createBeside(const char *path, PSECURITY_DESCRIPTOR access, char *temporary, size_t size)
 {
 	if (!temporaryBeside(path, temporary, size))
 		return INVALID_HANDLE_VALUE;
-	return CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (access)
+		DeleteFileA(temporary);
+	SECURITY_ATTRIBUTES attributes = {sizeof attributes, access, FALSE};
+	return CreateFileA(temporary, GENERIC_WRITE, 0, access ? &attributes : nullptr, CREATE_ALWAYS,
+		FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 static bool sayError(char *why, size_t size)
@@ -36,11 +83,20 @@ static bool sayError(char *why, size_t size)
 }
 
 // With `durable`, the file flushed to disk before it takes the old one's
-// place; the move is written through either way.
-static bool replace(const char *path, const char *text, size_t length, bool durable, char *why, size_t size)
+// place; the move is written through either way, and keeps the access the
+// file was made with.
+static bool replace(const char *path, const char *text, size_t length, bool secret, bool durable, char *why,
+	size_t size)
 {
 	char temporary[MAX_PATH + 8];
-	HANDLE file = createBeside(path, temporary, sizeof temporary);
+	PSECURITY_DESCRIPTOR access = secret ? privateDescriptor() : nullptr;
+	if (secret && !access)
+		return sayError(why, size);
+	HANDLE file = createBeside(path, access, temporary, sizeof temporary);
+	DWORD made = GetLastError();
+	if (access)
+		LocalFree(access);
+	SetLastError(made);
 	if (file == INVALID_HANDLE_VALUE)
 		return sayError(why, size);
 	bool written = true;
@@ -70,12 +126,17 @@ static bool replace(const char *path, const char *text, size_t length, bool dura
 
 bool replaceFile(const char *path, const char *text, size_t length, char *why, size_t size)
 {
-	return replace(path, text, length, false, why, size);
+	return replace(path, text, length, false, false, why, size);
+}
+
+bool replacePrivateFile(const char *path, const char *text, size_t length, char *why, size_t size)
+{
+	return replace(path, text, length, true, false, why, size);
 }
 
 bool replaceFileDurably(const char *path, const char *text, size_t length, char *why, size_t size)
 {
-	return replace(path, text, length, true, why, size);
+	return replace(path, text, length, false, true, why, size);
 }
 
 bool neverReplaceable(const char *path, char *why, size_t size)

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -65,6 +66,7 @@ TEST(ProbeTarget, WhatCanNeverBeProbedIsToldFromItsTextAlone)
 		const char *problem;  // null: usable
 		const char *host;     // --tcp, usable: as split
 		const char *shown = nullptr;  // as lines and labels show it, when not as given
+		const char *printed = nullptr;  // as --print shows it, when not as lines do
 	} rows[] = {
 		{probeTcp, "db:5432", nullptr, "db"},
 		{probeTcp, "[::1]:65535", nullptr, "::1"},
@@ -80,10 +82,24 @@ TEST(ProbeTarget, WhatCanNeverBeProbedIsToldFromItsTextAlone)
 		{probeHttp, "HTTP://host", nullptr, nullptr},
 		{probeHttp, "https://[::1]:8443/health?full=1", nullptr, nullptr},
 		// A password is never shown; a user, or an @ past the host, is.
-		{probeHttp, "http://admin:s3cret@db/health", nullptr, nullptr, "http://admin@db/health"},
-		{probeHttp, "https://u:p:q@[::1]:8443/x@y", nullptr, nullptr, "https://u@[::1]:8443/x@y"},
+		{probeHttp, "http://admin:s3cret@db/health", nullptr, nullptr, "http://admin@db/health",
+			"http://admin:<secret>@db/health"},
+		{probeHttp, "https://u:p:q@[::1]:8443/x@y", nullptr, nullptr, "https://u@[::1]:8443/x@y",
+			"https://u:<secret>@[::1]:8443/x@y"},
 		{probeHttp, "http://admin@db/health", nullptr, nullptr},
+		{probeHttp, "http://admin:@db/health", nullptr, nullptr, "http://admin@db/health", "http://admin:@db/health"},
 		{probeHttp, "http://db/login?next=a:b@c", nullptr, nullptr},
+		// Nor a value whose parameter's name says secret, whatever its case
+		// or its escapes, in the query or the fragment; other names are
+		// shown, and so is a name alone or an empty value.
+		{probeHttp, "http://db/h?token=t1&full=1&Access_Token=t2;API_KEY=k#x&signature=s", nullptr, nullptr,
+			"http://db/h?token=<secret>&full=1&Access_Token=<secret>;API_KEY=<secret>#x&signature=<secret>"},
+		{probeHttp, "http://db?%74oken=t&key=k&sig=&auth", nullptr, nullptr, "http://db?%74oken=<secret>&key=<secret>&sig=&auth"},
+		{probeHttp, "http://db/h?tokens=1&monkey=2&secret_key=3&x=token", nullptr, nullptr},
+		{probeHttp, "http://a:pw@db/h?password=p&secret=s&auth=a", nullptr, nullptr,
+			"http://a@db/h?password=<secret>&secret=<secret>&auth=<secret>",
+			"http://a:<secret>@db/h?password=<secret>&secret=<secret>&auth=<secret>"},
+		{probeTcp, "token:5432", nullptr, "token"},
 		{probeHttp, "ftp://host/", "the scheme must be http or https", nullptr},
 		{probeHttp, "host/health", "not a URL (http://HOST[:PORT][/PATH] or https://...)", nullptr},
 		{probeHttp, "http:/host", "not a URL (http://HOST[:PORT][/PATH] or https://...)", nullptr},
@@ -98,12 +114,36 @@ TEST(ProbeTarget, WhatCanNeverBeProbedIsToldFromItsTextAlone)
 		char shown[300];
 		probeShownTarget(Probe{row.kind, row.target}, shown, sizeof shown);
 		EXPECT_STREQ(shown, row.shown ? row.shown : row.target);
+		probeShownTarget(Probe{row.kind, row.target}, shown, sizeof shown, shownInPrint);
+		EXPECT_STREQ(shown, row.printed ? row.printed : row.shown ? row.shown : row.target);
 		char host[256] = "";
 		char port[8] = "";
 		if (row.host) {
 			EXPECT_TRUE(splitHostPort(row.target, host, sizeof host, port, sizeof port)) << row.target;
 			EXPECT_STREQ(host, row.host) << row.target;
 		}
+	}
+}
+
+TEST(ProbeTarget, WhatAProbesLibrarySaysNeverQuotesItsTargetsSecrets)
+{
+	Probe http = {probeHttp, "http://admin:pw@db/h?token=pwtok&key=k3y"};
+	struct {
+		Probe probe;
+		const char *said;
+		const char *shown;
+	} rows[] = {
+		{http, "Could not resolve host: db", "Could not resolve host: db"},
+		// The longest secret where two start alike; none looked for in a mark.
+		{http, "URL rejected: http://admin:pw@db/h?token=pwtok&key=k3y",
+			"URL rejected: http://admin:<secret>@db/h?token=<secret>&key=<secret>"},
+		{Probe{probeFile, "/run/pw"}, "/run/pw: no such file", "/run/pw: no such file"},
+	};
+	for (const auto &row : rows) {
+		char said[256];
+		snprintf(said, sizeof said, "%s", row.said);
+		hideTargetSecrets(row.probe, said, sizeof said);
+		EXPECT_STREQ(said, row.shown);
 	}
 }
 
@@ -184,6 +224,11 @@ TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
 		{"config = \"/etc/x.toml\"", "/etc/w.toml:1:1: \"config\" is not a key of watch's configuration"},
 		{"[[http]]\nurl = \"http://h/\"\nmethod = \"HEAD\"\nexpect_status = [200, 204]\nheaders_file = \"/etc/h\"",
 			"[[http]]|url = \"http://h/\"|method = \"HEAD\"|expect_status = [200, 204]|headers_file = \"/etc/h\""},
+		// Its secrets are not printed, and the printout says so first.
+		{"[[http]]\nurl = \"http://a:pw@h/?Token=t\"",
+			"# A URL's password and the values of its query parameters named as secrets (token, key...) are|"
+			"# shown as <secret>: read back, this file would send \"<secret>\" in their place.|"
+			"[[http]]|url = \"http://a:<secret>@h/?Token=<secret>\""},
 		{"[[http]]\nurl = \"http://h/\"\nmethod = \"POST\"", "/etc/w.toml:3:10: method: \"GET\" or \"HEAD\" is needed"},
 		{"[[http]]\nurl = \"http://h/\"\nexpect_status = [200, 99]",
 			"/etc/w.toml:3:23: expect_status: a status is a whole number from 100 to 599"},

@@ -238,8 +238,10 @@ static void answerReload(Loop *l, const char *how)
 		sizeof why);
 }
 
-// The configuration in use, as a file that --config reads, in the runtime
+// The configuration in use, as --print gives it, in the runtime
 // directory: what the watcher runs now, whatever the files say since.
+// Its owner's alone: a check's arguments may hold what --print cannot
+// tell is a secret.
 static void keepConfigInUse(Loop *l, const WatchOptions &o)
 {
 	static char text[1 << 18];
@@ -247,7 +249,7 @@ static void keepConfigInUse(Loop *l, const WatchOptions &o)
 	char path[1100];
 	snprintf(path, sizeof path, "%s/config.toml", l->runtimeDir);
 	if (printConfig(o, silentMode, text, sizeof text, why, sizeof why))
-		replaceFile(path, text, strlen(text), why, sizeof why);
+		replacePrivateFile(path, text, strlen(text), why, sizeof why);
 	else
 		removeFile(path);
 }

@@ -394,6 +394,19 @@ bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, ch
 {
 	Text t = textIn(text, size);
 	const char *unwritable = nullptr;
+	// Each probe's target as printed: its secrets are read by whoever
+	// reads the printout, configuration management's logs among them.
+	static char targets[maxProbes][8192];
+	bool hidden = false;
+	bool cut = false;
+	for (int i = 0; i < o.probeCount; i++) {
+		cut = !probeShownTarget(o.probes[i], targets[i], sizeof targets[i], shownInPrint) || cut;
+		// Also a printout read back: it says so again, and prints the same.
+		hidden = hidden || strstr(targets[i], "<secret>");
+	}
+	if (hidden)
+		add(&t, "# A URL's password and the values of its query parameters named as secrets (token, key...) are\n"
+			"# shown as <secret>: read back, this file would send \"<secret>\" in their place.\n");
 	for (const OptionRow *row = optionTable; row->name; row++) {
 		if (row->commandLineOnly || row->kind == optionProbe || row->kind == optionHelp)
 			continue;
@@ -445,8 +458,8 @@ bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, ch
 		while (probeTables[kind].table && probeTables[kind].kind != p.kind)
 			kind++;
 		add(&t, "\n[[%s]]\n%s = ", probeTables[kind].table, probeTables[kind].target);
-		if (!addQuoted(&t, p.target))
-			unwritable = p.target;
+		if (!addQuoted(&t, targets[i]))
+			unwritable = targets[i];
 		add(&t, "\n");
 		if (p.timeoutNs) {
 			add(&t, "timeout = ");
@@ -479,7 +492,7 @@ bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, ch
 		snprintf(why, whySize, "\"%s\" is not UTF-8, which a TOML file cannot hold", unwritable);
 		return false;
 	}
-	if (!t.fits) {
+	if (!t.fits || cut) {
 		snprintf(why, whySize, "the configuration is too large to print");
 		return false;
 	}

@@ -28,9 +28,18 @@ enum : int { maxExpected = 8 };
 const char *probeOption(ProbeKind kind);
 bool probeKindNamed(const char *option, ProbeKind *kind);
 
-// The target as it is shown: a URL without its password
-// ("http://admin@host/health").
-void probeShownTarget(const Probe &probe, char *text, size_t size);
+// How a target is shown wherever others may read it: lines, STATUS=,
+// labels, the status file, messages. A URL's password is left out, and
+// the value of each query parameter whose name says secret is "<secret>"
+// ("http://admin@host/health?token=<secret>"). Printed as a configuration
+// (--print, the runtime directory's copy), the password is "<secret>"
+// too. False when the text was cut to fit.
+enum TargetShown { shownInLines, shownInPrint };
+bool probeShownTarget(const Probe &probe, char *text, size_t size, TargetShown how = shownInLines);
+// Each secret of the probe's target that `text` quotes, "<secret>" in its
+// place: a probe's own words, which a library may fill with what it was
+// given.
+void hideTargetSecrets(const Probe &probe, char *text, size_t size);
 // The probe as a line names it: "http://host/health", "tcp db:5432",
 // "process myapp", "service nginx", "file /run/myapp/alive".
 void probeName(const Probe &probe, char *text, size_t size);

@@ -17,40 +17,49 @@ bool probeReady(const Probe &probe, char *why, size_t size)
 		snprintf(why, size, "%s", problem);
 		return false;
 	}
+	bool ready = true;
 	switch (probe.kind) {
 	case probeHttp:
-		return httpProbeReady(probe, why, size);
+		ready = httpProbeReady(probe, why, size);
+		break;
 	case probeTcp:
-		return tcpProbeReady(why, size);
+		ready = tcpProbeReady(why, size);
+		break;
 	case probeService:
-		return serviceProbeReady(probe.target, why, size);
+		ready = serviceProbeReady(probe.target, why, size);
+		break;
 	case probeProcess:
 	case probeFile:
-		return true;
+		break;
 	}
-	return true;
+	if (!ready)
+		hideTargetSecrets(probe, why, size);
+	return ready;
 }
 
+// What the probe's libraries say is said to others: never with a secret
+// of the target they were given.
 void runProbe(const Probe &probe, const ProbeSetting &setting, FileLook *look, ProbeResult *result)
 {
 	*result = ProbeResult{};
 	switch (probe.kind) {
 	case probeHttp:
 		runHttpProbe(probe, setting, result);
-		return;
+		break;
 	case probeTcp:
 		runTcpProbe(probe.target, setting, result);
-		return;
+		break;
 	case probeProcess:
 		runProcessProbe(probe.target, result);
-		return;
+		break;
 	case probeService:
 		runServiceProbe(probe.target, setting, result);
-		return;
+		break;
 	case probeFile:
 		runFileProbe(probe.target, setting, look, result);
-		return;
+		break;
 	}
+	hideTargetSecrets(probe, result->how, sizeof result->how);
 }
 
 bool probeAtOnce(const Probe &probe, ProbeResult *result)
