@@ -1236,6 +1236,17 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	writeFile(root + "/printed/watch.toml", r.out);
 	EXPECT_EQ(text(tool({"watch", "--check-config", "--print", "--config", asPath(root + "/printed/watch.toml")}).out),
 		r.out);
+	// A usable path TOML cannot hold: usable, and not printed, said in
+	// UTF-8; no fault of the command line's.
+	if (!windowsBuild()) {
+		const std::string latin1 = root + "/caf\xe9";
+		ASSERT_EQ(symlink("/bin/true", latin1.c_str()), 0);
+		EXPECT_EQ(tool({"watch", "--check-config", "--", latin1}).status, 0);
+		RunResult unprintable = tool({"watch", "--check-config", "--print", "--", latin1});
+		EXPECT_EQ(unprintable.status, 1);
+		EXPECT_EQ(unprintable.err, "cannot print the configuration: \"" + root + "/caf?\" is not UTF-8, which a TOML "
+			"file cannot hold; it is usable as it is\n");
+	}
 
 	writeFile(dropIns + "/20-typo.toml", "\nfal = 3\n");
 	r = tool({"watch", "--check-config", "--config", asPath(config)});

@@ -289,10 +289,12 @@ static int checkConfigAsked(const WatchOptions &o, bool silent)
 	}
 	if (!o.print)
 		return 0;
+	// A configuration that checks out but cannot be printed is no fault of
+	// the command line's.
 	static char text[1 << 18];
 	if (!printConfig(o, silent, text, sizeof text, why, sizeof why)) {
 		printTo(stderr, "%s\n", why);
-		return exitUsage;
+		return 1;
 	}
 	printOut("%s", text);
 	return 0;

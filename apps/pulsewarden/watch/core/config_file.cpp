@@ -489,7 +489,12 @@ bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, ch
 		}
 	}
 	if (unwritable) {
-		snprintf(why, whySize, "\"%s\" is not UTF-8, which a TOML file cannot hold", unwritable);
+		// Said as one line of UTF-8 itself: '?' for each byte that is not.
+		char shown[600];
+		snprintf(shown, sizeof shown, "%.599s", unwritable);
+		makePrintable(shown);
+		snprintf(why, whySize, "cannot print the configuration: \"%s\" is not UTF-8, which a TOML file cannot hold; "
+			"it is usable as it is", shown);
 		return false;
 	}
 	if (!t.fits || cut) {
