@@ -549,10 +549,11 @@ Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 			struct signalfd_siginfo ended[8];
 			while (read(childEnded, ended, sizeof ended) > 0)
 				;
-			// Without a check running, nothing of ours is there to collect.
-			if (check && !check->ended) {
+			// What ended is collected whether or not a check runs: what a
+			// check left behind, or what the library started, is ours.
+			if (!check || !check->ended) {
 				reapChildren(check);
-				if (check->ended)
+				if (check && check->ended)
 					woke.events |= wokeByCheck;
 			}
 		}
