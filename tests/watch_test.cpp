@@ -90,7 +90,7 @@ protected:
 		if (withCheck)
 			for (const std::string &word : checkCommand())
 				setup.args.push_back(word);
-		setup.env = {"CORVANE_SIM_STATE_DIR=" + root + "/state"};
+		setup.env = {"CORVANE_SIM_STATE_DIR=" + root + "/state", "PULSEWARDEN_LOCK=" + asPath(root + "/monitoring.lock")};
 		setup.err = Stream::intoStdout;  // it writes nothing else there
 		setup.timeoutSeconds = 60;
 		return setup;
@@ -100,7 +100,7 @@ protected:
 	{
 		RunSpec setup;
 		setup.args = std::move(args);
-		setup.env = {"CORVANE_SIM_STATE_DIR=" + root + "/state"};
+		setup.env = {"CORVANE_SIM_STATE_DIR=" + root + "/state", "PULSEWARDEN_LOCK=" + asPath(root + "/monitoring.lock")};
 		return setup;
 	}
 	RunResult tool(std::vector<std::string> args) { return runTool(onThePlatform(std::move(args))); }
@@ -640,19 +640,40 @@ TEST_F(Watch, OneWatcherAMachineASecondIsRefusedNamingTheFirst)
 	EXPECT_EQ(lines[0].rfind("watch: another watcher runs: process ", 0), 0u) << lines[0];
 	EXPECT_NE(lines[0].find(asPath(root + "/run/watch.lock") + "; one watcher a machine"), std::string::npos)
 		<< lines[0];
+	// Nor does one that owns monitoring from a runtime directory of its own.
+	RunSpec elsewhere = watching({"--enable", "--interval", "200ms", "--timeout", "900ms", "--window", "2s"}, true);
+	elsewhere.args[2] = asPath(root + "/elsewhere");
+	second = runTool(elsewhere);
+	EXPECT_EQ(second.status, 109);
+	lines = said(second.out);
+	ASSERT_EQ(lines.size(), 1u) << second.out;
+	EXPECT_EQ(lines[0].rfind("watch: another watcher runs: process ", 0), 0u) << lines[0];
+	EXPECT_NE(lines[0].find(asPath(root + "/monitoring.lock") + "; one watcher a machine"), std::string::npos)
+		<< lines[0];
 	// The one refused switched nothing off under the first.
 	EXPECT_EQ(tool({"getAppStatus"}).out, asWritten("green\n"));
 	EXPECT_EQ(stop(&first).status, byBuild(0, 2));
 	if (windowsBuild())
 		return;
-	// A directory another could have put a lock in is not trusted.
+	// A lock taken whose holder has not written its id yet names no process.
+	int held = open((root + "/monitoring.lock").c_str(), O_RDWR | O_TRUNC);
+	ASSERT_GE(held, 0);
+	ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+	second = runTool(elsewhere);
+	close(held);
+	EXPECT_EQ(second.status, 109);
+	EXPECT_EQ(said(second.out), std::vector<std::string>{"watch: another watcher runs: " + root + "/monitoring.lock is "
+		"held, its process id not written yet; one watcher a machine, so that neither switches monitoring off under "
+		"the other"});
+	// A directory another could have put a lock in is not trusted, and
+	// starting again would not help.
 	std::string open = root + "/open";
 	ASSERT_EQ(mkdir(open.c_str(), 0777), 0);
 	ASSERT_EQ(chmod(open.c_str(), 0777), 0);
 	RunSpec setup = watching({"--enable", "--interval", "200ms", "--timeout", "900ms", "--window", "2s"}, true);
 	setup.args[2] = open;
 	RunResult r = runTool(setup);
-	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.status, 110);
 	EXPECT_EQ(said(r.out), std::vector<std::string>{"watch: " + open + " may be written by others"});
 }
 

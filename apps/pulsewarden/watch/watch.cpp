@@ -493,10 +493,31 @@ static int watchHelpAsked(const char *invocationName)
 	return 0;
 }
 
-// One watcher a machine: a second is refused before it asks anything of
-// the platform. 0 once the lock is held.
-// One watcher a machine: a second is refused before it asks anything of
-// the platform. 0 once the lock is held.
+// A lock taken, or why not as a line; 0 once it is held.
+static int takeLock(Loop *l, LockResult result, long holder, const char *why)
+{
+	switch (result) {
+	case lockHeld:
+		return 0;
+	case lockHeldByAnother:
+		// Its id is written just after the lock is taken.
+		if (holder)
+			sayLine(l, priorityError, "another watcher runs: process %ld holds %s; one watcher a machine, so that "
+				"neither switches monitoring off under the other", holder, why);
+		else
+			sayLine(l, priorityError, "another watcher runs: %s is held, its process id not written yet; one watcher "
+				"a machine, so that neither switches monitoring off under the other", why);
+		return exitAnotherWatcher;
+	case lockFailed:
+		break;
+	}
+	sayLine(l, priorityError, "%s", why);
+	return exitNoRuntimeDir;
+}
+
+// One watcher a directory, and one that owns monitoring a machine,
+// wherever its directory is: a second is refused before it asks anything
+// of the platform. 0 once the locks are held.
 static int takeRuntimeDir(Loop *l, const WatchOptions &o)
 {
 	char *dir = l->runtimeDir;
@@ -505,21 +526,21 @@ static int takeRuntimeDir(Loop *l, const WatchOptions &o)
 		snprintf(dir, sizeof l->runtimeDir, "%s", o.runtimeDir);
 	else if (!defaultRuntimeDir(dir, sizeof l->runtimeDir, why, sizeof why)) {
 		sayLine(l, priorityError, "no runtime directory: %s (give --runtime-dir)", why);
-		return 1;
+		return exitNoRuntimeDir;
 	}
 	long holder = 0;
-	switch (lockRuntimeDir(dir, &holder, why, sizeof why)) {
-	case lockHeld:
+	LockResult taken = lockRuntimeDir(dir, &holder, why, sizeof why);
+	if (int status = takeLock(l, taken, holder, why))
+		return status;
+	if (!o.enable)
 		return 0;
-	case lockHeldByAnother:
-		sayLine(l, priorityError, "another watcher runs: process %ld holds %s; one watcher a machine, so that "
-			"neither switches monitoring off under the other", holder, why);
-		return exitAnotherWatcher;
-	case lockFailed:
-		sayLine(l, priorityError, "%s", why);
-		return 1;
+	char path[1100];
+	if (!monitoringLockPath(path, sizeof path, why, sizeof why)) {
+		sayLine(l, priorityError, "no lock for the machine's monitoring: %s", why);
+		return exitNoRuntimeDir;
 	}
-	return 1;
+	taken = lockMonitoring(path, &holder, why, sizeof why);
+	return takeLock(l, taken, holder, why);
 }
 
 int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **argv)

@@ -79,8 +79,9 @@ const OptionRow optionTable[] = {
 	other("--pid", optionPid, "PID", "no check: a heartbeat every interval while PID runs"),
 	path("--metrics-file", "PATH", "keep the figures there, in Prometheus's text format, for\n"
 		"a node agent's textfile collector (removed at a stop)", &WatchOptions::metricsFile),
-	path("--runtime-dir", "DIR", "where the watcher holds its lock, one watcher a machine\n"
-		"(default /run/pulsewarden for root)", &WatchOptions::runtimeDir),
+	path("--runtime-dir", "DIR", "where the watcher holds its lock, one watcher a directory\n"
+		"(default /run/pulsewarden for root; with --enable, one a\n"
+		"machine whatever DIR)", &WatchOptions::runtimeDir),
 	other("--check-user", optionUser, "USER", "run the check as USER, with USER's groups and a clean\n"
 		"environment (HOME, USER, LOGNAME, SHELL, PATH), as runuser does"),
 	path("--state-dir", "DIR", "what outlives a reboot: why the machine was reset\n"
@@ -476,6 +477,7 @@ void watchHelpText(const char *invocationName, char *text, size_t size)
 		"Exit status: 0 after an orderly stop; 2 or 4 from the platform; 100 a command\n"
 		"line it cannot use; 105 a check or probe that cannot work; 106 the start timeout;\n"
 		"107 the process watched has ended; 108 stopped, but monitoring could not be\n"
-		"switched off; 109 another watcher runs. SIGHUP: read the files again (without\n"
-		"--config, say how things stand); SIGUSR1: say how things stand.\n");
+		"switched off; 109 another watcher runs; 110 a runtime directory it cannot use.\n"
+		"SIGHUP: read the files again (without --config, say how things stand);\n"
+		"SIGUSR1: say how things stand.\n");
 }
