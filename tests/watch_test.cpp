@@ -30,6 +30,15 @@
 
 namespace {
 
+// A TOML string of a path as this build names it.
+static std::string tomlPath(const std::string &path)
+{
+	std::string quoted = "\"";
+	for (char c : path)
+		quoted += c == '\\' ? std::string("\\\\") : std::string(1, c);
+	return quoted + "\"";
+}
+
 class Watch : public testing::Test {
 protected:
 	void SetUp() override
@@ -265,12 +274,12 @@ TEST_F(Watch, CommandLinesItCannotUseGetItsOwnUsage)
 		// A service starts elsewhere than the operator stands.
 		{{"watch", "--metrics-file", "pw.prom", "true"}, "--metrics-file: \"pw.prom\" is not a full path"},
 		// Asking the running watcher to read its files, nothing else.
-		{{"watch", "--reload", "--http", "http://x/"}, "--reload takes no option but --runtime-dir"},
+		{{"watch", "--reload", "--http", "http://x/"}, "--reload takes no option but --config and --runtime-dir"},
 		{{"watch", "--print", "--tcp", "db:5432"}, "--print goes with --check-config"},
 		// Only a watcher that owns monitoring can hold it off.
 		{{"watch", "--max-resets", "3/24h", "true"}, "--max-resets goes with --enable and a check"},
 		{{"watch", "--enable", "--max-resets", "3", "true"}, "--max-resets: \"3\" is not N/D (such as 3/24h), or 0"},
-		{{"watch", "--release", "--enable"}, "--release takes no option but --state-dir and --runtime-dir"},
+		{{"watch", "--release", "--enable"}, "--release takes no option but --config, --state-dir and --runtime-dir"},
 	};
 	for (const auto &row : rows) {
 		RunSpec setup;
@@ -800,7 +809,8 @@ TEST_F(Watch, AResetLoopIsExplainedAtEachBootAndHeldTheFourthTime)
 	RunResult r = stop(&watch);
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(said(r.out).back(), "watch: stopping: held: monitoring stays off until a check passes after the "
-		"oldest reset leaves the period, or pulsewarden watch --release");
+		"oldest reset leaves the period, or pulsewarden watch --release --runtime-dir " + root + "/run --state-dir "
+		+ root + "/kept");
 	// Held across a restart, until the operator releases it.
 	setMode("pass");
 	Session again;
@@ -882,7 +892,17 @@ TEST_F(Watch, AHoldReleasedWithNoWatcherRunningLetsTheNextStartWatch)
 			"need_reset = true\nwhy = \"exit status 3\"\n";
 	mkdir((root + "/kept").c_str(), 0700);
 	writeFile(root + "/kept/resets.toml", record);
-	RunResult r = tool({"watch", "--release", "--runtime-dir", asPath(root + "/run"), "--state-dir", asPath(root + "/kept")});
+	// A directory that is not there holds no record to release.
+	RunResult r = tool({"watch", "--release", "--runtime-dir", asPath(root + "/run"), "--state-dir",
+		asPath(root + "/not-kept")});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, asWritten("watch: cannot release: the state directory " + asPath(root + "/not-kept")
+		+ " is not there\n"));
+	EXPECT_EQ(r.out, "");
+	// The directories the files name, as the watcher started with them reads them.
+	writeFile(root + "/watch.toml", "runtime_dir = " + tomlPath(asPath(root + "/run")) + "\nstate_dir = "
+		+ tomlPath(asPath(root + "/kept")) + "\n");
+	r = tool({"watch", "--release", "--config", asPath(root + "/watch.toml")});
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.out, asWritten("released: no watcher runs; the next one counts no reset before now\n"));
 	Session watch;
@@ -1055,15 +1075,6 @@ TEST_F(Watch, AMetricsDirectoryMadeLaterIsWrittenOnceItIsThere)
 	stop(&watch);
 }
 
-// A TOML string of a path as this build names it.
-static std::string tomlPath(const std::string &path)
-{
-	std::string quoted = "\"";
-	for (char c : path)
-		quoted += c == '\\' ? std::string("\\\\") : std::string(1, c);
-	return quoted + "\"";
-}
-
 // The files configuration management writes: checked, printed as they
 // come together, started from, and read again while it runs.
 TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
@@ -1076,6 +1087,7 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 		command += (command.empty() ? "" : ", ") + tomlPath(word);
 	writeFile(config, "fall = 5\ninterval = \"200ms\"\ntimeout = \"30s\"\nwindow = \"90s\"\nenable = true\n"
 		"metrics_file = " + tomlPath(asPath(root + "/pulsewarden.prom")) + "\n"
+		"runtime_dir = " + tomlPath(asPath(root + "/run")) + "\n"
 		"[check]\ncommand = [" + command + "]\n[[file]]\npath = " + tomlPath(asPath(root)) + "\n");
 	// A drop-in's value over the file's, the command line's over both; what
 	// is not *.toml, as a package manager leaves it, is not read.
@@ -1113,7 +1125,7 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
 	// A probe added: the watcher applies it, and answers watch --reload.
 	writeFile(dropIns + "/30-port.toml", "[[tcp]]\naddress = \"127.0.0.1:1\"\n");
-	r = tool({"watch", "--reload", "--runtime-dir", root + "/run"});
+	r = tool({"watch", "--reload", "--config", config});
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 3 parts: 2 kept, 1 new, 0 removed\n"));
 	EXPECT_TRUE(waitFor(&watch, "failing: tcp 127.0.0.1:1: connection refused; heartbeats stop\n"));

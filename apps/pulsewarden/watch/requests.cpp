@@ -5,6 +5,7 @@
 // watcher itself, which may be wedged.
 #include "requests.h"
 
+#include "config.h"
 #include "console.h"
 #include "core/watch_options.h"
 #include "files.h"
@@ -82,12 +83,30 @@ int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t 
 	return 1;
 }
 
-// The runtime directory a command line names, or the default; false, said.
-static bool runtimeDirOf(const WatchOptions &line, char *dir, size_t size)
+static void faultSaid(const char *line, void * /*context*/)
 {
+	printTo(stderr, "watch: %s\n", line);
+}
+
+// Where the watcher asked of is: the directories the command line names,
+// else those the files it names (--config) do, else the defaults. False,
+// said, when the files cannot be read whole: asked by the defaults, the
+// request would reach another watcher, or another record.
+static bool whereItIs(const WatchOptions &line, char *dir, size_t size, const char **stateDir)
+{
+	const char *runtimeDir = line.runtimeDir;
+	*stateDir = line.stateDir;
+	if (line.config) {
+		static WatchConfig files;
+		startConfig(&files);
+		if (!loadConfig(line.config, &files, faultSaid, nullptr))
+			return false;
+		runtimeDir = runtimeDir ? runtimeDir : files.options.runtimeDir;
+		*stateDir = *stateDir ? *stateDir : files.options.stateDir;
+	}
 	char why[1200];
-	if (line.runtimeDir)
-		snprintf(dir, size, "%s", line.runtimeDir);
+	if (runtimeDir)
+		snprintf(dir, size, "%s", runtimeDir);
 	else if (!defaultRuntimeDir(dir, size, why, sizeof why)) {
 		printTo(stderr, "watch: no runtime directory: %s (give --runtime-dir)\n", why);
 		return false;
@@ -102,11 +121,12 @@ int releaseAsked(const WatchOptions &line)
 {
 	char dir[1024];
 	char why[1200];
-	if (!runtimeDirOf(line, dir, sizeof dir))
+	const char *stateDir;
+	if (!whereItIs(line, dir, sizeof dir, &stateDir))
 		return 1;
 	long pid = runningWatcher(dir, why, sizeof why);
 	if (!pid) {
-		if (!releaseRecord(line.stateDir, why, sizeof why)) {
+		if (!releaseRecord(stateDir, why, sizeof why)) {
 			printTo(stderr, "watch: cannot release: %s\n", why);
 			return 1;
 		}
@@ -139,7 +159,8 @@ int releaseAsked(const WatchOptions &line)
 int reloadAsked(const WatchOptions &line)
 {
 	char dir[1024];
-	if (!runtimeDirOf(line, dir, sizeof dir))
+	const char *stateDir;
+	if (!whereItIs(line, dir, sizeof dir, &stateDir))
 		return 1;
 	auto bySignal = [](void *context, char *reason, size_t size) {
 		const char *d = static_cast<const char *>(context);

@@ -487,7 +487,7 @@ static int watchUsage(const char *invocationName, const char *why)
 
 static int watchHelpAsked(const char *invocationName)
 {
-	char help[4096];
+	char help[8192];
 	watchHelpText(invocationName, help, sizeof help);
 	printOut("%s", help);
 	return 0;

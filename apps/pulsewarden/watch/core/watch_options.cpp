@@ -98,9 +98,11 @@ const OptionRow optionTable[] = {
 	commandLineOnly(flag("--print", "with --check-config: the configuration in effect, as a\n"
 		"file that --config reads", &WatchOptions::print)),
 	commandLineOnly(flag("--reload", "ask the running watcher to read them again (as SIGHUP\n"
-		"does), and wait for its answer: 0 when it applied them", &WatchOptions::reload)),
+		"does), and wait for its answer: 0 when it applied them;\n"
+		"with --config, the watcher its runtime_dir names", &WatchOptions::reload)),
 	commandLineOnly(flag("--release", "end a hold at once, and forgive the resets counted so\n"
-		"far; the watcher need not run", &WatchOptions::release)),
+		"far; the watcher need not run; with --config, the\n"
+		"directories the files name", &WatchOptions::release)),
 	commandLineOnly(other("--help", optionHelp, nullptr, "this text")),
 	{},
 };
@@ -256,16 +258,18 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 		because(why, size, "--print goes with --check-config");
 		return watchUnusable;
 	}
-	// Asking the running watcher, it names no configuration of its own.
+	// Asking the running watcher, it names only where that watcher is: its
+	// directories, or the files that name them.
 	if (o->reload || o->release) {
 		uint64_t allowed = 0;
 		for (const OptionRow *row = optionTable; row->name; row++)
-			if (row->path == &WatchOptions::runtimeDir || (o->release && row->path == &WatchOptions::stateDir)
+			if (row->path == &WatchOptions::runtimeDir || row->path == &WatchOptions::config
+				|| (o->release && row->path == &WatchOptions::stateDir)
 				|| row->flag == (o->reload ? &WatchOptions::reload : &WatchOptions::release))
 				allowed |= uint64_t{1} << (row - optionTable);
 		if ((o->given & ~allowed) || o->check) {
-			because(why, size, o->reload ? "--reload takes no option but --runtime-dir"
-				: "--release takes no option but --state-dir and --runtime-dir");
+			because(why, size, o->reload ? "--reload takes no option but --config and --runtime-dir"
+				: "--release takes no option but --config, --state-dir and --runtime-dir");
 			return watchUnusable;
 		}
 		return watchUsable;
