@@ -68,8 +68,12 @@ int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t 
 	while (bootClockNs() < deadline) {
 		unsigned count = 0;
 		if (reloadAnswer(dir, &count, how, sizeof how) && count != before) {
-			if (strncmp(how, "applied", 7) == 0)
+			// Applied, with the keys that wait for a restart, if any.
+			if (strncmp(how, "applied", 7) == 0) {
+				if (how[7])
+					printTo(stderr, "watch: %s\n", how);
 				return 0;
+			}
 			printTo(stderr, "watch: %s\n", how);
 			return 1;
 		}

@@ -61,8 +61,10 @@ struct Loop {
 	// The configuration: the command line as given, and the files read
 	// onto it, in the slots the core names, each with its check's user.
 	WatchOptions line;
+	bool lineSilent;          // -s, before the word watch or after it
 	WatchConfig configs[configSlots];
 	CheckUser *users[configSlots];
+	bool silent[configSlots]; // the files' silent, or the command line's
 	unsigned reloadsAnswered;
 	char runtimeDir[1024];
 	char statusPath[1100];
@@ -287,10 +289,10 @@ static bool readFiles(Loop *l, int slot, Event *next)
 {
 	WatchConfig *candidate = &l->configs[slot];
 	Faults faults = {l, Faults::kept, 0, ""};
-	bool silent = false;
 	static char why[800];
 	why[0] = '\0';
-	bool read = gatherConfiguration(l->line, candidate, &silent, fault, &faults);
+	l->silent[slot] = l->lineSilent;
+	bool read = gatherConfiguration(l->line, candidate, &l->silent[slot], fault, &faults);
 	if (!read)
 		snprintf(why, sizeof why, "%s%s", faults.first, faults.count > 1 ? " (and more: --check-config says all)" : "");
 	else if (!watchedPartsUsable(candidate->options, &l->users[slot], why, sizeof why))
@@ -312,6 +314,7 @@ static void applyConfig(Loop *l, int slot, int before)
 	matchParts(was, after, from);
 	regroupRound(&l->round, was, after, from);
 	l->round.user = l->users[slot];
+	silentMode = l->silent[slot];
 }
 
 static bool countResets(Loop *l, Event *next)
@@ -561,6 +564,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	if (line.release)
 		return releaseAsked(line);
 	l.journal = stderrIsJournal();
+	l.lineSilent = silent;
 	Faults faults = {&l, line.checkConfig ? Faults::printed : Faults::said, 0, ""};
 	// The start's files are slot 0, the one in use.
 	if (!gatherConfiguration(line, &l.configs[0], &silent, fault, &faults))

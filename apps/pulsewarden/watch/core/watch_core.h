@@ -262,6 +262,7 @@ struct WatchCore {
 		int waiting;         // read and checked, to be applied once no round runs; noSlot: none
 		int reading;         // being read; noSlot: none
 		const WatchOptions *waitingOptions;  // the one waiting's, in its slot
+		bool waitingSaid;    // the one waiting's line is said: not again once applied
 	} reload;
 	struct {                 // lines said once until what they say changes
 		bool notHealthyYet;

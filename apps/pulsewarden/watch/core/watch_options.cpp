@@ -56,6 +56,11 @@ static constexpr OptionRow commandLineOnly(OptionRow r)
 	r.commandLineOnly = true;
 	return r;
 }
+static constexpr OptionRow startOnly(OptionRow r)
+{
+	r.startOnly = true;
+	return r;
+}
 
 const OptionRow optionTable[] = {
 	headed("Probes, any number, checked by the watcher itself:",
@@ -70,22 +75,23 @@ const OptionRow optionTable[] = {
 	duration("--timeout", "a check still running after this has failed (default 5s)", &WatchOptions::timeoutNs),
 	duration("--window", "the platform's heartbeat window (default 30s); the\n"
 		"interval and the timeout must add up to less", &WatchOptions::windowNs),
-	flag("--enable", "monitoring on while watching; an orderly stop (SIGTERM,\n"
-		"SIGINT) switches it off", &WatchOptions::enable),
+	startOnly(flag("--enable", "monitoring on while watching; an orderly stop (SIGTERM,\n"
+		"SIGINT) switches it off", &WatchOptions::enable)),
 	count("--fall", "failed checks in a row before heartbeats stop (default 1)", &WatchOptions::fall),
 	count("--rise", "passing checks in a row before they start again (default 1)", &WatchOptions::rise),
 	count("--need-reset-after", "post appStateNeedReset after N failed checks in a row", &WatchOptions::needResetAfter),
-	duration("--start-timeout", "end with 106 if no check has passed within D", &WatchOptions::startTimeoutNs),
+	startOnly(duration("--start-timeout", "end with 106 if no check has passed within D",
+		&WatchOptions::startTimeoutNs)),
 	other("--pid", optionPid, "PID", "no check: a heartbeat every interval while PID runs"),
 	path("--metrics-file", "PATH", "keep the figures there, in Prometheus's text format, for\n"
 		"a node agent's textfile collector (removed at a stop)", &WatchOptions::metricsFile),
-	path("--runtime-dir", "DIR", "where the watcher holds its lock, one watcher a directory\n"
+	startOnly(path("--runtime-dir", "DIR", "where the watcher holds its lock, one watcher a directory\n"
 		"(default /run/pulsewarden for root; with --enable, one a\n"
-		"machine whatever DIR)", &WatchOptions::runtimeDir),
+		"machine whatever DIR)", &WatchOptions::runtimeDir)),
 	other("--check-user", optionUser, "USER", "run the check as USER, with USER's groups and a clean\n"
 		"environment (HOME, USER, LOGNAME, SHELL, PATH), as runuser does"),
-	path("--state-dir", "DIR", "what outlives a reboot: why the machine was reset\n"
-		"(default /var/lib/pulsewarden for root)", &WatchOptions::stateDir),
+	startOnly(path("--state-dir", "DIR", "what outlives a reboot: why the machine was reset\n"
+		"(default /var/lib/pulsewarden for root)", &WatchOptions::stateDir)),
 	other("--max-resets", optionResets, "N/D", "with --enable: hold, monitoring off, rather than let the\n"
 		"platform reset the machine more than N times in D\n"
 		"(default 3/24h; 0: never hold)"),

@@ -70,6 +70,7 @@ struct OptionRow {
 	OptionKind kind;
 	ProbeKind probe;
 	bool commandLineOnly;    // what only a person running it asks: not in a file
+	bool startOnly;          // what a running watcher keeps as it started: a reload names it, waiting for a restart
 };
 extern const OptionRow optionTable[];
 
