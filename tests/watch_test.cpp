@@ -1188,6 +1188,32 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	EXPECT_EQ(tool({"watch", "--reload", "--runtime-dir", root + "/run"}).status, 1);
 }
 
+// The unit's start condition is the watcher's own reading of the files:
+// whatever way TOML writes a part, it starts; with none, it is skipped
+// quietly; files it cannot read start it, for the start to say why.
+TEST_F(Watch, TheUnitStartsWheneverTheFilesNameAPartHoweverTOMLWritesIt)
+{
+	const std::string config = root + "/watch.toml";
+	const std::string check = tomlPath(checkCommand()[0]);
+	const struct {
+		std::string text;
+		int status;
+	} rows[] = {
+		{"[ check ]\ncommand = [" + check + "]\n", 0},
+		{"check.command = [" + check + "]\n", 0},
+		{"check = {command = [" + check + "]}\n", 0},
+		{"http = [{url = \"http://127.0.0.1:1/\"}]\n", 0},
+		{"enable = true\n# [check]\n", 1},
+		{"enable = true\n[check]\ncommand = \"not a list\"\n", 0},
+	};
+	for (const auto &row : rows) {
+		writeFile(config, row.text);
+		RunResult r = tool({"watch", "--check-config", "--condition", "--config", asPath(config)});
+		EXPECT_EQ(r.status, row.status) << row.text;
+		EXPECT_EQ(r.out + r.err, "") << row.text;
+	}
+}
+
 // On Windows, the service control manager runs watch: installed, started,
 // seen by an administrator's console, stopped in order, removed. On Linux
 // the systemd unit is the way there.

@@ -283,6 +283,21 @@ static int checkConfigAsked(const WatchOptions &o, bool silent)
 	return 0;
 }
 
+static void unsaid(const char * /*line*/, void * /*context*/) {}
+
+// --check-config --condition, a service's start condition: 1 when the
+// files, read whole, name no part to watch, which is no failure; 0 when
+// they do, and when they cannot be read whole, for the start to say why.
+static int conditionAsked(const WatchOptions &line)
+{
+	static WatchConfig files;
+	startConfig(&files);
+	WatchOptions &o = files.options;
+	if ((line.config && !loadConfig(line.config, &files, unsaid, nullptr)) || !layOver(&o, line))
+		return 0;
+	return o.pid || o.check || o.probeCount ? 0 : 1;
+}
+
 // The files read again into `slot` and checked whole, as a start would,
 // with the check's user they name; the core hears what they came to.
 static bool readFiles(Loop *l, int slot, Event *next)
@@ -563,6 +578,8 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		return reloadAsked(line);
 	if (line.release)
 		return releaseAsked(line);
+	if (line.condition)
+		return conditionAsked(line);
 	l.journal = stderrIsJournal();
 	l.lineSilent = silent;
 	Faults faults = {&l, line.checkConfig ? Faults::printed : Faults::said, 0, ""};

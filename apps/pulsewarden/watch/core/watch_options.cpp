@@ -103,6 +103,9 @@ const OptionRow optionTable[] = {
 		&WatchOptions::checkConfig)),
 	commandLineOnly(flag("--print", "with --check-config: the configuration in effect, as a\n"
 		"file that --config reads", &WatchOptions::print)),
+	commandLineOnly(flag("--condition", "with --check-config, as a service's start condition:\n"
+		"exit 1, saying nothing, when the files read whole name\n"
+		"nothing to watch; else 0 (a start says what is wrong)", &WatchOptions::condition)),
 	commandLineOnly(flag("--reload", "ask the running watcher to read them again (as SIGHUP\n"
 		"does), and wait for its answer: 0 when it applied them;\n"
 		"with --config, the watcher its runtime_dir names", &WatchOptions::reload)),
@@ -264,6 +267,10 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 		because(why, size, "--print goes with --check-config");
 		return watchUnusable;
 	}
+	if (o->condition && (!o->checkConfig || o->print)) {
+		because(why, size, "--condition goes with --check-config, and prints nothing");
+		return watchUnusable;
+	}
 	// Asking the running watcher, it names only where that watcher is: its
 	// directories, or the files that name them.
 	if (o->reload || o->release) {
@@ -280,8 +287,9 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 		}
 		return watchUsable;
 	}
-	// What the files say is laid under it before it is judged whole.
-	if (o->config)
+	// What the files say is laid under it before it is judged whole; a
+	// start condition judges only whether there is anything to watch.
+	if (o->config || o->condition)
 		return watchUsable;
 	return watchOptionsProblem(*o, why, size) ? watchUnusable : watchUsable;
 }

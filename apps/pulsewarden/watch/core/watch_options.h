@@ -35,6 +35,7 @@ struct WatchOptions {
 	const char *config;      // the configuration file; null: the command line alone
 	bool checkConfig;        // check it all and say so, and watch nothing
 	bool print;              // with checkConfig: the configuration in effect, as a file
+	bool condition;          // with checkConfig: only whether the files name anything to watch, quietly
 	bool reload;             // ask the running watcher to read its files again, and wait
 	bool release;            // forgive the resets counted so far, and end a hold
 	uint64_t given;          // the rows of optionTable the command line gave, a bit each
