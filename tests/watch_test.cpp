@@ -273,6 +273,7 @@ TEST_F(Watch, CommandLinesItCannotUseGetItsOwnUsage)
 		{{"watch", "--tcp", "db:5432", "--tcp=db:5432"}, "--tcp db:5432 is given twice"},
 		// A service starts elsewhere than the operator stands.
 		{{"watch", "--metrics-file", "pw.prom", "true"}, "--metrics-file: \"pw.prom\" is not a full path"},
+		{{"watch", "--config", "watch.toml"}, "--config: \"watch.toml\" is not a full path"},
 		// Asking the running watcher to read its files, nothing else.
 		{{"watch", "--reload", "--http", "http://x/"}, "--reload takes no option but --config and --runtime-dir"},
 		{{"watch", "--print", "--tcp", "db:5432"}, "--print goes with --check-config"},
@@ -1114,6 +1115,24 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	r = tool({"watch", "--check-config", "--config", asPath(config)});
 	EXPECT_EQ(r.status, 100);
 	EXPECT_EQ(text(r.err), asPath(dropIns + "/20-typo.toml") + ":2:1: \"fal\" is not a key of watch's configuration\n");
+	if (!windowsBuild()) {
+		// Checked where the operator stands, a path of the files from there.
+		char here[4096];
+		ASSERT_NE(getcwd(here, sizeof here), nullptr);
+		std::string up;
+		for (const char *p = here; *p; p++)
+			up += *p == '/' && p[1] ? "../" : "";
+		r = tool({"watch", "--check-config", "--config", up + config.substr(1)});
+		EXPECT_EQ(r.status, 100);
+		EXPECT_EQ(r.err, up + (dropIns + "/20-typo.toml").substr(1) + ":2:1: \"fal\" is not a key of watch's "
+			"configuration\n");
+	}
+	// A fault of the files as a whole, at the value read last of those it comes from.
+	writeFile(dropIns + "/20-typo.toml", "\ntimeout = \"90s\"\n");
+	r = tool({"watch", "--check-config", "--config", asPath(config)});
+	EXPECT_EQ(r.status, 100);
+	EXPECT_EQ(text(r.err).rfind(asPath(dropIns + "/20-typo.toml") + ":2:1: the interval (200 ms) and the timeout (", 0),
+		0u) << r.err;
 	writeFile(dropIns + "/20-typo.toml", "[[tcp]]\naddress = \"127.0.0.1:1\"\n");
 	EXPECT_EQ(tool({"watch", "--check-config", "--config", asPath(config)}).status, 0);
 	ASSERT_EQ(unlink((dropIns + "/20-typo.toml").c_str()), 0);
@@ -1156,8 +1175,8 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 		"the check under way ends\n"));
 	writeFile(dropIns + "/60-twice.toml", "[[tcp]]\naddress = \"127.0.0.1:1\"\n[[tcp]]\naddress = \"127.0.0.1:1\"\n");
 	kill(watch.pid, SIGHUP);
-	EXPECT_TRUE(waitFor(&watch, "configuration not reloaded, the one in use stays: " + config
-		+ ": --tcp 127.0.0.1:1 is given twice\n"));
+	EXPECT_TRUE(waitFor(&watch, "configuration not reloaded, the one in use stays: " + dropIns
+		+ "/60-twice.toml:3:1: --tcp 127.0.0.1:1 is given twice\n"));
 	writeFile(check + ".mode", "pass");
 	writeFile(check + ".go", "");
 	// Applied once that check ends, said no more: the configuration in use shows it.

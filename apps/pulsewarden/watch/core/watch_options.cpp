@@ -212,8 +212,10 @@ static bool takeOption(const OptionRow &row, int argc, char **argv, int *i, Watc
 		}
 		return true;
 	case optionPath:
-		// A service starts elsewhere than the operator stands.
-		if (!fullPath(value)) {
+		// A service starts elsewhere than the operator stands; files
+		// checked, or named to find a watcher, are read where the operator
+		// stands (judged once the command line is read).
+		if (!fullPath(value) && row.path != &WatchOptions::config) {
 			because(why, size, "%s: \"%s\" is not a full path", row.name, value);
 			return false;
 		}
@@ -263,6 +265,10 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 	}
 	if (i < argc)
 		o->check = argv + i;
+	if (o->config && !fullPath(o->config) && !o->checkConfig && !o->reload && !o->release) {
+		because(why, size, "--config: \"%s\" is not a full path", o->config);
+		return watchUnusable;
+	}
 	if (o->print && !o->checkConfig) {
 		because(why, size, "--print goes with --check-config");
 		return watchUnusable;
@@ -379,16 +385,48 @@ bool layOver(WatchOptions *files, const WatchOptions &line)
 	return true;
 }
 
-const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t size)
+// The bit of the row of optionTable that reads into a field, or of a kind.
+static uint64_t bitOf(const OptionRow *row)
+{
+	return row->name ? uint64_t{1} << (row - optionTable) : 0;
+}
+static uint64_t rowBit(int64_t WatchOptions::*field)
+{
+	const OptionRow *row = optionTable;
+	while (row->name && row->duration != field)
+		row++;
+	return bitOf(row);
+}
+static uint64_t rowBit(const bool WatchOptions::*field)
+{
+	const OptionRow *row = optionTable;
+	while (row->name && row->flag != field)
+		row++;
+	return bitOf(row);
+}
+static uint64_t rowBit(OptionKind kind)
+{
+	const OptionRow *row = optionTable;
+	while (row->name && row->kind != kind)
+		row++;
+	return bitOf(row);
+}
+
+const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t size, ProblemParts *parts)
 {
 	const WatchOptions *o = &options;
+	ProblemParts ignored = {0, false, -1};
+	ProblemParts &from = parts ? *parts : ignored;
+	from = ProblemParts{0, false, -1};
 	if (o->pid && (o->check || o->probeCount)) {
 		because(why, size, "%s and --pid exclude each other", o->check ? "a check" : "a probe");
+		from = ProblemParts{rowBit(optionPid), o->check != nullptr, o->check ? -1 : 0};
 		return why;
 	}
 	if (o->maxResets > 0 && (!o->enable || o->pid)) {
 		because(why, size, "--max-resets goes with --enable and a check: only a watcher that owns monitoring can "
 			"hold it off");
+		from.rows = rowBit(optionResets) | (o->pid ? rowBit(optionPid) : rowBit(&WatchOptions::enable));
 		return why;
 	}
 	if (!o->pid && !o->check && !o->probeCount) {
@@ -406,6 +444,7 @@ const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t s
 				char shown[300];
 				probeShownTarget(o->probes[a], shown, sizeof shown);
 				because(why, size, "%s %s is given twice", probeOption(o->probes[a].kind), shown);
+				from.probe = b;
 				return why;
 			}
 		}
@@ -420,12 +459,15 @@ const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t s
 	if (o->pid && o->intervalNs >= o->windowNs) {
 		because(why, size, "the interval (%s) must be less than the window (%s), or the platform sees a gap "
 			"between heartbeats while the process runs", interval, window);
+		from.rows = rowBit(&WatchOptions::intervalNs) | rowBit(&WatchOptions::windowNs);
 		return why;
 	}
 	if (!o->pid && o->intervalNs + o->timeoutNs >= o->windowNs) {
 		because(why, size, "the interval (%s) and the timeout (%s) must add up to less than the window (%s), "
 			"or the platform sees a gap between heartbeats of a healthy application",
 			interval, timeout, window);
+		from.rows = rowBit(&WatchOptions::intervalNs) | rowBit(&WatchOptions::timeoutNs)
+			| rowBit(&WatchOptions::windowNs);
 		return why;
 	}
 	for (int i = 0; i < o->probeCount; i++) {
@@ -436,6 +478,8 @@ const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t s
 			formatDuration(o->probes[i].timeoutNs, own, sizeof own);
 			because(why, size, "%s %s: its timeout (%s) is longer than watch's (%s), which ends every round",
 				probeOption(o->probes[i].kind), shown, own, timeout);
+			from.rows = rowBit(&WatchOptions::timeoutNs);
+			from.probe = i;
 			return why;
 		}
 	}

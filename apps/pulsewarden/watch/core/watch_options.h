@@ -89,9 +89,18 @@ int resetLimit(const WatchOptions &options);
 // N/D ("3/24h"), or "0"; why not, or null.
 const char *resetsProblem(const char *text, int *count, int64_t *periodNs);
 
+// What a problem of the options as a whole comes from, for a file's
+// fault to name the place that made it: the rows of optionTable, a bit
+// each, the check, and a probe (-1: none).
+struct ProblemParts {
+	uint64_t rows;
+	bool check;
+	int probe;
+};
+
 // Why options, whatever gave them, cannot be watched with; null when they
-// can.
-const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t size);
+// can. What it comes from goes to `parts` where one is given.
+const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t size, ProblemParts *parts = nullptr);
 // What the command line gave (`given`), laid over what the files gave:
 // its options win, its probes add up, its check replaces theirs. False
 // when the probes come to more than maxProbes.
