@@ -1150,7 +1150,7 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	EXPECT_TRUE(waitFor(&watch, "failing: tcp 127.0.0.1:1: connection refused; heartbeats stop\n"));
 	// One that does not check out changes nothing, and says where it is wrong.
 	writeFile(dropIns + "/40-bad.toml", "fall = \"two\"\n");
-	r = tool({"watch", "--reload", "--runtime-dir", root + "/run"});
+	r = tool({"watch", "--reload", "--config", config});
 	EXPECT_EQ(r.status, 1);
 	std::string where = dropIns + "/40-bad.toml:1:8: fall: a whole number from 1 to 1000000 is needed";
 	EXPECT_EQ(r.err, "watch: refused: " + where + "\n");

@@ -87,24 +87,28 @@ int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t 
 	return 1;
 }
 
-static void faultSaid(const char *line, void * /*context*/)
+// The faults of the files read, kept to be said where they decide.
+static char faultsRead[4096];
+
+static void faultKept(const char *line, void * /*context*/)
 {
-	printTo(stderr, "watch: %s\n", line);
+	size_t used = strlen(faultsRead);
+	snprintf(faultsRead + used, sizeof faultsRead - used, "watch: %s\n", line);
 }
 
 // Where the watcher asked of is: the directories the command line names,
-// else those the files it names (--config) do, else the defaults. False,
-// said, when the files cannot be read whole: asked by the defaults, the
-// request would reach another watcher, or another record.
-static bool whereItIs(const WatchOptions &line, char *dir, size_t size, const char **stateDir)
+// else those the files it names (--config) do, as far as they read, else
+// the defaults. `whole`: the files read whole; else their faults are kept.
+static bool whereItIs(const WatchOptions &line, char *dir, size_t size, const char **stateDir, bool *whole)
 {
 	const char *runtimeDir = line.runtimeDir;
 	*stateDir = line.stateDir;
+	*whole = true;
 	if (line.config) {
 		static WatchConfig files;
 		startConfig(&files);
-		if (!loadConfig(line.config, &files, faultSaid, nullptr))
-			return false;
+		faultsRead[0] = '\0';
+		*whole = loadConfig(line.config, &files, faultKept, nullptr);
 		runtimeDir = runtimeDir ? runtimeDir : files.options.runtimeDir;
 		*stateDir = *stateDir ? *stateDir : files.options.stateDir;
 	}
@@ -126,8 +130,14 @@ int releaseAsked(const WatchOptions &line)
 	char dir[1024];
 	char why[1200];
 	const char *stateDir;
-	if (!whereItIs(line, dir, sizeof dir, &stateDir))
+	bool whole;
+	if (!whereItIs(line, dir, sizeof dir, &stateDir, &whole))
 		return 1;
+	// Files read in part may name another directory than the watcher's.
+	if (!whole) {
+		printTo(stderr, "%s", faultsRead);
+		return 1;
+	}
 	long pid = runningWatcher(dir, why, sizeof why);
 	if (!pid) {
 		if (!releaseRecord(stateDir, why, sizeof why)) {
@@ -164,8 +174,17 @@ int reloadAsked(const WatchOptions &line)
 {
 	char dir[1024];
 	const char *stateDir;
-	if (!whereItIs(line, dir, sizeof dir, &stateDir))
+	bool whole;
+	if (!whereItIs(line, dir, sizeof dir, &stateDir, &whole))
 		return 1;
+	// Files that do not read whole are asked of the watcher all the same,
+	// where they name one: it refuses them, said where its lines and
+	// figures say it. Else their faults are the answer.
+	char why[1200];
+	if (!whole && !runningWatcher(dir, why, sizeof why)) {
+		printTo(stderr, "%s", faultsRead);
+		return 1;
+	}
 	auto bySignal = [](void *context, char *reason, size_t size) {
 		const char *d = static_cast<const char *>(context);
 		long pid = runningWatcher(d, reason, size);
