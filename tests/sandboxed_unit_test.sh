@@ -83,8 +83,9 @@ enable = true
 interval = "1s"
 check_user = "pulsewarden-check"
 metrics_file = "/var/lib/prometheus/node-exporter/pulsewarden.prom"
-[check]
-command = ["/etc/pulsewarden/check"]
+# The check as a dotted key: the unit's start condition reads TOML as the
+# watcher does, whatever way it is written.
+check.command = ["/etc/pulsewarden/check"]
 CONFIG
 inside cp "$build/tests/pulsewarden-watch.service" /etc/systemd/system/
 inside cp "$source/packaging/systemd/corvane-sim.conf" /etc/systemd/system/pulsewarden-watch.service.d/

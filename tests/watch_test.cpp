@@ -31,6 +31,15 @@
 
 namespace {
 
+// A TOML string of a path as this build names it.
+static std::string tomlPath(const std::string &path)
+{
+	std::string quoted = "\"";
+	for (char c : path)
+		quoted += c == '\\' ? std::string("\\\\") : std::string(1, c);
+	return quoted + "\"";
+}
+
 class Watch : public testing::Test {
 protected:
 	void SetUp() override
@@ -92,7 +101,7 @@ protected:
 		if (withCheck)
 			for (const std::string &word : checkCommand())
 				setup.args.push_back(word);
-		setup.env = {"CORVANE_SIM_STATE_DIR=" + root + "/state"};
+		setup.env = {"CORVANE_SIM_STATE_DIR=" + root + "/state", "PULSEWARDEN_LOCK=" + asPath(root + "/monitoring.lock")};
 		setup.err = Stream::intoStdout;  // it writes nothing else there
 		setup.timeoutSeconds = 60;
 		return setup;
@@ -102,7 +111,7 @@ protected:
 	{
 		RunSpec setup;
 		setup.args = std::move(args);
-		setup.env = {"CORVANE_SIM_STATE_DIR=" + root + "/state"};
+		setup.env = {"CORVANE_SIM_STATE_DIR=" + root + "/state", "PULSEWARDEN_LOCK=" + asPath(root + "/monitoring.lock")};
 		return setup;
 	}
 	RunResult tool(std::vector<std::string> args) { return runTool(onThePlatform(std::move(args))); }
@@ -266,13 +275,14 @@ TEST_F(Watch, CommandLinesItCannotUseGetItsOwnUsage)
 		{{"watch", "--tcp", "db:5432", "--tcp=db:5432"}, "--tcp db:5432 is given twice"},
 		// A service starts elsewhere than the operator stands.
 		{{"watch", "--metrics-file", "pw.prom", "true"}, "--metrics-file: \"pw.prom\" is not a full path"},
+		{{"watch", "--config", "watch.toml"}, "--config: \"watch.toml\" is not a full path"},
 		// Asking the running watcher to read its files, nothing else.
-		{{"watch", "--reload", "--http", "http://x/"}, "--reload takes no option but --runtime-dir"},
+		{{"watch", "--reload", "--http", "http://x/"}, "--reload takes no option but --config and --runtime-dir"},
 		{{"watch", "--print", "--tcp", "db:5432"}, "--print goes with --check-config"},
 		// Only a watcher that owns monitoring can hold it off.
 		{{"watch", "--max-resets", "3/24h", "true"}, "--max-resets goes with --enable and a check"},
 		{{"watch", "--enable", "--max-resets", "3", "true"}, "--max-resets: \"3\" is not N/D (such as 3/24h), or 0"},
-		{{"watch", "--release", "--enable"}, "--release takes no option but --state-dir and --runtime-dir"},
+		{{"watch", "--release", "--enable"}, "--release takes no option but --config, --state-dir and --runtime-dir"},
 	};
 	for (const auto &row : rows) {
 		RunSpec setup;
@@ -690,19 +700,40 @@ TEST_F(Watch, OneWatcherAMachineASecondIsRefusedNamingTheFirst)
 	EXPECT_EQ(lines[0].rfind("watch: another watcher runs: process ", 0), 0u) << lines[0];
 	EXPECT_NE(lines[0].find(asPath(root + "/run/watch.lock") + "; one watcher a machine"), std::string::npos)
 		<< lines[0];
+	// Nor does one that owns monitoring from a runtime directory of its own.
+	RunSpec elsewhere = watching({"--enable", "--interval", "200ms", "--timeout", "900ms", "--window", "2s"}, true);
+	elsewhere.args[2] = asPath(root + "/elsewhere");
+	second = runTool(elsewhere);
+	EXPECT_EQ(second.status, 109);
+	lines = said(second.out);
+	ASSERT_EQ(lines.size(), 1u) << second.out;
+	EXPECT_EQ(lines[0].rfind("watch: another watcher runs: process ", 0), 0u) << lines[0];
+	EXPECT_NE(lines[0].find(asPath(root + "/monitoring.lock") + "; one watcher a machine"), std::string::npos)
+		<< lines[0];
 	// The one refused switched nothing off under the first.
 	EXPECT_EQ(tool({"getAppStatus"}).out, asWritten("green\n"));
 	EXPECT_EQ(stop(&first).status, byBuild(0, 2));
 	if (windowsBuild())
 		return;
-	// A directory another could have put a lock in is not trusted.
+	// A lock taken whose holder has not written its id yet names no process.
+	int held = open((root + "/monitoring.lock").c_str(), O_RDWR | O_TRUNC);
+	ASSERT_GE(held, 0);
+	ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+	second = runTool(elsewhere);
+	close(held);
+	EXPECT_EQ(second.status, 109);
+	EXPECT_EQ(said(second.out), std::vector<std::string>{"watch: another watcher runs: " + root + "/monitoring.lock is "
+		"held, its process id not written yet; one watcher a machine, so that neither switches monitoring off under "
+		"the other"});
+	// A directory another could have put a lock in is not trusted, and
+	// starting again would not help.
 	std::string open = root + "/open";
 	ASSERT_EQ(mkdir(open.c_str(), 0777), 0);
 	ASSERT_EQ(chmod(open.c_str(), 0777), 0);
 	RunSpec setup = watching({"--enable", "--interval", "200ms", "--timeout", "900ms", "--window", "2s"}, true);
 	setup.args[2] = open;
 	RunResult r = runTool(setup);
-	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.status, 110);
 	EXPECT_EQ(said(r.out), std::vector<std::string>{"watch: " + open + " may be written by others"});
 }
 
@@ -829,7 +860,8 @@ TEST_F(Watch, AResetLoopIsExplainedAtEachBootAndHeldTheFourthTime)
 	RunResult r = stop(&watch);
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(said(r.out).back(), "watch: stopping: held: monitoring stays off until a check passes after the "
-		"oldest reset leaves the period, or pulsewarden watch --release");
+		"oldest reset leaves the period, or pulsewarden watch --release --runtime-dir " + root + "/run --state-dir "
+		+ root + "/kept");
 	// Held across a restart, until the operator releases it.
 	setMode("pass");
 	Session again;
@@ -911,7 +943,17 @@ TEST_F(Watch, AHoldReleasedWithNoWatcherRunningLetsTheNextStartWatch)
 			"need_reset = true\nwhy = \"exit status 3\"\n";
 	mkdir((root + "/kept").c_str(), 0700);
 	writeFile(root + "/kept/resets.toml", record);
-	RunResult r = tool({"watch", "--release", "--runtime-dir", asPath(root + "/run"), "--state-dir", asPath(root + "/kept")});
+	// A directory that is not there holds no record to release.
+	RunResult r = tool({"watch", "--release", "--runtime-dir", asPath(root + "/run"), "--state-dir",
+		asPath(root + "/not-kept")});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, asWritten("watch: cannot release: the state directory " + asPath(root + "/not-kept")
+		+ " is not there\n"));
+	EXPECT_EQ(r.out, "");
+	// The directories the files name, as the watcher started with them reads them.
+	writeFile(root + "/watch.toml", "runtime_dir = " + tomlPath(asPath(root + "/run")) + "\nstate_dir = "
+		+ tomlPath(asPath(root + "/kept")) + "\n");
+	r = tool({"watch", "--release", "--config", asPath(root + "/watch.toml")});
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.out, asWritten("released: no watcher runs; the next one counts no reset before now\n"));
 	Session watch;
@@ -1194,15 +1236,6 @@ TEST_F(Watch, AMetricsDirectoryMadeLaterIsWrittenOnceItIsThere)
 	stop(&watch);
 }
 
-// A TOML string of a path as this build names it.
-static std::string tomlPath(const std::string &path)
-{
-	std::string quoted = "\"";
-	for (char c : path)
-		quoted += c == '\\' ? std::string("\\\\") : std::string(1, c);
-	return quoted + "\"";
-}
-
 // The files configuration management writes: checked, printed as they
 // come together, started from, and read again while it runs.
 TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
@@ -1215,6 +1248,7 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 		command += (command.empty() ? "" : ", ") + tomlPath(word);
 	writeFile(config, "fall = 5\ninterval = \"200ms\"\ntimeout = \"30s\"\nwindow = \"90s\"\nenable = true\n"
 		"metrics_file = " + tomlPath(asPath(root + "/pulsewarden.prom")) + "\n"
+		"runtime_dir = " + tomlPath(asPath(root + "/run")) + "\n"
 		"[check]\ncommand = [" + command + "]\n[[file]]\npath = " + tomlPath(asPath(root)) + "\n");
 	// A drop-in's value over the file's, the command line's over both; what
 	// is not *.toml, as a package manager leaves it, is not read.
@@ -1252,6 +1286,24 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	r = tool({"watch", "--check-config", "--config", asPath(config)});
 	EXPECT_EQ(r.status, 100);
 	EXPECT_EQ(text(r.err), asPath(dropIns + "/20-typo.toml") + ":2:1: \"fal\" is not a key of watch's configuration\n");
+	if (!windowsBuild()) {
+		// Checked where the operator stands, a path of the files from there.
+		char here[4096];
+		ASSERT_NE(getcwd(here, sizeof here), nullptr);
+		std::string up;
+		for (const char *p = here; *p; p++)
+			up += *p == '/' && p[1] ? "../" : "";
+		r = tool({"watch", "--check-config", "--config", up + config.substr(1)});
+		EXPECT_EQ(r.status, 100);
+		EXPECT_EQ(r.err, up + (dropIns + "/20-typo.toml").substr(1) + ":2:1: \"fal\" is not a key of watch's "
+			"configuration\n");
+	}
+	// A fault of the files as a whole, at the value read last of those it comes from.
+	writeFile(dropIns + "/20-typo.toml", "\ntimeout = \"90s\"\n");
+	r = tool({"watch", "--check-config", "--config", asPath(config)});
+	EXPECT_EQ(r.status, 100);
+	EXPECT_EQ(text(r.err).rfind(asPath(dropIns + "/20-typo.toml") + ":2:1: the interval (200 ms) and the timeout (", 0),
+		0u) << r.err;
 	writeFile(dropIns + "/20-typo.toml", "[[tcp]]\naddress = \"127.0.0.1:1\"\n");
 	EXPECT_EQ(tool({"watch", "--check-config", "--config", asPath(config)}).status, 0);
 	ASSERT_EQ(unlink((dropIns + "/20-typo.toml").c_str()), 0);
@@ -1263,13 +1315,13 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
 	// A probe added: the watcher applies it, and answers watch --reload.
 	writeFile(dropIns + "/30-port.toml", "[[tcp]]\naddress = \"127.0.0.1:1\"\n");
-	r = tool({"watch", "--reload", "--runtime-dir", root + "/run"});
+	r = tool({"watch", "--reload", "--config", config});
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 3 parts: 2 kept, 1 new, 0 removed\n"));
 	EXPECT_TRUE(waitFor(&watch, "failing: tcp 127.0.0.1:1: connection refused; heartbeats stop\n"));
 	// One that does not check out changes nothing, and says where it is wrong.
 	writeFile(dropIns + "/40-bad.toml", "fall = \"two\"\n");
-	r = tool({"watch", "--reload", "--runtime-dir", root + "/run"});
+	r = tool({"watch", "--reload", "--config", config});
 	EXPECT_EQ(r.status, 1);
 	std::string where = dropIns + "/40-bad.toml:1:8: fall: a whole number from 1 to 1000000 is needed";
 	EXPECT_EQ(r.err, "watch: refused: " + where + "\n");
@@ -1290,14 +1342,19 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	ASSERT_TRUE(waitForFile(check + ".held"));
 	writeFile(dropIns + "/50-more.toml", "[[file]]\npath = \"" + root + "/run\"\n");
 	kill(watch.pid, SIGHUP);
-	EXPECT_TRUE(waitFor(&watch, "configuration read and checked; it applies when the check under way ends\n"));
+	EXPECT_TRUE(waitFor(&watch, "configuration read and checked: 3 parts: 2 kept, 1 new, 0 removed; it applies when "
+		"the check under way ends\n"));
 	writeFile(dropIns + "/60-twice.toml", "[[tcp]]\naddress = \"127.0.0.1:1\"\n[[tcp]]\naddress = \"127.0.0.1:1\"\n");
 	kill(watch.pid, SIGHUP);
-	EXPECT_TRUE(waitFor(&watch, "configuration not reloaded, the one in use stays: " + config
-		+ ": --tcp 127.0.0.1:1 is given twice\n"));
+	EXPECT_TRUE(waitFor(&watch, "configuration not reloaded, the one in use stays: " + dropIns
+		+ "/60-twice.toml:3:1: --tcp 127.0.0.1:1 is given twice\n"));
 	writeFile(check + ".mode", "pass");
 	writeFile(check + ".go", "");
-	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 3 parts: 2 kept, 1 new, 0 removed\n"));
+	// Applied once that check ends, said no more: the configuration in use shows it.
+	bool applied = false;
+	for (int i = 0; i < 6000 && !applied; i++, usleep(10000))
+		applied = readFile(root + "/run/config.toml").find("path = \"" + root + "/run\"") != std::string::npos;
+	EXPECT_TRUE(applied);
 	// The metrics file moved: the old one is removed, and its writes still
 	// under way never bring it back.
 	ASSERT_EQ(unlink((dropIns + "/60-twice.toml").c_str()), 0);
@@ -1319,6 +1376,32 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	EXPECT_EQ(access((root + "/pulsewarden.prom").c_str(), F_OK), -1);
 	stop(&watch);
 	EXPECT_EQ(tool({"watch", "--reload", "--runtime-dir", root + "/run"}).status, 1);
+}
+
+// The unit's start condition is the watcher's own reading of the files:
+// whatever way TOML writes a part, it starts; with none, it is skipped
+// quietly; files it cannot read start it, for the start to say why.
+TEST_F(Watch, TheUnitStartsWheneverTheFilesNameAPartHoweverTOMLWritesIt)
+{
+	const std::string config = root + "/watch.toml";
+	const std::string check = tomlPath(checkCommand()[0]);
+	const struct {
+		std::string text;
+		int status;
+	} rows[] = {
+		{"[ check ]\ncommand = [" + check + "]\n", 0},
+		{"check.command = [" + check + "]\n", 0},
+		{"check = {command = [" + check + "]}\n", 0},
+		{"http = [{url = \"http://127.0.0.1:1/\"}]\n", 0},
+		{"enable = true\n# [check]\n", 1},
+		{"enable = true\n[check]\ncommand = \"not a list\"\n", 0},
+	};
+	for (const auto &row : rows) {
+		writeFile(config, row.text);
+		RunResult r = tool({"watch", "--check-config", "--condition", "--config", asPath(config)});
+		EXPECT_EQ(r.status, row.status) << row.text;
+		EXPECT_EQ(r.out + r.err, "") << row.text;
+	}
 }
 
 // On Windows, the service control manager runs watch: installed, started,

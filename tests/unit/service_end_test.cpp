@@ -29,6 +29,7 @@ TEST(ServiceEnd, OnlyAnEndARestartCanHelpIsAFailure)
 		{100, false, false, "ended with status 100 (a command line it cannot use): not restarted"},
 		{105, false, false, "ended with status 105 (a check or probe that cannot work): not restarted"},
 		{109, false, false, "ended with status 109 (another watcher runs): not restarted"},
+		{110, false, false, "ended with status 110 (its runtime directory cannot be used): not restarted"},
 	};
 	for (const auto &row : rows) {
 		ServiceEnd end = judgeServiceEnd(row.status, row.stopAsked);

@@ -520,19 +520,18 @@ const Row rows[] = {
 		{10000, answer(0), "next 20000"},
 		{12000, gone(), "keep record | error process 42 has ended; stopping; monitoring stays on: the platform acts once no heartbeat has come for its window (30 s) | exit 107 | next never"},
 	}},
-	{"a reload waits for the round under way; applied between two rounds it keeps the counts in a row, the "
-		"schedule's phase, and says how things stand", {"--config", "/etc/w.toml", "--timeout", "3s", "--fall", "2", "check"}, 0, {
+	{"a reload waits for the round under way, saying so in its one line; applied between two rounds it keeps the "
+		"counts in a row and the schedule's phase", {"--config", "/etc/w.toml", "--timeout", "3s", "--fall", "2", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		{10, pass(), "markActive | next 5010"},
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10000, time(), "start check | next 13000"},
 		{10005, asked(), "RELOADING=1 | read config 1 | next 13000"},
-		{10005, read(1), "info configuration read and checked; it applies when the check under way ends | next 13000"},
-		{10010, fail(), "markActive | apply config 1 | release config 0 | keep config | answer reload applied | notice "
-			"configuration reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 0.0 s ago, failed: "
-			"exit status 3; last heartbeat 10.0 s ago; waiting 0.0 s for the platform's library to answer markActive | "
-			"READY=1 | next 15010"},
+		{10005, read(1), "notice configuration read and checked: 2 parts: 1 kept, 1 new, 0 removed; it applies when the "
+			"check under way ends | next 13000"},
+		{10010, fail(), "markActive | apply config 1 | release config 0 | keep config | answer reload applied | READY=1 | "
+			"next 15010"},
 		{10010, answer(0), "next 20000"},
 		{20000, time(), "start check | next 23000"},
 		{20010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | next 30000"},
@@ -547,8 +546,7 @@ const Row rows[] = {
 		{10005, asked(), "RELOADING=1 | read config 1 | next 13000"},
 		{10010, pass(), "markActive | next 15010"},
 		{10010, read(1), "apply config 1 | release config 0 | keep config | answer reload applied | notice configuration "
-			"reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 0.0 s ago, passed; last heartbeat "
-			"10.0 s ago; waiting 0.0 s for the platform's library to answer markActive | READY=1 | next 15010"},
+			"reloaded: 2 parts: 1 kept, 1 new, 0 removed | READY=1 | next 15010"},
 	}},
 	{"files refused while accepted ones wait leave those waiting, with their check's user; read twice before "
 		"a round ends, the later take the earlier's place", {"--config", "/etc/w.toml", "--timeout", "3s", "check"}, 0, {
@@ -558,24 +556,22 @@ const Row rows[] = {
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10000, time(), "start check | next 13000"},
 		{10001, asked(), "RELOADING=1 | read config 1 | next 13000"},
-		{10001, read(1), "info configuration read and checked; it applies when the check under way ends | next 13000"},
+		{10001, read(1), "notice configuration read and checked: 2 parts: 1 kept, 1 new, 0 removed; it applies when the "
+			"check under way ends | next 13000"},
 		{10002, asked(), "RELOADING=1 | read config 2 | next 13000"},
 		{10002, readRefused(2, "/etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is needed"),
 			"release config 2 | answer reload refused: /etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is "
 			"needed | warning configuration not reloaded, the one in use stays: /etc/w.toml:1:8: fall: a whole number "
 			"from 1 to 1000000 is needed | READY=1 | next 13000"},
 		{10003, asked(), "RELOADING=1 | read config 2 | next 13000"},
-		{10003, read(2), "release config 1 | info configuration read and checked; it applies when the check under way "
-			"ends | next 13000"},
-		{10010, pass(), "markActive | apply config 2 | release config 0 | keep config | answer reload applied | notice "
-			"configuration reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 0.0 s ago, passed; "
-			"last heartbeat 10.0 s ago; waiting 0.0 s for the platform's library to answer markActive | READY=1 | next "
-			"15010"},
+		{10003, read(2), "release config 1 | notice configuration read and checked: 2 parts: 1 kept, 1 new, 0 removed; it "
+			"applies when the check under way ends | next 13000"},
+		{10010, pass(), "markActive | apply config 2 | release config 0 | keep config | answer reload applied | READY=1 | "
+			"next 15010"},
 		{10010, answer(0), "next 20000"},
 		{12000, asked(), "RELOADING=1 | read config 0 | next 20000"},
 		{12000, read(0), "apply config 0 | release config 2 | keep config | answer reload applied | notice configuration "
-			"reloaded: 2 parts: 2 kept, 0 new, 0 removed | notice healthy; last check 2.0 s ago, passed; last heartbeat "
-			"2.0 s ago | READY=1 | next 20000"},
+			"reloaded: 2 parts: 2 kept, 0 new, 0 removed | READY=1 | next 20000"},
 	}},
 	{"a reload during the start applies before the first check; what only a start decides is refused whole",
 		{"--config", "/etc/w.toml", "--pid", "42"}, 0, {
@@ -590,9 +586,22 @@ const Row rows[] = {
 		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
 		{1, asked(), "RELOADING=1 | read config 1 | next 5000"},
 		{1, read(1), "apply config 1 | release config 0 | keep config | answer reload applied | notice configuration "
-			"reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice starting; last check no check yet; last heartbeat none "
-			"yet; waiting 0.0 s for the platform's library to answer isEnabled | READY=1 | next 5000"},
+			"reloaded: 2 parts: 1 kept, 1 new, 0 removed | READY=1 | next 5000"},
 	}},
+	{"what a running watcher keeps as it started is named in the reload's one line, as waiting for a restart: the "
+		"stop goes as it began", {"--config", "/etc/w.toml", "--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{2000, asked(), "RELOADING=1 | read config 1 | next 10000"},
+		{2000, read(1), "apply config 1 | release config 0 | keep config | answer reload applied; waiting for a restart: "
+			"enable, start_timeout, runtime_dir, state_dir | warning configuration reloaded: 1 part: 1 kept, 0 new, 0 "
+			"removed; waiting for a restart: enable, start_timeout, runtime_dir, state_dir | READY=1 | next 10000"},
+		{3000, stop(), "STOPPING=1 | keep record | notice stopping: heartbeats stop; the platform will see them stop "
+			"(see --enable) | exit 0 | next never"},
+	}, {}, false, false, {"--config", "/etc/w.toml", "--timeout", "3s", "--enable", "--start-timeout", "1min",
+		"--runtime-dir", "/run/w", "--state-dir", "/var/lib/w", "check"}},
 	{"with no files, SIGHUP says how things stand, as it always has", {"--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
 		{0, answer(1), "start check | next 3000"},
@@ -609,7 +618,8 @@ const Row rows[] = {
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10000, time(), "start check | next 13000"},
 		{10005, asked(), "RELOADING=1 | read config 1 | next 13000"},
-		{10005, read(1), "info configuration read and checked; it applies when the check under way ends | next 13000"},
+		{10005, read(1), "notice configuration read and checked: 2 parts: 1 kept, 1 new, 0 removed; it applies when the "
+			"check under way ends | next 13000"},
 		{11000, stop(), "STOPPING=1 | TERM check | next 12000"},
 		{11001, asked(), "RELOADING=1 | read config 2 | next 12000"},
 		{11001, read(2), "release config 1 | next 12000"},
@@ -626,8 +636,7 @@ const Row rows[] = {
 		{10010, answer(0), "next 20000"},
 		{12000, asked(), "RELOADING=1 | read config 1 | next 20000"},
 		{12000, read(1), "apply config 1 | release config 0 | keep config | answer reload applied | notice configuration "
-			"reloaded: 2 parts: 1 kept, 1 new, 0 removed | notice healthy; last check 2.0 s ago, passed; last heartbeat "
-			"2.0 s ago | READY=1 | next 15000", 0, 5000},
+			"reloaded: 2 parts: 1 kept, 1 new, 0 removed | READY=1 | next 15000", 0, 5000},
 		{15000, time(), "start check | next 18000"},
 		{15010, pass(), "markActive | next 20010"},
 		{15010, answer(0), "next 20000"},
@@ -638,8 +647,7 @@ const Row rows[] = {
 			"from 1 to 1000000 is needed | READY=1 | next 20000"},
 		{17500, asked(), "RELOADING=1 | read config 0 | next 20000"},
 		{17500, read(0), "apply config 0 | release config 1 | keep config | answer reload applied | notice configuration "
-			"reloaded: 2 parts: 2 kept, 0 new, 0 removed | notice healthy; last check 2.5 s ago, passed; last heartbeat "
-			"2.5 s ago | READY=1 | start check | next 18500", 0, 1000},
+			"reloaded: 2 parts: 2 kept, 0 new, 0 removed | READY=1 | start check | next 18500", 0, 1000},
 	}},
 	{"--max-resets: heartbeats that would stop for the fourth reset in the period hold instead, monitoring "
 		"off; checks go on, said as they change; a pass re-arms only once the oldest has left the period",

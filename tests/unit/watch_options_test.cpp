@@ -167,7 +167,7 @@ TEST(ProbeTarget, AServiceIsNamedAsSystemdNamesUnits)
 
 // Files' texts ('\f' between them: the file, then its drop-ins) read onto
 // the defaults, then printed: the lines that differ from the defaults'
-// print, '|' between them; or the first fault.
+// print, '|' between them; or the faults, a line each.
 std::string readThenPrint(const char *texts)
 {
 	static WatchConfig config;
@@ -240,6 +240,12 @@ TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
 		{"fall = 0", "/etc/w.toml:1:8: fall: a whole number from 1 to 1000000 is needed"},
 		{"enable = \"yes\"", "/etc/w.toml:1:10: enable: true or false is needed"},
 		{"metrics_file = \"m.prom\"", "/etc/w.toml:1:16: metrics_file: \"m.prom\" is not a full path"},
+		{"[[file]]\npath = \"run/alive\"", "/etc/w.toml:2:8: path: \"run/alive\" is not a full path"},
+		// Every fault of a file, in the order of its lines, not of its keys' names.
+		{"rise = 0\n[[tcp]]\naddress = 1\n[check]\ncommand = []",
+			"/etc/w.toml:1:8: rise: a whole number from 1 to 1000000 is needed\n"
+			"/etc/w.toml:3:11: address: a string is needed\n"
+			"/etc/w.toml:5:11: [check] needs command, a list of the program and its arguments"},
 		{"http = \"http://h/\"", "/etc/w.toml:1:8: http: probes are tables: [[http]]"},
 		{"[[tcp]]\ntimeout = \"1s\"", "/etc/w.toml:1:1: [[tcp]] needs address"},
 		{"[check]\ncommand = []", "/etc/w.toml:2:11: [check] needs command, a list of the program and its arguments"},

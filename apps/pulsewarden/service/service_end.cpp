@@ -21,6 +21,7 @@ static const char *meaning(int status)
 		{exitPidGone, "the process it watched has ended"},
 		{exitDisableFailed, "monitoring could not be switched off"},
 		{exitAnotherWatcher, "another watcher runs"},
+		{exitNoRuntimeDir, "its runtime directory cannot be used"},
 		{0, "a failure: see the lines before"},
 	};
 	size_t i = 0;
@@ -32,7 +33,7 @@ static const char *meaning(int status)
 bool restartCannotHelp(int status)
 {
 	return status == 2 || status == 4 || status == exitUsage || status == exitCheckUnusable
-		|| status == exitAnotherWatcher;
+		|| status == exitAnotherWatcher || status == exitNoRuntimeDir;
 }
 
 // A stop asked for is never a failure, whatever its status (108 says

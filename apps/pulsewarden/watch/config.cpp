@@ -43,7 +43,14 @@ bool readOne(const char *path, void *argument)
 	if (before)
 		memcpy(before, l->config, sizeof *before);
 	if (!readConfigText(path, text, length, l->config, why, sizeof why)) {
-		l->fault(why, false, l->context);
+		// A fault a line.
+		for (char *line = why; *line;) {
+			size_t n = strcspn(line, "\n");
+			bool more = line[n] == '\n';
+			line[n] = '\0';
+			l->fault(line, false, l->context);
+			line += n + more;
+		}
 		l->usable = false;
 		if (before)
 			memcpy(l->config, before, sizeof *before);
@@ -98,14 +105,20 @@ bool gatherConfiguration(const WatchOptions &line, WatchConfig *files, bool *sil
 	if (!loadConfig(line.config, files, fault, context))
 		return false;
 	char why[512];
+	ProblemParts parts = {0, false, -1};
 	if (!layOver(o, line))
 		snprintf(why, sizeof why, "at most %d probes, the files' and the command line's together",
 			static_cast<int>(maxProbes));
-	else if (!watchOptionsProblem(*o, why, sizeof why))
+	else if (!watchOptionsProblem(*o, why, sizeof why, &parts))
 		why[0] = '\0';
 	if (why[0]) {
-		char text[700];
-		snprintf(text, sizeof text, "%s: %s", line.config, why);
+		// At the value read last of those it comes from, which a drop-in may
+		// hold; else the file named.
+		char place[4200];
+		if (!placeOf(*files, parts, line, place, sizeof place))
+			snprintf(place, sizeof place, "%s", line.config);
+		char text[4800];
+		snprintf(text, sizeof text, "%s: %s", place, why);
 		fault(text, false, context);
 		return false;
 	}

@@ -5,6 +5,7 @@
 // watcher itself, which may be wedged.
 #include "requests.h"
 
+#include "config.h"
 #include "console.h"
 #include "core/watch_options.h"
 #include "files.h"
@@ -67,8 +68,12 @@ int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t 
 	while (bootClockNs() < deadline) {
 		unsigned count = 0;
 		if (reloadAnswer(dir, &count, how, sizeof how) && count != before) {
-			if (strncmp(how, "applied", 7) == 0)
+			// Applied, with the keys that wait for a restart, if any.
+			if (strncmp(how, "applied", 7) == 0) {
+				if (how[7])
+					printTo(stderr, "watch: %s\n", how);
 				return 0;
+			}
 			printTo(stderr, "watch: %s\n", how);
 			return 1;
 		}
@@ -82,12 +87,34 @@ int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t 
 	return 1;
 }
 
-// The runtime directory a command line names, or the default; false, said.
-static bool runtimeDirOf(const WatchOptions &line, char *dir, size_t size)
+// The faults of the files read, kept to be said where they decide.
+static char faultsRead[4096];
+
+static void faultKept(const char *line, bool /*refused*/, void * /*context*/)
 {
+	size_t used = strlen(faultsRead);
+	snprintf(faultsRead + used, sizeof faultsRead - used, "watch: %s\n", line);
+}
+
+// Where the watcher asked of is: the directories the command line names,
+// else those the files it names (--config) do, as far as they read, else
+// the defaults. `whole`: the files read whole; else their faults are kept.
+static bool whereItIs(const WatchOptions &line, char *dir, size_t size, const char **stateDir, bool *whole)
+{
+	const char *runtimeDir = line.runtimeDir;
+	*stateDir = line.stateDir;
+	*whole = true;
+	if (line.config) {
+		static WatchConfig files;
+		startConfig(&files);
+		faultsRead[0] = '\0';
+		*whole = loadConfig(line.config, &files, faultKept, nullptr);
+		runtimeDir = runtimeDir ? runtimeDir : files.options.runtimeDir;
+		*stateDir = *stateDir ? *stateDir : files.options.stateDir;
+	}
 	char why[1200];
-	if (line.runtimeDir)
-		snprintf(dir, size, "%s", line.runtimeDir);
+	if (runtimeDir)
+		snprintf(dir, size, "%s", runtimeDir);
 	else if (!defaultRuntimeDir(dir, size, why, sizeof why)) {
 		printTo(stderr, "watch: no runtime directory: %s (give --runtime-dir)\n", why);
 		return false;
@@ -102,11 +129,18 @@ int releaseAsked(const WatchOptions &line)
 {
 	char dir[1024];
 	char why[1200];
-	if (!runtimeDirOf(line, dir, sizeof dir))
+	const char *stateDir;
+	bool whole;
+	if (!whereItIs(line, dir, sizeof dir, &stateDir, &whole))
 		return 1;
+	// Files read in part may name another directory than the watcher's.
+	if (!whole) {
+		printTo(stderr, "%s", faultsRead);
+		return 1;
+	}
 	long pid = runningWatcher(dir, why, sizeof why);
 	if (!pid) {
-		if (!releaseRecord(line.stateDir, why, sizeof why)) {
+		if (!releaseRecord(stateDir, why, sizeof why)) {
 			printTo(stderr, "watch: cannot release: %s\n", why);
 			return 1;
 		}
@@ -139,8 +173,18 @@ int releaseAsked(const WatchOptions &line)
 int reloadAsked(const WatchOptions &line)
 {
 	char dir[1024];
-	if (!runtimeDirOf(line, dir, sizeof dir))
+	const char *stateDir;
+	bool whole;
+	if (!whereItIs(line, dir, sizeof dir, &stateDir, &whole))
 		return 1;
+	// Files that do not read whole are asked of the watcher all the same,
+	// where they name one: it refuses them, said where its lines and
+	// figures say it. Else their faults are the answer.
+	char why[1200];
+	if (!whole && !runningWatcher(dir, why, sizeof why)) {
+		printTo(stderr, "%s", faultsRead);
+		return 1;
+	}
 	auto bySignal = [](void *context, char *reason, size_t size) {
 		const char *d = static_cast<const char *>(context);
 		long pid = runningWatcher(d, reason, size);

@@ -212,6 +212,14 @@ bool releaseRecord(const char *stateDir, char *why, size_t size)
 		snprintf(k.dir, sizeof k.dir, "%s", stateDir);
 	else if (!defaultStateDir(k.dir, sizeof k.dir, why, size))
 		return false;
+	// A directory that is not there is not the one a watcher keeps its
+	// record in: a hold there would stand, said released.
+	char inside[sizeof k.dir + 4];
+	snprintf(inside, sizeof inside, "%s%c.", k.dir, pathSeparator);
+	if (!pathExists(inside)) {
+		snprintf(why, size, "the state directory %s is not there", k.dir);
+		return false;
+	}
 	snprintf(k.path, sizeof k.path, "%s%cresets.toml", k.dir, pathSeparator);
 	char *text = nullptr;
 	size_t length = 0;

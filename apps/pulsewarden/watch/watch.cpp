@@ -72,9 +72,11 @@ struct Loop {
 	// The configuration: the command line as given, and the files read
 	// onto it, in the slots the core names, each with its check's user.
 	WatchOptions line;
+	bool lineSilent;          // -s, before the word watch or after it
 	WatchConfig configs[configSlots];
 	CheckUser *users[configSlots];
 	ConfigReader reader;
+	bool silent[configSlots]; // the files' silent, or the command line's
 	unsigned reloadsAnswered;
 	char runtimeDir[1024];
 	char statusPath[1100];
@@ -300,6 +302,21 @@ static int checkConfigAsked(const WatchOptions &o, bool silent)
 	return 0;
 }
 
+static void unsaid(const char * /*line*/, bool /*refused*/, void * /*context*/) {}
+
+// --check-config --condition, a service's start condition: 1 when the
+// files, read whole, name no part to watch, which is no failure; 0 when
+// they do, and when they cannot be read whole, for the start to say why.
+static int conditionAsked(const WatchOptions &line)
+{
+	static WatchConfig files;
+	startConfig(&files);
+	WatchOptions &o = files.options;
+	if ((line.config && !loadConfig(line.config, &files, unsaid, nullptr)) || !layOver(&o, line))
+		return 0;
+	return o.pid || o.check || o.probeCount ? 0 : 1;
+}
+
 // The files read again into the reader's slot and checked whole, as a
 // start would, with the check's user they name, on the reader's thread: a
 // file system that does not answer holds up the reading, never a
@@ -311,9 +328,9 @@ static void readFiles(void *argument)
 	int slot = r.slot;
 	WatchConfig *candidate = &l->configs[slot];
 	Faults faults = {l, Faults::kept, 0, false, ""};
-	bool silent = false;
 	r.why[0] = '\0';
-	r.read = gatherConfiguration(l->line, candidate, &silent, fault, &faults);
+	l->silent[slot] = l->lineSilent;
+	r.read = gatherConfiguration(l->line, candidate, &l->silent[slot], fault, &faults);
 	if (!r.read)
 		snprintf(r.why, sizeof r.why, "%s%s", faults.first, faults.count > 1 ? " (and more: --check-config says all)" : "");
 	else if (!watchedPartsUsable(candidate->options, &l->users[slot], r.why, sizeof r.why))
@@ -363,6 +380,7 @@ static void applyConfig(Loop *l, int slot, int before)
 	matchParts(was, after, from);
 	regroupRound(&l->round, was, after, from);
 	l->round.user = l->users[slot];
+	silentMode = l->silent[slot];
 }
 
 static bool countResets(Loop *l, Event *next)
@@ -543,16 +561,37 @@ static int watchUsage(const char *invocationName, const char *why)
 
 static int watchHelpAsked(const char *invocationName)
 {
-	char help[4096];
+	char help[8192];
 	watchHelpText(invocationName, help, sizeof help);
 	printOut("%s", help);
 	return 0;
 }
 
-// One watcher a machine: a second is refused before it asks anything of
-// the platform. 0 once the lock is held.
-// One watcher a machine: a second is refused before it asks anything of
-// the platform. 0 once the lock is held.
+// A lock taken, or why not as a line; 0 once it is held.
+static int takeLock(Loop *l, LockResult result, long holder, const char *why)
+{
+	switch (result) {
+	case lockHeld:
+		return 0;
+	case lockHeldByAnother:
+		// Its id is written just after the lock is taken.
+		if (holder)
+			sayLine(l, priorityError, "another watcher runs: process %ld holds %s; one watcher a machine, so that "
+				"neither switches monitoring off under the other", holder, why);
+		else
+			sayLine(l, priorityError, "another watcher runs: %s is held, its process id not written yet; one watcher "
+				"a machine, so that neither switches monitoring off under the other", why);
+		return exitAnotherWatcher;
+	case lockFailed:
+		break;
+	}
+	sayLine(l, priorityError, "%s", why);
+	return exitNoRuntimeDir;
+}
+
+// One watcher a directory, and one that owns monitoring a machine,
+// wherever its directory is: a second is refused before it asks anything
+// of the platform. 0 once the locks are held.
 static int takeRuntimeDir(Loop *l, const WatchOptions &o)
 {
 	char *dir = l->runtimeDir;
@@ -561,21 +600,21 @@ static int takeRuntimeDir(Loop *l, const WatchOptions &o)
 		snprintf(dir, sizeof l->runtimeDir, "%s", o.runtimeDir);
 	else if (!defaultRuntimeDir(dir, sizeof l->runtimeDir, why, sizeof why)) {
 		sayLine(l, priorityError, "no runtime directory: %s (give --runtime-dir)", why);
-		return 1;
+		return exitNoRuntimeDir;
 	}
 	long holder = 0;
-	switch (lockRuntimeDir(dir, &holder, why, sizeof why)) {
-	case lockHeld:
+	LockResult taken = lockRuntimeDir(dir, &holder, why, sizeof why);
+	if (int status = takeLock(l, taken, holder, why))
+		return status;
+	if (!o.enable)
 		return 0;
-	case lockHeldByAnother:
-		sayLine(l, priorityError, "another watcher runs: process %ld holds %s; one watcher a machine, so that "
-			"neither switches monitoring off under the other", holder, why);
-		return exitAnotherWatcher;
-	case lockFailed:
-		sayLine(l, priorityError, "%s", why);
-		return 1;
+	char path[1100];
+	if (!monitoringLockPath(path, sizeof path, why, sizeof why)) {
+		sayLine(l, priorityError, "no lock for the machine's monitoring: %s", why);
+		return exitNoRuntimeDir;
 	}
-	return 1;
+	taken = lockMonitoring(path, &holder, why, sizeof why);
+	return takeLock(l, taken, holder, why);
 }
 
 int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **argv)
@@ -595,7 +634,10 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		return reloadAsked(line);
 	if (line.release)
 		return releaseAsked(line);
+	if (line.condition)
+		return conditionAsked(line);
 	l.journal = stderrIsJournal();
+	l.lineSilent = silent;
 	Faults faults = {&l, line.checkConfig ? Faults::printed : Faults::said, 0, false, ""};
 	// The start's files are slot 0, the one in use.
 	if (!gatherConfiguration(line, &l.configs[0], &silent, fault, &faults))

@@ -32,13 +32,22 @@ struct Reader {
 	WatchConfig *config;
 	char *why;
 	size_t size;
+	mutable toml::source_position faultAt;  // where the last fault was said
+	const char *keptPath;                   // the path, kept with the configuration for its places
 };
+
+// Where a value was set, for a fault of the options as a whole to name.
+void place(const Reader &r, ConfigPlace *at, const toml::source_region &where)
+{
+	*at = ConfigPlace{r.keptPath, where.begin.line, where.begin.column, ++r.config->placed};
+}
 
 bool at(const Reader &r, const toml::source_region &where, const char *format, ...) PRINTF_LIKE(3, 4);
 
 // A fault, where it is: always false, for the caller to return.
 bool at(const Reader &r, const toml::source_region &where, const char *format, ...)
 {
+	r.faultAt = where.begin;
 	int n = snprintf(r.why, r.size, "%s:%u:%u: ", r.path, where.begin.line, where.begin.column);
 	if (n < 0 || static_cast<size_t>(n) >= r.size)
 		return false;
@@ -241,6 +250,9 @@ bool readProbe(const Reader &r, ProbeKind kind, const char *targetKey, const tom
 				return false;
 			if (const char *problem = probeTargetProblem(probe))
 				return at(r, value.source(), "%s: %s", targetKey, problem);
+			// A service starts elsewhere than the operator stands.
+			if (kind == probeFile && !fullPath(probe.target))
+				return at(r, value.source(), "%s: \"%s\" is not a full path", targetKey, probe.target);
 		} else if (name == "timeout") {
 			if (!durationValue(r, name, value, &probe.timeoutNs))
 				return false;
@@ -303,16 +315,81 @@ void startConfig(WatchConfig *config)
 	setWatchDefaults(&config->options);
 	config->silent = false;
 	config->check[0] = nullptr;
+	memset(config->optionPlaces, 0, sizeof config->optionPlaces);
+	config->checkPlace = {};
+	memset(config->probePlaces, 0, sizeof config->probePlaces);
+	config->placed = 0;
 	config->used = 0;
 }
 
+bool placeOf(const WatchConfig &config, const ProblemParts &parts, const WatchOptions &line, char *text, size_t size)
+{
+	const ConfigPlace *last = nullptr;
+	auto consider = [&last](const ConfigPlace &p) {
+		if (p.path && (!last || p.order > last->order))
+			last = &p;
+	};
+	for (int i = 0; i < 64; i++)
+		if ((parts.rows >> i & 1) && !(line.given >> i & 1))
+			consider(config.optionPlaces[i]);
+	if (parts.check && !line.check)
+		consider(config.checkPlace);
+	if (parts.probe >= 0 && parts.probe < maxProbes)
+		consider(config.probePlaces[parts.probe]);
+	if (!last)
+		return false;
+	snprintf(text, size, "%s:%u:%u", last->path, last->line, last->column);
+	return true;
+}
+
+namespace {
+
+// The faults of one file, each at its place, told in the order of the lines.
+struct Faults {
+	enum : int { most = 16 };
+	struct {
+		toml::source_position at;
+		char text[400];
+	} each[most];
+	int count;
+};
+
+void keepFault(Faults *f, const Reader &r)
+{
+	if (f->count == Faults::most)
+		return;
+	f->each[f->count].at = r.faultAt;
+	snprintf(f->each[f->count].text, sizeof f->each[0].text, "%s", r.why);
+	f->count++;
+}
+
+// The first in full; the others, a line each, as long as they fit whole.
+void tellFaults(Faults *f, char *why, size_t size)
+{
+	std::stable_sort(f->each, f->each + f->count, [](const auto &a, const auto &b) {
+		return a.at.line != b.at.line ? a.at.line < b.at.line : a.at.column < b.at.column;
+	});
+	snprintf(why, size, "%s", f->each[0].text);
+	size_t used = strlen(why);
+	for (int i = 1; i < f->count; i++) {
+		size_t n = strlen(f->each[i].text);
+		if (used + 1 + n >= size)
+			break;
+		why[used++] = '\n';
+		memcpy(why + used, f->each[i].text, n + 1);
+		used += n;
+	}
+}
+
+}  // namespace
+
 bool readConfigText(const char *path, const char *text, size_t length, WatchConfig *config, char *why, size_t size)
 {
-	Reader r = {path, config, why, size};
 	if (size)
 		why[0] = '\0';
 	toml::parse_result parsed = toml::parse(std::string_view(text, length), std::string_view(path));
 	if (!parsed) {
+		Reader r = {path, config, why, size, {}, nullptr};
 		const toml::parse_error &error = parsed.error();
 		char description[300];
 		snprintf(description, sizeof description, "%.*s", static_cast<int>(error.description().size()),
@@ -322,18 +399,28 @@ bool readConfigText(const char *path, const char *text, size_t length, WatchConf
 			description[0] = static_cast<char>(description[0] - 'A' + 'a');
 		return at(r, error.source(), "%s", description);
 	}
+	// Every fault is told, not only the first a table's order meets: each
+	// key is read whatever the others came to (the file is not used
+	// unless all read).
+	char said[400];
+	Reader r = {path, config, said, sizeof said, {}, nullptr};
+	r.keptPath = keep(r, path, {});
+	static Faults faults;
+	faults.count = 0;
 	// The probes in the order the file gives them, whatever their kinds:
 	// the order of the lines and of the figures.
 	struct Placed {
 		const toml::node *node;
 		size_t kind;
-	} probes[maxProbes + 1];
+	} probes[maxProbes];
 	size_t count = 0;
 	for (const auto &[key, value] : parsed.table()) {
 		std::string_view name = key.str();
 		if (name == "check") {
 			if (!readCheck(r, value))
-				return false;
+				keepFault(&faults, r);
+			else
+				place(r, &config->checkPlace, key.source());
 			continue;
 		}
 		size_t kind = 0;
@@ -341,16 +428,23 @@ bool readConfigText(const char *path, const char *text, size_t length, WatchConf
 			kind++;
 		if (!probeTables[kind].table) {
 			if (!readOption(r, key, value))
-				return false;
+				keepFault(&faults, r);
+			else
+				place(r, &config->optionPlaces[rowOfKey(name) - optionTable], key.source());
 			continue;
 		}
 		const toml::array *array = value.as_array();
-		if (!array)
-			return at(r, value.source(), "%s: probes are tables: [[%s]]", probeTables[kind].table,
-				probeTables[kind].table);
+		if (!array) {
+			at(r, value.source(), "%s: probes are tables: [[%s]]", probeTables[kind].table, probeTables[kind].table);
+			keepFault(&faults, r);
+			continue;
+		}
 		for (const toml::node &probe : *array) {
-			if (count == maxProbes)
-				return at(r, probe.source(), "at most %d probes", static_cast<int>(maxProbes));
+			if (count == maxProbes) {
+				at(r, probe.source(), "at most %d probes", static_cast<int>(maxProbes));
+				keepFault(&faults, r);
+				break;
+			}
 			probes[count++] = Placed{&probe, kind};
 		}
 	}
@@ -362,9 +456,14 @@ bool readConfigText(const char *path, const char *text, size_t length, WatchConf
 	for (size_t i = 0; i < count; i++) {
 		const auto &table = probeTables[probes[i].kind];
 		if (!readProbe(r, table.kind, table.target, *probes[i].node))
-			return false;
+			keepFault(&faults, r);
+		else
+			place(r, &config->probePlaces[config->options.probeCount - 1], probes[i].node->source());
 	}
-	return true;
+	if (faults.count == 0)
+		return true;
+	tellFaults(&faults, why, size);
+	return false;
 }
 
 namespace {

@@ -5,7 +5,9 @@
 
 #include "duration.h"
 #include "library_result.h"
+#include "text.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -70,6 +72,30 @@ void askToHold(WatchCore *c, Step *s)
 		ask(c, s, actDisable, askedDisableToHold);
 }
 
+static void textOf(Action *a, const char *format, ...) PRINTF_LIKE(2, 3);
+
+// An action's text, cut where it is full.
+static void textOf(Action *a, const char *format, ...)
+{
+	va_list ap;
+	va_start(ap, format);
+	vsnprintf(a->text, sizeof a->text, format, ap);
+	va_end(ap);
+}
+
+void releaseCommand(const WatchOptions &o, char *text, size_t size)
+{
+	Text t = textIn(text, size);
+	add(&t, "pulsewarden watch --release");
+	if (o.config)
+		add(&t, " --config %s", o.config);
+	// What the command line gave, the files do not know.
+	for (const OptionRow *row = optionTable; row->name; row++)
+		if ((row->path == &WatchOptions::runtimeDir || row->path == &WatchOptions::stateDir)
+			&& (o.given & uint64_t{1} << (row - optionTable)) && o.*row->path)
+			add(&t, " %s %s", row->name, o.*row->path);
+}
+
 // Monitoring switched off rather than let the platform reset the machine
 // again: the machine is left running, checks go on and are said, and it
 // re-arms once a check passes with fewer resets in the period, or once
@@ -80,11 +106,13 @@ void hold(WatchCore *c, Step *s, bool asBefore)
 	const WatchOptions &o = options(c);
 	char period[32];
 	formatDuration(o.maxResetsPeriodNs, period, sizeof period);
+	char release[600];
+	releaseCommand(o, release, sizeof release);
 	Action *a = add(s, actHold);
-	snprintf(a->text, sizeof a->text, "held%s: another reset would be more than --max-resets allows (%d in %s; %s); "
+	textOf(a, "held%s: another reset would be more than --max-resets allows (%d in %s; %s); "
 		"monitoring switched off instead, the machine left running, and checks go on; it re-arms once a check "
-		"passes after the oldest leaves the period, or at once with: pulsewarden watch --release",
-		asBefore ? " as before this start" : "", resetLimit(o), period, c->setting.resets.said);
+		"passes after the oldest leaves the period, or at once with: %s",
+		asBefore ? " as before this start" : "", resetLimit(o), period, c->setting.resets.said, release);
 	c->state = stateHeld;
 	c->hold = {};
 	c->platform.beatSinceOn = false;

@@ -233,8 +233,10 @@ void finishStop(WatchCore *c, Step *s)
 	// someone else's switching off (a pause) is left alone, and so is the
 	// hold's: it outlives the watcher.
 	if (c->state == stateHeld && c->hold.off) {
+		char release[600];
+		releaseCommand(options(c), release, sizeof release);
 		addLine(s, priorityNotice, "stopping: held: monitoring stays off until a check passes after the oldest "
-			"reset leaves the period, or pulsewarden watch --release");
+			"reset leaves the period, or %s", release);
 		exitWith(c, s, 0, false);
 		return;
 	}

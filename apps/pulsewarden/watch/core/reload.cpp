@@ -9,6 +9,7 @@
 
 #include "metrics.h"
 #include "probe_target.h"
+#include "text.h"
 
 #include <cstdio>
 #include <cstring>
@@ -54,9 +55,78 @@ void reloadAsked(WatchCore *c, Step *s, int64_t now)
 	slotAction(s, actReadConfig, slot);
 }
 
+// A start-only row's value differs between the two.
+static bool differs(const OptionRow &row, const WatchOptions &a, const WatchOptions &b)
+{
+	if (row.flag)
+		return a.*row.flag != b.*row.flag;
+	if (row.duration)
+		return a.*row.duration != b.*row.duration;
+	const char *x = a.*row.path;
+	const char *y = b.*row.path;
+	return x != y && (!x || !y || strcmp(x, y) != 0);
+}
+
+// The keys a running watcher keeps as it started that the files change:
+// "enable, state_dir", or "".
+static void restartKeys(const WatchOptions &o, const WatchOptions &after, char *text, size_t size)
+{
+	Text t = textIn(text, size);
+	text[0] = '\0';
+	const char *comma = "";
+	for (const OptionRow *row = optionTable; row->name; row++) {
+		if (!row->startOnly || !differs(*row, o, after))
+			continue;
+		add(&t, "%s", comma);
+		for (const char *p = row->name + 2; *p; p++)
+			add(&t, "%c", *p == '-' ? '_' : *p);
+		comma = ", ";
+	}
+}
+
+// What only a start decides stays as it began: whether this watcher owns
+// monitoring, its runtime and state directories, its start timeout.
+static void keepAsStarted(const WatchOptions &started, WatchOptions *o)
+{
+	for (const OptionRow *row = optionTable; row->name; row++) {
+		if (!row->startOnly)
+			continue;
+		if (row->flag)
+			o->*row->flag = started.*row->flag;
+		else if (row->duration)
+			o->*row->duration = started.*row->duration;
+		else if (row->path)
+			o->*row->path = started.*row->path;
+	}
+}
+
+// What files read change of the configuration in use, as a reload's line
+// says it: "3 parts: 2 kept, 1 new, 0 removed", and the keys a running
+// watcher keeps as it started, which only a restart applies. A warning
+// when there are such keys: the operator expects them applied.
+static Priority whatChanges(const WatchOptions &o, const WatchOptions &after, char *text, size_t size)
+{
+	int from[maxProbes + 1];
+	matchParts(o, after, from);
+	int count = after.probeCount + (after.check ? 1 : 0);
+	int kept = 0;
+	for (int i = 0; i < count; i++)
+		kept += from[i] >= 0;
+	int before = o.probeCount + (o.check ? 1 : 0);
+	Text t = textIn(text, size);
+	add(&t, "%d part%s: %d kept, %d new, %d removed", count, count == 1 ? "" : "s", kept, count - kept, before - kept);
+	char waiting[200];
+	restartKeys(o, after, waiting, sizeof waiting);
+	if (!waiting[0])
+		return priorityNotice;
+	add(&t, "; waiting for a restart: %s", waiting);
+	return priorityWarning;
+}
+
+
 // What the files read came to. What only a start decides stays as it
-// began; the process watched is one of those, and a change to it refuses
-// the files whole.
+// began, named in the reload's line; the process watched is one of those,
+// and a change to it refuses the files whole.
 static void heard(WatchCore *c, Step *s, const Event &e, int64_t now)
 {
 	int slot = e.answer;
@@ -81,11 +151,16 @@ static void heard(WatchCore *c, Step *s, const Event &e, int64_t now)
 		slotAction(s, actReleaseConfig, c->reload.waiting);
 	c->reload.waiting = slot;
 	c->reload.waitingOptions = e.options;
+	c->reload.waitingSaid = false;
 	applyIfWaiting(c, s, now);
 	// A reload that waits says so, or a check that runs long looks like a
-	// reload that was lost.
-	if (c->reload.waiting != noSlot && !stopping(c))
-		addLine(s, priorityInfo, "configuration read and checked; it applies when the check under way ends");
+	// reload that was lost: its one line, now rather than once applied.
+	if (c->reload.waiting != noSlot && !stopping(c)) {
+		char what[300];
+		Priority priority = whatChanges(options(c), *e.options, what, sizeof what);
+		addLine(s, priority, "configuration read and checked: %s; it applies when the check under way ends", what);
+		c->reload.waitingSaid = true;
+	}
 }
 
 void configRead(WatchCore *c, Step *s, const Event &e, int64_t now)
@@ -138,11 +213,10 @@ void applyIfWaiting(WatchCore *c, Step *s, int64_t now)
 	int from[maxProbes + 1];
 	matchParts(o, after, from);
 	regroupParts(c, after, from);
-	int count = after.probeCount + (after.check ? 1 : 0);
-	int kept = 0;
-	for (int i = 0; i < count; i++)
-		kept += from[i] >= 0;
-	int before = o.probeCount + (o.check ? 1 : 0);
+	char what[300];
+	Priority priority = whatChanges(o, after, what, sizeof what);
+	char answer[300];
+	restartKeys(o, after, answer, sizeof answer);
 	if (o.metricsFile && (!after.metricsFile || strcmp(o.metricsFile, after.metricsFile) != 0))
 		snprintf(add(s, actRemoveFigures)->text, sizeof(Action::text), "%s", o.metricsFile);
 	Action *apply = add(s, actApplyConfig);
@@ -153,15 +227,9 @@ void applyIfWaiting(WatchCore *c, Step *s, int64_t now)
 	c->reload.waiting = noSlot;
 	int64_t intervalBefore = o.intervalNs;
 	int64_t periodBefore = o.maxResetsPeriodNs;
-	// What only a start decides: whether this watcher owns monitoring, and
-	// its runtime and state directories.
-	bool enable = o.enable;
-	const char *runtimeDir = o.runtimeDir;
-	const char *stateDir = o.stateDir;
+	WatchOptions started = o;
 	o = after;
-	o.enable = enable;
-	o.runtimeDir = runtimeDir;
-	o.stateDir = stateDir;
+	keepAsStarted(started, &o);
 	nameParts(c);
 	c->view.figures.lastReloadFailed = false;
 	c->view.figures.configReadS = c->unixS;
@@ -173,9 +241,12 @@ void applyIfWaiting(WatchCore *c, Step *s, int64_t now)
 	add(s, actKeepConfig);
 	if (o.maxResetsPeriodNs != periodBefore)
 		add(s, actCountResets);
-	answerReload(s, "applied");
-	addLine(s, priorityNotice, "configuration reloaded: %d part%s: %d kept, %d new, %d removed", count,
-		count == 1 ? "" : "s", kept, count - kept, before - kept);
-	report(c, s, now);
+	char applied[400];
+	snprintf(applied, sizeof applied, "applied%s%s", answer[0] ? "; waiting for a restart: " : "", answer);
+	answerReload(s, applied);
+	// One line a reload: said already when it waited for a round.
+	if (!c->reload.waitingSaid)
+		addLine(s, priority, "configuration reloaded: %s", what);
+	c->reload.waitingSaid = false;
 	notify(s, "READY=1");
 }

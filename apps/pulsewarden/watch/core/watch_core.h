@@ -285,6 +285,7 @@ struct WatchCore {
 		int reading;         // being read; noSlot: none
 		bool again;          // asked again while being read
 		const WatchOptions *waitingOptions;  // the one waiting's, in its slot
+		bool waitingSaid;    // the one waiting's line is said: not again once applied
 	} reload;
 	struct {                 // lines said once until what they say changes
 		bool notHealthyYet;

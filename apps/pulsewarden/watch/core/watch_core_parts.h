@@ -92,6 +92,10 @@ void askToHold(WatchCore *c, Step *s);
 // the operator releases it. On disk first, so that a restart or a reboot
 // holds too.
 void hold(WatchCore *c, Step *s, bool asBefore);
+// The command that releases this watcher's hold, with what it needs to
+// find the watcher and its record: "pulsewarden watch --release --config
+// /etc/pulsewarden/watch.toml".
+void releaseCommand(const WatchOptions &options, char *text, size_t size);
 // Monitoring switched on again after a hold: the watcher starts anew.
 void rearm(WatchCore *c, Step *s);
 void holdAnswered(WatchCore *c, Step *s, Asked asked, int32_t result);

@@ -8,4 +8,5 @@ enum : int {
 	exitPidGone = 107,       // watch: the process it watched has ended
 	exitDisableFailed = 108, // watch: stopped, but monitoring could not be switched off
 	exitAnotherWatcher = 109, // watch: another watcher runs; two would fight over monitoring
+	exitNoRuntimeDir = 110,  // watch: its runtime directory, or its lock, cannot be used
 };

@@ -56,6 +56,11 @@ static constexpr OptionRow commandLineOnly(OptionRow r)
 	r.commandLineOnly = true;
 	return r;
 }
+static constexpr OptionRow startOnly(OptionRow r)
+{
+	r.startOnly = true;
+	return r;
+}
 
 const OptionRow optionTable[] = {
 	headed("Probes, any number, checked by the watcher itself:",
@@ -70,24 +75,26 @@ const OptionRow optionTable[] = {
 	duration("--timeout", "a check still running after this has failed (default 5s)", &WatchOptions::timeoutNs),
 	duration("--window", "the platform's heartbeat window (default 30s); the\n"
 		"interval and the timeout must add up to less", &WatchOptions::windowNs),
-	flag("--enable", "monitoring on while watching; an orderly stop (SIGTERM,\n"
-		"SIGINT) switches it off", &WatchOptions::enable),
+	startOnly(flag("--enable", "monitoring on while watching; an orderly stop (SIGTERM,\n"
+		"SIGINT) switches it off", &WatchOptions::enable)),
 	count("--fall", "failed checks in a row before heartbeats stop (default 1)", &WatchOptions::fall),
 	count("--rise", "passing checks in a row before they start again (default 1)", &WatchOptions::rise),
 	count("--need-reset-after", "post appStateNeedReset after N failed checks in a row", &WatchOptions::needResetAfter),
-	duration("--start-timeout", "end with 106 if no check has passed within D", &WatchOptions::startTimeoutNs),
+	startOnly(duration("--start-timeout", "end with 106 if no check has passed within D",
+		&WatchOptions::startTimeoutNs)),
 	duration("--unchecked-limit", "nothing checkable for D, for the watcher's own fault\n"
 		"(a check that cannot start, a headers file opened to\n"
 		"others): from then on a failure (default 10min)", &WatchOptions::uncheckedLimitNs),
 	other("--pid", optionPid, "PID", "no check: a heartbeat every interval while PID runs"),
 	path("--metrics-file", "PATH", "keep the figures there, in Prometheus's text format, for\n"
 		"a node agent's textfile collector (removed at a stop)", &WatchOptions::metricsFile),
-	path("--runtime-dir", "DIR", "where the watcher holds its lock, one watcher a machine\n"
-		"(default /run/pulsewarden for root)", &WatchOptions::runtimeDir),
+	startOnly(path("--runtime-dir", "DIR", "where the watcher holds its lock, one watcher a directory\n"
+		"(default /run/pulsewarden for root; with --enable, one a\n"
+		"machine whatever DIR)", &WatchOptions::runtimeDir)),
 	other("--check-user", optionUser, "USER", "run the check as USER, with USER's groups and a clean\n"
 		"environment (HOME, USER, LOGNAME, SHELL, PATH), as runuser does"),
-	path("--state-dir", "DIR", "what outlives a reboot: why the machine was reset\n"
-		"(default /var/lib/pulsewarden for root)", &WatchOptions::stateDir),
+	startOnly(path("--state-dir", "DIR", "what outlives a reboot: why the machine was reset\n"
+		"(default /var/lib/pulsewarden for root)", &WatchOptions::stateDir)),
 	other("--max-resets", optionResets, "N/D", "with --enable: hold, monitoring off, rather than let the\n"
 		"platform reset the machine more than N times in D\n"
 		"(default 3/24h; 0: never hold)"),
@@ -99,10 +106,15 @@ const OptionRow optionTable[] = {
 		&WatchOptions::checkConfig)),
 	commandLineOnly(flag("--print", "with --check-config: the configuration in effect, as a\n"
 		"file that --config reads", &WatchOptions::print)),
+	commandLineOnly(flag("--condition", "with --check-config, as a service's start condition:\n"
+		"exit 1, saying nothing, when the files read whole name\n"
+		"nothing to watch; else 0 (a start says what is wrong)", &WatchOptions::condition)),
 	commandLineOnly(flag("--reload", "ask the running watcher to read them again (as SIGHUP\n"
-		"does), and wait for its answer: 0 when it applied them", &WatchOptions::reload)),
+		"does), and wait for its answer: 0 when it applied them;\n"
+		"with --config, the watcher its runtime_dir names", &WatchOptions::reload)),
 	commandLineOnly(flag("--release", "end a hold at once, and forgive the resets counted so\n"
-		"far; the watcher need not run", &WatchOptions::release)),
+		"far; the watcher need not run; with --config, the\n"
+		"directories the files name", &WatchOptions::release)),
 	commandLineOnly(other("--help", optionHelp, nullptr, "this text")),
 	{},
 };
@@ -203,8 +215,10 @@ static bool takeOption(const OptionRow &row, int argc, char **argv, int *i, Watc
 		}
 		return true;
 	case optionPath:
-		// A service starts elsewhere than the operator stands.
-		if (!fullPath(value)) {
+		// A service starts elsewhere than the operator stands; files
+		// checked, or named to find a watcher, are read where the operator
+		// stands (judged once the command line is read).
+		if (!fullPath(value) && row.path != &WatchOptions::config) {
 			because(why, size, "%s: \"%s\" is not a full path", row.name, value);
 			return false;
 		}
@@ -254,26 +268,37 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 	}
 	if (i < argc)
 		o->check = argv + i;
+	if (o->config && !fullPath(o->config) && !o->checkConfig && !o->reload && !o->release) {
+		because(why, size, "--config: \"%s\" is not a full path", o->config);
+		return watchUnusable;
+	}
 	if (o->print && !o->checkConfig) {
 		because(why, size, "--print goes with --check-config");
 		return watchUnusable;
 	}
-	// Asking the running watcher, it names no configuration of its own.
+	if (o->condition && (!o->checkConfig || o->print)) {
+		because(why, size, "--condition goes with --check-config, and prints nothing");
+		return watchUnusable;
+	}
+	// Asking the running watcher, it names only where that watcher is: its
+	// directories, or the files that name them.
 	if (o->reload || o->release) {
 		uint64_t allowed = 0;
 		for (const OptionRow *row = optionTable; row->name; row++)
-			if (row->path == &WatchOptions::runtimeDir || (o->release && row->path == &WatchOptions::stateDir)
+			if (row->path == &WatchOptions::runtimeDir || row->path == &WatchOptions::config
+				|| (o->release && row->path == &WatchOptions::stateDir)
 				|| row->flag == (o->reload ? &WatchOptions::reload : &WatchOptions::release))
 				allowed |= uint64_t{1} << (row - optionTable);
 		if ((o->given & ~allowed) || o->check) {
-			because(why, size, o->reload ? "--reload takes no option but --runtime-dir"
-				: "--release takes no option but --state-dir and --runtime-dir");
+			because(why, size, o->reload ? "--reload takes no option but --config and --runtime-dir"
+				: "--release takes no option but --config, --state-dir and --runtime-dir");
 			return watchUnusable;
 		}
 		return watchUsable;
 	}
-	// What the files say is laid under it before it is judged whole.
-	if (o->config)
+	// What the files say is laid under it before it is judged whole; a
+	// start condition judges only whether there is anything to watch.
+	if (o->config || o->condition)
 		return watchUsable;
 	return watchOptionsProblem(*o, why, size) ? watchUnusable : watchUsable;
 }
@@ -364,16 +389,48 @@ bool layOver(WatchOptions *files, const WatchOptions &line)
 	return true;
 }
 
-const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t size)
+// The bit of the row of optionTable that reads into a field, or of a kind.
+static uint64_t bitOf(const OptionRow *row)
+{
+	return row->name ? uint64_t{1} << (row - optionTable) : 0;
+}
+static uint64_t rowBit(int64_t WatchOptions::*field)
+{
+	const OptionRow *row = optionTable;
+	while (row->name && row->duration != field)
+		row++;
+	return bitOf(row);
+}
+static uint64_t rowBit(const bool WatchOptions::*field)
+{
+	const OptionRow *row = optionTable;
+	while (row->name && row->flag != field)
+		row++;
+	return bitOf(row);
+}
+static uint64_t rowBit(OptionKind kind)
+{
+	const OptionRow *row = optionTable;
+	while (row->name && row->kind != kind)
+		row++;
+	return bitOf(row);
+}
+
+const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t size, ProblemParts *parts)
 {
 	const WatchOptions *o = &options;
+	ProblemParts ignored = {0, false, -1};
+	ProblemParts &from = parts ? *parts : ignored;
+	from = ProblemParts{0, false, -1};
 	if (o->pid && (o->check || o->probeCount)) {
 		because(why, size, "%s and --pid exclude each other", o->check ? "a check" : "a probe");
+		from = ProblemParts{rowBit(optionPid), o->check != nullptr, o->check ? -1 : 0};
 		return why;
 	}
 	if (o->maxResets > 0 && (!o->enable || o->pid)) {
 		because(why, size, "--max-resets goes with --enable and a check: only a watcher that owns monitoring can "
 			"hold it off");
+		from.rows = rowBit(optionResets) | (o->pid ? rowBit(optionPid) : rowBit(&WatchOptions::enable));
 		return why;
 	}
 	if (!o->pid && !o->check && !o->probeCount) {
@@ -391,6 +448,7 @@ const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t s
 				char shown[300];
 				probeShownTarget(o->probes[a], shown, sizeof shown);
 				because(why, size, "%s %s is given twice", probeOption(o->probes[a].kind), shown);
+				from.probe = b;
 				return why;
 			}
 		}
@@ -405,12 +463,15 @@ const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t s
 	if (o->pid && o->intervalNs >= o->windowNs) {
 		because(why, size, "the interval (%s) must be less than the window (%s), or the platform sees a gap "
 			"between heartbeats while the process runs", interval, window);
+		from.rows = rowBit(&WatchOptions::intervalNs) | rowBit(&WatchOptions::windowNs);
 		return why;
 	}
 	if (!o->pid && o->intervalNs + o->timeoutNs >= o->windowNs) {
 		because(why, size, "the interval (%s) and the timeout (%s) must add up to less than the window (%s), "
 			"or the platform sees a gap between heartbeats of a healthy application",
 			interval, timeout, window);
+		from.rows = rowBit(&WatchOptions::intervalNs) | rowBit(&WatchOptions::timeoutNs)
+			| rowBit(&WatchOptions::windowNs);
 		return why;
 	}
 	for (int i = 0; i < o->probeCount; i++) {
@@ -421,6 +482,8 @@ const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t s
 			formatDuration(o->probes[i].timeoutNs, own, sizeof own);
 			because(why, size, "%s %s: its timeout (%s) is longer than watch's (%s), which ends every round",
 				probeOption(o->probes[i].kind), shown, own, timeout);
+			from.rows = rowBit(&WatchOptions::timeoutNs);
+			from.probe = i;
 			return why;
 		}
 	}
@@ -480,6 +543,7 @@ void watchHelpText(const char *invocationName, char *text, size_t size)
 		"Exit status: 0 after an orderly stop; 2 or 4 from the platform; 100 a command\n"
 		"line it cannot use; 105 a check or probe that cannot work; 106 the start timeout;\n"
 		"107 the process watched has ended; 108 stopped, but monitoring could not be\n"
-		"switched off; 109 another watcher runs. SIGHUP: read the files again (without\n"
-		"--config, say how things stand); SIGUSR1: say how things stand.\n");
+		"switched off; 109 another watcher runs; 110 a runtime directory it cannot use.\n"
+		"SIGHUP: read the files again (without --config, say how things stand);\n"
+		"SIGUSR1: say how things stand.\n");
 }

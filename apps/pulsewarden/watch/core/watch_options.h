@@ -36,6 +36,7 @@ struct WatchOptions {
 	const char *config;      // the configuration file; null: the command line alone
 	bool checkConfig;        // check it all and say so, and watch nothing
 	bool print;              // with checkConfig: the configuration in effect, as a file
+	bool condition;          // with checkConfig: only whether the files name anything to watch, quietly
 	bool reload;             // ask the running watcher to read its files again, and wait
 	bool release;            // forgive the resets counted so far, and end a hold
 	uint64_t given;          // the rows of optionTable the command line gave, a bit each
@@ -71,6 +72,7 @@ struct OptionRow {
 	OptionKind kind;
 	ProbeKind probe;
 	bool commandLineOnly;    // what only a person running it asks: not in a file
+	bool startOnly;          // what a running watcher keeps as it started: a reload names it, waiting for a restart
 };
 extern const OptionRow optionTable[];
 
@@ -88,9 +90,18 @@ int resetLimit(const WatchOptions &options);
 // N/D ("3/24h"), or "0"; why not, or null.
 const char *resetsProblem(const char *text, int *count, int64_t *periodNs);
 
+// What a problem of the options as a whole comes from, for a file's
+// fault to name the place that made it: the rows of optionTable, a bit
+// each, the check, and a probe (-1: none).
+struct ProblemParts {
+	uint64_t rows;
+	bool check;
+	int probe;
+};
+
 // Why options, whatever gave them, cannot be watched with; null when they
-// can.
-const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t size);
+// can. What it comes from goes to `parts` where one is given.
+const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t size, ProblemParts *parts = nullptr);
 // What the command line gave (`given`), laid over what the files gave:
 // its options win, its probes add up, its check replaces theirs. False
 // when the probes come to more than maxProbes.

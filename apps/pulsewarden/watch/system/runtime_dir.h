@@ -1,8 +1,9 @@
-// The watcher's runtime directory, and the lock in it that makes it the
-// one watcher of the machine (of the user, for a user's own): two would
-// fight over monitoring, the first to stop switching it off under the
-// other. runtime_dir_posix.cpp for Linux, runtime_dir_windows.cpp for
-// Windows.
+// The watcher's runtime directory and the lock in it, one watcher a
+// directory; and the lock that makes a watcher that owns monitoring the
+// one of the machine (of the user, for a user's own), wherever its
+// runtime directory is: two would fight over monitoring, the first to
+// stop switching it off under the other. runtime_dir_posix.cpp for Linux,
+// runtime_dir_windows.cpp for Windows.
 #pragma once
 
 #include <cstddef>
@@ -19,8 +20,15 @@ enum LockResult { lockHeld, lockHeldByAnother, lockFailed };
 // a user's), refuses one that another user could have put there, and
 // takes its lock for as long as the process runs, with the process's id
 // in it. Held by another watcher: its process id in `holder` (0 when it
-// cannot be read).
+// has not written it yet, or it cannot be read).
 LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size);
+// The machine's lock for the watcher that owns monitoring: monitoring.lock
+// in the default runtime directory, whatever --runtime-dir says, or the
+// file PULSEWARDEN_LOCK names (a full path: tests name their own).
+bool monitoringLockPath(char *path, size_t size, char *why, size_t whySize);
+// Takes it as lockRuntimeDir takes a directory's, making and judging the
+// directory that holds it as a runtime directory.
+LockResult lockMonitoring(const char *path, long *holder, char *why, size_t size);
 // The process id of the watcher that holds the directory's lock; 0, with
 // why, when none does.
 long runningWatcher(const char *dir, char *why, size_t size);

@@ -1,6 +1,6 @@
-// Linux: the lock is flock() on DIR/watch.lock, which the kernel lets go
-// when the process ends, however it ends; the file keeps the holder's
-// process id for whoever is refused.
+// Linux: a lock is flock() on a file (DIR/watch.lock, monitoring.lock),
+// which the kernel lets go when the process ends, however it ends; the
+// file keeps the holder's process id for whoever is refused.
 #include "runtime_dir.h"
 
 #include <cerrno>
@@ -65,16 +65,13 @@ static long holderOf(int fd)
 	return strtol(text, nullptr, 10);
 }
 
-LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
+// The lock at `path`, in the directory `dir`, taken for as long as the
+// process runs, with its process id in it.
+static LockResult takeLock(const char *dir, const char *path, long *holder, char *why, size_t size)
 {
 	*holder = 0;
 	if (!ownDirectory(dir, why, size))
 		return lockFailed;
-	char path[4096];
-	if (snprintf(path, sizeof path, "%s/watch.lock", dir) >= static_cast<int>(sizeof path)) {
-		snprintf(why, size, "%s: %s", dir, strerror(ENAMETOOLONG));
-		return lockFailed;
-	}
 	int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
 	struct stat st;
 	if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -104,6 +101,51 @@ LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
 	}
 	// Held until the process ends: the descriptor is never closed.
 	return lockHeld;
+}
+
+LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
+{
+	char path[4096];
+	if (snprintf(path, sizeof path, "%s/watch.lock", dir) >= static_cast<int>(sizeof path)) {
+		*holder = 0;
+		snprintf(why, size, "%s: %s", dir, strerror(ENAMETOOLONG));
+		return lockFailed;
+	}
+	return takeLock(dir, path, holder, why, size);
+}
+
+bool monitoringLockPath(char *path, size_t size, char *why, size_t whySize)
+{
+	const char *named = getenv("PULSEWARDEN_LOCK");
+	if (named && *named) {
+		if (named[0] != '/') {
+			snprintf(why, whySize, "PULSEWARDEN_LOCK: \"%s\" is not a full path", named);
+			return false;
+		}
+		if (snprintf(path, size, "%s", named) < static_cast<int>(size))
+			return true;
+		snprintf(why, whySize, "PULSEWARDEN_LOCK is too long");
+		return false;
+	}
+	char dir[4096];
+	if (!defaultRuntimeDir(dir, sizeof dir, why, whySize))
+		return false;
+	if (snprintf(path, size, "%s/monitoring.lock", dir) < static_cast<int>(size))
+		return true;
+	snprintf(why, whySize, "%s: %s", dir, strerror(ENAMETOOLONG));
+	return false;
+}
+
+LockResult lockMonitoring(const char *path, long *holder, char *why, size_t size)
+{
+	char dir[4096];
+	snprintf(dir, sizeof dir, "%s", path);
+	char *slash = strrchr(dir, '/');
+	if (slash == dir)
+		slash[1] = '\0';
+	else if (slash)
+		*slash = '\0';
+	return takeLock(dir, path, holder, why, size);
 }
 
 long runningWatcher(const char *dir, char *why, size_t size)

@@ -1,8 +1,8 @@
-// Windows: the lock is DIR\watch.lock held open without sharing its
-// writing, which the system lets go when the process ends. The machine's
-// directory, under ProgramData, where any user may make a folder, is
-// made for SYSTEM and Administrators (users may read it), and refused
-// when someone else made it first.
+// Windows: a lock is a file (DIR\watch.lock, monitoring.lock) held open
+// without sharing its writing, which the system lets go when the process
+// ends. The machine's directory, under ProgramData, where any user may
+// make a folder, is made for SYSTEM and Administrators (users may read
+// it), and refused when someone else made it first.
 #include "runtime_dir.h"
 
 #include "machine_windows.h"
@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 // The service, or an elevated administrator: the machine's watcher.
 static bool machineWatcher()
@@ -77,13 +78,13 @@ static long holderOf(const char *path)
 	return strtol(text, nullptr, 10);
 }
 
-LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
+// The lock at `path`, in the directory `dir`, held for as long as the
+// process runs, with its process id in it.
+static LockResult takeLock(const char *dir, const char *path, long *holder, char *why, size_t size)
 {
 	*holder = 0;
 	if (!ownDirectory(dir, why, size))
 		return lockFailed;
-	char path[MAX_PATH + 16];
-	snprintf(path, sizeof path, "%s\\watch.lock", dir);
 	HANDLE lock = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
 		FILE_ATTRIBUTE_NORMAL, nullptr);
 	if (lock == INVALID_HANDLE_VALUE) {
@@ -109,6 +110,45 @@ LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
 	}
 	// Held until the process ends: the handle is never closed.
 	return lockHeld;
+}
+
+LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
+{
+	char path[MAX_PATH + 16];
+	snprintf(path, sizeof path, "%s\\watch.lock", dir);
+	return takeLock(dir, path, holder, why, size);
+}
+
+bool monitoringLockPath(char *path, size_t size, char *why, size_t whySize)
+{
+	char named[MAX_PATH];
+	DWORD n = GetEnvironmentVariableA("PULSEWARDEN_LOCK", named, sizeof named);
+	if (n >= sizeof named) {
+		snprintf(why, whySize, "PULSEWARDEN_LOCK is too long");
+		return false;
+	}
+	if (n > 0) {
+		snprintf(path, size, "%s", named);
+		return true;
+	}
+	char dir[MAX_PATH];
+	if (!defaultRuntimeDir(dir, sizeof dir, why, whySize))
+		return false;
+	snprintf(path, size, "%s\\monitoring.lock", dir);
+	return true;
+}
+
+LockResult lockMonitoring(const char *path, long *holder, char *why, size_t size)
+{
+	char dir[MAX_PATH + 16];
+	snprintf(dir, sizeof dir, "%s", path);
+	char *slash = strrchr(dir, '\\');
+	char *other = strrchr(dir, '/');
+	if (!slash || (other && other > slash))
+		slash = other;
+	if (slash)
+		*slash = '\0';
+	return takeLock(dir, path, holder, why, size);
 }
 
 long runningWatcher(const char *dir, char *why, size_t size)
