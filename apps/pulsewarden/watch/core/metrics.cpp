@@ -113,6 +113,10 @@ bool formatMetrics(const WatchOptions &o, WatchState state, const WatchFigures &
 	family(&t, "pulsewarden_watch_unchecked", "gauge",
 		"1 when the check program could not be started for longer than the platform's window.");
 	add(&t, "pulsewarden_watch_unchecked %d\n", f.unchecked ? 1 : 0);
+	family(&t, "pulsewarden_reset_record_unkept", "gauge",
+		"1 when the reset record cannot be kept (no state directory, no room for it, a write that failed): "
+		"--max-resets cannot count resets, and a reset would not be explained after the reboot.");
+	add(&t, "pulsewarden_reset_record_unkept %d\n", f.recordUnkept ? 1 : 0);
 
 	int parts = o.pid ? 0 : o.probeCount + (o.check ? 1 : 0);
 	char labels[maxProbes + 1][600];

@@ -26,6 +26,7 @@ struct WatchFigures {
 	int64_t resetsTotal;                // the platform's resets concluded, across boots
 	double lastResetS;                  // Unix time of the last; 0: none
 	bool unchecked;                     // the check could not be started for longer than the window
+	bool recordUnkept;                  // the reset record cannot be kept: the brake cannot count
 };
 
 // A run of part `i` (the check program is part probeCount) has ended.
