@@ -20,6 +20,16 @@ bool replacePrivateFile(const char *path, const char *text, size_t length, char 
 // The same, and on disk, with its directory, before it returns: what must
 // outlive a power cut.
 bool replaceFileDurably(const char *path, const char *text, size_t length, char *why, size_t size);
+// A file of a fixed size written in place: what must be written after the
+// start whatever becomes of the disk, its room taken once.
+struct FixedFile;
+// Made whole from `bytes` (`length` of them) as replaceFileDurably makes
+// a file, then opened; or, with `bytes` null, opened as it stands, which
+// must be a regular file of `length` bytes. Null, with why.
+FixedFile *openFixedFile(const char *path, const char *bytes, size_t length, char *why, size_t size);
+// `length` bytes at `offset`, in place, and on disk before it returns.
+bool writeInPlace(FixedFile *file, size_t offset, const char *bytes, size_t length, char *why, size_t size);
+void closeFixedFile(FixedFile *file);
 // Why replaceFile could never work at `path`, whatever is made later: a
 // directory or a link stands there, or a file where its directory should
 // be. False when nothing stands in the way for good (a directory not made

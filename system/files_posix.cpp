@@ -106,6 +106,55 @@ bool replaceFileDurably(const char *path, const char *text, size_t length, char 
 	return replace(path, text, length, 0644, true, why, size);
 }
 
+struct FixedFile {
+	int fd;
+};
+
+FixedFile *openFixedFile(const char *path, const char *bytes, size_t length, char *why, size_t size)
+{
+	if (bytes && !replaceFileDurably(path, bytes, length, why, size))
+		return nullptr;
+	int fd = open(path, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+	struct stat st;
+	if (fd < 0 || fstat(fd, &st) != 0) {
+		sayErrno(why, size);
+		if (fd >= 0)
+			close(fd);
+		return nullptr;
+	}
+	if (!S_ISREG(st.st_mode) || static_cast<size_t>(st.st_size) != length) {
+		snprintf(why, size, "not a file of %zu bytes", length);
+		close(fd);
+		return nullptr;
+	}
+	return new FixedFile{fd};
+}
+
+// Blocks the file already has: no room is asked of the disk, and only the
+// data needs syncing.
+bool writeInPlace(FixedFile *file, size_t offset, const char *bytes, size_t length, char *why, size_t size)
+{
+	for (size_t at = 0; at < length;) {
+		ssize_t n = pwrite(file->fd, bytes + at, length - at, static_cast<off_t>(offset + at));
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n == 0)
+			errno = EIO;
+		if (n <= 0)
+			return sayErrno(why, size);
+		at += static_cast<size_t>(n);
+	}
+	return fdatasync(file->fd) == 0 || sayErrno(why, size);
+}
+
+void closeFixedFile(FixedFile *file)
+{
+	if (!file)
+		return;
+	close(file->fd);
+	delete file;
+}
+
 bool neverReplaceable(const char *path, char *why, size_t size)
 {
 	struct stat st;

@@ -139,6 +139,56 @@ bool replaceFileDurably(const char *path, const char *text, size_t length, char 
 	return replace(path, text, length, false, true, why, size);
 }
 
+struct FixedFile {
+	HANDLE handle;
+};
+
+FixedFile *openFixedFile(const char *path, const char *bytes, size_t length, char *why, size_t size)
+{
+	if (bytes && !replaceFileDurably(path, bytes, length, why, size))
+		return nullptr;
+	// Readers may look while it is open; no one replaces or removes it.
+	HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+		FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+	if (handle == INVALID_HANDLE_VALUE) {
+		sayError(why, size);
+		return nullptr;
+	}
+	LARGE_INTEGER held;
+	BY_HANDLE_FILE_INFORMATION info;
+	if (!GetFileSizeEx(handle, &held) || !GetFileInformationByHandle(handle, &info)
+		|| (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+		|| static_cast<unsigned long long>(held.QuadPart) != length) {
+		snprintf(why, size, "not a file of %zu bytes", length);
+		CloseHandle(handle);
+		return nullptr;
+	}
+	return new FixedFile{handle};
+}
+
+bool writeInPlace(FixedFile *file, size_t offset, const char *bytes, size_t length, char *why, size_t size)
+{
+	for (size_t at = 0; at < length;) {
+		OVERLAPPED where = {};
+		unsigned long long position = offset + at;
+		where.Offset = static_cast<DWORD>(position);
+		where.OffsetHigh = static_cast<DWORD>(position >> 32);
+		DWORD n = 0;
+		if (!WriteFile(file->handle, bytes + at, static_cast<DWORD>(length - at), &n, &where) || n == 0)
+			return sayError(why, size);
+		at += n;
+	}
+	return FlushFileBuffers(file->handle) || sayError(why, size);
+}
+
+void closeFixedFile(FixedFile *file)
+{
+	if (!file)
+		return;
+	CloseHandle(file->handle);
+	delete file;
+}
+
 bool neverReplaceable(const char *path, char *why, size_t size)
 {
 	DWORD attributes = GetFileAttributesA(path);

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -175,6 +177,39 @@ protected:
 			usleep(10000);
 		}
 		return false;
+	}
+
+	// The reset record as a state directory holds it: the text of the
+	// newest of its two slots (each a line "pulsewarden reset record N,
+	// slot S, L bytes, checksum C", then L bytes of text), or the one
+	// file older versions kept.
+	static std::string recordText(const std::string &dir)
+	{
+		std::string file = readFile(dir + "/resets.record");
+		if (file.empty())
+			return readFile(dir + "/resets.toml");
+		const std::string mark = "pulsewarden reset record ";
+		std::string newest;
+		unsigned long long most = 0;
+		for (size_t at = file.find(mark); at != std::string::npos; at = file.find(mark, at + 1)) {
+			unsigned long long n = 0;
+			size_t length = 0;
+			size_t text = file.find('\n', at);
+			if (sscanf(file.c_str() + at, "pulsewarden reset record %llu, slot %*u, %zu bytes", &n, &length) == 2
+				&& text != std::string::npos && n > most) {
+				most = n;
+				newest = file.substr(text + 1, length);
+			}
+		}
+		return newest;
+	}
+	// A number of the record's [armed] table (NaN where none stands).
+	static double armed(const std::string &text, const std::string &key)
+	{
+		size_t table = text.find("\n[armed]\n");
+		size_t end = text.find("\n[", table + 1);
+		size_t at = table == std::string::npos ? table : text.find("\n" + key + " = ", table);
+		return at < end ? strtod(text.c_str() + at + key.size() + 4, nullptr) : NAN;
 	}
 
 	// The lines said so far, without their time.
@@ -797,7 +832,6 @@ TEST_F(Watch, AResetLoopIsExplainedAtEachBootAndHeldTheFourthTime)
 		GTEST_SKIP() << "a reset kills the watcher outright, with a signal";
 	ASSERT_EQ(sim({"window", "2"}).status, 0);
 	std::string figures = root + "/figures.prom";
-	std::string record = root + "/kept/resets.toml";
 	std::vector<std::string> options = {"--enable", "--interval", "200ms", "--timeout", "1s", "--window", "2s",
 		"--metrics-file", figures};
 	const std::string reason = "watch: the previous boot was most likely ended by the platform's reset, at about ";
@@ -819,15 +853,14 @@ TEST_F(Watch, AResetLoopIsExplainedAtEachBootAndHeldTheFourthTime)
 			red = runProgram(PULSEWARDEN_BUILT_SIM, platform).out.find("status: red") != std::string::npos;
 		ASSERT_TRUE(red) << "the platform never would have acted";
 		// The reset comes a moment after the platform decides: by then the
-		// watcher has been seen running past the window.
-		double decided = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+		// record shows the watcher seen running past the window, less an
+		// interval, on the boot's own clock.
 		bool seen = false;
 		for (int i = 0; i < 6000 && !seen; i++, usleep(10000)) {
-			std::string text = readFile(record);
-			size_t at = text.find("\nseen = ");
-			seen = at != std::string::npos && strtod(text.c_str() + at + 8, nullptr) > decided + 0.5;
+			std::string text = recordText(root + "/kept");
+			seen = armed(text, "seen_boot") - armed(text, "stopped_boot") >= 1.8 - 0.001;
 		}
-		ASSERT_TRUE(seen) << readFile(record);
+		ASSERT_TRUE(seen) << recordText(root + "/kept");
 		kill(watch.pid, SIGKILL);
 		std::vector<std::string> lines = said(finishTool(&watch).out);
 		ASSERT_FALSE(lines.empty());
@@ -877,27 +910,28 @@ TEST_F(Watch, AResetLoopIsExplainedAtEachBootAndHeldTheFourthTime)
 	stop(&again);
 }
 
-// The record as a power cut may leave it: cut short, left beside its
+// The record as a power cut may leave it: cut short (with the brake
+// off: see ARecordThatCannotBeReadKeepsTheBrakeHeld), left beside its
 // place unrenamed, or its directory unusable. The watcher says what it
-// could not read, and never makes up a reset.
+// could not read, and never makes up a reset. The first row is a record
+// of the one-file kind older versions kept, read once.
 TEST_F(Watch, ARecordAPowerCutLeftHalfWrittenInventsNoReset)
 {
 	const std::string armed = "version = 1\nresets_total = 0\nreleased = 0.000\nheld = false\n\n[armed]\n"
 		"boot = \"boot-1\"\nstopped = 1000.000\nseen = 1100.000\nwindow = 30.000\ninterval = 10.000\n"
 		"need_reset = false\nwhy = \"exit status 3\"\n";
-	const std::string kept = asPath(root + "/kept");
 	struct {
 		const char *story;
 		std::string file;     // written in the state directory
 		std::string text;
-		std::vector<std::string> stateDir;
+		std::vector<std::string> more;
 		std::string first;    // the first line, or "" for the start's own
 	} rows[] = {
 		{"a whole record from the boot before", "resets.toml", armed, {},
 			"watch: the previous boot was most likely ended by the platform's reset, at about "},
-		{"cut short before its last line", "resets.toml", armed.substr(0, armed.size() - 12), {},
+		{"cut short before its last line", "resets.toml", armed.substr(0, armed.size() - 12), {"--max-resets", "0"},
 			"watch: cannot read the reset record " + asPath(root + "/kept/resets.toml") + ": "},
-		{"written, but killed before it took the record's place", "resets.toml.tmp", armed, {}, ""},
+		{"made, but killed before it took the record's place", "resets.record.tmp", armed, {}, ""},
 		{"its directory cannot be made", "", "", {"--state-dir", asPath(root + "/a-file/kept")},
 			"watch: cannot make " + asPath(root + "/a-file/kept") + ": "},
 	};
@@ -912,7 +946,7 @@ TEST_F(Watch, ARecordAPowerCutLeftHalfWrittenInventsNoReset)
 			writeFile(root + "/kept/" + row.file, row.text);
 		}
 		std::vector<std::string> options = {"--enable", "--interval", "200ms", "--timeout", "1s", "--window", "2s"};
-		options.insert(options.end(), row.stateDir.begin(), row.stateDir.end());
+		options.insert(options.end(), row.more.begin(), row.more.end());
 		RunSpec setup = watching(options, true);
 		setup.env.push_back("PULSEWARDEN_BOOT_ID=boot-2");
 		Session watch;
@@ -929,6 +963,157 @@ TEST_F(Watch, ARecordAPowerCutLeftHalfWrittenInventsNoReset)
 		for (const std::string &line : lines)
 			EXPECT_TRUE(row.text == armed || line.find("the previous boot") == std::string::npos) << line;
 	}
+}
+
+// A record that cannot be read at all may have held the brake: under
+// --max-resets it holds, counting as many resets as allowed from then,
+// across a restart, until the operator releases it.
+TEST_F(Watch, ARecordThatCannotBeReadKeepsTheBrakeHeld)
+{
+	if (windowsBuild())
+		GTEST_SKIP() << "under Wine a stop is the platform's refusal, which this story does not need";
+	std::string held = "version = 1\nresets_total = 3\nreleased = 0.000\nheld = true\n";
+	for (int i = 1; i <= 3; i++)
+		held += "\n[[resets]]\nboot = \"boot-" + std::to_string(i) + "\"\nstopped = 1000\nseen = 1001\n"
+			"window = 2.000\ninterval = 0.200\nneed_reset = true\nwhy = \"exit status 3\"\n";
+	mkdir((root + "/kept").c_str(), 0700);
+	writeFile(root + "/kept/resets.toml", held.substr(0, held.size() / 2));
+	RunSpec setup = watching({"--enable", "--interval", "200ms", "--timeout", "1s", "--window", "2s"}, true);
+	for (int start = 0; start < 2; start++) {
+		Session watch;
+		ASSERT_TRUE(startTool(&watch, setup));
+		if (start == 0) {
+			ASSERT_TRUE(waitFor(&watch, "watch: cannot read the reset record " + root + "/kept/resets.toml: "));
+		}
+		ASSERT_TRUE(waitFor(&watch, "watch: held as before this start: another reset would be more than "
+			"--max-resets allows (3 in 1 d; 3 resets counted, as many as allowed since the reset record could not be "
+			"read at "));
+		ASSERT_TRUE(waitFor(&watch, "held: the check passes; it re-arms once the oldest reset leaves the period\n"));
+		EXPECT_EQ(tool({"isEnabled"}).out, "false\n");
+		if (start == 1) {
+			RunResult r = tool({"watch", "--release", "--runtime-dir", root + "/run"});
+			EXPECT_EQ(r.status, 0) << r.err;
+			ASSERT_TRUE(waitFor(&watch, "healthy: the check passed; heartbeats start\n"));
+		}
+		stop(&watch);
+	}
+}
+
+// The wall clock stepped an hour forward while heartbeats are stopped, as
+// libfaketime steps it (a step back it also moves the watcher's timers
+// by, which no real step does): the boot ended long before the window by
+// its own clock, and the next boot concludes no reset.
+TEST_F(Watch, AWallClockSteppedWhileFailingMovesNoConclusion)
+{
+	std::string faketime = "/usr/lib/" MULTIARCH "/faketime/libfaketimeMT.so.1";
+	if (windowsBuild() || emulatedBuild() || toolIsWrapped() || access(faketime.c_str(), R_OK) != 0)
+		GTEST_SKIP() << "needs libfaketime (package libfaketime) and the native tool run as it is";
+	std::string offset = root + "/offset";
+	writeFile(offset, "+0\n");
+	std::vector<std::string> options = {"--enable", "--max-resets", "0", "--interval", "200ms", "--timeout", "1s",
+		"--window", "30s"};
+	RunSpec setup = watching(options, true);
+	setup.env.insert(setup.env.end(), {"PULSEWARDEN_BOOT_ID=boot-1", "LD_PRELOAD=" + faketime,
+		"FAKETIME_TIMESTAMP_FILE=" + offset, "FAKETIME_NO_CACHE=1", "FAKETIME_DONT_FAKE_MONOTONIC=1"});
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, setup));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	setMode("fail");
+	ASSERT_TRUE(waitFor(&watch, "heartbeats stop\n"));
+	writeFile(offset + ".new", "+1h\n");
+	rename((offset + ".new").c_str(), offset.c_str());
+	// The record as it stands after the step: what the boot's own clock
+	// says, or the wall clock's "seen" an hour after its "stopped".
+	bool kept = false;
+	for (int i = 0; i < 6000 && !kept; i++, usleep(10000)) {
+		std::string text = recordText(root + "/kept");
+		kept = !std::isnan(armed(text, "seen_boot")) || armed(text, "seen") > armed(text, "stopped") + 3000;
+	}
+	ASSERT_TRUE(kept) << recordText(root + "/kept");
+	kill(watch.pid, SIGKILL);
+	finishTool(&watch);
+	setMode("pass");
+	RunSpec next = watching(options, true);
+	next.env.push_back("PULSEWARDEN_BOOT_ID=boot-2");
+	Session after;
+	ASSERT_TRUE(startTool(&after, next));
+	ASSERT_TRUE(waitFor(&after, "heartbeats start\n"));
+	std::vector<std::string> lines = story(stop(&after).out);
+	ASSERT_FALSE(lines.empty());
+	EXPECT_EQ(lines[0].rfind("watch: the previous boot ended while heartbeats were stopped, but sooner than the "
+		"platform acts", 0), 0u) << lines[0];
+}
+
+// A watcher that starts healthy (--pid) in the boot where an earlier one
+// kept a record as its heartbeats stopped: its own heartbeats take the
+// record back, so that the next boot concludes no reset from it.
+TEST_F(Watch, AWatcherThatStartsHealthyTakesBackTheRecordByItsHeartbeats)
+{
+	if (windowsBuild())
+		GTEST_SKIP() << "the earlier watcher dies outright, with a signal";
+	ASSERT_EQ(sim({"window", "2"}).status, 0);
+	std::vector<std::string> options = {"--enable", "--interval", "200ms", "--timeout", "1s", "--window", "2s"};
+	RunSpec setup = watching(options, true);
+	setup.env.push_back("PULSEWARDEN_BOOT_ID=boot-1");
+	Session first;
+	ASSERT_TRUE(startTool(&first, setup));
+	ASSERT_TRUE(waitFor(&first, "heartbeats start\n"));
+	setMode("fail");
+	ASSERT_TRUE(waitFor(&first, "heartbeats stop\n"));
+	bool kept = false;
+	for (int i = 0; i < 6000 && !kept; i++, usleep(10000))
+		kept = recordText(root + "/kept").find("\n[armed]\n") != std::string::npos;
+	ASSERT_TRUE(kept);
+	kill(first.pid, SIGKILL);
+	finishTool(&first);
+	RunSpec healthy = watching({"--interval", "200ms", "--window", "2s", "--pid", std::to_string(getpid())});
+	healthy.env.push_back("PULSEWARDEN_BOOT_ID=boot-1");
+	Session second;
+	ASSERT_TRUE(startTool(&second, healthy));
+	ASSERT_TRUE(waitFor(&second, "watch: watching process "));
+	bool takenBack = false;
+	for (int i = 0; i < 6000 && !takenBack; i++, usleep(10000))
+		takenBack = recordText(root + "/kept").find("\n[armed]\n") == std::string::npos;
+	EXPECT_TRUE(takenBack) << recordText(root + "/kept");
+	stop(&second);
+}
+
+// The state directory on a small disk of its own that fills after the
+// start: the record's room was taken then, and a reset is still recorded.
+TEST_F(Watch, AFullStateDirectoryStillKeepsTheRecord)
+{
+	if (windowsBuild() || emulatedBuild() || geteuid() != 0
+		|| system("unshare --mount --propagation private true 2>/dev/null") != 0)
+		GTEST_SKIP() << "a disk of its own needs root and a mount namespace (unshare -m)";
+	std::string disk = root + "/disk";
+	mkdir(disk.c_str(), 0700);
+	RunSpec setup = watching({"--enable", "--interval", "200ms", "--timeout", "1s", "--window", "2s"}, true);
+	std::replace(setup.args.begin(), setup.args.end(), root + "/kept", disk + "/kept");
+	setup.args.insert(setup.args.begin(), {"--mount", "--propagation", "private", "sh", "-c",
+		"mount -t tmpfs -o size=512k tmpfs \"$0\" && exec \"$@\"", disk, toolPath()});
+	Session watch;
+	ASSERT_TRUE(watch.start("/usr/bin/unshare", setup));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	// Its disk, as the watcher sees it, filled.
+	std::string inside = "/proc/" + std::to_string(watch.pid) + "/root" + disk;
+	FILE *filler = fopen((inside + "/filler").c_str(), "w");
+	ASSERT_TRUE(filler);
+	std::string block(4096, 'x');
+	while (fwrite(block.data(), 1, block.size(), filler) == block.size() && fflush(filler) == 0) {
+	}
+	fclose(filler);
+	FILE *more = fopen((inside + "/more").c_str(), "w");
+	ASSERT_TRUE(more);
+	EXPECT_FALSE(fputs("x", more) != EOF && fflush(more) == 0) << "the disk is not full";
+	fclose(more);
+	setMode("fail");
+	ASSERT_TRUE(waitFor(&watch, "heartbeats stop\n"));
+	bool kept = false;
+	for (int i = 0; i < 6000 && !kept; i++, usleep(10000))
+		kept = recordText(inside + "/kept").find("\n[armed]\n") != std::string::npos;
+	EXPECT_TRUE(kept) << watch.result.out;
+	kill(watch.pid, SIGTERM);
+	EXPECT_EQ(watch.finish().out.find("cannot keep the reset record"), std::string::npos);
 }
 
 // Released with no watcher running, the record itself forgives the resets:

@@ -2,6 +2,7 @@
 // ms) and what the core answers to each: its actions, then the deadline it
 // asks to be woken at. The library's answers are events of their own.
 #include "core/file_age.h"
+#include "core/metrics.h"
 #include "core/watch_core.h"
 
 #include <gtest/gtest.h>
@@ -91,6 +92,7 @@ struct Row {
 	bool recordStands = false;  // an earlier watcher of this boot kept a reset record
 	// What a reload reads; none: with --config, the options with a --tcp probe more.
 	std::vector<const char *> reloadArgs = {};
+	const char *unkept = "";  // why no reset record can be kept at all
 };
 
 // The file actions' cadence has rows of its own (TheFilesAreWrittenAsWhatTheyShowChanges):
@@ -152,13 +154,16 @@ const Row rows[] = {
 		{10010, answer(0), "next 20000"},
 		{20000, time(), "start check | next 23000"},
 		{20010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | next 30000"},
-		{30000, time(), "isEnabled | next 35000"},
-		{30000, answer(1), "start check | next 33000"},
-		{30010, pass(), "next 40000"},
+		// The window less an interval after the last heartbeat, the record
+		// is to say the watcher was still seen (a file's action, not shown).
+		{30000, time(), "isEnabled | next 30010"},
+		{30000, answer(1), "start check | next 30010"},
+		{30010, pass(), "next 30010"},
+		{30010, time(), "next 40000"},
 		{40000, time(), "isEnabled | next 45000"},
 		{40000, answer(1), "start check | next 43000"},
-		{40010, pass(), "take back record | markActive | next 45010"},
-		{40010, answer(0), "info healthy again: 2 passing checks; heartbeats start again | next 50000"},
+		{40010, pass(), "markActive | next 45010"},
+		{40010, answer(0), "take back record | info healthy again: 2 passing checks; heartbeats start again | next 50000"},
 	}},
 	{"a failing check is quoted on one line", {"--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
@@ -181,9 +186,11 @@ const Row rows[] = {
 		{10010, fail(), "markActive | next 15010"},
 		{10010, answer(0), "next 20000"},
 		{20000, time(), "start check | next 23000"},
-		{20010, fail(), "keep record | postAppState appStateNeedReset | next 25010"},
-		{20010, answer(0), "warning posted appStateNeedReset after 2 failed checks in a row | markActive | next 25010"},
-		{20010, answer(0), "next 30000"},
+		// Posted once the record that says why is on disk.
+		{20010, fail(), "keep record | markActive | next 23010"},
+		{20010, answer(0), "next 23010"},
+		{20011, wrote(fileRecord, "/var/w/resets.record"), "postAppState appStateNeedReset | next 25011"},
+		{20011, answer(0), "warning posted appStateNeedReset after 2 failed checks in a row | next 30000"},
 		{30000, time(), "start check | next 33000"},
 		{30010, fail(), "markActive | next 35010"},
 		{30010, answer(0), "next 40000"},
@@ -193,7 +200,7 @@ const Row rows[] = {
 		{50000, time(), "start check | next 53000"},
 		{50010, pass(), "postAppState appStateOk | next 55010"},
 		{50010, answer(0), "markActive | next 55010"},
-		{50010, answer(0), "next 60000"},
+		{50010, answer(0), "take back record | next 60000"},
 	}},
 	{"a reset refused while monitoring is off is posted when it is back, if still due",
 		{"--timeout", "3s", "--need-reset-after", "1", "check"}, 0, {
@@ -203,13 +210,19 @@ const Row rows[] = {
 		{10, answer(0), "markActive | next 5010"},
 		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
 		{10000, time(), "start check | next 13000"},
-		{10010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | keep record | postAppState appStateNeedReset | next 15010"},
-		{10010, answer(3), "isEnabled | next 15010"},
-		{10010, answer(0), "take back record | notice paused: monitoring is off; asking again every 10 s | next 20000"},
+		{10010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | keep record | next 13010"},
+		// A disk that stalls: posted anyway, in time.
+		{13010, time(), "warning the reset record was not on disk within 3 s: appStateNeedReset is posted without it | "
+			"postAppState appStateNeedReset | next 18010"},
+		{13010, answer(3), "isEnabled | next 18010"},
+		{13010, answer(0), "take back record | notice paused: monitoring is off; asking again every 10 s | next 20000"},
 		{20000, report(), "notice paused; last check 10.0 s ago, failed: exit status 3; last heartbeat 20.0 s ago | isEnabled | next 25000"},
 		{20000, answer(1), "info resumed: monitoring is on again | start check | next 23000"},
-		{20010, fail(), "keep record | postAppState appStateNeedReset | next 25010"},
-		{20010, answer(0), "warning posted appStateNeedReset after 2 failed checks in a row | next 30000"},
+		{20010, fail(), "keep record | next 23010"},
+		{20011, wrote(fileRecord, "/var/w/resets.record", "no space left on device"), "warning cannot keep the reset "
+			"record /var/w/resets.record: no space left on device; a reset would not be explained after the reboot | "
+			"postAppState appStateNeedReset | next 25011"},
+		{20011, answer(0), "warning posted appStateNeedReset after 2 failed checks in a row | next 30000"},
 	}},
 	{"not sending heartbeats, it asks each tick whether monitoring is still on",
 		{"--timeout", "3s", "check"}, 0, {
@@ -340,8 +353,9 @@ const Row rows[] = {
 		{20000, time(), "start check | next 23000"},
 		{23000, time(), "TERM check | next 24000"},
 		{23000, partFailed("check", "exit status 3"), "keep record | warning failing: check: exit status 3; heartbeats stop | next 30000"},
-		{30000, time(), "isEnabled | next 35000"},
-		{30000, answer(1), "start check | next 33000"},
+		{30000, time(), "isEnabled | next 30010"},
+		{30000, answer(1), "start check | next 30010"},
+		{30010, time(), "next 33000"},
 		{32000, partTimedOut("tcp db:5432"), "next 40000"},
 		{35000, report(), "notice failing; last check 3.0 s ago, failed: tcp db:5432: timed out after 3 s; last heartbeat 25.0 s ago | next 40000"},
 	}},
@@ -750,9 +764,11 @@ const Row rows[] = {
 		{40000, time(), "start check | next 43000"},
 		{40001, ownFault("http://h/x", "gone"), "keep record | warning failing: nothing checked for 20 s: cannot check "
 			"http://h/x: gone; heartbeats stop | next 50000"},
-		{50000, time(), "isEnabled | next 55000"},
-		{50000, answer(1), "start check | next 53000"},
-		{50010, pass(), "info http://h/x is checked again, after 40.0 s in which it could not be | take back record | markActive | next 55010"},
+		{40002, wrote(fileRecord, "/var/w/resets.record"), "next 50000"},
+		{50000, time(), "isEnabled | next 50001"},
+		{50000, answer(1), "start check | next 50001"},
+		{50010, pass(), "info http://h/x is checked again, after 40.0 s in which it could not be | markActive | next 50001"},
+		{50010, answer(0), "take back record | info healthy again: 1 passing check; heartbeats start again | next 60000"},
 	}},
 	{"a check that cannot be started neither counts toward --fall and --need-reset-after nor breaks a run of "
 		"failures; while failing, heartbeats stay stopped", {"--timeout", "3s", "--fall", "2", "--need-reset-after", "3", "check"}, 0, {
@@ -771,14 +787,16 @@ const Row rows[] = {
 		{30000, time(), "start check | next 33000"},
 		{30010, fail(), "info the check starts again, after 10.0 s in which it could not be started | keep record | "
 			"warning failing: exit status 3; heartbeats stop | next 40000"},
-		{40000, time(), "isEnabled | next 45000"},
-		{40000, answer(1), "start check | next 43000"},
+		{40000, time(), "isEnabled | next 40010"},
+		{40000, answer(1), "start check | next 40010"},
 		{40010, unstarted(), "warning cannot start the check: check: not found; not counted against the application: "
-			"heartbeats stay stopped as before; tried again every 10 s | next 50000"},
+			"heartbeats stay stopped as before; tried again every 10 s | next 40010"},
+		{40010, time(), "next 50000"},
 		{50000, time(), "isEnabled | next 55000"},
 		{50000, answer(1), "start check | next 53000"},
 		{50010, fail(), "info the check starts again, after 10.0 s in which it could not be started | keep record | "
-			"postAppState appStateNeedReset | next 55010"},
+			"next 53010"},
+		{50011, wrote(fileRecord, "/var/w/resets.record"), "postAppState appStateNeedReset | next 55011"},
 	}},
 	{"a check that cannot be started is named at the start timeout", {"--timeout", "3s", "--start-timeout", "15s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
@@ -798,19 +816,67 @@ const Row rows[] = {
 		{1, stop(), "STOPPING=1 | next 5000"},
 		{2, answer(0), "notice stopping: monitoring was off already | exit 0 | next never"},
 	}},
-	{"a reset record an earlier watcher of this boot kept is taken back by the first pass, not before",
-		{"--timeout", "3s", "check"}, 0, {
+	{"a reset record an earlier watcher of this boot kept is taken back by the first heartbeat the platform takes, "
+		"not before", {"--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
 		{0, answer(1), "start check | next 3000"},
 		{10, fail(), "notice not healthy yet: exit status 3 | next 10000"},
 		{10000, time(), "isEnabled | next 15000"},
 		{10000, answer(1), "start check | next 13000"},
-		{10010, pass(), "take back record | markActive | next 15010"},
-		{10010, answer(0), "info healthy: the check passed; heartbeats start | next 20000"},
+		{10010, pass(), "markActive | next 15010"},
+		{10010, answer(0), "take back record | info healthy: the check passed; heartbeats start | next 20000"},
 	}, {}, false, true},
+	{"a watcher that starts healthy (--pid) takes back a reset record an earlier watcher of this boot kept, by its "
+		"first heartbeat: it never stands for heartbeats that went out", {"--pid", "1", "--enable"}, 0, {
+		{0, start(), "isEnabled | next 5000"},
+		{0, answer(1), "info watching process 1: a heartbeat every 10 s while it runs (window 30 s) | READY=1 | "
+			"markActive | next 5000"},
+		{0, answer(0), "take back record | next 10000"},
+		{10000, time(), "markActive | next 15000"},
+		{10000, answer(0), "next 20000"},
+	}, {}, false, true},
+	{"no reset record can be kept at all: said at the start, an error under --max-resets, for the brake cannot "
+		"count; appStateNeedReset is then posted at once", {"--enable", "--need-reset-after", "1", "check"}, 0, {
+		{0, start(), "error cannot make /var/w: No space left on device; the brake cannot count resets "
+			"(--max-resets), and a reset would not be explained after the reboot | isEnabled | next 5000"},
+		{0, answer(1), "info watching: check every 10 s, timeout 5 s (window 30 s); starting | READY=1 | isEnabled "
+			"| next 5000"},
+		{0, answer(1), "start check | next 5000"},
+		{10, pass(), "postAppState appStateOk | next 5010"},
+		{10, answer(0), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 15000"},
+		{10010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | keep record | "
+			"postAppState appStateNeedReset | next 15010"},
+	}, {}, false, false, {}, "cannot make /var/w: No space left on device"},
+	{"stopped while appStateNeedReset waits for its record, it is posted at once", {"--timeout", "3s", "--need-reset-after", "1", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | isEnabled | next 5000"},
+		{0, answer(1), "start check | next 3000"},
+		{10, pass(), "postAppState appStateOk | next 5010"},
+		{10, answer(0), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 13000"},
+		{10010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | keep record | next 13010"},
+		{10011, stop(), "STOPPING=1 | postAppState appStateNeedReset | next 15011"},
+		{10012, answer(0), "notice stopping: heartbeats stop; the platform will see them stop (see --enable) | exit 0 "
+			"| next never"},
+	}},
+	{"a heartbeat asked before the record was kept, and taken after, moves its last heartbeat on rather than take "
+		"it back", {"--timeout", "15s", "check"}, 0, {
+		{0, start(), "info watching: check every 10 s, timeout 15 s (window 30 s); starting | READY=1 | isEnabled | "
+			"next 5000"},
+		{0, answer(1), "start check | next 10000"},
+		{10, pass(), "markActive | next 5010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000"},
+		{10000, time(), "start check | next 20000"},
+		{20000, time(), "warning the check is still running at its next start: starts are skipped until it ends | "
+			"markActive | next 25000"},
+		{20010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | next 25000"},
+		{20020, answer(0), "keep record | next 30000"},
+	}},
 };
 
-// A core set up from watch's options, as the command line gives them; its
+// A core set up from watch's options, as the command line gives them; its, as the command line gives them; its
 // check points into `argv`, which must outlive it.
 testing::AssertionResult parsed(const std::vector<const char *> &args, std::vector<char *> *argv, WatchOptions *options)
 {
@@ -853,6 +919,7 @@ void play(const Row &row, bool files, const std::vector<std::string> *expected =
 	core.setting.watchdogNs = row.watchdogMs * nsPerMs;
 	countResets(&core.setting.resets, row.resetsLeaveMs, row.heldAtStart);
 	core.setting.recordStands = row.recordStands;
+	snprintf(core.setting.recordUnkept, sizeof core.setting.recordUnkept, "%s", row.unkept);
 	ResetsCounted forgiven;
 	countResets(&forgiven, {}, false);
 	for (size_t i = 0; i < row.beats.size(); i++) {
@@ -882,6 +949,29 @@ TEST(WatchCore, EachStoryActsAsItSays)
 {
 	for (const Row &row : rows)
 		play(row, false);
+}
+
+// The brake that cannot count is a figure too, from the start, or from a
+// write of the record that fails until one works again.
+TEST(WatchCore, ARecordThatCannotBeKeptIsAFigure)
+{
+	for (const char *unkept : {"no state directory", ""}) {
+		WatchCore core = {};
+		std::vector<char *> argv;
+		ASSERT_TRUE(parsed({"--enable", "check"}, &argv, &core.setting.options));
+		snprintf(core.setting.recordUnkept, sizeof core.setting.recordUnkept, "%s", unkept);
+		watchStep(&core, start(), 0);
+		EXPECT_EQ(watchView(&core).figures.recordUnkept, unkept[0] != '\0');
+		watchStep(&core, wrote(fileRecord, "/var/w/resets.record", "input/output error"), 1);
+		EXPECT_TRUE(watchView(&core).figures.recordUnkept);
+		watchStep(&core, wrote(fileRecord, "/var/w/resets.record"), 2);
+		EXPECT_EQ(watchView(&core).figures.recordUnkept, unkept[0] != '\0');
+	}
+	static char text[1 << 16];
+	WatchFigures f = {};
+	f.recordUnkept = true;
+	ASSERT_TRUE(formatMetrics(WatchOptions{}, stateHealthy, f, 0, "1", text, sizeof text));
+	EXPECT_NE(strstr(text, "\npulsewarden_reset_record_unkept 1\n"), nullptr);
 }
 
 // Files read as a tick falls due: the check that step starts runs by them,
@@ -932,15 +1022,14 @@ const Row fileRows[] = {
 		{26001, answer(0), "notice markActive: the platform's library answered after 16.0 s | notice stopping: "
 			"heartbeats stop; the platform will see them stop (see --enable) | write status | next never, status never"},
 	}},
-	{"while a reset record stands the watcher is seen running at most once an interval; a file that cannot be "
-		"written is said once, and once more when it is written again",
+	{"a file that cannot be written is said once, and once more when it is written again",
 		{"--timeout", "3s", "check"}, 0, {
 		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
-			"check yet | write status | record seen | next 5000, status by 10000"},
+			"check yet | write status | next 5000, status by 10000"},
 		{1, wrote(fileStatus, "/run/w/status", "no space left on device"), "warning cannot write the status file "
 			"/run/w/status: no space left on device; trying again at each tick | next 5000, status by 10000"},
-		{1, wrote(fileRecord, "/var/w/resets.toml", "read-only file system"), "warning cannot keep the reset record "
-			"/var/w/resets.toml: read-only file system; a reset would not be explained after the reboot | next 5000, "
+		{1, wrote(fileRecord, "/var/w/resets.record", "read-only file system"), "warning cannot keep the reset record "
+			"/var/w/resets.record: read-only file system; a reset would not be explained after the reboot | next 5000, "
 			"status by 10000"},
 		{1, time(), "STATUS=starting: no check yet | next 5000, status by 10000"},
 		{1, wrote(fileStatus, "/run/w/status", "no space left on device"), "next 5000, status by 10000"},
@@ -948,22 +1037,26 @@ const Row fileRows[] = {
 			"status by 10000"},
 		{2, answer(1), "next 3002, status by 10000"},
 		{2, time(), "STATUS=starting: no check yet | next 3002, status by 10000"},
-		{10002, time(), "write status | record seen | next 11002, status by 20002"},
-		{10003, wrote(fileRecord, "/var/w/resets.toml"), "notice the reset record /var/w/resets.toml is kept again | "
-			"next 11002, status by 20002"},
-		{10004, time(), "STATUS=starting: no check yet | next 11002, status by 20002"},
-	}, {}, false, true},
-	{"while a reset record stands the watcher is seen at the first wake's end an interval on, whether the status "
-		"is written then or not", {"--timeout", "3s", "check"}, 0, {
+		{3, wrote(fileRecord, "/var/w/resets.record"), "notice the reset record /var/w/resets.record is kept again | "
+			"next 3002, status by 10000"},
+	}},
+	{"while a reset record an earlier watcher of this boot kept stands, the watcher is seen running once, at the "
+		"first wake's end from when that shows the boot outlived the window less an interval; never at each tick",
+		{"--timeout", "3s", "check"}, 0, {
 		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
-			"check yet | write status | record seen | next 5000, status by 10000"},
+			"check yet | write status | next 5000, status by 10000"},
 		{0, answer(1), "next 3000, status by 10000"},
 		{10, fail(), "write status | notice not healthy yet: exit status 3 | next 10000, status by 10010"},
 		{10, time(), "STATUS=starting: not healthy yet: exit status 3 | next 10000, status by 10010"},
-		{10000, time(), "record seen | next 15000, status by 10010"},
+		{10000, time(), "next 15000, status by 10010"},
 		{10000, answer(1), "next 13000, status by 10010"},
-		{10001, time(), "next 13000, status by 10010"},
-		{10010, time(), "write status | next 13000, status by 20010"},
+		{10010, fail(), "next 20000, status by 10010"},
+		{10010, time(), "write status | next 20000, status by 20010"},
+		{20000, time(), "record seen | next 25000, status by 20010"},
+		{20000, answer(1), "next 23000, status by 20010"},
+		{20010, fail(), "next 30000, status by 20010"},
+		{20010, time(), "write status | next 30000, status by 30010"},
+		{30000, time(), "next 35000, status by 30010"},
 	}, {}, false, true},
 	{"a write that has not returned for longer than the window is said as the file's, once, and its end too",
 		{"--timeout", "3s", "--window", "15s", "check"}, 0, {
@@ -1020,7 +1113,8 @@ TEST(WatchCore, ItsStateInALineCarriesTheCountsInARow)
 		{"failing, with no reset to come", {"check"}, then({{10000, time()}, {10010, fail()}}),
 			"failing: 1 in a row; exit status 3"},
 		{"the reset posted", {"--need-reset-after", "1", "check"},
-			then({{10000, time()}, {10010, fail()}, {10010, answer(0)}}, true),
+			then({{10000, time()}, {10010, fail()}, {10011, wrote(fileRecord, "/var/w/resets.record")},
+				{10011, answer(0)}}, true),
 			"failing: 1 in a row, appStateNeedReset posted; exit status 3"},
 		{"passing, fewer than --rise", {"--rise", "2", "check"},
 			then({{10000, time()}, {10010, fail()}, {20000, time()}, {20000, answer(1)}, {20010, pass()}}),

@@ -113,6 +113,16 @@ ResetEntry entry(const char *boot, double stoppedS, double seenS, bool needReset
 	return e;
 }
 
+// The same, with the boot's own clock beside the wall clock's.
+ResetEntry clocked(double stoppedS, double seenS, double stoppedBootS, double seenBootS)
+{
+	ResetEntry e = entry("b1", stoppedS, seenS, false);
+	e.stoppedBootS = stoppedBootS;
+	e.seenBootS = seenBootS;
+	e.bootClocked = true;
+	return e;
+}
+
 TEST(ResetRecord, ConcludesAResetOnlyWhereThePlatformWouldHaveActed)
 {
 	struct {
@@ -121,13 +131,17 @@ TEST(ResetRecord, ConcludesAResetOnlyWhereThePlatformWouldHaveActed)
 		ResetEntry armed;
 		Conclusion conclusion;
 	} rows[] = {
-		{"taken back by a pass", false, entry("b1", 100, 200, false), concludedNothing},
+		{"taken back by a heartbeat", false, entry("b1", 100, 200, false), concludedNothing},
 		{"kept in this very boot: an earlier watcher's", true, entry("b2", 100, 200, false), concludedSameBoot},
 		{"the boot outlived the window after the last heartbeat", true, entry("b1", 100, 135, false), concludedReset},
-		{"seen at each tick: it ran up to an interval after it was last seen", true, entry("b1", 100, 120, false),
-			concludedReset},
+		{"seen once it was an interval from the window: it ran up to an interval more", true,
+			entry("b1", 100, 120, false), concludedReset},
 		{"the boot ended before the platform would act", true, entry("b1", 100, 115, false), concludedNotPlatform},
 		{"posted: the platform acts at once", true, entry("b1", 100, 100, true), concludedReset},
+		{"the wall clock stepped an hour back in between: the boot's clock says it outlived the window", true,
+			clocked(5000, 5000 - 3600 + 35, 700, 735), concludedReset},
+		{"the wall clock stepped an hour forward in between: the boot's clock says it ended in time", true,
+			clocked(5000, 5000 + 3600 + 15, 700, 715), concludedNotPlatform},
 	};
 	for (const auto &row : rows) {
 		ResetRecord r = {};
@@ -135,34 +149,136 @@ TEST(ResetRecord, ConcludesAResetOnlyWhereThePlatformWouldHaveActed)
 		r.armed = row.armed;
 		EXPECT_EQ(concludeRecord(r, "b2"), row.conclusion) << row.story;
 	}
+	// Concluded, its time is the wall clock's last, carried back by the
+	// boot's clock, and never later than the boot that concludes it.
+	static ResetRecord r;
+	r = ResetRecord{};
+	r.pending = true;
+	r.armed = clocked(5000, 5000 - 3600 + 35, 700, 735);
+	addConcluded(&r, 9000);
+	EXPECT_EQ(resetAtS(r.resets[0]), 5000 - 3600 + 30);
+	r.pending = true;
+	r.armed = clocked(5000, 5000 + 3600 + 40, 700, 740);
+	addConcluded(&r, 8000);
+	EXPECT_EQ(resetAtS(r.resets[1]), 8000);
 }
 
-TEST(ResetRecord, CountsTheResetsOfThePeriodSinceTheRelease)
+TEST(ResetRecord, CountsTheResetsOfThePeriodSinceTheReleaseAndAnUnreadRecordAsTheLimit)
 {
 	static ResetRecord r;
 	r = ResetRecord{};
 	for (double at : {100.0, 5000.0, 9000.0, 9500.0}) {
 		r.armed = entry("b1", at, at, true);
 		r.pending = true;
-		addConcluded(&r);
+		addConcluded(&r, 10000);
 	}
 	EXPECT_EQ(r.total, 4);
-	double oldest = 0;
-	EXPECT_EQ(resetsWithin(r, 10000, 6000, &oldest), 3);  // 100 has left the period
-	EXPECT_EQ(oldest, 5000);
+	double at[10];
+	ASSERT_EQ(resetsCountedAt(r, 10000, 6000, 3, at, 10), 3);  // 100 has left the period
+	EXPECT_EQ(at[0], 5000);
 	r.releasedS = 9000;
-	EXPECT_EQ(resetsWithin(r, 10000, 6000, &oldest), 1);  // forgiven up to the release
-	static char text[1 << 18];
+	EXPECT_EQ(resetsCountedAt(r, 10000, 6000, 3, at, 10), 1);  // forgiven up to the release
+	r.unreadS = 9200;
+	ASSERT_EQ(resetsCountedAt(r, 10000, 6000, 3, at, 10), 4);
+	EXPECT_EQ(at[2], 9200);
+	EXPECT_EQ(resetsCountedAt(r, 16000, 6000, 3, at, 10), 0);  // all left the period
+}
+
+// The record's file: two slots written in turn, each with a line naming
+// it and a checksum; the newest that reads whole is the record, whatever
+// a power cut left of the other. One row a file.
+TEST(ResetRecord, TheNewestWholeSlotIsReadWhateverAPowerCutLeftOfTheOther)
+{
+	// The file as made, then written with each sequence in turn (its total
+	// the same number).
+	auto written = [](std::initializer_list<uint64_t> sequences) {
+		std::string file(recordFileSize, '\0');
+		static char text[recordTextRoom];
+		char bytes[recordSlotSize];
+		for (uint64_t n : sequences) {
+			static ResetRecord r;
+			r = ResetRecord{};
+			r.total = static_cast<int64_t>(n);
+			r.pending = true;
+			r.armed = clocked(100, 135, 7, 42);
+			EXPECT_TRUE(formatResetRecord(r, text, sizeof text));
+			size_t length = frameRecordSlot(text, strlen(text), n, bytes);
+			file.replace(recordSlotOf(n) * recordSlotSize, length, bytes, length);
+		}
+		return file;
+	};
+	std::string torn = written({1, 2});
+	torn.replace(recordSlotSize, 100, written({1, 2, 3}), recordSlotSize, 100);
+	std::string flipped = written({1, 2});
+	flipped[200] ^= 1;
+	std::string neither = written({});
+	neither.replace(0, 5, "junk\n");
+	neither.replace(recordSlotSize, 5, "junk\n");
+	const struct {
+		const char *story;
+		std::string file;
+		size_t length;
+		RecordFound found;
+		uint64_t sequence;
+		const char *why;
+	} rows[] = {
+		{"made, never written", written({}), recordFileSize, recordEmpty, 0, ""},
+		{"the first write", written({1}), recordFileSize, recordFound, 1, ""},
+		{"the second, in the other slot", written({1, 2}), recordFileSize, recordFound, 2, ""},
+		{"the third, over the first", written({1, 2, 3}), recordFileSize, recordFound, 3, ""},
+		{"the third cut short by a power cut: the one before", torn, recordFileSize, recordFound, 2,
+			"slot 1 does not match its checksum (written in part)"},
+		{"a bit of the newest flipped: the one before", flipped, recordFileSize, recordFound, 1,
+			"slot 0 does not match its checksum (written in part)"},
+		{"the file cut short after its first slot: what that holds", written({1, 2}), recordSlotSize, recordFound, 2,
+			""},
+		{"neither slot one this tool writes", neither, recordFileSize, recordUnreadable, 0,
+			"slot 0 is not one this tool writes"},
+	};
+	for (const auto &row : rows) {
+		static ResetRecord back;
+		uint64_t sequence = 99;
+		char why[300];
+		EXPECT_EQ(readRecordSlots(row.file.data(), row.length, &back, &sequence, why, sizeof why), row.found)
+			<< row.story;
+		EXPECT_EQ(back.total, static_cast<int64_t>(row.sequence)) << row.story;
+		EXPECT_EQ(sequence, row.sequence) << row.story;
+		EXPECT_STREQ(why, row.why) << row.story;
+		EXPECT_EQ(back.armed.seenBootS, row.found == recordFound ? 42 : 0) << row.story;
+	}
+}
+
+// The one file older versions kept reads as a record without the boot's
+// clock, concluded by the wall clock's; a record too long for a slot lets
+// its oldest resets go, never its total.
+TEST(ResetRecord, TheOlderFileIsReadAndALongRecordFitsItsSlot)
+{
+	const char old[] = "version = 1\nresets_total = 7\nreleased = 0.000\nheld = true\n\n[armed]\nboot = \"b1\"\n"
+		"stopped = 100.000\nseen = 135.000\nwindow = 30.000\ninterval = 10.000\nneed_reset = false\n"
+		"why = \"exit status 3\"\n";
+	static ResetRecord r;
+	char why[300];
+	ASSERT_TRUE(parseResetRecord(old, strlen(old), &r, why, sizeof why)) << why;
+	EXPECT_FALSE(r.armed.bootClocked);
+	EXPECT_TRUE(r.held);
+	EXPECT_EQ(r.total, 7);
+	EXPECT_EQ(concludeRecord(r, "b2"), concludedReset);
+	// Cut mid-way by a power cut: nothing is taken from it.
+	EXPECT_FALSE(parseResetRecord(old, strlen(old) - 20, &r, why, sizeof why));
+	r = ResetRecord{};
+	for (int i = 0; i < resetsKept; i++) {
+		r.armed = entry("b1", 1000 + i, 1000 + i, true);
+		memset(r.armed.why, '"', sizeof r.armed.why - 1);
+		r.pending = true;
+		addConcluded(&r, 1e9);
+	}
+	static char text[recordTextRoom];
 	ASSERT_TRUE(formatResetRecord(r, text, sizeof text));
 	static ResetRecord back;
-	char why[300];
 	ASSERT_TRUE(parseResetRecord(text, strlen(text), &back, why, sizeof why)) << why;
-	EXPECT_EQ(back.count, 4);
-	EXPECT_EQ(back.total, 4);
-	EXPECT_FALSE(back.pending);
-	EXPECT_EQ(resetsWithin(back, 10000, 6000, &oldest), 1);
-	// Cut mid-way by a power cut: nothing is taken from it.
-	EXPECT_FALSE(parseResetRecord(text, strlen(text) - 20, &back, why, sizeof why));
+	EXPECT_LT(back.count, resetsKept);
+	EXPECT_EQ(back.resets[back.count - 1].stoppedS, 1000 + resetsKept - 1);
+	EXPECT_EQ(back.total, resetsKept);
 }
 
 }  // namespace

@@ -30,6 +30,8 @@ struct Work {
 	int removals;
 	char removePaths[removalsKept][1100];
 	bool write;
+	WriteWhole by;
+	void *target;
 	char path[1100];
 	char *text;
 	size_t length;
@@ -45,6 +47,7 @@ struct Slot {
 	bool ok;              // how the write went: set before done
 	char why[300];
 	bool lastOk = true;   // the thread's: the outcome before, to wake the loop on a change
+	bool tellEach;        // each outcome wakes the loop, and only the newest text's is told
 	bool anything;        // something waits
 	char path[1100];      // the loop's copy of the path an outcome names
 	char said[300];
@@ -66,7 +69,7 @@ bool room(Work *w, size_t length)
 } // namespace
 
 struct Publisher {
-	Slot slots[fileStatus + 1];  // the metrics file and the status file
+	Slot slots[fileRecord + 1];  // each file's
 	std::atomic<bool> wakeAlways;  // at the end: each outcome wakes the loop
 };
 
@@ -81,12 +84,12 @@ static void writeHanded(void *argument)
 	s.ok = true;
 	if (w.write) {
 		snprintf(s.why, sizeof s.why, "not written");
-		s.ok = replaceFile(w.path, w.text, w.length, s.why, sizeof s.why);
+		s.ok = w.by(w.target, w.path, w.text, w.length, s.why, sizeof s.why);
 	}
 	bool changed = s.ok != s.lastOk;
 	s.lastOk = s.ok;
 	s.state.store(slotDone);
-	if (changed || s.publisher->wakeAlways.load())
+	if (changed || s.tellEach || s.publisher->wakeAlways.load())
 		wakeWatcher();
 }
 
@@ -95,6 +98,7 @@ Publisher *startPublisher(char *why, size_t size)
 	auto *p = new Publisher{};
 	for (Slot &s : p->slots) {
 		s.publisher = p;
+		s.tellEach = &s == &p->slots[fileRecord];
 		if (!(s.worker = startWorker(writeHanded, &s, why, size))) {
 			delete p;
 			return nullptr;
@@ -117,7 +121,18 @@ static void handOn(Slot &s)
 	askWorker(s.worker);
 }
 
+static bool replaceWhole(void * /*target*/, const char *path, const char *text, size_t length, char *why, size_t size)
+{
+	return replaceFile(path, text, length, why, size);
+}
+
 void publish(Publisher *p, FileKind file, const char *path, const char *text, size_t length)
+{
+	publishBy(p, file, replaceWhole, nullptr, path, text, length);
+}
+
+void publishBy(Publisher *p, FileKind file, WriteWhole write, void *target, const char *path, const char *text,
+	size_t length)
 {
 	Slot &s = p->slots[file];
 	Work &w = s.work[1 - s.handed];
@@ -125,6 +140,8 @@ void publish(Publisher *p, FileKind file, const char *path, const char *text, si
 		return;
 	memcpy(w.text, text, length);
 	w.length = length;
+	w.by = write;
+	w.target = target;
 	snprintf(w.path, sizeof w.path, "%s", path);
 	w.write = s.anything = true;
 	handOn(s);
@@ -147,26 +164,14 @@ void unpublish(Publisher *p, FileKind file, const char *path)
 	handOn(s);
 }
 
-void publishNow(FileKind file, const char *path, const char *text, size_t length, Event *event)
-{
-	static char why[300];
-	snprintf(why, sizeof why, "not written");
-	bool ok = replaceFileDurably(path, text, length, why, sizeof why);
-	*event = Event{};
-	event->kind = eventWritten;
-	event->answer = file;
-	event->path = path;
-	event->why = ok ? nullptr : why;
-}
-
 bool published(Publisher *p, Event *event)
 {
-	for (int file = 0; file <= fileStatus; file++) {
+	for (int file = 0; file <= fileRecord; file++) {
 		Slot &s = p->slots[file];
 		if (s.state.load() != slotDone)
 			continue;
 		const Work &w = s.work[s.handed];
-		bool wrote = w.write;
+		bool wrote = w.write && !(s.tellEach && s.anything);
 		snprintf(s.path, sizeof s.path, "%s", w.path);
 		snprintf(s.said, sizeof s.said, "%s", s.why);
 		bool ok = s.ok;

@@ -1,11 +1,12 @@
 // The files watch writes whole (the metrics file, the status file, the
-// reset record), all written by this one piece: replaced whole, so that
-// a reader sees the old text or the new, and each write's outcome handed
-// back for the core to say once (eventWritten). The metrics and the
-// status are each written on a thread of its own, so that a disk that
-// stalls holds up no heartbeat, nor the other file; of a file still being
-// written only the newest text waits. The reset record is written at
-// once, on disk before what it says can happen.
+// reset record), all written by this one piece, each on a thread of its
+// own, so that a disk that stalls holds up no heartbeat, nor another
+// file; of a file still being written only the newest text waits. Each
+// write's outcome is handed back for the core to say once (eventWritten).
+// The metrics and the status are replaced whole, so that a reader sees
+// the old text or the new; the reset record is written as its keeper
+// writes it, and its outcome is told each time the newest text handed is
+// written (or not), for the core waits on it.
 #pragma once
 
 #include "core/watch_core.h"
@@ -17,18 +18,22 @@ struct Publisher;
 // Null, with why, when its thread cannot be started.
 Publisher *startPublisher(char *why, size_t size);
 
+// How a text is written whole at `path` (by its thread): into `target`.
+using WriteWhole = bool (*)(void *target, const char *path, const char *text, size_t length, char *why, size_t size);
+
 // `text` to be written whole at `path`, off the caller's thread; copied.
 void publish(Publisher *p, FileKind file, const char *path, const char *text, size_t length);
+// The same, written by `write`.
+void publishBy(Publisher *p, FileKind file, WriteWhole write, void *target, const char *path, const char *text,
+	size_t length);
 // The file at `path` removed, after whatever of it was handed before; a
 // text waiting for the same path is dropped.
 void unpublish(Publisher *p, FileKind file, const char *path);
-// `text` written whole at `path` now, and on disk with its directory
-// before it returns; the outcome in `event`.
-void publishNow(FileKind file, const char *path, const char *text, size_t length, Event *event);
 
 // The outcome of a write handed before, one at a time: false once none
 // is left. The loop is woken when one fails or is written again after
-// failing; others wait for its next wake.
+// failing, and at each of the reset record's; others wait for its next
+// wake.
 bool published(Publisher *p, Event *event);
 // At the end: what was handed is written, waited for until `deadlineNs`
 // on the boot clock. False when a write has not ended by then: what waits

@@ -3,8 +3,6 @@
 
 #include "console.h"
 #include "core/duration.h"
-#include "files.h"
-#include "publisher.h"
 #include "system.h"
 #include "system/runtime_dir.h"
 
@@ -17,6 +15,8 @@ static void sayKept(ResetKeeper *k, Priority priority, int kind, const char *for
 
 static void sayKept(ResetKeeper *k, Priority priority, int kind, const char *format, ...)
 {
+	if (!k->say)
+		return;
 	char line[1200];
 	va_list ap;
 	va_start(ap, format);
@@ -25,23 +25,38 @@ static void sayKept(ResetKeeper *k, Priority priority, int kind, const char *for
 	k->say(k->context, priority, kind, line);
 }
 
-// Written whole and synced with its directory: a power cut leaves the
-// old record or the new one.
+// The next slot, in place: the one before stays whole until this one is,
+// so that a power cut in the middle leaves it to be read. On the
+// publisher's thread once it writes the record.
+static bool writeSlot(void *target, const char * /*path*/, const char *text, size_t length, char *why, size_t size)
+{
+	auto *s = static_cast<RecordSlots *>(target);
+	uint64_t next = s->sequence + 1;
+	size_t bytes = frameRecordSlot(text, length, next, s->bytes);
+	if (!bytes) {
+		snprintf(why, size, "more than the record holds");
+		return false;
+	}
+	if (!writeInPlace(s->file, recordSlotOf(next) * recordSlotSize, s->bytes, bytes, why, size))
+		return false;
+	s->sequence = next;
+	return true;
+}
+
 static KeeperWrite save(ResetKeeper *k)
 {
 	if (!k->usable)
 		return keptNothing;
-	static char text[1 << 18];
+	static char text[recordTextRoom];
 	if (!formatResetRecord(k->record, text, sizeof text)) {
-		snprintf(k->why, sizeof k->why, "more resets than the file holds");
+		snprintf(k->why, sizeof k->why, "more than the record holds");
 		return keptFailed;
 	}
-	Event written;
-	publishNow(fileRecord, k->path, text, strlen(text), &written);
-	if (!written.why)
-		return keptWritten;
-	snprintf(k->why, sizeof k->why, "%s", written.why);
-	return keptFailed;
+	if (k->publisher) {
+		publishBy(k->publisher, fileRecord, writeSlot, &k->slots, k->path, text, strlen(text));
+		return keptHanded;
+	}
+	return writeSlot(&k->slots, k->path, text, strlen(text), k->why, sizeof k->why) ? keptWritten : keptFailed;
 }
 
 // Before the core runs, the keeper says its own failure.
@@ -52,95 +67,151 @@ static void saveSaid(ResetKeeper *k)
 			"the reboot", k->path, k->why);
 }
 
+// The record as the state directory holds it, read from its newest whole
+// slot (or once from the one file older versions kept); its file made
+// whole at its full size where it is not, with what was read in it.
+static void load(ResetKeeper *k)
+{
+	char old[1100];
+	snprintf(k->path, sizeof k->path, "%s%cresets.record", k->dir, pathSeparator);
+	snprintf(old, sizeof old, "%s%cresets.toml", k->dir, pathSeparator);
+	const char *read = k->path;
+	char why[600] = "";
+	RecordFound found = recordEmpty;
+	bool whole = false;
+	char *bytes = nullptr;
+	size_t length = 0;
+	k->slots.sequence = 0;
+	if (pathExists(k->path)) {
+		found = !readWholeFile(k->path, 2 * recordFileSize, &bytes, &length, why, sizeof why) ? recordUnreadable
+			: readRecordSlots(bytes, length, &k->record, &k->slots.sequence, why, sizeof why);
+		whole = length == recordFileSize;
+	} else if (pathExists(old)) {
+		read = old;
+		found = readWholeFile(old, 1 << 20, &bytes, &length, why, sizeof why)
+				&& parseResetRecord(bytes, length, &k->record, why, sizeof why)
+			? recordFound : recordUnreadable;
+	}
+	free(bytes);
+	if (found == recordUnreadable) {
+		// Half-written by a power cut, or someone's: no reset is made up
+		// from it, and the brake does not forget what it may have counted.
+		k->record = ResetRecord{};
+		k->record.unreadS = unixTimeS();
+		sayKept(k, priorityWarning, -1, "cannot read the reset record %s: %s; nothing is concluded from it, and "
+			"--max-resets counts as many resets as it allows from now, for its period, until pulsewarden watch "
+			"--release", read, why);
+	} else if (why[0]) {
+		sayKept(k, priorityNotice, -1, "the reset record %s: %s; read from its other slot", read, why);
+	}
+	char reason[300];
+	if (whole)
+		k->slots.file = openFixedFile(k->path, nullptr, recordFileSize, reason, sizeof reason);
+	if (!k->slots.file) {
+		// Its room taken now, once: later writes ask the disk for none.
+		static char made[recordFileSize];
+		static char text[recordTextRoom];
+		memset(made, 0, sizeof made);
+		if (found != recordEmpty && formatResetRecord(k->record, text, sizeof text)) {
+			k->slots.sequence++;
+			frameRecordSlot(text, strlen(text), k->slots.sequence,
+				made + recordSlotOf(k->slots.sequence) * recordSlotSize);
+		}
+		k->slots.file = openFixedFile(k->path, made, sizeof made, reason, sizeof reason);
+		if (!k->slots.file) {
+			snprintf(k->unkept, sizeof k->unkept, "cannot make the reset record %s: %s", k->path, reason);
+			return;
+		}
+	} else if (found == recordUnreadable) {
+		k->usable = true;
+		saveSaid(k);
+	}
+	if (read == old)
+		removeFile(old);
+	k->usable = true;
+}
+
 // The boot before, as the record found says it ended.
 static void conclude(ResetKeeper *k)
 {
 	const ResetEntry &e = k->record.armed;
 	char stopped[32];
 	char window[32];
-	localTimeOf(e.stoppedS, stopped, sizeof stopped);
+	localTimeOf(stoppedAtS(e), stopped, sizeof stopped);
 	formatDuration(static_cast<int64_t>(e.windowS * 1e9), window, sizeof window);
 	switch (concludeRecord(k->record, k->boot)) {
 	case concludedNothing:
 	case concludedSameBoot:
 		return;
 	case concludedReset: {
+		addConcluded(&k->record, unixTimeS());
+		const ResetEntry &r = k->record.resets[k->record.count - 1];
 		char at[32];
-		localTimeOf(resetAtS(e), at, sizeof at);
-		if (e.needReset)
+		localTimeOf(resetAtS(r), at, sizeof at);
+		if (r.needReset)
 			sayKept(k, priorityError, messageResetConcluded, "the previous boot was most likely ended by the "
 				"platform's reset, at about %s: appStateNeedReset was posted then, and the watcher was last seen "
-				"%.0f s later; why: %s", at, e.seenS - e.stoppedS, e.why);
+				"%.0f s later; why: %s", at, seenAfterS(r), r.why);
 		else
 			sayKept(k, priorityError, messageResetConcluded, "the previous boot was most likely ended by the "
 				"platform's reset, at about %s: the last heartbeat was at %s, and the watcher was still running "
-				"%.0f s later, against a window of %s; why heartbeats stopped: %s", at, stopped,
-				e.seenS - e.stoppedS, window, e.why);
-		addConcluded(&k->record);
+				"%.0f s later, against a window of %s; why heartbeats stopped: %s", at, stopped, seenAfterS(r),
+				window, r.why);
 		break;
 	}
 	case concludedNotPlatform:
 		sayKept(k, priorityNotice, -1, "the previous boot ended while heartbeats were stopped, but sooner than the "
 			"platform acts (last heartbeat %s, last seen %.0f s later, window %s): most likely not the platform's "
-			"reset; why they had stopped: %s", stopped, e.seenS - e.stoppedS, window, e.why);
+			"reset; why they had stopped: %s", stopped, seenAfterS(e), window, e.why);
 		k->record.pending = false;
 		break;
 	}
 	saveSaid(k);
 }
 
+// Where the record is kept, or why it cannot be.
+static bool stateDirOf(ResetKeeper *k, const char *stateDir, char *why, size_t size)
+{
+	char reason[1000];
+	if (stateDir)
+		snprintf(k->dir, sizeof k->dir, "%s", stateDir);
+	else if (!defaultStateDir(k->dir, sizeof k->dir, reason, sizeof reason)) {
+		snprintf(why, size, "no state directory: %s (give --state-dir)", reason);
+		return false;
+	}
+	return true;
+}
+
 void openResetKeeper(ResetKeeper *k, const char *stateDir, SayKept say, void *context)
 {
 	k->say = say;
 	k->context = context;
-	char why[1200];
-	if (stateDir)
-		snprintf(k->dir, sizeof k->dir, "%s", stateDir);
-	else if (!defaultStateDir(k->dir, sizeof k->dir, why, sizeof why)) {
-		sayKept(k, priorityWarning, -1, "no state directory: %s (give --state-dir); a reset would not be "
-			"explained after the reboot", why);
+	if (!stateDirOf(k, stateDir, k->unkept, sizeof k->unkept) || !makeStateDir(k->dir, k->unkept, sizeof k->unkept)
+		|| !currentBootId(k->boot, sizeof k->boot, k->unkept, sizeof k->unkept))
 		return;
-	}
-	if (!makeStateDir(k->dir, why, sizeof why)) {
-		sayKept(k, priorityWarning, -1, "%s; a reset would not be explained after the reboot", why);
-		return;
-	}
-	if (!currentBootId(k->boot, sizeof k->boot, why, sizeof why)) {
-		sayKept(k, priorityWarning, -1, "%s; a reset would not be explained after the reboot", why);
-		return;
-	}
-	snprintf(k->path, sizeof k->path, "%s%cresets.toml", k->dir, pathSeparator);
-	k->usable = true;
-	if (!pathExists(k->path))
-		return;
-	char *text = nullptr;
-	size_t length = 0;
-	bool read = readWholeFile(k->path, 1 << 20, &text, &length, why, sizeof why)
-		&& parseResetRecord(text, length, &k->record, why, sizeof why);
-	free(text);
-	if (!read) {
-		// Half-written by a power cut, or someone's: no reset is made up
-		// from it, and the next record replaces it.
-		k->record = ResetRecord{};
-		sayKept(k, priorityWarning, -1, "cannot read the reset record %s: %s; nothing is concluded from it",
-			k->path, why);
-		return;
-	}
-	conclude(k);
+	load(k);
+	if (k->usable)
+		conclude(k);
 }
 
-KeeperWrite keepResetRecord(ResetKeeper *k, const char *why, bool needReset, double lastHeartbeatS, int64_t windowNs,
-	int64_t intervalNs)
+void writeKeptBy(ResetKeeper *k, Publisher *publisher)
+{
+	k->publisher = publisher;
+}
+
+KeeperWrite keepResetRecord(ResetKeeper *k, const Action &a, int64_t windowNs, int64_t intervalNs)
 {
 	ResetEntry &e = k->record.armed;
-	double now = unixTimeS();
 	snprintf(e.boot, sizeof e.boot, "%s", k->boot);
-	e.stoppedS = needReset || lastHeartbeatS <= 0 ? now : lastHeartbeatS;
-	e.seenS = now;
+	e.stoppedS = a.unixS;
+	e.stoppedBootS = static_cast<double>(a.bootNs) / 1e9;
+	e.seenS = a.seenS;
+	e.seenBootS = static_cast<double>(a.seenNs) / 1e9;
+	e.bootClocked = true;
 	e.windowS = static_cast<double>(windowNs) / 1e9;
 	e.intervalS = static_cast<double>(intervalNs) / 1e9;
-	e.needReset = needReset;
-	snprintf(e.why, sizeof e.why, "%s", why);
+	e.needReset = a.status == 1;
+	snprintf(e.why, sizeof e.why, "%.*s", static_cast<int>(sizeof e.why - 1), a.text);
 	k->record.pending = true;
 	return save(k);
 }
@@ -153,11 +224,14 @@ KeeperWrite takeBackResetRecord(ResetKeeper *k)
 	return save(k);
 }
 
-KeeperWrite recordSeen(ResetKeeper *k)
+KeeperWrite recordSeen(ResetKeeper *k, const Action &a)
 {
 	if (!k->record.pending)
 		return keptNothing;
-	k->record.armed.seenS = unixTimeS();
+	k->record.armed.seenS = a.seenS;
+	// A record of the older kind, an earlier watcher's: the wall clock alone.
+	if (k->record.armed.bootClocked)
+		k->record.armed.seenBootS = static_cast<double>(a.seenNs) / 1e9;
 	return save(k);
 }
 
@@ -173,28 +247,37 @@ void resetsToCount(const ResetKeeper *k, const WatchOptions &o, ResetsCounted *c
 	double nowS = unixTimeS();
 	int64_t now = bootClockNs();
 	double periodS = static_cast<double>(o.maxResetsPeriodNs) / 1e9;
-	counted->count = 0;
+	int limit = resetLimit(o);
+	double at[maxCountedResets];
+	counted->count = resetsCountedAt(r, nowS, periodS, limit, at, maxCountedResets);
+	for (int i = 0; i < counted->count; i++)
+		counted->leaves[i] = now + static_cast<int64_t>((at[i] + periodS - nowS) * 1e9);
+	bool unread = limit > 0 && r.unreadS > 0 && resetCounts(r, r.unreadS, nowS, periodS);
 	char *said = counted->said;
 	size_t size = sizeof counted->said;
 	said[0] = '\0';
-	for (int i = 0; i < r.count && counted->count < maxCountedResets; i++) {
-		double at = resetAtS(r.resets[i]);
-		if (at <= nowS - periodS || at <= r.releasedS)
-			continue;
-		counted->leaves[counted->count++] = now + static_cast<int64_t>((at + periodS - nowS) * 1e9);
-		// The last three, each in a few words: the line stays a line.
-		if (r.count - i > 3)
+	// The last three, each in a few words: the line stays a line.
+	for (int i = r.count > 3 ? r.count - 3 : 0; i < r.count; i++) {
+		if (!resetCounts(r, resetAtS(r.resets[i]), nowS, periodS))
 			continue;
 		char when[32];
-		localTimeOf(at, when, sizeof when);
+		localTimeOf(resetAtS(r.resets[i]), when, sizeof when);
 		size_t used = strlen(said);
 		snprintf(said + used, size - used, "%s%s, %.60s", used ? "; " : "", when, r.resets[i].why);
 	}
 	char line[600];
-	snprintf(line, sizeof line, "%d reset%s counted%s%s", counted->count, counted->count == 1 ? "" : "s",
-		said[0] ? ", the last: " : "", said);
+	int used = snprintf(line, sizeof line, "%d reset%s counted", counted->count, counted->count == 1 ? "" : "s");
+	if (unread) {
+		char when[32];
+		localTimeOf(r.unreadS, when, sizeof when);
+		used += snprintf(line + used, sizeof line - static_cast<size_t>(used), ", as many as allowed since the reset "
+			"record could not be read at %s", when);
+	}
+	if (said[0] && used < static_cast<int>(sizeof line))
+		snprintf(line + used, sizeof line - static_cast<size_t>(used), "%s%s", unread ? "; the last concluded: "
+			: ", the last: ", said);
 	snprintf(said, size, "%s", line);
-	counted->heldAtStart = r.held && resetLimit(o) > 0;
+	counted->heldAtStart = (r.held || unread) && limit > 0;
 	counted->total = r.total;
 	counted->lastS = r.count > 0 ? resetAtS(r.resets[r.count - 1]) : 0;
 	counted->shownCount = 0;
@@ -205,12 +288,19 @@ void resetsToCount(const ResetKeeper *k, const WatchOptions &o, ResetsCounted *c
 	}
 }
 
+void recordAtStart(const ResetKeeper *k, WatchSetting *setting)
+{
+	const ResetEntry &e = k->record.armed;
+	setting->recordStands = k->record.pending;
+	setting->recordPosted = k->record.pending && e.needReset;
+	setting->recordStoppedAt = k->record.pending && e.bootClocked ? static_cast<int64_t>(e.stoppedBootS * 1e9) : 0;
+	snprintf(setting->recordUnkept, sizeof setting->recordUnkept, "%s", k->unkept);
+}
+
 bool releaseRecord(const char *stateDir, char *why, size_t size)
 {
 	static ResetKeeper k;
-	if (stateDir)
-		snprintf(k.dir, sizeof k.dir, "%s", stateDir);
-	else if (!defaultStateDir(k.dir, sizeof k.dir, why, size))
+	if (!stateDirOf(&k, stateDir, why, size))
 		return false;
 	// A directory that is not there is not the one a watcher keeps its
 	// record in: a hold there would stand, said released.
@@ -220,18 +310,17 @@ bool releaseRecord(const char *stateDir, char *why, size_t size)
 		snprintf(why, size, "the state directory %s is not there", k.dir);
 		return false;
 	}
-	snprintf(k.path, sizeof k.path, "%s%cresets.toml", k.dir, pathSeparator);
-	char *text = nullptr;
-	size_t length = 0;
+	char old[1100];
+	snprintf(k.path, sizeof k.path, "%s%cresets.record", k.dir, pathSeparator);
+	snprintf(old, sizeof old, "%s%cresets.toml", k.dir, pathSeparator);
 	// Nothing kept, nothing held: nothing to release.
-	if (!pathExists(k.path))
+	if (!pathExists(k.path) && !pathExists(old))
 		return true;
-	bool read = readWholeFile(k.path, 1 << 20, &text, &length, why, size)
-		&& parseResetRecord(text, length, &k.record, why, size);
-	free(text);
-	if (!read)
+	load(&k);
+	if (!k.usable) {
+		snprintf(why, size, "%s", k.unkept);
 		return false;
-	k.usable = true;
+	}
 	if (releaseHold(&k) != keptFailed)
 		return true;
 	snprintf(why, size, "cannot keep the reset record %s: %s; a reset would not be explained after the reboot", k.path,

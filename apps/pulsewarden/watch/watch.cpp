@@ -68,7 +68,7 @@ struct Loop {
 	bool ended;
 	int status;
 	ResetKeeper keeper;       // the state directory's reset record
-	Publisher *publisher;     // the metrics and the status, written off this thread
+	Publisher *publisher;     // the metrics, the status and the record, written off this thread
 	// The configuration: the command line as given, and the files read
 	// onto it, in the slots the core names, each with its check's user.
 	WatchOptions line;
@@ -199,9 +199,11 @@ static bool written(Event *next, FileKind file, bool ok, const char *path, const
 	return true;
 }
 
+// A change to the record: its outcome now, or from the publisher.
 static bool recordWritten(Loop *l, KeeperWrite write, Event *next)
 {
-	return write != keptNothing && written(next, fileRecord, write == keptWritten, l->keeper.path, l->keeper.why);
+	return (write == keptWritten || write == keptFailed)
+		&& written(next, fileRecord, write == keptWritten, l->keeper.path, l->keeper.why);
 }
 
 // The metrics file, whole, where the options say; its outcome comes
@@ -464,10 +466,9 @@ static bool perform(Loop *l, const Action &a, Event *next)
 	case actCountResets:
 		return countResets(l, next);
 	case actKeepRecord:
-		return recordWritten(l, keepResetRecord(&l->keeper, a.text, a.status == 1, a.unixS, o.windowNs, o.intervalNs),
-			next);
+		return recordWritten(l, keepResetRecord(&l->keeper, a, o.windowNs, o.intervalNs), next);
 	case actRecordSeen:
-		return recordWritten(l, recordSeen(&l->keeper), next);
+		return recordWritten(l, recordSeen(&l->keeper, a), next);
 	case actTakeBackRecord:
 		return recordWritten(l, takeBackResetRecord(&l->keeper), next);
 	case actHold:
@@ -679,7 +680,8 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	setting.pid = ownProcessId();
 	// What the boot before left is said first, before anything else.
 	openResetKeeper(&l.keeper, o.stateDir, sayKept, &l);
-	setting.recordStands = l.keeper.record.pending;
+	writeKeptBy(&l.keeper, l.publisher);
+	recordAtStart(&l.keeper, &setting);
 	resetsToCount(&l.keeper, o, &setting.resets);
 	feedKind(&l, eventStart);
 	while (!l.ended) {

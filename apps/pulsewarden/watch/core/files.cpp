@@ -77,17 +77,18 @@ static void writeStatusFile(WatchCore *c, Step *s, const char *summary)
 	c->files.statusAt = now;
 }
 
-// While a reset record stands, the watcher is seen running in this boot,
-// once an interval, at the first wake's end that finds one gone by: how
-// long it ran on tells the next boot whether the platform had time to act.
+// While a reset record stands, the watcher is seen running once, at the
+// first wake's end from the time that shows the boot outlived the window:
+// what the next boot needs to conclude, written once.
 static void seenIfDue(WatchCore *c, Step *s)
 {
 	int64_t now = c->schedule.lastNow;
-	if (!c->platform.recordKept
-		|| (c->platform.recordSeenAt != none && now - c->platform.recordSeenAt < options(c).intervalNs))
+	if (!c->kept.stands || now < c->kept.seenDue)
 		return;
-	add(s, actRecordSeen);
-	c->platform.recordSeenAt = now;
+	Action *a = add(s, actRecordSeen);
+	a->seenS = c->unixS;
+	a->seenNs = now;
+	c->kept.seenDue = never;
 }
 
 void writeStatus(WatchCore *c, Step *s)
@@ -184,6 +185,12 @@ void written(WatchCore *c, Step *s, const Event &e)
 	}
 	snprintf(c->files.path[file], sizeof c->files.path[file], "%s", path);
 	snprintf(c->files.why[file], sizeof c->files.why[file], "%s", why);
+	if (file != fileRecord)
+		return;
+	recordWritten(c);
+	bool unkept = failing || c->setting.recordUnkept[0];
+	c->files.figuresDue = c->files.figuresDue || unkept != c->view.figures.recordUnkept;
+	c->view.figures.recordUnkept = unkept;
 }
 
 const WatchView &watchView(WatchCore *c)
@@ -223,8 +230,8 @@ const WatchView &watchView(WatchCore *c)
 	}
 	v.figures.unchecked = c->unstarted.loud;
 	v.figures.stuck = c->check.stuckSince != none;
-	for (int i = 0; i <= fileRecord; i++)
-		v.figures.fileFailing[i] = c->files.loud[i];
+	v.figures.fileFailing[fileMetrics] = c->files.loud[fileMetrics];
+	v.figures.fileFailing[fileStatus] = c->files.loud[fileStatus];
 	v.figures.resetsTotal = r.total;
 	v.figures.lastResetS = r.lastS;
 	return v;

@@ -11,24 +11,107 @@
 #include <cstdio>
 #include <cstring>
 
-// The platform may reset the machine from here on: said on disk first,
-// so that the boot after it can say why.
+// When the record is to say the watcher was seen running: once the boot
+// has outlived the window after the last heartbeat, less the interval the
+// next boot allows for a boot seen then (concludeRecord), and not again;
+// never where `seenAt` shows it already, nor after a post, on which the
+// platform acts at once.
+static int64_t seenDue(const WatchCore *c, int64_t stoppedAt, int64_t seenAt)
+{
+	const WatchOptions &o = options(c);
+	int64_t at = stoppedAt + o.windowNs - o.intervalNs;
+	if (c->kept.posted || at <= seenAt)
+		return never;
+	return at > c->schedule.lastNow ? at : c->schedule.lastNow;
+}
+
+// The platform may reset the machine from here on: said on disk, so that
+// the boot after it can say why.
 void keepRecord(WatchCore *c, Step *s, const char *why, bool needReset)
 {
+	int64_t now = c->schedule.lastNow;
+	bool beat = !needReset && c->platform.lastHeartbeatAt != none;
 	Action *a = add(s, actKeepRecord);
 	a->status = needReset;
-	a->unixS = c->view.figures.lastHeartbeatS;
-	c->platform.recordSeenAt = c->schedule.lastNow;
+	a->unixS = beat ? c->view.figures.lastHeartbeatS : c->unixS;
+	a->bootNs = beat ? c->platform.lastHeartbeatAt : now;
+	a->seenS = c->unixS;
+	a->seenNs = now;
 	snprintf(a->text, sizeof a->text, "%s", why);
-	c->platform.recordKept = true;
+	if (why != c->kept.why)
+		snprintf(c->kept.why, sizeof c->kept.why, "%s", why);
+	c->kept.stands = true;
+	c->kept.posted = needReset;
+	c->kept.at = now;
+	c->kept.seenDue = seenDue(c, a->bootNs, now);
 }
 
 void takeBackRecord(WatchCore *c, Step *s)
 {
-	if (!c->platform.recordKept)
+	if (!c->kept.stands)
 		return;
 	add(s, actTakeBackRecord);
-	c->platform.recordKept = false;
+	c->kept.stands = false;
+	c->kept.seenDue = never;
+}
+
+void recordAtStart(WatchCore *c, Step *s, int64_t now)
+{
+	const WatchSetting &set = c->setting;
+	c->kept.stands = set.recordStands;
+	c->kept.posted = set.recordPosted;
+	c->kept.at = now;
+	c->kept.post = postNone;
+	// An earlier watcher's: seen once it shows the window outlived, as its
+	// last heartbeat tells; one that does not tell was kept before now.
+	c->kept.seenDue = !set.recordStands ? never : seenDue(c, set.recordStoppedAt ? set.recordStoppedAt : now, none);
+	c->view.figures.recordUnkept = set.recordUnkept[0] != '\0';
+	if (!c->view.figures.recordUnkept)
+		return;
+	bool brake = resetLimit(options(c)) > 0;
+	addLine(s, brake ? priorityError : priorityWarning, "%s; %sa reset would not be explained after the reboot",
+		set.recordUnkept, brake ? "the brake cannot count resets (--max-resets), and " : "");
+}
+
+void recordAfterHeartbeat(WatchCore *c, Step *s, int64_t askedAt)
+{
+	// The platform acts on a post that stands or is about to, whatever
+	// heartbeats say.
+	if (!c->kept.stands || c->platform.resetMayStand || c->kept.post != postNone)
+		return;
+	if (askedAt >= c->kept.at)
+		takeBackRecord(c, s);
+	else if (!c->kept.posted)
+		keepRecord(c, s, c->kept.why, false);
+}
+
+void recordWritten(WatchCore *c)
+{
+	if (c->kept.post == postWaitsForRecord)
+		c->kept.post = postDue;
+}
+
+void postOnceRecorded(WatchCore *c, Step *s)
+{
+	int64_t now = c->schedule.lastNow;
+	if (c->kept.post == postWaitsForRecord && now >= c->kept.postBy) {
+		char patience[32];
+		formatDuration(recordPatienceNs, patience, sizeof patience);
+		addLine(s, priorityWarning, "the reset record was not on disk within %s: appStateNeedReset is posted "
+			"without it", patience);
+		c->kept.post = postDue;
+	}
+	if (c->kept.post != postDue || awaiting(c) || stopping(c) || c->stop.ended)
+		return;
+	c->kept.post = postNone;
+	ask(c, s, actPostNeedReset, askedPostNeedReset);
+}
+
+int64_t recordDeadline(const WatchCore *c)
+{
+	int64_t seen = c->kept.stands ? c->kept.seenDue : never;
+	int64_t post = c->kept.post == postWaitsForRecord ? c->kept.postBy : never;
+	return seen < post ? seen : post;
 }
 
 // Heartbeats were sent and monitoring stays on: the platform acts once
@@ -40,7 +123,7 @@ bool platformWillAct(const WatchCore *c)
 
 void endOnFailure(WatchCore *c, Step *s, int status, const char *what)
 {
-	if (platformWillAct(c) && !c->platform.recordKept)
+	if (platformWillAct(c) && !c->kept.stands)
 		keepRecord(c, s, what, false);
 	char after[200];
 	afterUs(c, after, sizeof after);
@@ -175,12 +258,15 @@ void checkedWhileHeld(WatchCore *c, Step *s, const char *why)
 void postNeedResetIfDue(WatchCore *c, Step *s)
 {
 	int n = options(c).needResetAfter;
-	if (n && c->record.failures >= n && !c->platform.resetMayStand && c->state != stateStarting) {
+	if (n && c->record.failures >= n && !c->platform.resetMayStand && c->kept.post == postNone
+		&& c->state != stateStarting) {
 		keepRecord(c, s, c->record.last + strlen("failed: "), true);
 		if (oneResetTooMany(c)) {
 			hold(c, s, false);
 			return;
 		}
-		ask(c, s, actPostNeedReset, askedPostNeedReset);
+		// Posted once the record is on disk: where none can be kept, now.
+		c->kept.post = c->view.figures.recordUnkept ? postDue : postWaitsForRecord;
+		c->kept.postBy = c->schedule.lastNow + recordPatienceNs;
 	}
 }

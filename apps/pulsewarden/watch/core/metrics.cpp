@@ -118,9 +118,14 @@ bool formatMetrics(const WatchOptions &o, WatchState state, const WatchFigures &
 	add(&t, "pulsewarden_watch_check_stuck %d\n", f.stuck ? 1 : 0);
 	family(&t, "pulsewarden_watch_file_failing", "gauge",
 		"1 when the file could not be written, or its write has not returned, for longer than the window.");
-	static const char *const files[] = {"metrics", "status", "record"};
-	for (int i = 0; i < 3; i++)
+	// The reset record has a gauge of its own: pulsewarden_reset_record_unkept.
+	static const char *const files[] = {"metrics", "status"};
+	for (int i = 0; i < 2; i++)
 		add(&t, "pulsewarden_watch_file_failing{file=\"%s\"} %d\n", files[i], f.fileFailing[i] ? 1 : 0);
+	family(&t, "pulsewarden_reset_record_unkept", "gauge",
+		"1 when the reset record cannot be kept (no state directory, no room for it, a write that failed): "
+		"--max-resets cannot count resets, and a reset would not be explained after the reboot.");
+	add(&t, "pulsewarden_reset_record_unkept %d\n", f.recordUnkept ? 1 : 0);
 
 	int parts = o.pid ? 0 : o.probeCount + (o.check ? 1 : 0);
 	char labels[maxProbes + 1][600];

@@ -27,7 +27,8 @@ struct WatchFigures {
 	double lastResetS;                  // Unix time of the last; 0: none
 	bool unchecked;                     // the check could not be started for longer than the window
 	bool stuck;                         // a check that could not be ended is still there
-	bool fileFailing[3];                // the metrics file, the status file, the reset record: longer than the window
+	bool fileFailing[2];                // the metrics file, the status file: longer than the window
+	bool recordUnkept;                  // the reset record cannot be kept: the brake cannot count
 };
 
 // A run of part `i` (the check program is part probeCount) has ended.

@@ -51,7 +51,7 @@ void begin(WatchCore *c, Step *s, int64_t now)
 	c->schedule.nextTick = now;
 	c->schedule.watchdogAt = now;
 	c->schedule.startDeadline = o.startTimeoutNs ? now + o.startTimeoutNs : never;
-	c->record.lastAt = c->platform.lastHeartbeatAt = c->unstarted.since = c->platform.recordSeenAt = none;
+	c->record.lastAt = c->platform.lastHeartbeatAt = c->unstarted.since = none;
 	c->check.stuckSince = none;
 	for (int i = 0; i <= fileRecord; i++)
 		c->files.failingSince[i] = c->files.unansweredSince[i] = none;
@@ -61,7 +61,7 @@ void begin(WatchCore *c, Step *s, int64_t now)
 	// passing check takes it back.
 	c->platform.resetMayStand = o.needResetAfter > 0 && !o.pid;
 	c->files.figuresDue = true;
-	c->platform.recordKept = c->setting.recordStands;
+	recordAtStart(c, s, now);
 	c->view.options = &c->setting.options;
 	slotsAtStart(c);
 	nameParts(c);
@@ -124,18 +124,19 @@ static void announced(WatchCore *c, Step *s, bool sent)
 	c->platform.announce = announceNothing;
 }
 
-static void heartbeatTaken(WatchCore *c, int64_t now)
+static void heartbeatTaken(WatchCore *c, Step *s, int64_t now)
 {
 	c->platform.lastHeartbeatAt = now;
 	c->platform.beatSinceOn = true;
 	c->files.figuresDue = true;
+	recordAfterHeartbeat(c, s, c->platform.askedAt);
 }
 
 static void heartbeatAnswered(WatchCore *c, Step *s, int32_t result, int64_t now)
 {
 	char message[80];
 	if (result == libraryOk) {
-		heartbeatTaken(c, now);
+		heartbeatTaken(c, s, now);
 		if (c->said.heartbeatsRefused)
 			addLine(s, priorityInfo, "heartbeats accepted again");
 		c->said.heartbeatsRefused = false;
@@ -228,6 +229,15 @@ static void postAnswered(WatchCore *c, Step *s, Asked asked, int32_t result)
 
 void finishStop(WatchCore *c, Step *s)
 {
+	// A post that never went out is not the record's: heartbeats that
+	// stop are, where the platform acts on them.
+	if (c->kept.post != postNone) {
+		c->kept.post = postNone;
+		if (platformWillAct(c))
+			keepRecord(c, s, c->kept.why, false);
+		else
+			takeBackRecord(c, s);
+	}
 	// Under --enable an orderly stop leaves monitoring off, whoever
 	// switched it on: a planned stop must never reset the machine. Only
 	// someone else's switching off (a pause) is left alone, and so is the
@@ -250,7 +260,7 @@ void finishStop(WatchCore *c, Step *s)
 		addLine(s, priorityNotice, "stopping: no heartbeat was sent since monitoring was switched on: the platform "
 			"shows gray and does nothing (see --enable)");
 	else {
-		if (platformWillAct(c) && !c->platform.recordKept)
+		if (platformWillAct(c) && !c->kept.stands)
 			keepRecord(c, s, "the watcher was stopped with monitoring left on (see --enable)", false);
 		addLine(s, priorityNotice, "stopping: heartbeats stop; the platform will see them stop (see --enable)");
 	}
@@ -300,7 +310,7 @@ static void answeredWhileStopping(WatchCore *c, Step *s, Asked asked, int32_t an
 			return;
 		}
 		if (answer == libraryOk)
-			heartbeatTaken(c, now);
+			heartbeatTaken(c, s, now);
 		break;
 	case askedEnable:
 		if (answer != libraryOk) {
@@ -431,6 +441,12 @@ void stop(WatchCore *c, Step *s, int64_t now)
 	if (request == 1) {
 		c->platform.heartbeatNext = false;
 		notify(s, "STOPPING=1");
+		// The platform is told of a reset due, whether the record that
+		// says why is on disk yet or not.
+		if (c->kept.post != postNone && !awaiting(c)) {
+			c->kept.post = postNone;
+			ask(c, s, actPostNeedReset, askedPostNeedReset);
+		}
 		if (c->check.running) {
 			add(s, actAskCheckToEnd);
 			c->stop.deadline = now + stopGraceNs;

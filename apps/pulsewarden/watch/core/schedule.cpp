@@ -215,6 +215,7 @@ int64_t nextDeadline(const WatchCore *c)
 	const WatchOptions &o = options(c);
 	if (c->setting.watchdogNs)
 		atMost(c->schedule.watchdogAt);
+	atMost(recordDeadline(c));
 	if (awaiting(c)) {
 		// No tick while the library is awaited: the figures keep their pace.
 		if (o.metricsFile)

@@ -17,14 +17,12 @@ static void passed(WatchCore *c, Step *s)
 	case stateStarting:
 		c->state = stateHealthy;
 		c->platform.announce = announceHealthy;
-		takeBackRecord(c, s);
 		break;
 	case stateFailing:
 		if (c->record.passes < options(c).rise)
 			return;
 		c->state = stateHealthy;
 		c->platform.announce = announceHealthyAgain;
-		takeBackRecord(c, s);
 		break;
 	case stateHeld:
 		checkedWhileHeld(c, s, nullptr);

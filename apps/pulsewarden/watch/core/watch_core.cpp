@@ -224,8 +224,10 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep, double
 	case eventTime:
 		break;
 	}
-	if (!c->stop.ended)
+	if (!c->stop.ended) {
 		due(c, &s, now, e.checkWaitedNs);
+		postOnceRecorded(c, &s);
+	}
 	if (c->state != before || e.kind == eventStart)
 		c->stateSince = now;
 	filesDue(c, &s, e.kind == eventAnswer, e.kind == eventStart || e.kind == eventTime, before, e.kind);

@@ -136,11 +136,13 @@ enum ActionKind {
 	actAnswerReload,
 	actKeepConfig,
 	actCountResets,
-	// The reset record, on disk before what it says can happen: heartbeats
-	// about to stop, or appStateNeedReset about to be posted (`text` why,
-	// `status` 1 for the post, `unixS` the last heartbeat, 0: none); the
-	// watcher seen still running while it stands; taken back once
-	// heartbeats start again or monitoring is off.
+	// The reset record: kept as heartbeats stop, or before appStateNeedReset
+	// is posted, which waits for it to be written (`text` why, `status` 1
+	// for the post; the last heartbeat, or the post, in `unixS` and on the
+	// boot clock in `bootNs`; now in `seenS` and `seenNs`); the watcher seen
+	// still running (`seenS`, `seenNs`) once that proves the boot outlived
+	// the window; taken back once a heartbeat has gone out after it, or
+	// monitoring is off. Written when it changes, never at each tick.
 	actKeepRecord,
 	actRecordSeen,
 	actTakeBackRecord,
@@ -158,6 +160,9 @@ struct Action {
 	bool fromLibrary;
 	int slotBefore;
 	double unixS;
+	int64_t bootNs;
+	double seenS;
+	int64_t seenNs;
 	char text[1024];
 };
 
@@ -179,6 +184,9 @@ struct WatchSetting {
 	WatchOptions options;
 	int64_t watchdogNs;    // the service manager's watchdog period; 0: none
 	bool recordStands;     // a reset record an earlier watcher of this boot kept stands
+	bool recordPosted;     // kept for a post of appStateNeedReset
+	int64_t recordStoppedAt; // its last heartbeat, on the boot clock; 0: not known
+	char recordUnkept[1500]; // why no reset record can be kept at all; "": it can
 	long pid;              // the watcher's own process, for the status
 	ResetsCounted resets;
 };
@@ -240,10 +248,17 @@ struct WatchCore {
 		bool beatSinceOn;    // a heartbeat was taken since it was last seen on
 		bool resetMayStand;  // appStateNeedReset may stand, ours or an earlier watcher's
 		bool resetPosted;    // this watcher's appStateNeedReset stands
-		bool recordKept;     // the reset record stands
-		int64_t recordSeenAt; // when it last said the watcher was seen
 		int64_t lastHeartbeatAt;
 	} platform;
+	struct {                 // the reset record
+		bool stands;         // kept, and not taken back
+		bool posted;         // kept for a post of appStateNeedReset
+		int64_t at;          // when it was kept
+		int64_t seenDue;     // when the watcher is to be seen running; never: it needs not be
+		char why[400];
+		int post;            // appStateNeedReset: 1 waiting for the record, 2 due
+		int64_t postBy;      // posted by then, whether the record is written or not
+	} kept;
 	struct {                 // the stop
 		int requests;        // 1: in order; 2: at once; 3: not waiting for the library
 		int64_t deadline;    // when a check that has not ended is ended

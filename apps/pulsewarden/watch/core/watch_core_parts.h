@@ -15,7 +15,14 @@ enum : int64_t {
 	// A call into the platform's library takes milliseconds; one that
 	// takes this long is said, once.
 	libraryPatienceNs = 5 * nsPerS,
+	// appStateNeedReset waits this long at most for the record that says
+	// why to be on disk: the platform must be told, even by a watcher
+	// whose disk stalls.
+	recordPatienceNs = 3 * nsPerS,
 };
+
+// appStateNeedReset and the record kept for it (WatchCore.kept.post).
+enum PostState { postNone, postWaitsForRecord, postDue };
 
 // What the core waits to hear back about, and so what the answer means.
 enum Asked {
@@ -75,6 +82,19 @@ void stop(WatchCore *c, Step *s, int64_t now);
 // so that the boot after it can say why.
 void keepRecord(WatchCore *c, Step *s, const char *why, bool needReset);
 void takeBackRecord(WatchCore *c, Step *s);
+// What the record says at the start: an earlier watcher's of this boot,
+// or none; whether it can be kept at all.
+void recordAtStart(WatchCore *c, Step *s, int64_t now);
+// A heartbeat the platform took, asked at `askedAt`: one that went out
+// after the record was kept takes it back; one before moves its last
+// heartbeat on.
+void recordAfterHeartbeat(WatchCore *c, Step *s, int64_t askedAt);
+// The record written, or not: appStateNeedReset waits no more.
+void recordWritten(WatchCore *c);
+// appStateNeedReset once it is due and no call is awaited.
+void postOnceRecorded(WatchCore *c, Step *s);
+// When the record is to say the watcher was seen running.
+int64_t recordDeadline(const WatchCore *c);
 // Heartbeats were sent and monitoring stays on: the platform acts once
 // they stop.
 bool platformWillAct(const WatchCore *c);
