@@ -2100,6 +2100,18 @@ TEST_F(Probes, TheWatchersOwnInputsFailingCountNothingAgainstTheApplication)
 		"counted against the application: "));
 	ASSERT_EQ(rename((headers + ".new").c_str(), headers.c_str()), 0);
 	EXPECT_TRUE(waitFor(&watch, url("/ok") + " is checked again, after "));
+	// Kept on a file system that stops answering: the read hangs past the
+	// timeout, on the watcher's file.
+	Session fs;
+	if (stallingMount(&fs, root + "/hung", {"lookup"})) {
+		ASSERT_EQ(rename(headers.c_str(), (headers + ".new").c_str()), 0);
+		ASSERT_EQ(symlink((root + "/hung/token.headers").c_str(), headers.c_str()), 0);
+		EXPECT_TRUE(waitFor(&watch, "cannot check " + url("/ok") + ": its headers or CA file has not been read within "
+			"the timeout (a file system that does not answer?); not counted against the application: "));
+		ASSERT_EQ(rename((headers + ".new").c_str(), headers.c_str()), 0);
+		unmount(&fs, root + "/hung");
+		EXPECT_TRUE(waitFor(&watch, url("/ok") + " is checked again, after "));
+	}
 	RunResult r = stop(&watch);
 	EXPECT_EQ(r.out.find("failing"), std::string::npos) << r.out;
 	EXPECT_EQ(r.out.find("appStateNeedReset"), std::string::npos) << r.out;

@@ -9,6 +9,7 @@
 #include "core/probe_target.h"
 #include "core/text.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -17,7 +18,18 @@ struct ProbeSetting {
 	int64_t timeoutNs;
 	int64_t maxAgeNs;     // --file: how old the file may be
 	bool insecure;        // --http: no certificate check
+	// Set while the probe reads the watcher's own input (its headers or CA
+	// file): a run that is still there at its timeout hangs on the
+	// watcher's file, not on the application. Null: not told.
+	std::atomic<bool> *readingOwnInput = nullptr;
 };
+
+// The probe's own input being read, as ProbeSetting tells it.
+inline void readingOwnInput(const ProbeSetting &setting, bool reading)
+{
+	if (setting.readingOwnInput)
+		setting.readingOwnInput->store(reading);
+}
 
 // What one run of a probe came to. `how` says why it failed, in the
 // probe's own terms ("status 503", "connection refused"); a timeout is

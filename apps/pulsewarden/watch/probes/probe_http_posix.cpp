@@ -152,14 +152,18 @@ static void connectFailure(CURL *handle, ProbeResult *result, const char *detail
 void runHttpProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *result)
 {
 	char usable[300];
+	readingOwnInput(setting, true);
 	if (probe.caFile && !caFileUsable(probe.caFile, usable, sizeof usable)) {
+		readingOwnInput(setting, false);
 		probeOwnFault(result, "%s", usable);
 		return;
 	}
 	// Read each time: a token replaced in the file is sent at the next run.
 	struct curl_slist *headers = nullptr;
 	char why[300];
-	if (probe.headersFile && !eachHeader(probe.headersFile, addHeader, &headers, why, sizeof why)) {
+	bool read = !probe.headersFile || eachHeader(probe.headersFile, addHeader, &headers, why, sizeof why);
+	readingOwnInput(setting, false);
+	if (!read) {
 		curl.slistFree(headers);
 		// The watcher's file, not the application: a token being rotated.
 		probeOwnFault(result, "%s", why);

@@ -183,7 +183,10 @@ void runHttpProbe(const Probe &probe, const ProbeSetting &setting, ProbeResult *
 	}
 	Headers &headers = *headerBlock;
 	char why[300];
-	if (probe.headersFile && !eachHeader(probe.headersFile, addHeader, &headers, why, sizeof why)) {
+	readingOwnInput(setting, true);
+	bool read = !probe.headersFile || eachHeader(probe.headersFile, addHeader, &headers, why, sizeof why);
+	readingOwnInput(setting, false);
+	if (!read) {
 		free(headerBlock);
 		// The watcher's file, not the application: a token being rotated.
 		probeOwnFault(result, "%s", why);

@@ -22,6 +22,7 @@ struct ProbeSlot {
 	char *headersFile;
 	ProbeSetting setting;
 	ProbeResult result;   // the thread's until the state is slotDone
+	std::atomic<bool> readingOwnInput;  // the thread reads the probe's own headers or CA file
 	FileLook look;        // --file's memory of its file, the thread's
 	int64_t endedNs;
 };
@@ -35,10 +36,16 @@ static void runSlot(void *argument)
 	wakeWatcher();
 }
 
-static void timedOut(ProbeResult *result)
+// A run still there at its timeout: the application's, unless it hangs
+// on the watcher's own file (a file system that does not answer).
+static void timedOut(ProbeResult *result, const ProbeSlot *slot)
 {
 	*result = ProbeResult{};
-	result->timedOut = true;
+	if (slot->readingOwnInput.load())
+		probeOwnFault(result, "its headers or CA file has not been read within the timeout (a file system that does "
+			"not answer?)");
+	else
+		result->timedOut = true;
 }
 
 // Set to probe `probe` while its thread waits to be asked.
@@ -64,6 +71,7 @@ static bool aim(ProbeSlot *slot, const Probe &probe, const ProbeSetting &setting
 	slot->probe.caFile = caFile;
 	slot->probe.headersFile = headersFile;
 	slot->setting = setting;
+	slot->setting.readingOwnInput = &slot->readingOwnInput;
 	slot->look = FileLook{};
 	return true;
 }
@@ -100,6 +108,7 @@ static ProbeSlot *newSlot(Round *round, const Probe &probe, const ProbeSetting &
 		return nullptr;
 	}
 	new (&slot->state) std::atomic<int>(slotIdle);
+	new (&slot->readingOwnInput) std::atomic<bool>(false);
 	slot->worker = startWorker(runSlot, slot, why, size);
 	if (!slot->worker) {
 		free(slot->target);
@@ -147,7 +156,7 @@ void startRound(Round *round, const WatchOptions &options)
 		}
 		if (slot->state.load() == slotRunning) {
 			// Still in its last run, well past its timeout: not started again.
-			timedOut(&round->results[i]);
+			timedOut(&round->results[i], slot);
 			round->partNs[i] = options.timeoutNs;
 			continue;
 		}
@@ -169,7 +178,7 @@ void askRoundToEnd(Round *round, const WatchOptions &options)
 	}
 	for (int i = 0; i < options.probeCount; i++) {
 		if (round->waiting[i] && round->slots[i]->state.load() != slotDone) {
-			timedOut(&round->results[i]);
+			timedOut(&round->results[i], round->slots[i]);
 			round->partNs[i] = bootClockNs() - round->startedNs;
 			round->waiting[i] = false;
 		}
