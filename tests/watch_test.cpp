@@ -477,6 +477,48 @@ TEST_F(Watch, AHungCheckEndsWithAllItStartedAndOverrunsAreSaidOnce)
 	}));
 }
 
+// A check that leaves a process of its own session behind (setsid): the
+// watcher, its subreaper, ends it with the check; none piles up.
+TEST_F(Watch, WhatACheckLeavesBehindOutsideItsGroupEndsWithIt)
+{
+	if (windowsBuild())
+		GTEST_SKIP() << "sessions and subreapers are Linux's";
+	std::string marker = "pwleft" + std::to_string(getpid());
+	ASSERT_EQ(symlink("/bin/sleep", (root + "/" + marker).c_str()), 0);
+	Session watch;
+	// It ends once the process it left is in a session of its own.
+	std::string flag = root + "/detached.$$";
+	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "100ms", "--", "/bin/sh", "-c",
+		"setsid sh -c ': > \"$0\"; exec " + root + "/" + marker + " 300' " + flag + " </dev/null >/dev/null 2>&1 & "
+		"while [ ! -e " + flag + " ]; do sleep 0.01; done; exit 0"})));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	auto left = [&] {
+		int count = 0;
+		DIR *proc = opendir("/proc");
+		while (struct dirent *entry = proc ? readdir(proc) : nullptr) {
+			std::string stat = readFile(std::string("/proc/") + entry->d_name + "/stat");
+			count += stat.find("(" + marker + ") ") != std::string::npos && stat.find(") Z ") == std::string::npos;
+		}
+		if (proc)
+			closedir(proc);
+		return count;
+	};
+	// Ten checks on, at most the one of the check under way is there.
+	auto passes = [&] {
+		std::string json = tool({"status", "--runtime-dir", root + "/run", "--json"}).out;
+		int count = 0;
+		for (size_t at = 0; (at = json.find("\"result\":\"pass\"", at)) != std::string::npos; at++)
+			count++;
+		return count;
+	};
+	for (int i = 0; i < 600 && passes() < 10; i++)
+		usleep(10000);
+	ASSERT_GE(passes(), 10);
+	EXPECT_LE(left(), 1);
+	stop(&watch);
+	EXPECT_EQ(left(), 0);
+}
+
 TEST_F(Watch, EndsWithADistinctStatusForEachCause)
 {
 	std::string missing = windowsBuild() ? "missing.exe" : root + "/missing";

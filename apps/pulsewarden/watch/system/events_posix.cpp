@@ -415,11 +415,38 @@ static void readOutput(Check *check)
 	}
 }
 
-// Whether a process of the check's group is left: its zombies, ours,
-// are collected by then.
+// What a check left behind that is the watcher's child now: a process
+// that left the check's group (setsid) is the subreaper's once its parent
+// has ended, and is a child of the thread that started the check (this
+// one). Each is ended with `signal` when one is given; true when any is
+// there.
+static bool childrenLeft(int signal)
+{
+	int fd = open("/proc/thread-self/children", O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return false;
+	char text[4096];
+	ssize_t n = read(fd, text, sizeof text - 1);
+	close(fd);
+	if (n <= 0)
+		return false;
+	text[n] = '\0';
+	char *end;
+	for (const char *p = text; *p; p = end) {
+		long pid = strtol(p, &end, 10);
+		if (end == p)
+			break;
+		if (signal && pid > 0)
+			kill(static_cast<pid_t>(pid), signal);
+	}
+	return true;
+}
+
+// Whether a process of the check's group, or one it left behind, is
+// left: its zombies, ours, are collected by then.
 static bool groupLeft(const Check *check)
 {
-	return kill(-check->pid, 0) == 0 || errno == EPERM;
+	return kill(-check->pid, 0) == 0 || errno == EPERM || childrenLeft(0);
 }
 
 // Everything of ours that has ended is collected (with a subreaper, what
@@ -450,8 +477,10 @@ static void reapChildren(Check *check)
 	// What is left is ended; its ends wake the watcher again.
 	if (check && check->exited && !check->ended) {
 		check->ended = !groupLeft(check);
-		if (!check->ended)
+		if (!check->ended) {
 			kill(-check->pid, SIGKILL);
+			childrenLeft(SIGKILL);
+		}
 	}
 }
 
@@ -463,8 +492,12 @@ void collectCheckEnd(Check *check)
 
 void releaseCheck(Check *check)
 {
-	// Whatever it started in its group ends with it.
-	kill(-check->pid, SIGKILL);
+	// Whatever it started ends with it, in its group or left behind; one
+	// that has ended has left nothing.
+	if (!check->ended) {
+		kill(-check->pid, SIGKILL);
+		childrenLeft(SIGKILL);
+	}
 	if (check->output >= 0)
 		close(check->output);
 	free(check);
