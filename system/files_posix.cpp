@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 const char pathSeparator = '/';
@@ -274,6 +275,14 @@ static bool othersMayChange(const char *path, const struct stat &status, char *w
 	if (status.st_uid != 0 && status.st_uid != self) {
 		snprintf(why, size, "%s is owned by uid %u, who may change it: chown root it", path,
 			static_cast<unsigned>(status.st_uid));
+		return true;
+	}
+	// With an access list, the group's bits are the most any named user or
+	// group may do: one that may write is others' to change, whatever the
+	// file's group.
+	if ((status.st_mode & S_IWGRP) && lgetxattr(path, "system.posix_acl_access", nullptr, 0) > 0) {
+		snprintf(why, size, "%s has an access list that may let others write %s (mode %03o with an ACL): setfacl -b "
+			"it", path, directory ? "in it" : "it", static_cast<unsigned>(status.st_mode & 0777));
 		return true;
 	}
 	if (directory && (status.st_mode & S_ISVTX))

@@ -27,6 +27,7 @@
 #include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <systemd/sd-bus.h>
 #include <thread>
 #include <unistd.h>
@@ -663,6 +664,20 @@ TEST_F(Watch, AChecksUserAndWhoMayChangeItAreJudgedBeforeItRuns)
 	ASSERT_EQ(chmod(dropIns.c_str(), 0777), 0);
 	EXPECT_EQ(refusal().err, dropIns + " may be written in by others than its owner (mode 777): chmod go-w it\n");
 	ASSERT_EQ(chmod(dropIns.c_str(), 0755), 0);
+	// Writable by a user named in its access list: the mode shows only the
+	// list's mask (0664).
+	struct {
+		uint16_t tag, perm;
+		uint32_t id;
+	} acl[] = {{0x01, 6, 0xffffffff}, {0x02, 6, 65534}, {0x04, 4, 0xffffffff}, {0x10, 6, 0xffffffff}, {0x20, 4, 0xffffffff}};
+	std::string withAcl = std::string("\x02\0\0\0", 4) + std::string(reinterpret_cast<const char *>(acl), sizeof acl);
+	std::string listed = dropIns + "/50-more.toml";
+	if (setxattr(listed.c_str(), "system.posix_acl_access", withAcl.data(), withAcl.size(), 0) == 0) {
+		EXPECT_EQ(refusal().err, listed + " has an access list that may let others write it (mode 664 with an ACL): "
+			"setfacl -b it\n");
+		ASSERT_EQ(removexattr(listed.c_str(), "system.posix_acl_access"), 0);
+		ASSERT_EQ(chmod(listed.c_str(), 0644), 0);
+	}
 	EXPECT_EQ(refusal().status, 0);
 	if (!root)
 		return;
