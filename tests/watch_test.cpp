@@ -2140,8 +2140,9 @@ TEST_F(Probes, TheWatchersOwnInputsFailingCountNothingAgainstTheApplication)
 	ASSERT_EQ(chmod(headers.c_str(), 0600), 0);
 	writeFile(root + "/watch.toml", "[[http]]\nurl = \"" + url("/ok") + "\"\nheaders_file = \"" + headers + "\"\n");
 	Session watch;
+	const std::string figures = root + "/pulsewarden.prom";
 	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "200ms", "--fall", "1", "--need-reset-after", "1",
-		"--config", root + "/watch.toml"})));
+		"--metrics-file", figures, "--config", root + "/watch.toml"})));
 	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
 	ASSERT_EQ(chmod(headers.c_str(), 0644), 0);
 	EXPECT_TRUE(waitFor(&watch, "cannot check " + url("/ok") + ": " + headers + " may be read by others than its owner "
@@ -2152,6 +2153,15 @@ TEST_F(Probes, TheWatchersOwnInputsFailingCountNothingAgainstTheApplication)
 	EXPECT_EQ(status.out.rfind("nothing is being checked: cannot check " + url("/ok") + ": ", 0), 0u) << status.out;
 	ASSERT_EQ(chmod(headers.c_str(), 0600), 0);
 	EXPECT_TRUE(waitFor(&watch, url("/ok") + " is checked again, after "));
+	// No run of the application's failed meanwhile.
+	int failCounters = 0;
+	for (const std::string &sample : scraped(figures)) {
+		if (sample.find("pulsewarden_checks_total") != std::string::npos && sample.find("result=fail") != std::string::npos) {
+			EXPECT_EQ(sample.substr(sample.rfind(' ')), " 0.0") << sample;
+			failCounters++;
+		}
+	}
+	EXPECT_EQ(failCounters, 1);
 	ASSERT_EQ(rename(headers.c_str(), (headers + ".new").c_str()), 0);
 	EXPECT_TRUE(waitFor(&watch, "cannot check " + url("/ok") + ": " + headers + ": no such file or directory; not "
 		"counted against the application: "));

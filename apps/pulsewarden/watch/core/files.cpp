@@ -19,6 +19,10 @@ void countParts(WatchCore *c, const CheckEnd &end)
 	int count = o.probeCount + (o.check ? 1 : 0);
 	for (int i = 0; i < count; i++) {
 		const PartOutcome &p = end.parts[i];
+		// What the watcher could not check is no run of the application's,
+		// failed or passed: an alert on failures must not fire for it.
+		if (p.unchecked)
+			continue;
 		countRun(&c->view.figures, i, p.passed, p.timedOut, p.durationNs);
 		addResult(&c->view.status.parts[i], c->unixS, p.passed ? resultPass : p.timedOut ? resultTimeout : resultFail,
 			static_cast<double>(p.durationNs) / 1e9, p.line ? p.line : "");

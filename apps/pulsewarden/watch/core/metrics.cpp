@@ -111,7 +111,7 @@ bool formatMetrics(const WatchOptions &o, WatchState state, const WatchFigures &
 	for (int s = stateStarting; s <= stateHeld; s++)
 		add(&t, "pulsewarden_watch_state{state=\"%s\"} %d\n", states[s], s == state ? 1 : 0);
 	family(&t, "pulsewarden_watch_unchecked", "gauge",
-		"1 when the check program could not be started for longer than the platform's window.");
+		"1 when nothing could be checked, for the watcher's own fault, for longer than the platform's window.");
 	add(&t, "pulsewarden_watch_unchecked %d\n", f.unchecked ? 1 : 0);
 	family(&t, "pulsewarden_watch_check_stuck", "gauge",
 		"1 while a check program that could not be ended (held by the kernel) is still there; no check starts.");

@@ -212,6 +212,10 @@ void stillStuck(WatchCore *c, Step *s, int64_t now)
 	char why[160];
 	formatDuration(options(c).timeoutNs, timeout, sizeof timeout);
 	snprintf(why, sizeof why, "timed out after %s, and cannot be ended", timeout);
+	// The check program's run, as a timeout each tick: the figures count
+	// what the state says.
+	if (options(c).check)
+		countRun(&c->view.figures, options(c).probeCount, false, true, 0);
 	startedAgain(c, s, now);
 	failed(c, s, why);
 }

@@ -43,6 +43,7 @@ struct PartOutcome {
 	bool timedOut;
 	int64_t durationNs;
 	const char *line;       // how it failed, or the first line it printed
+	bool unchecked = false; // nothing checked, for the watcher's own fault: no run of the application's
 };
 
 // How a round of checks ended, in the loop's words: the check program

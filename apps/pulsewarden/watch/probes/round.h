@@ -45,6 +45,7 @@ struct PartRun {
 	bool passed;
 	bool timedOut;
 	int64_t durationNs;
+	bool unchecked;       // nothing was checked, for the watcher's own fault
 };
 PartRun partRun(const Round &round, const WatchOptions &options, int part, char *line, size_t size);
 
