@@ -421,6 +421,16 @@ static int openInput(const char *path, bool directory, char *why, size_t size)
 		close(fd);
 		return -1;
 	}
+	// A directory of inputs (watch.d) is read whole: a file anyone may add,
+	// sticky or not, is one more that names what root runs, or one that
+	// stops every start.
+	bool group = (status.st_mode & S_IWGRP) && status.st_gid != 0;
+	if (directory && (group || (status.st_mode & S_IWOTH))) {
+		snprintf(why, size, "%s may be written in by others than its owner (mode %o): chmod go-w it", resolved,
+			static_cast<unsigned>(status.st_mode & 07777));
+		close(fd);
+		return -1;
+	}
 	return fd;
 }
 

@@ -663,6 +663,8 @@ TEST_F(Watch, AChecksUserAndWhoMayChangeItAreJudgedBeforeItRuns)
 	ASSERT_EQ(chmod((dropIns + "/50-more.toml").c_str(), 0644), 0);
 	ASSERT_EQ(chmod(dropIns.c_str(), 0777), 0);
 	EXPECT_EQ(refusal().err, dropIns + " may be written in by others than its owner (mode 777): chmod go-w it\n");
+	ASSERT_EQ(chmod(dropIns.c_str(), 01777), 0);
+	EXPECT_EQ(refusal().err, dropIns + " may be written in by others than its owner (mode 1777): chmod go-w it\n");
 	ASSERT_EQ(chmod(dropIns.c_str(), 0755), 0);
 	// Writable by a user named in its access list: the mode shows only the
 	// list's mask (0664).
