@@ -96,6 +96,9 @@ TEST(ProbeTarget, WhatCanNeverBeProbedIsToldFromItsTextAlone)
 			"http://db/h?token=<secret>&full=1&Access_Token=<secret>;API_KEY=<secret>#x&signature=<secret>"},
 		{probeHttp, "http://db?%74oken=t&key=k&sig=&auth", nullptr, nullptr, "http://db?%74oken=<secret>&key=<secret>&sig=&auth"},
 		{probeHttp, "http://db/h?tokens=1&monkey=2&secret_key=3&x=token", nullptr, nullptr},
+		{probeHttp, "https://s3/b/o?X-Amz-Credential=c&X-Amz-Signature=s&client_secret=cs&refresh_token=r", nullptr,
+			nullptr, "https://s3/b/o?X-Amz-Credential=<secret>&X-Amz-Signature=<secret>&client_secret=<secret>"
+			"&refresh_token=<secret>"},
 		{probeHttp, "http://a:pw@db/h?password=p&secret=s&auth=a", nullptr, nullptr,
 			"http://a@db/h?password=<secret>&secret=<secret>&auth=<secret>",
 			"http://a:<secret>@db/h?password=<secret>&secret=<secret>&auth=<secret>"},

@@ -44,8 +44,9 @@ bool probeKindNamed(const char *option, ProbeKind *kind)
 
 // Query parameters whose names say that what they carry is a secret,
 // matched whole, whatever the case.
-static const char *const secretParameters[] = {"token", "access_token", "key", "api_key", "secret", "password", "sig",
-	"signature", "auth", nullptr};
+static const char *const secretParameters[] = {"token", "access_token", "refresh_token", "id_token", "key", "api_key",
+	"apikey", "secret", "client_secret", "password", "passwd", "sig", "signature", "auth", "x-amz-signature",
+	"x-amz-credential", "x-amz-security-token", "x-goog-signature", "x-goog-credential", nullptr};
 
 // A parameter's name as a server reads it: "%74oken" is "token".
 static bool namesSecret(const char *name, size_t length)
