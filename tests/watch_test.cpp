@@ -640,6 +640,12 @@ TEST_F(Watch, AChecksUserAndWhoMayChangeItAreJudgedBeforeItRuns)
 	ASSERT_EQ(mkdir(open.c_str(), 0755), 0);
 	ASSERT_EQ(chmod(open.c_str(), 0777), 0);
 	ASSERT_EQ(symlink(program.c_str(), (open + "/check").c_str()), 0);
+	// A script an interpreter runs is judged as the program it is.
+	RunResult interpreted = tool({"watch", "--check-config", "--", "/bin/sh", open + "/check"});
+	EXPECT_EQ(interpreted.status, 105);
+	EXPECT_EQ(interpreted.err, "cannot start the check: " + open + " may be written in by others than its owner (mode "
+		"777): chmod go-w it\n");
+	EXPECT_EQ(tool({"watch", "--check-config", "--", "/bin/sh", "-c", open + "/check"}).status, 0);
 	RunResult linked = tool({"watch", "--check-config", "--", open + "/check"});
 	EXPECT_EQ(linked.status, 105);
 	EXPECT_EQ(linked.err, "cannot start the check: " + open + " may be written in by others than its owner (mode 777): "

@@ -126,6 +126,32 @@ bool gatherConfiguration(const WatchOptions &line, WatchConfig *files, bool *sil
 	return true;
 }
 
+// The script an interpreter named as the check runs ("/bin/sh
+// /opt/app/check.sh"): its first word that is no option, when it is a
+// file. Null for none.
+static const char *scriptRun(char *const *check)
+{
+	static const char *const interpreters[] = {"sh", "bash", "dash", "ksh", "zsh", "python", "python3", "perl", "ruby",
+		"node", "php", "lua", nullptr};
+	const char *base = strrchr(check[0], '/');
+	base = base ? base + 1 : check[0];
+	size_t i = 0;
+	while (interpreters[i] && strcmp(interpreters[i], base) != 0)
+		i++;
+	if (!interpreters[i])
+		return nullptr;
+	for (int at = 1; check[at]; at++) {
+		if (check[at][0] == '-') {
+			// The script is a text of the command line's own, not a file.
+			if (strcmp(check[at], "-c") == 0 || strcmp(check[at], "-e") == 0)
+				return nullptr;
+			continue;
+		}
+		return strchr(check[at], '/') && pathExists(check[at]) ? check[at] : nullptr;
+	}
+	return nullptr;
+}
+
 bool watchedPartsUsable(const WatchOptions &o, CheckUser **user, char *why, size_t size)
 {
 	char reason[400];
@@ -134,7 +160,10 @@ bool watchedPartsUsable(const WatchOptions &o, CheckUser **user, char *why, size
 		snprintf(why, size, "cannot start the check: %s", reason);
 		return false;
 	}
-	if (o.check && !checkProgramTrusted(o.check[0], runAs, reason, sizeof reason)) {
+	const char *script = o.check ? scriptRun(o.check) : nullptr;
+	if (o.check
+		&& (!checkProgramTrusted(o.check[0], runAs, reason, sizeof reason)
+			|| (script && writableByOthers(script, reason, sizeof reason)))) {
 		releaseCheckUser(runAs);
 		snprintf(why, size, "cannot start the check: %s", reason);
 		return false;
