@@ -175,7 +175,7 @@ static bool roundOver(Loop *l, CheckEnd *end)
 	int count = o.probeCount + (o.check ? 1 : 0);
 	for (int i = 0; i < count; i++) {
 		PartRun run = partRun(l->round, o, i, lines[i], sizeof lines[i]);
-		parts[i] = {run.passed, run.timedOut, run.durationNs, lines[i], run.unchecked};
+		parts[i] = {run.passed, run.timedOut, run.unchecked, run.durationNs, lines[i]};
 	}
 	end->parts = parts;
 	return true;

@@ -41,9 +41,9 @@ enum FileKind { fileMetrics, fileStatus, fileRecord };
 struct PartOutcome {
 	bool passed;
 	bool timedOut;
+	bool unchecked;         // nothing checked, for the watcher's own fault: no run of the application's
 	int64_t durationNs;
 	const char *line;       // how it failed, or the first line it printed
-	bool unchecked = false; // nothing checked, for the watcher's own fault: no run of the application's
 };
 
 // How a round of checks ended, in the loop's words: the check program

@@ -319,13 +319,13 @@ PartRun partRun(const Round &round, const WatchOptions &options, int part, char 
 	if (part < options.probeCount) {
 		const ProbeResult &r = round.results[part];
 		snprintf(line, size, "%s", r.how);
-		return PartRun{r.passed && !r.timedOut, r.timedOut, round.partNs[part], r.ownFault && !r.timedOut};
+		return PartRun{r.passed && !r.timedOut, r.timedOut, r.ownFault && !r.timedOut, round.partNs[part]};
 	}
 	char how[320];
 	programHow(round, how, sizeof how);
 	const char *first = round.programUnstarted ? "" : round.outcome.firstLine;
 	snprintf(line, size, first[0] ? "%s: \"%s\"" : "%s", how, first);
-	return PartRun{programPassed(round), round.programAsked, round.programNs, round.programUnstarted};
+	return PartRun{programPassed(round), round.programAsked, round.programUnstarted, round.programNs};
 }
 
 bool finishRound(Round *round, const WatchOptions &options)

@@ -44,8 +44,8 @@ struct Round {
 struct PartRun {
 	bool passed;
 	bool timedOut;
-	int64_t durationNs;
 	bool unchecked;       // nothing was checked, for the watcher's own fault
+	int64_t durationNs;
 };
 PartRun partRun(const Round &round, const WatchOptions &options, int part, char *line, size_t size);
 
