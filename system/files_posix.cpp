@@ -128,7 +128,14 @@ FixedFile *openFixedFile(const char *path, const char *bytes, size_t length, cha
 		close(fd);
 		return nullptr;
 	}
-	return new FixedFile{fd};
+	FixedFile *file = static_cast<FixedFile *>(malloc(sizeof(FixedFile)));
+	if (!file) {
+		snprintf(why, size, "%s", strerror(ENOMEM));
+		close(fd);
+		return nullptr;
+	}
+	file->fd = fd;
+	return file;
 }
 
 // Blocks the file already has: no room is asked of the disk, and only the
@@ -153,7 +160,7 @@ void closeFixedFile(FixedFile *file)
 	if (!file)
 		return;
 	close(file->fd);
-	delete file;
+	free(file);
 }
 
 bool neverReplaceable(const char *path, char *why, size_t size)

@@ -163,7 +163,14 @@ FixedFile *openFixedFile(const char *path, const char *bytes, size_t length, cha
 		CloseHandle(handle);
 		return nullptr;
 	}
-	return new FixedFile{handle};
+	FixedFile *file = static_cast<FixedFile *>(malloc(sizeof(FixedFile)));
+	if (!file) {
+		snprintf(why, size, "out of memory");
+		CloseHandle(handle);
+		return nullptr;
+	}
+	file->handle = handle;
+	return file;
 }
 
 bool writeInPlace(FixedFile *file, size_t offset, const char *bytes, size_t length, char *why, size_t size)
@@ -186,7 +193,7 @@ void closeFixedFile(FixedFile *file)
 	if (!file)
 		return;
 	CloseHandle(file->handle);
-	delete file;
+	free(file);
 }
 
 bool neverReplaceable(const char *path, char *why, size_t size)
