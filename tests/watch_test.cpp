@@ -1575,7 +1575,9 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	writeFile(dropIns + "/30-port.toml", "[[tcp]]\naddress = \"127.0.0.1:1\"\n");
 	r = tool({"watch", "--reload", "--config", config});
 	EXPECT_EQ(r.status, 0) << r.err;
-	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 3 parts: 2 kept, 1 new, 0 removed\n"));
+	// Said as applied, or, read while a check runs, as read and waiting for
+	// its end (a slowed tool).
+	EXPECT_TRUE(waitFor(&watch, ": 3 parts: 2 kept, 1 new, 0 removed"));
 	EXPECT_TRUE(waitFor(&watch, "failing: tcp 127.0.0.1:1: connection refused; heartbeats stop\n"));
 	// One that does not check out changes nothing, and says where it is wrong.
 	writeFile(dropIns + "/40-bad.toml", "fall = \"two\"\n");
@@ -1592,7 +1594,7 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	ASSERT_EQ(unlink((dropIns + "/40-bad.toml").c_str()), 0);
 	ASSERT_EQ(unlink((dropIns + "/30-port.toml").c_str()), 0);
 	kill(watch.pid, SIGHUP);
-	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 2 parts: 2 kept, 0 new, 1 removed\n"));
+	EXPECT_TRUE(waitFor(&watch, ": 2 parts: 2 kept, 0 new, 1 removed"));
 	EXPECT_TRUE(waitFor(&watch, "healthy again: 2 passing checks; heartbeats start again\n"));
 	// Files refused while an accepted change waits for the check under
 	// way leave that change as it was read.
@@ -1619,7 +1621,7 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	const std::string moved = root + "/moved.prom";
 	writeFile(dropIns + "/70-moved.toml", "metrics_file = " + tomlPath(asPath(moved)) + "\n");
 	kill(watch.pid, SIGHUP);
-	EXPECT_TRUE(waitFor(&watch, "configuration reloaded: 3 parts: 3 kept, 0 new, 0 removed\n"));
+	EXPECT_TRUE(waitFor(&watch, ": 3 parts: 3 kept, 0 new, 0 removed"));
 	auto stamp = [&] {
 		std::string text = readFile(moved);
 		size_t at = text.find("\npulsewarden_last_update_timestamp_seconds ");
