@@ -109,8 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 					probes = strcmp(a, b) != 0;
 				}
 			}
+			// The files named once, to be checked or to find the watcher by,
+			// may be named from here.
+			bool once = o.checkConfig || o.reload || o.release;
 			bool paths = (!o.metricsFile || o.metricsFile[0] == '/') && (!o.runtimeDir || o.runtimeDir[0] == '/')
-				&& (!o.config || o.config[0] == '/') && (!o.stateDir || o.stateDir[0] == '/');
+				&& (!o.config || o.config[0] == '/' || once) && (!o.stateDir || o.stateDir[0] == '/');
 			// Asking the running watcher names nothing else; with files, they
 			// give the rest, and the whole is judged once they are read.
 			// Only a watcher that owns monitoring holds it off.
@@ -118,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 				&& o.intervalNs + (o.pid ? 0 : o.timeoutNs) < o.windowNs
 				&& (o.maxResets <= 0 || (o.enable && !o.pid)) && o.maxResets <= 100;
 			bool alone = o.reload || o.release;
-			bool askedAlone = !alone || (!checks && o.pid == 0 && !o.config && !o.metricsFile && !o.enable);
+			bool askedAlone = !alone || (!checks && o.pid == 0 && !o.metricsFile && !o.enable);
 			if (!paths || !durations || !askedAlone || (!alone && !o.config && !whole))
 				abort();
 		} else if (command == commandWatch && parsed == watchUnusable && !why[0]) {
