@@ -107,34 +107,52 @@ bool replaceFileDurably(const char *path, const char *text, size_t length, char 
 	return replace(path, text, length, 0644, true, why, size);
 }
 
+// Opened for each write, not held: a file held open for writing would keep
+// its file system from being remounted read-only for as long as the
+// watcher runs.
 struct FixedFile {
-	int fd;
+	size_t length;
+	char *path;
 };
 
-FixedFile *openFixedFile(const char *path, const char *bytes, size_t length, char *why, size_t size)
+// The file at `path`, if it is still what was made: a regular file of
+// `length` bytes, reached without following a link.
+static int openFixed(const char *path, size_t length, int flags, char *why, size_t size)
 {
-	if (bytes && !replaceFileDurably(path, bytes, length, why, size))
-		return nullptr;
-	int fd = open(path, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+	int fd = open(path, flags | O_NOFOLLOW | O_CLOEXEC);
 	struct stat st;
 	if (fd < 0 || fstat(fd, &st) != 0) {
 		sayErrno(why, size);
 		if (fd >= 0)
 			close(fd);
-		return nullptr;
+		return -1;
 	}
 	if (!S_ISREG(st.st_mode) || static_cast<size_t>(st.st_size) != length) {
 		snprintf(why, size, "not a file of %zu bytes", length);
 		close(fd);
-		return nullptr;
+		return -1;
 	}
+	return fd;
+}
+
+FixedFile *openFixedFile(const char *path, const char *bytes, size_t length, char *why, size_t size)
+{
+	if (bytes && !replaceFileDurably(path, bytes, length, why, size))
+		return nullptr;
+	int fd = openFixed(path, length, O_RDWR, why, size);
+	if (fd < 0)
+		return nullptr;
+	close(fd);
 	FixedFile *file = static_cast<FixedFile *>(malloc(sizeof(FixedFile)));
-	if (!file) {
+	char *kept = strdup(path);
+	if (!file || !kept) {
+		free(file);
+		free(kept);
 		snprintf(why, size, "%s", strerror(ENOMEM));
-		close(fd);
 		return nullptr;
 	}
-	file->fd = fd;
+	file->length = length;
+	file->path = kept;
 	return file;
 }
 
@@ -142,24 +160,31 @@ FixedFile *openFixedFile(const char *path, const char *bytes, size_t length, cha
 // data needs syncing.
 bool writeInPlace(FixedFile *file, size_t offset, const char *bytes, size_t length, char *why, size_t size)
 {
-	for (size_t at = 0; at < length;) {
-		ssize_t n = pwrite(file->fd, bytes + at, length - at, static_cast<off_t>(offset + at));
+	int fd = openFixed(file->path, file->length, O_WRONLY, why, size);
+	if (fd < 0)
+		return false;
+	bool written = true;
+	for (size_t at = 0; written && at < length;) {
+		ssize_t n = pwrite(fd, bytes + at, length - at, static_cast<off_t>(offset + at));
 		if (n < 0 && errno == EINTR)
 			continue;
 		if (n == 0)
 			errno = EIO;
 		if (n <= 0)
-			return sayErrno(why, size);
-		at += static_cast<size_t>(n);
+			written = sayErrno(why, size);
+		else
+			at += static_cast<size_t>(n);
 	}
-	return fdatasync(file->fd) == 0 || sayErrno(why, size);
+	written = written && (fdatasync(fd) == 0 || sayErrno(why, size));
+	close(fd);
+	return written;
 }
 
 void closeFixedFile(FixedFile *file)
 {
 	if (!file)
 		return;
-	close(file->fd);
+	free(file->path);
 	free(file);
 }
 
