@@ -287,87 +287,251 @@ bool namesEndingIn(const char *dir, const char *suffix, bool (*keep)(const char 
 	return kept;
 }
 
-bool readableByOthers(const char *path, char *why, size_t size)
+// advapi32, loaded when who may read or change a file is first asked.
+static struct {
+	bool loaded;
+	decltype(&GetSecurityInfo) securityInfo;
+	decltype(&GetAce) ace;
+	decltype(&EqualSid) equalSid;
+	decltype(&CreateWellKnownSid) wellKnownSid;
+	decltype(&ConvertStringSidToSidA) sidOfText;
+	decltype(&ConvertSidToStringSidA) sidText;
+	decltype(&LookupAccountSidA) accountName;
+	decltype(&OpenProcessToken) openToken;
+	decltype(&GetTokenInformation) tokenInformation;
+} security;
+
+// Who may change the machine's files anyway: SYSTEM, Administrators,
+// TrustedInstaller (the system's own files are its), and the watcher's
+// own account (a service's virtual account, or the administrator who runs
+// it).
+static struct {
+	alignas(SID) BYTE sids[4][SECURITY_MAX_SID_SIZE];
+	int count;
+} trusted;
+
+static bool loadSecurity(const char *path, char *why, size_t size)
 {
-	static struct {
-		bool loaded;
-		decltype(&GetNamedSecurityInfoA) securityInfo;
-		decltype(&GetAce) ace;
-		decltype(&EqualSid) equalSid;
-		decltype(&CreateWellKnownSid) wellKnownSid;
-		decltype(&OpenProcessToken) openToken;
-		decltype(&GetTokenInformation) tokenInformation;
-	} api;
-	if (!api.loaded) {
-		void *library = loadSystemLibrary("advapi32.dll");
-		api.loaded = library && findFunction(library, "GetNamedSecurityInfoA", &api.securityInfo)
-			&& findFunction(library, "GetAce", &api.ace) && findFunction(library, "EqualSid", &api.equalSid)
-			&& findFunction(library, "CreateWellKnownSid", &api.wellKnownSid)
-			&& findFunction(library, "OpenProcessToken", &api.openToken)
-			&& findFunction(library, "GetTokenInformation", &api.tokenInformation);
-		if (!api.loaded) {
-			snprintf(why, size, "%s: who may read it cannot be told (advapi32.dll)", path);
-			return true;
-		}
-	}
-	PSID owner = nullptr;
-	PACL dacl = nullptr;
-	PSECURITY_DESCRIPTOR descriptor = nullptr;
-	DWORD error = api.securityInfo(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-		&owner, nullptr, &dacl, nullptr, &descriptor);
-	if (error != ERROR_SUCCESS) {
-		SetLastError(error);
-		char words[160];
-		lastErrorText(words, sizeof words);
-		snprintf(why, size, "%s: %s", path, words);
+	if (security.loaded)
 		return true;
+	void *library = loadSystemLibrary("advapi32.dll");
+	security.loaded = library && findFunction(library, "GetSecurityInfo", &security.securityInfo)
+		&& findFunction(library, "GetAce", &security.ace) && findFunction(library, "EqualSid", &security.equalSid)
+		&& findFunction(library, "CreateWellKnownSid", &security.wellKnownSid)
+		&& findFunction(library, "ConvertStringSidToSidA", &security.sidOfText)
+		&& findFunction(library, "ConvertSidToStringSidA", &security.sidText)
+		&& findFunction(library, "LookupAccountSidA", &security.accountName)
+		&& findFunction(library, "OpenProcessToken", &security.openToken)
+		&& findFunction(library, "GetTokenInformation", &security.tokenInformation);
+	if (!security.loaded) {
+		snprintf(why, size, "%s: who may read or change it cannot be told (advapi32.dll)", path);
+		return false;
 	}
-	// Its owner, SYSTEM, Administrators and the watcher's own account (a
-	// service's virtual account) may; anyone else allowed to read it may
-	// not. No list at all lets everyone in.
-	alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+	DWORD n = SECURITY_MAX_SID_SIZE;
+	if (security.wellKnownSid(WinLocalSystemSid, nullptr, trusted.sids[trusted.count], &n))
+		trusted.count++;
+	n = SECURITY_MAX_SID_SIZE;
+	if (security.wellKnownSid(WinBuiltinAdministratorsSid, nullptr, trusted.sids[trusted.count], &n))
+		trusted.count++;
+	PSID installer = nullptr;
+	if (security.sidOfText("S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer)) {
+		memcpy(trusted.sids[trusted.count++], installer, SECURITY_MAX_SID_SIZE < GetLengthSid(installer)
+			? SECURITY_MAX_SID_SIZE : GetLengthSid(installer));
+		LocalFree(installer);
+	}
 	HANDLE token;
-	DWORD needed = 0;
-	PSID self = nullptr;
-	if (api.openToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-		if (api.tokenInformation(token, TokenUser, user, sizeof user, &needed))
-			self = reinterpret_cast<TOKEN_USER *>(user)->User.Sid;
+	if (security.openToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+		alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+		DWORD needed = 0;
+		PSID self = security.tokenInformation(token, TokenUser, user, sizeof user, &needed)
+			? reinterpret_cast<TOKEN_USER *>(user)->User.Sid : nullptr;
+		if (self)
+			memcpy(trusted.sids[trusted.count++], self, GetLengthSid(self));
 		CloseHandle(token);
 	}
-	alignas(SID) BYTE system[SECURITY_MAX_SID_SIZE];
-	alignas(SID) BYTE admins[SECURITY_MAX_SID_SIZE];
-	DWORD n = sizeof system;
-	api.wellKnownSid(WinLocalSystemSid, nullptr, system, &n);
-	n = sizeof admins;
-	api.wellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &n);
-	bool others = dacl == nullptr;
-	for (DWORD i = 0; dacl && !others && i < dacl->AceCount; i++) {
+	return true;
+}
+
+static bool isTrusted(PSID sid)
+{
+	for (int i = 0; i < trusted.count; i++)
+		if (security.equalSid(sid, trusted.sids[i]))
+			return true;
+	return false;
+}
+
+// An account as an operator knows it (BUILTIN\Users), or its SID.
+static void accountOf(PSID sid, char *name, size_t size)
+{
+	char account[128], domain[128];
+	DWORD accountSize = sizeof account, domainSize = sizeof domain;
+	SID_NAME_USE use;
+	char *text = nullptr;
+	if (security.accountName(nullptr, sid, account, &accountSize, domain, &domainSize, &use))
+		snprintf(name, size, "%s%s%s", domain, domain[0] ? "\\" : "", account);
+	else if (security.sidText(sid, &text)) {
+		snprintf(name, size, "%s", text);
+		LocalFree(text);
+	} else
+		snprintf(name, size, "an account");
+}
+
+// The owner and access list of what stands at `path` itself (a link as
+// itself, not where it points), in a descriptor the caller frees.
+static bool securityOf(const char *path, PSID *owner, PACL *dacl, PSECURITY_DESCRIPTOR *descriptor, char *why,
+	size_t size)
+{
+	HANDLE handle = CreateFileA(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+		OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+	DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError()
+		: security.securityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, owner,
+			nullptr, dacl, nullptr, descriptor);
+	if (handle != INVALID_HANDLE_VALUE)
+		CloseHandle(handle);
+	if (error == ERROR_SUCCESS)
+		return true;
+	SetLastError(error);
+	char words[160];
+	lastErrorText(words, sizeof words);
+	snprintf(why, size, "%s: %s", path, words);
+	return false;
+}
+
+// Someone allowed `rights` on it who is neither trusted nor, with
+// `ownerMay`, its owner: named in `who`. No list at all lets everyone in.
+static bool othersAllowed(PSID owner, PACL dacl, DWORD rights, bool ownerMay, char *who, size_t size)
+{
+	if (!dacl) {
+		snprintf(who, size, "Everyone");
+		return true;
+	}
+	for (DWORD i = 0; i < dacl->AceCount; i++) {
 		void *entry;
-		if (!api.ace(dacl, i, &entry))
+		if (!security.ace(dacl, i, &entry))
 			continue;
 		auto *header = static_cast<ACE_HEADER *>(entry);
 		if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
 			continue;
 		auto *allowed = static_cast<ACCESS_ALLOWED_ACE *>(entry);
 		PSID sid = &allowed->SidStart;
-		bool reads = allowed->Mask & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL);
-		others = reads && !api.equalSid(sid, owner) && !api.equalSid(sid, system) && !api.equalSid(sid, admins)
-			&& !(self && api.equalSid(sid, self));
+		if ((allowed->Mask & rights) && !isTrusted(sid) && !(ownerMay && owner && security.equalSid(sid, owner))) {
+			accountOf(sid, who, size);
+			return true;
+		}
 	}
-	LocalFree(descriptor);
-	if (others)
-		snprintf(why, size, "%s may be read by others than its owner, SYSTEM and Administrators: "
-			"icacls \"%s\" /inheritance:r /grant:r SYSTEM:F Administrators:F", path, path);
-	return others;
-}
-
-bool writableByOthers(const char * /*path*/, char * /*why*/, size_t /*size*/)
-{
 	return false;
 }
 
-// The ACLs are the installer's; what stands there is a file or a
-// directory, never a FIFO.
+bool readableByOthers(const char *path, char *why, size_t size)
+{
+	PSID owner = nullptr;
+	PACL dacl = nullptr;
+	PSECURITY_DESCRIPTOR descriptor = nullptr;
+	if (!loadSecurity(path, why, size) || !securityOf(path, &owner, &dacl, &descriptor, why, size))
+		return true;
+	char who[300];
+	bool others = othersAllowed(owner, dacl, FILE_READ_DATA | GENERIC_READ | GENERIC_ALL, true, who, sizeof who);
+	LocalFree(descriptor);
+	if (others)
+		snprintf(why, size, "%s may be read by others than its owner, SYSTEM and Administrators (%s): "
+			"icacls \"%s\" /inheritance:r /grant:r SYSTEM:F Administrators:F", path, who, path);
+	return others;
+}
+
+// What lets its holder change a file, write in a directory, or replace
+// what stands in a directory on the way (adding a name beside it does
+// not: Users may make folders in C:\ and ProgramData).
+static const DWORD changesItself = DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+static const DWORD changesFile = changesItself | FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_WRITE;
+static const DWORD changesDirectory = changesItself | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD
+	| GENERIC_WRITE;
+static const DWORD changesWay = changesItself | FILE_DELETE_CHILD;
+
+// Whether someone untrusted owns what stands at `path` (an owner may give
+// itself any right) or is allowed `rights` on it, with why.
+static bool othersMayChange(const char *path, DWORD rights, const char *doing, char *why, size_t size)
+{
+	PSID owner = nullptr;
+	PACL dacl = nullptr;
+	PSECURITY_DESCRIPTOR descriptor = nullptr;
+	if (!securityOf(path, &owner, &dacl, &descriptor, why, size))
+		return true;
+	char who[300];
+	bool others = true;
+	if (!owner || !isTrusted(owner)) {
+		if (owner)
+			accountOf(owner, who, sizeof who);
+		snprintf(why, size, "%s is owned by %s, who may change it: icacls \"%s\" /setowner Administrators", path,
+			owner ? who : "no one", path);
+	} else if (othersAllowed(owner, dacl, rights, false, who, sizeof who)) {
+		snprintf(why, size, "%s may be %s by %s, not only by SYSTEM and Administrators: icacls \"%s\" /inheritance:r "
+			"/grant:r SYSTEM:F Administrators:F", path, doing, who, path);
+	} else {
+		others = false;
+	}
+	LocalFree(descriptor);
+	return others;
+}
+
+// Each directory on the way to `path`, from its drive or share, judged
+// for who may replace what stands in it; then `path` itself, as `last`
+// says. The same again for where its links lead, when they lead
+// elsewhere.
+static bool wayChangeable(const char *path, DWORD last, const char *doing, int hops, char *why, size_t size)
+{
+	char full[MAX_PATH];
+	DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+	if (n == 0 || n >= sizeof full) {
+		char words[160];
+		lastErrorText(words, sizeof words);
+		snprintf(why, size, "%s: %s", path, words);
+		return true;
+	}
+	if (!loadSecurity(full, why, size))
+		return true;
+	// The root: "C:\" or "\\server\share\".
+	char *rest = full;
+	if (full[0] == '\\' && full[1] == '\\') {
+		rest = strchr(full + 2, '\\');
+		rest = rest ? strchr(rest + 1, '\\') : nullptr;
+		rest = rest ? rest + 1 : full + strlen(full);
+	} else if (full[0] && full[1] == ':') {
+		rest = full + (full[2] == '\\' ? 3 : 2);
+	}
+	char keep = *rest;
+	*rest = '\0';
+	bool changeable = rest != full && othersMayChange(full, changesWay, "changed", why, size);
+	*rest = keep;
+	for (char *end = strchr(rest, '\\'); !changeable && end && end[1]; end = strchr(end + 1, '\\')) {
+		*end = '\0';
+		changeable = othersMayChange(full, changesWay, "changed", why, size);
+		*end = '\\';
+	}
+	if (changeable || othersMayChange(full, last, doing, why, size))
+		return true;
+	HANDLE handle = CreateFileA(full, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+		FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+	char real[MAX_PATH + 8];
+	n = handle == INVALID_HANDLE_VALUE ? 0 : GetFinalPathNameByHandleA(handle, real, sizeof real, FILE_NAME_NORMALIZED);
+	if (handle != INVALID_HANDLE_VALUE)
+		CloseHandle(handle);
+	if (n == 0 || n >= sizeof real || hops == 0)
+		return false;
+	char target[MAX_PATH + 8];
+	if (strncmp(real, "\\\\?\\UNC\\", 8) == 0)
+		snprintf(target, sizeof target, "\\\\%s", real + 8);
+	else
+		snprintf(target, sizeof target, "%s", real + (strncmp(real, "\\\\?\\", 4) == 0 ? 4 : 0));
+	return _stricmp(target, full) != 0 && wayChangeable(target, last, doing, hops - 1, why, size);
+}
+
+bool writableByOthers(const char *path, char *why, size_t size)
+{
+	return wayChangeable(path, changesFile, "changed", 8, why, size);
+}
+
+// What stands there is a file or a directory, never a FIFO; it and its
+// way are judged as writableByOthers judges them.
 bool inputTrusted(const char *path, bool directory, char *why, size_t size)
 {
 	DWORD attributes = GetFileAttributesA(path);
@@ -377,14 +541,18 @@ bool inputTrusted(const char *path, bool directory, char *why, size_t size)
 		snprintf(why, size, "%s: %s", path, words);
 		return false;
 	}
-	if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) == !directory)
-		return true;
-	snprintf(why, size, "%s is %s", path, directory ? "not a directory" : "a directory, not a file");
-	return false;
+	if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) != !directory) {
+		snprintf(why, size, "%s is %s", path, directory ? "not a directory" : "a directory, not a file");
+		return false;
+	}
+	return !wayChangeable(path, directory ? changesDirectory : changesFile, directory ? "written in" : "changed", 8,
+		why, size);
 }
 
 bool readInput(const char *path, size_t most, char **text, size_t *length, char *why, size_t size)
 {
+	if (!inputTrusted(path, false, why, size))
+		return false;
 	char reason[200];
 	if (readWholeFile(path, most, text, length, reason, sizeof reason))
 		return true;

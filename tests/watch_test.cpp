@@ -581,8 +581,36 @@ TEST_F(Watch, EndsWithADistinctStatusForEachCause)
 // starts; run as its user, it has that user's identity and nothing else.
 TEST_F(Watch, AChecksUserAndWhoMayChangeItAreJudgedBeforeItRuns)
 {
-	if (windowsBuild())
+	if (windowsBuild()) {
+		// Wine gives Everyone what the file's mode gives others.
+		std::string config = root + "/watch.toml";
+		std::string dropIns = root + "/watch.d";
+		writeFile(config, "[check]\ncommand = [\"cmd\", \"/c\", '" + asPath(check + ".cmd") + "']\n");
+		ASSERT_EQ(mkdir(dropIns.c_str(), 0755), 0);
+		auto why = [](const std::string &path, const char *doing) {
+			return asPath(path) + " may be " + doing + " by Everyone, not only by SYSTEM and Administrators: icacls \""
+				+ asPath(path) + "\" /inheritance:r /grant:r SYSTEM:F Administrators:F\r";
+		};
+		struct {
+			std::string path;
+			mode_t open, closed;
+			std::string err;
+		} rows[] = {
+			{config, 0666, 0644, why(config, "changed")},
+			{dropIns, 0777, 0755, why(dropIns, "written in")},
+			{root, 0777, 0700, why(root, "changed")},
+			{check + ".cmd", 0666, 0644, "cannot start the check: " + why(check + ".cmd", "changed")},
+		};
+		for (const auto &row : rows) {
+			ASSERT_EQ(chmod(row.path.c_str(), row.open), 0);
+			RunResult r = tool({"watch", "--check-config", "--config", asPath(config)});
+			EXPECT_EQ(r.status, 105) << row.path;
+			EXPECT_EQ(r.err.substr(0, r.err.find('\n')), row.err);
+			ASSERT_EQ(chmod(row.path.c_str(), row.closed), 0);
+		}
+		EXPECT_EQ(tool({"watch", "--check-config", "--config", asPath(config)}).status, 0);
 		return;
+	}
 	bool root = geteuid() == 0;
 	std::string dir = this->root + "/checks";
 	ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);

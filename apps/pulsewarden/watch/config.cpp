@@ -8,6 +8,7 @@
 #include "system.h"
 #include "system/check_user.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -127,27 +128,40 @@ bool gatherConfiguration(const WatchOptions &line, WatchConfig *files, bool *sil
 }
 
 // The script an interpreter named as the check runs ("/bin/sh
-// /opt/app/check.sh"): its first word that is no option, when it is a
-// file. Null for none.
+// /opt/app/check.sh", "cmd /c C:\checks\app.cmd"): its first word that
+// is no option, when it is a file. Null for none.
 static const char *scriptRun(char *const *check)
 {
 	static const char *const interpreters[] = {"sh", "bash", "dash", "ksh", "zsh", "python", "python3", "perl", "ruby",
-		"node", "php", "lua", nullptr};
-	const char *base = strrchr(check[0], '/');
-	base = base ? base + 1 : check[0];
+		"node", "php", "lua", "cmd", "powershell", "pwsh", nullptr};
+	const char *base = check[0];
+	for (const char *c = check[0]; *c; c++)
+		if (*c == '/' || *c == pathSeparator)
+			base = c + 1;
+	// Windows names it in any case, with or without its suffix; judging
+	// one script too many costs nothing.
+	char name[32];
+	size_t length = strlen(base);
+	if (length >= sizeof name)
+		return nullptr;
+	for (size_t i = 0; i <= length; i++)
+		name[i] = static_cast<char>(tolower(static_cast<unsigned char>(base[i])));
+	if (length > 4 && strcmp(name + length - 4, ".exe") == 0)
+		name[length - 4] = '\0';
 	size_t i = 0;
-	while (interpreters[i] && strcmp(interpreters[i], base) != 0)
+	while (interpreters[i] && strcmp(interpreters[i], name) != 0)
 		i++;
 	if (!interpreters[i])
 		return nullptr;
 	for (int at = 1; check[at]; at++) {
-		if (check[at][0] == '-') {
+		if (check[at][0] == '-' || (pathSeparator == '\\' && check[at][0] == '/')) {
 			// The script is a text of the command line's own, not a file.
-			if (strcmp(check[at], "-c") == 0 || strcmp(check[at], "-e") == 0)
+			if (strcmp(check[at], "-c") == 0 || strcmp(check[at], "-e") == 0 || strcmp(check[at], "-Command") == 0)
 				return nullptr;
 			continue;
 		}
-		return strchr(check[at], '/') && pathExists(check[at]) ? check[at] : nullptr;
+		return (strchr(check[at], '/') || strchr(check[at], pathSeparator)) && pathExists(check[at]) ? check[at]
+			: nullptr;
 	}
 	return nullptr;
 }

@@ -4,6 +4,9 @@
 #include "check_user.h"
 
 #include "events.h"
+#include "files.h"
+
+#include <windows.h>
 
 #include <cstdio>
 
@@ -23,7 +26,10 @@ bool becomeCheckUser(const CheckUser * /*user*/)
 	return false;
 }
 
+// Judged where it is found, as every input is.
 bool checkProgramTrusted(const char *program, const CheckUser * /*user*/, char *why, size_t size)
 {
-	return checkProgramUsable(program, why, size);
+	char found[MAX_PATH];
+	return checkProgramUsable(program, why, size) && findCheckProgram(program, found, sizeof found)
+		&& !writableByOthers(found, why, size);
 }
