@@ -487,6 +487,20 @@ void keyOf(const char *option, char *key, size_t size)
 			*p = '_';
 }
 
+// A check's word as printed: one that is a URL hides its secrets as a
+// probe's URL does (curl's "https://admin:pw@host/"). True when it did.
+bool hideWordSecrets(const char *word, char *shown, size_t size)
+{
+	snprintf(shown, size, "%s", word);
+	if (!strstr(word, "://"))
+		return false;
+	Probe url;
+	url.kind = probeHttp;
+	url.target = word;
+	probeShownTarget(url, shown, size, shownInPrint);
+	return strcmp(shown, word) != 0;
+}
+
 }  // namespace
 
 bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, char *why, size_t whySize)
@@ -503,6 +517,9 @@ bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, ch
 		// Also a printout read back: it says so again, and prints the same.
 		hidden = hidden || strstr(targets[i], "<secret>");
 	}
+	static char word[8192];
+	for (char **w = o.check; w && *w; w++)
+		hidden = hideWordSecrets(*w, word, sizeof word) || hidden;
 	if (hidden)
 		add(&t, "# A URL's password and the values of its query parameters named as secrets (token, key...) are\n"
 			"# shown as <secret>: read back, this file would send \"<secret>\" in their place.\n");
@@ -544,10 +561,11 @@ bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, ch
 	}
 	if (o.check) {
 		add(&t, "\n[check]\ncommand = [");
-		for (char **word = o.check; *word; word++) {
-			add(&t, "%s", word == o.check ? "" : ", ");
-			if (!addQuoted(&t, *word))
-				unwritable = *word;
+		for (char **w = o.check; *w; w++) {
+			add(&t, "%s", w == o.check ? "" : ", ");
+			hideWordSecrets(*w, word, sizeof word);
+			if (!addQuoted(&t, word))
+				unwritable = *w;
 		}
 		add(&t, "]\n");
 	}
