@@ -828,8 +828,9 @@ TEST_F(Watch, OneWatcherAMachineASecondIsRefusedNamingTheFirst)
 	EXPECT_EQ(lines[0].rfind("watch: another watcher runs: process ", 0), 0u) << lines[0];
 	EXPECT_NE(lines[0].find(asPath(root + "/run/watch.lock") + "; one watcher a machine"), std::string::npos)
 		<< lines[0];
-	// Nor does one that owns monitoring from a runtime directory of its own.
-	RunSpec elsewhere = watching({"--enable", "--interval", "200ms", "--timeout", "900ms", "--window", "2s"}, true);
+	// Nor does one from a runtime directory of its own, even one that
+	// leaves monitoring alone: its heartbeats would hide the first's.
+	RunSpec elsewhere = watching({"--interval", "200ms", "--timeout", "900ms", "--window", "2s"}, true);
 	elsewhere.args[2] = asPath(root + "/elsewhere");
 	second = runTool(elsewhere);
 	EXPECT_EQ(second.status, 109);
@@ -851,8 +852,8 @@ TEST_F(Watch, OneWatcherAMachineASecondIsRefusedNamingTheFirst)
 	close(held);
 	EXPECT_EQ(second.status, 109);
 	EXPECT_EQ(said(second.out), std::vector<std::string>{"watch: another watcher runs: " + root + "/monitoring.lock is "
-		"held, its process id not written yet; one watcher a machine, so that neither switches monitoring off under "
-		"the other"});
+		"held, its process id not written yet; one watcher a machine, so that neither sends heartbeats beside the other "
+		"nor switches monitoring off under it"});
 	// A directory another could have put a lock in is not trusted, and
 	// starting again would not help.
 	std::string open = root + "/open";

@@ -578,10 +578,10 @@ static int takeLock(Loop *l, LockResult result, long holder, const char *why)
 		// Its id is written just after the lock is taken.
 		if (holder)
 			sayLine(l, priorityError, "another watcher runs: process %ld holds %s; one watcher a machine, so that "
-				"neither switches monitoring off under the other", holder, why);
+				"neither sends heartbeats beside the other nor switches monitoring off under it", holder, why);
 		else
 			sayLine(l, priorityError, "another watcher runs: %s is held, its process id not written yet; one watcher "
-				"a machine, so that neither switches monitoring off under the other", why);
+				"a machine, so that neither sends heartbeats beside the other nor switches monitoring off under it", why);
 		return exitAnotherWatcher;
 	case lockFailed:
 		break;
@@ -590,9 +590,10 @@ static int takeLock(Loop *l, LockResult result, long holder, const char *why)
 	return exitNoRuntimeDir;
 }
 
-// One watcher a directory, and one that owns monitoring a machine,
-// wherever its directory is: a second is refused before it asks anything
-// of the platform. 0 once the locks are held.
+// One watcher a directory, and one a machine, wherever its directory is:
+// a second would keep the platform told while the first stops its
+// heartbeats, and is refused before it asks anything of the platform. 0
+// once the locks are held.
 static int takeRuntimeDir(Loop *l, const WatchOptions &o)
 {
 	char *dir = l->runtimeDir;
@@ -607,8 +608,6 @@ static int takeRuntimeDir(Loop *l, const WatchOptions &o)
 	LockResult taken = lockRuntimeDir(dir, &holder, why, sizeof why);
 	if (int status = takeLock(l, taken, holder, why))
 		return status;
-	if (!o.enable)
-		return 0;
 	char path[1100];
 	if (!monitoringLockPath(path, sizeof path, why, sizeof why)) {
 		sayLine(l, priorityError, "no lock for the machine's monitoring: %s", why);

@@ -1,8 +1,7 @@
 // The watcher's runtime directory and the lock in it, one watcher a
-// directory; and the lock that makes a watcher that owns monitoring the
-// one of the machine (of the user, for a user's own), wherever its
-// runtime directory is: two would fight over monitoring, the first to
-// stop switching it off under the other. runtime_dir_posix.cpp for Linux,
+// directory; and the lock that makes a watcher the one of the machine
+// (of the user, for a user's own), wherever its runtime directory is: two
+// would fight over monitoring, one's heartbeats hiding the other's stop. runtime_dir_posix.cpp for Linux,
 // runtime_dir_windows.cpp for Windows.
 #pragma once
 
@@ -22,7 +21,7 @@ enum LockResult { lockHeld, lockHeldByAnother, lockFailed };
 // in it. Held by another watcher: its process id in `holder` (0 when it
 // has not written it yet, or it cannot be read).
 LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size);
-// The machine's lock for the watcher that owns monitoring: monitoring.lock
+// The machine's lock for its one watcher: monitoring.lock
 // in the default runtime directory, whatever --runtime-dir says, or the
 // file PULSEWARDEN_LOCK names (a full path: tests name their own).
 bool monitoringLockPath(char *path, size_t size, char *why, size_t whySize);
