@@ -1219,6 +1219,50 @@ TEST_F(Watch, AFullStateDirectoryStillKeepsTheRecord)
 
 // Released with no watcher running, the record itself forgives the resets:
 // the next start watches, and the resets are still counted in all.
+// A state directory read-only at the start: the record it holds is
+// still concluded and counted, so that the brake holds all the same.
+TEST_F(Watch, ARecordOnADiskMadeReadOnlyIsStillConcludedAndCounted)
+{
+	if (windowsBuild() || emulatedBuild() || geteuid() != 0
+		|| system("unshare --mount --propagation private true 2>/dev/null") != 0)
+		GTEST_SKIP() << "a read-only mount needs root and a mount namespace (unshare -m)";
+	ASSERT_EQ(sim({"window", "2"}).status, 0);
+	std::vector<std::string> options = {"--enable", "--interval", "200ms", "--timeout", "1s", "--window", "2s",
+		"--max-resets", "1/1d"};
+	RunSpec setup = watching(options, true);
+	setup.timeoutSeconds = 300;
+	setup.env.push_back("PULSEWARDEN_BOOT_ID=boot-1");
+	Session first;
+	ASSERT_TRUE(startTool(&first, setup));
+	ASSERT_TRUE(waitFor(&first, "heartbeats start\n"));
+	// Removed under the watcher: made again at the next write.
+	ASSERT_EQ(unlink((root + "/kept/resets.record").c_str()), 0);
+	setMode("fail");
+	ASSERT_TRUE(waitFor(&first, "heartbeats stop\n"));
+	bool seen = false;
+	for (int i = 0; i < 6000 && !seen; i++, usleep(10000)) {
+		std::string text = recordText(root + "/kept");
+		seen = armed(text, "seen_boot") - armed(text, "stopped_boot") >= 1.8 - 0.001;
+	}
+	ASSERT_TRUE(seen) << recordText(root + "/kept");
+	kill(first.pid, SIGKILL);
+	finishTool(&first);
+	setMode("pass");
+	setup.env.back() = "PULSEWARDEN_BOOT_ID=boot-2";
+	setup.args.insert(setup.args.begin(), {"--mount", "--propagation", "private", "sh", "-c",
+		"mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"", root + "/kept", toolPath()});
+	Session again;
+	ASSERT_TRUE(again.start("/usr/bin/unshare", setup));
+	ASSERT_TRUE(waitFor(&again, "watch: the previous boot was most likely ended by the platform's reset"));
+	ASSERT_TRUE(waitFor(&again, "cannot write the reset record " + root + "/kept/resets.record: Read-only file system"));
+	ASSERT_TRUE(waitFor(&again, "heartbeats start\n"));
+	setMode("fail");
+	ASSERT_TRUE(waitFor(&again, "watch: held: another reset would be more than --max-resets allows (1 in 1 d; 1 reset "
+		"counted"));
+	kill(again.pid, SIGTERM);
+	again.finish();
+}
+
 TEST_F(Watch, AHoldReleasedWithNoWatcherRunningLetsTheNextStartWatch)
 {
 	double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();

@@ -230,8 +230,10 @@ TEST(ResetRecord, TheNewestWholeSlotIsReadWhateverAPowerCutLeftOfTheOther)
 			"slot 1 does not match its checksum (written in part)"},
 		{"a bit of the newest flipped: the one before", flipped, recordFileSize, recordFound, 1,
 			"slot 0 does not match its checksum (written in part)"},
-		{"the file cut short after its first slot: what that holds", written({1, 2}), recordSlotSize, recordFound, 2,
-			""},
+		{"the file cut short after its first slot: what that holds, said", written({1, 2}), recordSlotSize, recordFound,
+			2, "65536 bytes, not the 131072 it is made with"},
+		{"emptied: damage, not a record that holds nothing", written({1, 2}), 0, recordUnreadable, 0,
+			"0 bytes, not the 131072 it is made with"},
 		{"neither slot one this tool writes", neither, recordFileSize, recordUnreadable, 0,
 			"slot 0 is not one this tool writes"},
 	};

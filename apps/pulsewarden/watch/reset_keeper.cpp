@@ -28,7 +28,7 @@ static void sayKept(ResetKeeper *k, Priority priority, int kind, const char *for
 // The next slot, in place: the one before stays whole until this one is,
 // so that a power cut in the middle leaves it to be read. On the
 // publisher's thread once it writes the record.
-static bool writeSlot(void *target, const char * /*path*/, const char *text, size_t length, char *why, size_t size)
+static bool writeSlot(void *target, const char *path, const char *text, size_t length, char *why, size_t size)
 {
 	auto *s = static_cast<RecordSlots *>(target);
 	uint64_t next = s->sequence + 1;
@@ -37,8 +37,17 @@ static bool writeSlot(void *target, const char * /*path*/, const char *text, siz
 		snprintf(why, size, "more than the record holds");
 		return false;
 	}
-	if (!writeInPlace(s->file, recordSlotOf(next) * recordSlotSize, s->bytes, bytes, why, size))
-		return false;
+	size_t at = recordSlotOf(next) * recordSlotSize;
+	if (!writeInPlace(s->file, at, s->bytes, bytes, why, size)) {
+		if (pathExists(path))
+			return false;
+		// Removed since the start: made whole again, this slot in it.
+		static char made[recordFileSize];
+		memset(made, 0, sizeof made);
+		memcpy(made + at, s->bytes, bytes);
+		if (!replaceFileDurably(path, made, sizeof made, why, size))
+			return false;
+	}
 	s->sequence = next;
 	return true;
 }
@@ -102,8 +111,11 @@ static void load(ResetKeeper *k)
 			"--max-resets counts as many resets as it allows from now, for its period, until pulsewarden watch "
 			"--release", read, why);
 	} else if (why[0]) {
-		sayKept(k, priorityNotice, -1, "the reset record %s: %s; read from its other slot", read, why);
+		sayKept(k, priorityNotice, -1, "the reset record %s: %s; the slot that is whole is read", read, why);
 	}
+	// Concluded from and counted as read, whether or not it can be
+	// written: a read-only disk must not let the brake forget.
+	k->read = true;
 	char reason[300];
 	if (whole)
 		k->slots.file = openFixedFile(k->path, nullptr, recordFileSize, reason, sizeof reason);
@@ -117,9 +129,11 @@ static void load(ResetKeeper *k)
 			frameRecordSlot(text, strlen(text), k->slots.sequence,
 				made + recordSlotOf(k->slots.sequence) * recordSlotSize);
 		}
+		bool there = pathExists(k->path);
 		k->slots.file = openFixedFile(k->path, made, sizeof made, reason, sizeof reason);
 		if (!k->slots.file) {
-			snprintf(k->unkept, sizeof k->unkept, "cannot make the reset record %s: %s", k->path, reason);
+			snprintf(k->unkept, sizeof k->unkept, "cannot %s the reset record %s: %s", there ? "write" : "make",
+				k->path, reason);
 			return;
 		}
 	} else if (found == recordUnreadable) {
@@ -190,7 +204,7 @@ void openResetKeeper(ResetKeeper *k, const char *stateDir, SayKept say, void *co
 		|| !currentBootId(k->boot, sizeof k->boot, k->unkept, sizeof k->unkept))
 		return;
 	load(k);
-	if (k->usable)
+	if (k->read)
 		conclude(k);
 }
 

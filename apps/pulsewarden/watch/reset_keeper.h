@@ -37,6 +37,7 @@ struct ResetKeeper {
 	char dir[1024];
 	char path[1100];
 	char boot[64];
+	bool read;             // the record was read (or found unreadable, and counted so)
 	bool usable;           // the record can be kept
 	char unkept[1500];     // why it cannot be, for the core to say; "" when it can
 	char why[300];         // why the last write failed
