@@ -876,7 +876,7 @@ const Row rows[] = {
 	}},
 };
 
-// A core set up from watch's options, as the command line gives them; its, as the command line gives them; its
+// A core set up from watch's options, as the command line gives them; its
 // check points into `argv`, which must outlive it.
 testing::AssertionResult parsed(const std::vector<const char *> &args, std::vector<char *> *argv, WatchOptions *options)
 {
@@ -994,6 +994,32 @@ TEST(WatchCore, ACheckStartedInTheStepThatAppliesFilesRunsByThem)
 	const WatchView &v = watchView(&core);
 	EXPECT_EQ(v.options->probeCount, 1);
 	EXPECT_EQ(v.status.partCount, 2);
+}
+
+// The files the start read are let go at a reload and their slot read
+// into again: what only a start decides stays the core's own, unchanged.
+TEST(WatchCore, WhatOnlyAStartDecidesOutlivesTheSlotItWasReadInto)
+{
+	WatchCore core = {};
+	std::vector<char *> argv, readArgv;
+	std::vector<std::string> slot = {"--config", "/etc/w.toml", "--runtime-dir", "/run/w", "--state-dir", "/var/lib/w",
+		"check"};
+	std::vector<const char *> line;
+	for (std::string &word : slot)
+		line.push_back(word.data());
+	ASSERT_TRUE(parsed(line, &argv, &core.setting.options));
+	WatchOptions files = {};
+	ASSERT_TRUE(parsed({"--config", "/etc/w.toml", "--runtime-dir", "/run/w", "--state-dir", "/var/lib/w", "check"},
+		&readArgv, &files));
+	watchStep(&core, start(), 0);
+	for (std::string &word : slot)
+		std::fill(word.begin(), word.end(), 'x');
+	watchStep(&core, asked(), 1);
+	Event e = read(1);
+	e.options = &files;
+	std::string step = render(watchStep(&core, e, 2));
+	EXPECT_EQ(step.find("waiting for a restart"), std::string::npos) << step;
+	EXPECT_STREQ(watchView(&core).options->runtimeDir, "/run/w");
 }
 
 // The files' cadence, one row a story: only the lines and what is written

@@ -19,6 +19,17 @@ void slotsAtStart(WatchCore *c)
 	c->reload.inUse = 0;
 	c->reload.waiting = c->reload.reading = noSlot;
 	c->reload.again = false;
+	WatchOptions &o = c->setting.options;
+	int kept = 0;
+	for (const OptionRow *row = optionTable; row->name; row++) {
+		if (!row->startOnly || !row->path || !(o.*row->path))
+			continue;
+		if (kept == sizeof c->reload.started / sizeof c->reload.started[0])
+			break;
+		char *copy = c->reload.started[kept++];
+		snprintf(copy, sizeof c->reload.started[0], "%s", o.*row->path);
+		o.*row->path = copy;
+	}
 }
 
 static void slotAction(Step *s, ActionKind kind, int slot)

@@ -302,6 +302,9 @@ struct WatchCore {
 		bool again;          // asked again while being read
 		const WatchOptions *waitingOptions;  // the one waiting's, in its slot
 		bool waitingSaid;    // the one waiting's line is said: not again once applied
+		// The paths only a start decides, as it began: the core's own, as
+		// the slot the start read is let go and read into again.
+		char started[2][4096];
 	} reload;
 	struct {                 // lines said once until what they say changes
 		bool notHealthyYet;
