@@ -158,6 +158,19 @@ int releaseAsked(const WatchOptions &line)
 			printOut("released: process %ld counts no reset before now\n", pid);
 			return 0;
 		}
+		// Taken, but the record that forgives could not be written: a
+		// restart would hold again.
+		char *answer = nullptr;
+		size_t length = 0;
+		if (readWholeFile(path, 1024, &answer, &length, why, sizeof why) && strncmp(answer, "failed: ", 8) == 0) {
+			answer[strcspn(answer, "\n")] = '\0';
+			removeFile(path);
+			printTo(stderr, "watch: cannot release: process %ld %s; it counts no reset before now until it ends\n",
+				pid, answer + 8);
+			free(answer);
+			return 1;
+		}
+		free(answer);
 		if (!runningWatcher(dir, why, sizeof why)) {
 			removeFile(path);
 			printTo(stderr, "watch: process %ld ended before it took the release: run this again\n", pid);

@@ -78,6 +78,7 @@ struct Loop {
 	ConfigReader reader;
 	bool silent[configSlots]; // the files' silent, or the command line's
 	unsigned reloadsAnswered;
+	bool releaseAnswerDue;    // a release taken, its record still being written
 	char runtimeDir[1024];
 	char statusPath[1100];
 };
@@ -532,18 +533,59 @@ static void feedKind(Loop *l, EventKind kind)
 
 // pulsewarden watch --release leaves its request in the runtime
 // directory, looked for at every wake; it waits for the file to go.
+// An answer of ours that watch --release has not read yet, not a request.
+static bool releaseRefused(const char *path)
+{
+	char *text = nullptr;
+	size_t length = 0;
+	char why[200];
+	bool refused = readWholeFile(path, 1024, &text, &length, why, sizeof why) && strncmp(text, "failed: ", 8) == 0;
+	free(text);
+	return refused;
+}
+
+// The release asked for is answered once the record that forgives is on
+// disk: taken away, or, where it could not be written, replaced by why, so
+// that watch --release never says released for a hold a restart restores.
+static void answerRelease(Loop *l, const char *failure)
+{
+	l->releaseAnswerDue = false;
+	char path[1100];
+	snprintf(path, sizeof path, "%s%crelease", l->runtimeDir, pathSeparator);
+	char answer[1700];
+	int n = snprintf(answer, sizeof answer, "failed: %s\n", failure ? failure : "");
+	char why[300];
+	if (!failure || !replaceFile(path, answer, static_cast<size_t>(n), why, sizeof why))
+		removeFile(path);
+}
+
+static void releaseWritten(Loop *l, const Event &e)
+{
+	if (!l->releaseAnswerDue || e.kind != eventWritten || e.answer != fileRecord)
+		return;
+	char failure[1500];
+	snprintf(failure, sizeof failure, "cannot write the reset record %s: %s", e.path, e.why ? e.why : "");
+	answerRelease(l, e.why ? failure : nullptr);
+}
+
 static void releaseIfAsked(Loop *l)
 {
 	char path[1100];
 	snprintf(path, sizeof path, "%s%crelease", l->runtimeDir, pathSeparator);
-	if (!pathExists(path))
+	if (l->releaseAnswerDue || !pathExists(path) || releaseRefused(path))
 		return;
 	Event e = {};
-	if (recordWritten(l, releaseHold(&l->keeper), &e))
+	l->releaseAnswerDue = true;
+	KeeperWrite write = releaseHold(&l->keeper);
+	if (recordWritten(l, write, &e)) {
+		releaseWritten(l, e);
 		feed(l, e);
+	} else if (write == keptNothing) {
+		// Nowhere to keep it: forgiven until this watcher ends, not after.
+		answerRelease(l, l->keeper.unkept[0] ? l->keeper.unkept : nullptr);
+	}
 	static ResetsCounted counted;
 	resetsToCount(&l->keeper, inUse(l), &counted);
-	removeFile(path);
 	e = Event{};
 	e.kind = eventRelease;
 	e.resets = &counted;
@@ -698,8 +740,10 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 			feed(&l, answer);
 		if (filesRead(&l, &answer))
 			feed(&l, answer);
-		while (published(l.publisher, &answer))
+		while (published(l.publisher, &answer)) {
+			releaseWritten(&l, answer);
 			feed(&l, answer);
+		}
 		for (int i = 0; i < woke.stops; i++)
 			feedKind(&l, eventStop);
 		if (woke.events & wokeByReport)
