@@ -674,11 +674,14 @@ const Row rows[] = {
 		{10000, time(), "start check | next 13000"},
 		{10010, fail(), "keep record | warning failing: exit status 3; heartbeats stop | hold | disable | next 15010"},
 		{10010, answer(0), "take back record | next 20000"},
-		{20000, time(), "start check | next 23000"},
+		{20000, time(), "isEnabled | next 25000"},
+		{20000, answer(0), "start check | next 23000"},
 		{20010, fail(), "notice held: the check fails: exit status 3 | next 30000"},
-		{30000, time(), "start check | next 33000"},
+		{30000, time(), "isEnabled | next 35000"},
+		{30000, answer(0), "start check | next 33000"},
 		{30010, pass(), "notice held: the check passes; it re-arms once the oldest reset leaves the period | next 40000"},
-		{40000, time(), "start check | next 43000"},
+		{40000, time(), "isEnabled | next 45000"},
+		{40000, answer(0), "start check | next 43000"},
 		{40010, pass(), "enable | next 45010"},
 		{40010, answer(0), "end hold | notice re-armed: monitoring switched on again; starting | next 50000"},
 		{50000, time(), "isEnabled | next 55000"},
@@ -702,6 +705,7 @@ const Row rows[] = {
 		"re-arms it at once",
 		{"--enable", "--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | hold | disable | next 5000"},
+		{0, answer(0), "isEnabled | next 5000"},
 		{0, answer(0), "start check | next 3000"},
 		{10, pass(), "notice held: the check passes; it re-arms once the oldest reset leaves the period | next 10000"},
 		{5000, release(), "notice released: the resets counted so far are forgiven | enable | next 10000"},
@@ -711,9 +715,21 @@ const Row rows[] = {
 		{10010, pass(), "markActive | next 15010"},
 		{10010, answer(0), "info healthy: the check passed; heartbeats start | next 20000"},
 	}, {90000, 90000, 90000}, true},
+	{"held, monitoring switched on by someone else is switched off again, said with the way to end the hold",
+		{"--enable", "--timeout", "3s", "check"}, 0, {
+		{0, start(), std::string(startLine) + " | hold | disable | next 5000"},
+		{0, answer(0), "isEnabled | next 5000"},
+		{0, answer(1), "warning held, but monitoring was switched on meanwhile: switched off again, as heartbeats stay "
+			"stopped and the platform would reset the machine; the hold ends with: pulsewarden watch --release | "
+			"disable | next 5000"},
+		{0, answer(0), "next 10000"},
+		{10000, time(), "isEnabled | next 15000"},
+		{10000, answer(0), "start check | next 13000"},
+	}, {90000, 90000, 90000}, true},
 	{"held, a stop leaves monitoring off: the hold outlives the watcher",
 		{"--enable", "--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | hold | disable | next 5000"},
+		{0, answer(0), "isEnabled | next 5000"},
 		{0, answer(0), "start check | next 3000"},
 		{10, pass(), "notice held: the check passes; it re-arms once the oldest reset leaves the period | next 10000"},
 		{1000, stop(), "STOPPING=1 | notice stopping: held: monitoring stays off until a check passes after the "
@@ -1148,7 +1164,7 @@ TEST(WatchCore, ItsStateInALineCarriesTheCountsInARow)
 		{"monitoring switched off", {"check"}, {{0, start()}, {0, answer(0)}}, "paused: monitoring is off"},
 		{"the check cannot be started", {"check"}, then({{10000, time()}, {10010, unstarted()}}),
 			"healthy; cannot start the check: check: not found"},
-		{"held", {"--enable", "check"}, {{0, start()}, {0, answer(0)}, {10, fail()}},
+		{"held", {"--enable", "check"}, {{0, start()}, {0, answer(0)}, {0, answer(0)}, {10, fail()}},
 			"held: 3 resets within 1 d; monitoring off; the last check failed"},
 	};
 	for (const auto &row : rows) {

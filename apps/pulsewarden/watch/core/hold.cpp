@@ -204,6 +204,18 @@ void hold(WatchCore *c, Step *s, bool asBefore)
 	askToHold(c, s);
 }
 
+// Switched on by someone else while held: off again, as the brake
+// holds, and said, with the way to end the hold.
+void heldSwitchedOn(WatchCore *c, Step *s)
+{
+	char release[600];
+	releaseCommand(options(c), release, sizeof release);
+	addLine(s, priorityWarning, "held, but monitoring was switched on meanwhile: switched off again, as heartbeats "
+		"stay stopped and the platform would reset the machine; the hold ends with: %s", release);
+	c->hold.off = false;
+	askToHold(c, s);
+}
+
 // Monitoring switched on again after a hold: the watcher starts anew.
 void rearm(WatchCore *c, Step *s)
 {

@@ -344,6 +344,10 @@ static void answeredWhileStopping(WatchCore *c, Step *s, Asked asked, int32_t an
 			return;
 		}
 		break;
+	case askedEnabledWhileHeld:
+		// On again: the stop switches it off, as the hold would.
+		c->hold.off = c->hold.off && !answer;
+		break;
 	case askedEnabledBeforeCheck:
 	case askedEnabledWhilePaused:
 	case askedEnabledAfterRefusal:
@@ -410,6 +414,12 @@ void answered(WatchCore *c, Step *s, int32_t answer, int64_t now)
 	case askedEnabledWhilePaused:
 		if (answer)
 			resume(c, s, now);
+		return;
+	case askedEnabledWhileHeld:
+		if (answer)
+			heldSwitchedOn(c, s);
+		else
+			beginCheck(c, s, now);
 		return;
 	case askedEnabledAfterRefusal:
 		refusedAnswered(c, s, answer != libraryOk);

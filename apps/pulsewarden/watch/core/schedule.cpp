@@ -38,6 +38,12 @@ static void tick(WatchCore *c, Step *s, int64_t now)
 			rearm(c, s);
 		return;
 	}
+	// Held off, someone may have switched it on since: with no heartbeats,
+	// the platform would reset the machine the brake keeps running.
+	if (c->state == stateHeld && !c->check.running) {
+		ask(c, s, actAskEnabled, askedEnabledWhileHeld);
+		return;
+	}
 	if (options(c).pid) {
 		heartbeat(c, s);
 		return;

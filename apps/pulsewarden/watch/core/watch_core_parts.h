@@ -31,6 +31,7 @@ enum Asked {
 	askedEnable,
 	askedEnabledBeforeCheck,   // not sending heartbeats: still on?
 	askedEnabledWhilePaused,
+	askedEnabledWhileHeld,     // held off: switched on by someone else since?
 	askedEnabledAfterRefusal,  // a call said "not enabled": really off?
 	askedHeartbeat,
 	askedPostOk,
@@ -118,6 +119,8 @@ void hold(WatchCore *c, Step *s, bool asBefore);
 void releaseCommand(const WatchOptions &options, char *text, size_t size);
 // Monitoring switched on again after a hold: the watcher starts anew.
 void rearm(WatchCore *c, Step *s);
+// Held, but switched on by someone else: switched off again (hold.cpp).
+void heldSwitchedOn(WatchCore *c, Step *s);
 void holdAnswered(WatchCore *c, Step *s, Asked asked, int32_t result);
 // A check's verdict while held: said when it changes, and a pass re-arms
 // once the resets counted allow it.
