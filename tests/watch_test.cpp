@@ -1717,6 +1717,13 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 		usleep(10000);
 	EXPECT_NE(stamp(), first);
 	EXPECT_EQ(access((root + "/pulsewarden.prom").c_str(), F_OK), -1);
+	// Files that name another runtime directory since the start: the
+	// machine's watcher is asked where it runs.
+	ASSERT_EQ(mkdir((root + "/elsewhere").c_str(), 0700), 0);
+	writeFile(dropIns + "/80-moved.toml", "runtime_dir = " + tomlPath(root + "/elsewhere") + "\n");
+	r = tool({"watch", "--reload", "--config", config});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(r.err.find("watch: no watcher runs in " + root + "/elsewhere; process "), std::string::npos) << r.err;
 	stop(&watch);
 	EXPECT_EQ(tool({"watch", "--reload", "--runtime-dir", root + "/run"}).status, 1);
 }

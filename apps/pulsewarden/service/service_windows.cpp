@@ -316,7 +316,7 @@ static int uninstall(const char *invocationName, int argc)
 
 // service reload: SERVICE_CONTROL_PARAMCHANGE, and the service's answer
 // waited for, as watch --reload waits for a watcher's.
-static bool askService(void * /*context*/, char *why, size_t size)
+static bool askService(void * /*context*/, long /*pid*/, char *why, size_t size)
 {
 	SC_HANDLE manager = advapi.openManager(nullptr, nullptr, SC_MANAGER_CONNECT);
 	SC_HANDLE service = manager ? advapi.openService(manager, serviceName, SERVICE_PAUSE_CONTINUE) : nullptr;

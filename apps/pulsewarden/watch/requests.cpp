@@ -41,16 +41,33 @@ static bool reloadAnswer(const char *dir, unsigned *count, char *how, size_t siz
 	return read;
 }
 
-int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t size), void *context)
+// The watcher asked of: the one that holds the directory named, else the
+// machine's, wherever it runs, since files edited since its start may name
+// another directory than it was started with. Its directory in `dir`.
+static long watcherAt(const char *named, char *dir, size_t size, char *why, size_t whySize)
+{
+	snprintf(dir, size, "%s", named);
+	long pid = runningWatcher(named, why, whySize);
+	char running[1024];
+	long machine = pid ? 0 : machineWatcher(running, sizeof running);
+	if (!machine || strcmp(running, named) == 0)
+		return pid;
+	printTo(stderr, "watch: no watcher runs in %s; process %ld, the machine's, runs in %s (runtime_dir changes with a "
+		"restart), and is asked there\n", named, machine, running);
+	snprintf(dir, size, "%s", running);
+	return runningWatcher(dir, why, whySize);
+}
+
+int reloadWatcher(const char *named, bool (*ask)(void *context, long pid, char *why, size_t size), void *context)
 {
 	char why[1200];
 	char defaultDir[1024];
-	if (!dir && !defaultRuntimeDir(defaultDir, sizeof defaultDir, why, sizeof why)) {
+	if (!named && !defaultRuntimeDir(defaultDir, sizeof defaultDir, why, sizeof why)) {
 		printTo(stderr, "watch: no runtime directory: %s\n", why);
 		return 1;
 	}
-	dir = dir ? dir : defaultDir;
-	long pid = runningWatcher(dir, why, sizeof why);
+	char dir[1024];
+	long pid = watcherAt(named ? named : defaultDir, dir, sizeof dir, why, sizeof why);
 	if (!pid) {
 		printTo(stderr, "watch: %s\n", why);
 		return 1;
@@ -58,7 +75,7 @@ int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t 
 	unsigned before = 0;
 	char how[900];
 	reloadAnswer(dir, &before, how, sizeof how);
-	if (!ask(context, why, sizeof why)) {
+	if (!ask(context, pid, why, sizeof why)) {
 		printTo(stderr, "watch: %s\n", why);
 		return 1;
 	}
@@ -127,18 +144,19 @@ static bool whereItIs(const WatchOptions &line, char *dir, size_t size, const ch
 // with none running, the record is changed here.
 int releaseAsked(const WatchOptions &line)
 {
+	char named[1024];
 	char dir[1024];
 	char why[1200];
 	const char *stateDir;
 	bool whole;
-	if (!whereItIs(line, dir, sizeof dir, &stateDir, &whole))
+	if (!whereItIs(line, named, sizeof named, &stateDir, &whole))
 		return 1;
 	// Files read in part may name another directory than the watcher's.
 	if (!whole) {
 		printTo(stderr, "%s", faultsRead);
 		return 1;
 	}
-	long pid = runningWatcher(dir, why, sizeof why);
+	long pid = watcherAt(named, dir, sizeof dir, why, sizeof why);
 	if (!pid) {
 		if (!releaseRecord(stateDir, why, sizeof why)) {
 			printTo(stderr, "watch: cannot release: %s\n", why);
@@ -198,10 +216,6 @@ int reloadAsked(const WatchOptions &line)
 		printTo(stderr, "%s", faultsRead);
 		return 1;
 	}
-	auto bySignal = [](void *context, char *reason, size_t size) {
-		const char *d = static_cast<const char *>(context);
-		long pid = runningWatcher(d, reason, size);
-		return pid && askToReload(pid, reason, size);
-	};
-	return reloadWatcher(dir, bySignal, dir);
+	auto bySignal = [](void *, long pid, char *reason, size_t size) { return askToReload(pid, reason, size); };
+	return reloadWatcher(dir, bySignal, nullptr);
 }

@@ -15,4 +15,4 @@ int releaseAsked(const WatchOptions &line);
 // to read its configuration again, by `ask` (a signal, the service control
 // manager), and waits for its answer: 0 once it has applied it, 1 with the
 // reason said when it has refused it or cannot be asked.
-int reloadWatcher(const char *dir, bool (*ask)(void *context, char *why, size_t size), void *context);
+int reloadWatcher(const char *dir, bool (*ask)(void *context, long pid, char *why, size_t size), void *context);

@@ -655,7 +655,7 @@ static int takeRuntimeDir(Loop *l, const WatchOptions &o)
 		sayLine(l, priorityError, "no lock for the machine's monitoring: %s", why);
 		return exitNoRuntimeDir;
 	}
-	taken = lockMonitoring(path, &holder, why, sizeof why);
+	taken = lockMonitoring(path, dir, &holder, why, sizeof why);
 	return takeLock(l, taken, holder, why);
 }
 

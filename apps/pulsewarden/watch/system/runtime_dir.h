@@ -26,8 +26,13 @@ LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
 // file PULSEWARDEN_LOCK names (a full path: tests name their own).
 bool monitoringLockPath(char *path, size_t size, char *why, size_t whySize);
 // Takes it as lockRuntimeDir takes a directory's, making and judging the
-// directory that holds it as a runtime directory.
-LockResult lockMonitoring(const char *path, long *holder, char *why, size_t size);
+// directory that holds it as a runtime directory; the watcher's runtime
+// directory is written in it after its process id.
+LockResult lockMonitoring(const char *path, const char *runtimeDir, long *holder, char *why, size_t size);
+// The process id of the watcher that holds the machine's lock, and the
+// runtime directory it wrote there (where it is asked to reload or
+// release, whatever the files name now); 0 when none does.
+long machineWatcher(char *dir, size_t size);
 // The process id of the watcher that holds the directory's lock; 0, with
 // why, when none does.
 long runningWatcher(const char *dir, char *why, size_t size);

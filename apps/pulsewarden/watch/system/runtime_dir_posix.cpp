@@ -66,8 +66,8 @@ static long holderOf(int fd)
 }
 
 // The lock at `path`, in the directory `dir`, taken for as long as the
-// process runs, with its process id in it.
-static LockResult takeLock(const char *dir, const char *path, long *holder, char *why, size_t size)
+// process runs, with its process id in it, and `place` after it.
+static LockResult takeLock(const char *dir, const char *path, const char *place, long *holder, char *why, size_t size)
 {
 	*holder = 0;
 	if (!ownDirectory(dir, why, size))
@@ -92,8 +92,9 @@ static LockResult takeLock(const char *dir, const char *path, long *holder, char
 		snprintf(why, size, "cannot lock %s: %s", path, strerror(error));
 		return lockFailed;
 	}
-	char pid[32];
-	int n = snprintf(pid, sizeof pid, "%ld\n", static_cast<long>(getpid()));
+	char pid[4200];
+	int n = snprintf(pid, sizeof pid, "%ld\n%s%s", static_cast<long>(getpid()), place ? place : "", place ? "\n" : "");
+	n = n < static_cast<int>(sizeof pid) ? n : static_cast<int>(sizeof pid) - 1;
 	if (ftruncate(fd, 0) != 0 || pwrite(fd, pid, static_cast<size_t>(n), 0) != n) {
 		snprintf(why, size, "cannot write %s: %s", path, strerror(errno));
 		close(fd);
@@ -111,7 +112,7 @@ LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
 		snprintf(why, size, "%s: %s", dir, strerror(ENAMETOOLONG));
 		return lockFailed;
 	}
-	return takeLock(dir, path, holder, why, size);
+	return takeLock(dir, path, nullptr, holder, why, size);
 }
 
 bool monitoringLockPath(char *path, size_t size, char *why, size_t whySize)
@@ -136,7 +137,7 @@ bool monitoringLockPath(char *path, size_t size, char *why, size_t whySize)
 	return false;
 }
 
-LockResult lockMonitoring(const char *path, long *holder, char *why, size_t size)
+LockResult lockMonitoring(const char *path, const char *runtimeDir, long *holder, char *why, size_t size)
 {
 	char dir[4096];
 	snprintf(dir, sizeof dir, "%s", path);
@@ -145,7 +146,31 @@ LockResult lockMonitoring(const char *path, long *holder, char *why, size_t size
 		slash[1] = '\0';
 	else if (slash)
 		*slash = '\0';
-	return takeLock(dir, path, holder, why, size);
+	return takeLock(dir, path, runtimeDir, holder, why, size);
+}
+
+long machineWatcher(char *dir, size_t size)
+{
+	char path[4096];
+	char why[300];
+	if (!monitoringLockPath(path, sizeof path, why, sizeof why))
+		return 0;
+	int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+	if (fd < 0)
+		return 0;
+	char text[4200] = "";
+	long pid = 0;
+	if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
+		ssize_t n = pread(fd, text, sizeof text - 1, 0);
+		text[n > 0 ? n : 0] = '\0';
+		pid = strtol(text, nullptr, 10);
+	}
+	close(fd);
+	const char *place = strchr(text, '\n');
+	if (pid <= 0 || !place || !place[1])
+		return 0;
+	snprintf(dir, size, "%.*s", static_cast<int>(strcspn(place + 1, "\n")), place + 1);
+	return pid;
 }
 
 long runningWatcher(const char *dir, char *why, size_t size)

@@ -80,7 +80,7 @@ static long holderOf(const char *path)
 
 // The lock at `path`, in the directory `dir`, held for as long as the
 // process runs, with its process id in it.
-static LockResult takeLock(const char *dir, const char *path, long *holder, char *why, size_t size)
+static LockResult takeLock(const char *dir, const char *path, const char *place, long *holder, char *why, size_t size)
 {
 	*holder = 0;
 	if (!ownDirectory(dir, why, size))
@@ -98,8 +98,10 @@ static LockResult takeLock(const char *dir, const char *path, long *holder, char
 		snprintf(why, size, "cannot open %s: %s", path, words);
 		return lockFailed;
 	}
-	char pid[32];
-	int n = snprintf(pid, sizeof pid, "%lu\r\n", static_cast<unsigned long>(GetCurrentProcessId()));
+	char pid[MAX_PATH + 64];
+	int n = snprintf(pid, sizeof pid, "%lu\r\n%s%s", static_cast<unsigned long>(GetCurrentProcessId()),
+		place ? place : "", place ? "\r\n" : "");
+	n = n < static_cast<int>(sizeof pid) ? n : static_cast<int>(sizeof pid) - 1;
 	DWORD written = 0;
 	if (!WriteFile(lock, pid, static_cast<DWORD>(n), &written, nullptr) || !SetEndOfFile(lock)) {
 		char words[160];
@@ -116,7 +118,7 @@ LockResult lockRuntimeDir(const char *dir, long *holder, char *why, size_t size)
 {
 	char path[MAX_PATH + 16];
 	snprintf(path, sizeof path, "%s\\watch.lock", dir);
-	return takeLock(dir, path, holder, why, size);
+	return takeLock(dir, path, nullptr, holder, why, size);
 }
 
 bool monitoringLockPath(char *path, size_t size, char *why, size_t whySize)
@@ -138,7 +140,7 @@ bool monitoringLockPath(char *path, size_t size, char *why, size_t whySize)
 	return true;
 }
 
-LockResult lockMonitoring(const char *path, long *holder, char *why, size_t size)
+LockResult lockMonitoring(const char *path, const char *runtimeDir, long *holder, char *why, size_t size)
 {
 	char dir[MAX_PATH + 16];
 	snprintf(dir, sizeof dir, "%s", path);
@@ -148,7 +150,38 @@ LockResult lockMonitoring(const char *path, long *holder, char *why, size_t size
 		slash = other;
 	if (slash)
 		*slash = '\0';
-	return takeLock(dir, path, holder, why, size);
+	return takeLock(dir, path, runtimeDir, holder, why, size);
+}
+
+long machineWatcher(char *dir, size_t size)
+{
+	char path[MAX_PATH + 16];
+	char why[300];
+	if (!monitoringLockPath(path, sizeof path, why, sizeof why))
+		return 0;
+	// Held: its watcher keeps it open for writing, and lets others read it.
+	HANDLE probe = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+		FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (probe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) {
+		if (probe != INVALID_HANDLE_VALUE)
+			CloseHandle(probe);
+		return 0;
+	}
+	HANDLE held = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+		FILE_ATTRIBUTE_NORMAL, nullptr);
+	char text[MAX_PATH + 64] = "";
+	DWORD n = 0;
+	if (held != INVALID_HANDLE_VALUE) {
+		if (ReadFile(held, text, sizeof text - 1, &n, nullptr))
+			text[n] = '\0';
+		CloseHandle(held);
+	}
+	long pid = strtol(text, nullptr, 10);
+	const char *place = strchr(text, '\n');
+	if (pid <= 0 || !place || !place[1])
+		return 0;
+	snprintf(dir, size, "%.*s", static_cast<int>(strcspn(place + 1, "\r\n")), place + 1);
+	return pid;
 }
 
 long runningWatcher(const char *dir, char *why, size_t size)
