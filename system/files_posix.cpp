@@ -9,6 +9,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -61,13 +63,22 @@ static bool syncDirectoryOf(const char *path, char *why, size_t size)
 // leaves one or the other whole.
 // `mode` whatever the umask, before a byte is written: 0644, for the
 // collector and pulsewarden status of ordinary users; 0600 for a secret.
+// `inPlace`: to be written in place later, whatever becomes of the disk,
+// so never copied on write (btrfs), which would ask the disk for room at
+// each write; the flag takes only while the file is empty, and where it
+// means nothing it is refused, which changes nothing.
 static bool replace(const char *path, const char *text, size_t length, mode_t mode, bool durable, char *why,
-	size_t size)
+	size_t size, bool inPlace = false)
 {
 	char temporary[PATH_MAX];
 	int fd = createBeside(path, mode, temporary, sizeof temporary);
 	if (fd < 0)
 		return sayErrno(why, size);
+	int flags = 0;
+	if (inPlace && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+		flags |= FS_NOCOW_FL;
+		ioctl(fd, FS_IOC_SETFLAGS, &flags);
+	}
 	bool written = fchmod(fd, mode) == 0;
 	for (size_t at = 0; written && at < length;) {
 		ssize_t n = write(fd, text + at, length - at);
@@ -137,7 +148,7 @@ static int openFixed(const char *path, size_t length, int flags, char *why, size
 
 FixedFile *openFixedFile(const char *path, const char *bytes, size_t length, char *why, size_t size)
 {
-	if (bytes && !replaceFileDurably(path, bytes, length, why, size))
+	if (bytes && !replace(path, bytes, length, 0644, true, why, size, true))
 		return nullptr;
 	int fd = openFixed(path, length, O_RDWR, why, size);
 	if (fd < 0)

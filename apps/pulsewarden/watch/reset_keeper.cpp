@@ -45,8 +45,10 @@ static bool writeSlot(void *target, const char *path, const char *text, size_t l
 		static char made[recordFileSize];
 		memset(made, 0, sizeof made);
 		memcpy(made + at, s->bytes, bytes);
-		if (!replaceFileDurably(path, made, sizeof made, why, size))
+		FixedFile *again = openFixedFile(path, made, sizeof made, why, size);
+		if (!again)
 			return false;
+		closeFixedFile(again);
 	}
 	s->sequence = next;
 	return true;
