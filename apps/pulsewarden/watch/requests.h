@@ -11,8 +11,8 @@ struct WatchOptions;
 int reloadAsked(const WatchOptions &line);
 int releaseAsked(const WatchOptions &line);
 
-// Asks the watcher of the runtime directory `dir` (null: the default one)
+// Asks the watcher of the runtime directory `named` (null: the default one)
 // to read its configuration again, by `ask` (a signal, the service control
 // manager), and waits for its answer: 0 once it has applied it, 1 with the
 // reason said when it has refused it or cannot be asked.
-int reloadWatcher(const char *dir, bool (*ask)(void *context, long pid, char *why, size_t size), void *context);
+int reloadWatcher(const char *named, bool (*ask)(void *context, long pid, char *why, size_t size), void *context);

@@ -216,21 +216,22 @@ RecordFound readRecordSlots(const char *bytes, size_t length, ResetRecord *recor
 	*record = ResetRecord{};
 	// Made at its full size, and never cut since: a file of another size
 	// is damage, never a record that holds nothing.
-	bool cut = length != recordFileSize;
+	size_t made = recordFileSize;
+	bool cut = length != made;
 	if (!whole[0] && !whole[1]) {
 		if (!written[0] && !written[1] && !cut)
 			return recordEmpty;
 		if (written[0] || written[1])
 			snprintf(why, size, "%s", written[0] ? reasons[0] : reasons[1]);
 		else
-			snprintf(why, size, "%zu bytes, not the %zu it is made with", length, size_t{recordFileSize});
+			snprintf(why, size, "%zu bytes, not the %zu it is made with", length, made);
 		return recordUnreadable;
 	}
 	size_t newest = !whole[0] || (whole[1] && sequences[1] > sequences[0]) ? 1 : 0;
 	if (written[1 - newest] && !whole[1 - newest])
 		snprintf(why, size, "%s", reasons[1 - newest]);
 	else if (cut)
-		snprintf(why, size, "%zu bytes, not the %zu it is made with", length, size_t{recordFileSize});
+		snprintf(why, size, "%zu bytes, not the %zu it is made with", length, made);
 	*record = slots[newest];
 	*sequence = sequences[newest];
 	return recordFound;
