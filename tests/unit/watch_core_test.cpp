@@ -715,16 +715,17 @@ const Row rows[] = {
 		{10010, pass(), "markActive | next 15010"},
 		{10010, answer(0), "info healthy: the check passed; heartbeats start | next 20000"},
 	}, {90000, 90000, 90000}, true},
-	{"held, monitoring switched on by someone else is switched off again, said with the way to end the hold",
-		{"--enable", "--timeout", "3s", "check"}, 0, {
+	{"held, monitoring switched on by someone else is switched off again, said once with the way to end the hold; "
+		"checks go on", {"--enable", "--timeout", "3s", "check"}, 0, {
 		{0, start(), std::string(startLine) + " | hold | disable | next 5000"},
 		{0, answer(0), "isEnabled | next 5000"},
-		{0, answer(1), "warning held, but monitoring was switched on meanwhile: switched off again, as heartbeats stay "
-			"stopped and the platform would reset the machine; the hold ends with: pulsewarden watch --release | "
-			"disable | next 5000"},
-		{0, answer(0), "next 10000"},
+		{0, answer(1), "warning held, but monitoring was switched on meanwhile: switching it off again, as heartbeats "
+			"stay stopped and the platform would reset the machine; the hold ends with: pulsewarden watch --release | "
+			"disable | start check | next 5000"},
+		{0, answer(0), "next 3000"},
+		{10, pass(), "notice held: the check passes; it re-arms once the oldest reset leaves the period | next 10000"},
 		{10000, time(), "isEnabled | next 15000"},
-		{10000, answer(0), "start check | next 13000"},
+		{10000, answer(1), "disable | start check | next 15000"},
 	}, {90000, 90000, 90000}, true},
 	{"held, a stop leaves monitoring off: the hold outlives the watcher",
 		{"--enable", "--timeout", "3s", "check"}, 0, {

@@ -344,7 +344,7 @@ static int reload(const char *invocationName, int argc)
 		printTo(stderr, "service reload: %s\n", why);
 		return 1;
 	}
-	return reloadWatcher(nullptr, askService, nullptr);
+	return reloadWatcher(nullptr, false, askService, nullptr);
 }
 
 int pulsewardenService(const char *invocationName, bool silent, int argc, char **argv)

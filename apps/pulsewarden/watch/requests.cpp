@@ -44,12 +44,14 @@ static bool reloadAnswer(const char *dir, unsigned *count, char *how, size_t siz
 // The watcher asked of: the one that holds the directory named, else the
 // machine's, wherever it runs, since files edited since its start may name
 // another directory than it was started with. Its directory in `dir`.
-static long watcherAt(const char *named, char *dir, size_t size, char *why, size_t whySize)
+static long watcherAt(const char *named, bool given, char *dir, size_t size, char *why, size_t whySize)
 {
 	snprintf(dir, size, "%s", named);
 	long pid = runningWatcher(named, why, whySize);
+	// A directory the command line gives is the one meant: another
+	// watcher may run beside the machine's, for a test.
 	char running[1024];
-	long machine = pid ? 0 : machineWatcher(running, sizeof running);
+	long machine = pid || given ? 0 : machineWatcher(running, sizeof running);
 	if (!machine || strcmp(running, named) == 0)
 		return pid;
 	printTo(stderr, "watch: no watcher runs in %s; process %ld, the machine's, runs in %s (runtime_dir changes with a "
@@ -58,7 +60,8 @@ static long watcherAt(const char *named, char *dir, size_t size, char *why, size
 	return runningWatcher(dir, why, whySize);
 }
 
-int reloadWatcher(const char *named, bool (*ask)(void *context, long pid, char *why, size_t size), void *context)
+int reloadWatcher(const char *named, bool given, bool (*ask)(void *context, long pid, char *why, size_t size),
+	void *context)
 {
 	char why[1200];
 	char defaultDir[1024];
@@ -67,7 +70,7 @@ int reloadWatcher(const char *named, bool (*ask)(void *context, long pid, char *
 		return 1;
 	}
 	char dir[1024];
-	long pid = watcherAt(named ? named : defaultDir, dir, sizeof dir, why, sizeof why);
+	long pid = watcherAt(named ? named : defaultDir, given, dir, sizeof dir, why, sizeof why);
 	if (!pid) {
 		printTo(stderr, "watch: %s\n", why);
 		return 1;
@@ -156,7 +159,7 @@ int releaseAsked(const WatchOptions &line)
 		printTo(stderr, "%s", faultsRead);
 		return 1;
 	}
-	long pid = watcherAt(named, dir, sizeof dir, why, sizeof why);
+	long pid = watcherAt(named, line.runtimeDir, dir, sizeof dir, why, sizeof why);
 	if (!pid) {
 		if (!releaseRecord(stateDir, why, sizeof why)) {
 			printTo(stderr, "watch: cannot release: %s\n", why);
@@ -217,5 +220,5 @@ int reloadAsked(const WatchOptions &line)
 		return 1;
 	}
 	auto bySignal = [](void *, long pid, char *reason, size_t size) { return askToReload(pid, reason, size); };
-	return reloadWatcher(dir, bySignal, nullptr);
+	return reloadWatcher(dir, line.runtimeDir, bySignal, nullptr);
 }

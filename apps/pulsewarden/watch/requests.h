@@ -11,8 +11,11 @@ struct WatchOptions;
 int reloadAsked(const WatchOptions &line);
 int releaseAsked(const WatchOptions &line);
 
-// Asks the watcher of the runtime directory `named` (null: the default one)
-// to read its configuration again, by `ask` (a signal, the service control
-// manager), and waits for its answer: 0 once it has applied it, 1 with the
-// reason said when it has refused it or cannot be asked.
-int reloadWatcher(const char *named, bool (*ask)(void *context, long pid, char *why, size_t size), void *context);
+// Asks the watcher of the runtime directory `named` (null: the default one;
+// where none runs there and the command line did not name it, `given`
+// false, the machine's watcher wherever it runs) to read its
+// configuration again, by `ask` (a signal, the service control manager),
+// and waits for its answer: 0 once it has applied it, 1 with the reason
+// said when it has refused it or cannot be asked.
+int reloadWatcher(const char *named, bool given, bool (*ask)(void *context, long pid, char *why, size_t size),
+	void *context);

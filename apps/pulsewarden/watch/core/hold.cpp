@@ -210,8 +210,9 @@ void heldSwitchedOn(WatchCore *c, Step *s)
 {
 	char release[600];
 	releaseCommand(options(c), release, sizeof release);
-	addLine(s, priorityWarning, "held, but monitoring was switched on meanwhile: switched off again, as heartbeats "
-		"stay stopped and the platform would reset the machine; the hold ends with: %s", release);
+	addLineOnce(s, &c->said.heldSwitchedOn, priorityWarning, "held, but monitoring was switched on meanwhile: "
+		"switching it off again, as heartbeats stay stopped and the platform would reset the machine; the hold ends "
+		"with: %s", release);
 	c->hold.off = false;
 	askToHold(c, s);
 }

@@ -416,10 +416,12 @@ void answered(WatchCore *c, Step *s, int32_t answer, int64_t now)
 			resume(c, s, now);
 		return;
 	case askedEnabledWhileHeld:
+		// Checks go on whatever it says: a pass is what re-arms.
 		if (answer)
 			heldSwitchedOn(c, s);
 		else
-			beginCheck(c, s, now);
+			c->said.heldSwitchedOn = false;
+		beginCheck(c, s, now);
 		return;
 	case askedEnabledAfterRefusal:
 		refusedAnswered(c, s, answer != libraryOk);

@@ -314,6 +314,7 @@ struct WatchCore {
 		bool stillRunning;
 		bool libraryLate;
 		bool waitedForProcessor;
+		bool heldSwitchedOn;
 	} said;
 	WatchView view;          // each part's results and figures, kept as they come
 };

@@ -89,8 +89,8 @@ const OptionRow optionTable[] = {
 	path("--metrics-file", "PATH", "keep the figures there, in Prometheus's text format, for\n"
 		"a node agent's textfile collector (removed at a stop)", &WatchOptions::metricsFile),
 	startOnly(path("--runtime-dir", "DIR", "where the watcher holds its lock, one watcher a directory\n"
-		"(default /run/pulsewarden for root; with --enable, one a\n"
-		"machine whatever DIR)", &WatchOptions::runtimeDir)),
+		"(default /run/pulsewarden for root; and one a machine\n"
+		"whatever DIR)", &WatchOptions::runtimeDir)),
 	other("--check-user", optionUser, "USER", "run the check as USER, with USER's groups and a clean\n"
 		"environment (HOME, USER, LOGNAME, SHELL, PATH), as runuser does"),
 	startOnly(path("--state-dir", "DIR", "what outlives a reboot: why the machine was reset\n"
