@@ -1737,6 +1737,9 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 	r = tool({"watch", "--reload", "--config", config});
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_NE(r.err.find("watch: no watcher runs in " + root + "/elsewhere; process "), std::string::npos) << r.err;
+	// One the command line names is the one meant, never another.
+	EXPECT_EQ(tool({"watch", "--release", "--runtime-dir", root + "/elsewhere", "--state-dir", root + "/elsewhere"}).out,
+		"released: no watcher runs; the next one counts no reset before now\n");
 	stop(&watch);
 	EXPECT_EQ(tool({"watch", "--reload", "--runtime-dir", root + "/run"}).status, 1);
 }
