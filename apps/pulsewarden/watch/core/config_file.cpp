@@ -7,8 +7,10 @@
 #include "toml.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -487,18 +489,50 @@ void keyOf(const char *option, char *key, size_t size)
 			*p = '_';
 }
 
-// A check's word as printed: one that is a URL hides its secrets as a
-// probe's URL does (curl's "https://admin:pw@host/"). True when it did.
-bool hideWordSecrets(const char *word, char *shown, size_t size)
+// A check's word as printed: each URL in it hides its secrets as a
+// probe's URL does (curl's "https://admin:pw@host/", and every one of a
+// shell's "curl ... && curl ..."). Null when it has none; else the word
+// with them hidden, whole, in memory the caller frees.
+char *hideWordSecrets(const char *word)
 {
-	snprintf(shown, size, "%s", word);
 	if (!strstr(word, "://"))
-		return false;
-	Probe url;
-	url.kind = probeHttp;
-	url.target = word;
-	probeShownTarget(url, shown, size, shownInPrint);
-	return strcmp(shown, word) != 0;
+		return nullptr;
+	// "<secret>" in place of a secret of one byte at the most.
+	size_t room = strlen(word) * 9 + 1;
+	char *shown = static_cast<char *>(malloc(room));
+	char *url = static_cast<char *>(malloc(room));
+	if (!shown || !url) {
+		free(shown);
+		free(url);
+		return nullptr;
+	}
+	size_t used = 0;
+	bool hid = false;
+	for (const char *p = word; *p;) {
+		const char *mark = strstr(p, "://");
+		const char *begin = mark ? mark : p + strlen(p);
+		while (mark && begin > p && (isalnum(static_cast<unsigned char>(begin[-1])) || strchr("+-.", begin[-1])))
+			begin--;
+		memcpy(shown + used, p, static_cast<size_t>(begin - p));
+		used += static_cast<size_t>(begin - p);
+		if (!mark)
+			break;
+		const char *end = mark + 3 + strcspn(mark + 3, " \t\n\"'<>`|");
+		snprintf(url, room, "%.*s", static_cast<int>(end - begin), begin);
+		Probe probe;
+		probe.kind = probeHttp;
+		probe.target = url;
+		probeShownTarget(probe, shown + used, room - used, shownInPrint);
+		hid = hid || strcmp(shown + used, url) != 0;
+		used += strlen(shown + used);
+		p = end;
+	}
+	shown[used] = '\0';
+	free(url);
+	if (hid)
+		return shown;
+	free(shown);
+	return nullptr;
 }
 
 }  // namespace
@@ -517,9 +551,11 @@ bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, ch
 		// Also a printout read back: it says so again, and prints the same.
 		hidden = hidden || strstr(targets[i], "<secret>");
 	}
-	static char word[8192];
-	for (char **w = o.check; w && *w; w++)
-		hidden = hideWordSecrets(*w, word, sizeof word) || hidden;
+	for (char **w = o.check; w && *w; w++) {
+		char *shown = hideWordSecrets(*w);
+		hidden = hidden || shown;
+		free(shown);
+	}
 	if (hidden)
 		add(&t, "# A URL's password and the values of its query parameters named as secrets (token, key...) are\n"
 			"# shown as <secret>: read back, this file would send \"<secret>\" in their place.\n");
@@ -563,9 +599,10 @@ bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, ch
 		add(&t, "\n[check]\ncommand = [");
 		for (char **w = o.check; *w; w++) {
 			add(&t, "%s", w == o.check ? "" : ", ");
-			hideWordSecrets(*w, word, sizeof word);
-			if (!addQuoted(&t, word))
+			char *shown = hideWordSecrets(*w);
+			if (!addQuoted(&t, shown ? shown : *w))
 				unwritable = *w;
+			free(shown);
 		}
 		add(&t, "]\n");
 	}
