@@ -1266,7 +1266,7 @@ TEST_F(Watch, ARecordOnADiskMadeReadOnlyIsStillConcludedAndCounted)
 		"mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"", root + "/kept", toolPath()});
 	Session again;
 	ASSERT_TRUE(again.start("/usr/bin/unshare", setup));
-	ASSERT_TRUE(waitFor(&again, "watch: the previous boot was most likely ended by the platform's reset"));
+	ASSERT_TRUE(waitFor(&again, "; said again at the next boot, as the reset record cannot be written now\n"));
 	ASSERT_TRUE(waitFor(&again, "cannot write the reset record " + root + "/kept/resets.record: Read-only file system"));
 	ASSERT_TRUE(waitFor(&again, "heartbeats start\n"));
 	setMode("fail");

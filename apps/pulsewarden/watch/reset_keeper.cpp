@@ -155,6 +155,9 @@ static void conclude(ResetKeeper *k)
 	char window[32];
 	localTimeOf(stoppedAtS(e), stopped, sizeof stopped);
 	formatDuration(static_cast<int64_t>(e.windowS * 1e9), window, sizeof window);
+	// Not written, it is concluded again at the next boot: said so, so that
+	// whoever counts these lines counts one reset.
+	const char *again = k->usable ? "" : "; said again at the next boot, as the reset record cannot be written now";
 	switch (concludeRecord(k->record, k->boot)) {
 	case concludedNothing:
 	case concludedSameBoot:
@@ -167,12 +170,12 @@ static void conclude(ResetKeeper *k)
 		if (r.needReset)
 			sayKept(k, priorityError, messageResetConcluded, "the previous boot was most likely ended by the "
 				"platform's reset, at about %s: appStateNeedReset was posted then, and the watcher was last seen "
-				"%.0f s later; why: %s", at, seenAfterS(r), r.why);
+				"%.0f s later; why: %s%s", at, seenAfterS(r), r.why, again);
 		else
 			sayKept(k, priorityError, messageResetConcluded, "the previous boot was most likely ended by the "
 				"platform's reset, at about %s: the last heartbeat was at %s, and the watcher was still running "
-				"%.0f s later, against a window of %s; why heartbeats stopped: %s", at, stopped, seenAfterS(r),
-				window, r.why);
+				"%.0f s later, against a window of %s; why heartbeats stopped: %s%s", at, stopped, seenAfterS(r),
+				window, r.why, again);
 		break;
 	}
 	case concludedNotPlatform:
