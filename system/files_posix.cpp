@@ -130,7 +130,7 @@ struct FixedFile {
 // `length` bytes, reached without following a link.
 static int openFixed(const char *path, size_t length, int flags, char *why, size_t size)
 {
-	int fd = open(path, flags | O_NOFOLLOW | O_CLOEXEC);
+	int fd = open(path, flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
 	struct stat st;
 	if (fd < 0 || fstat(fd, &st) != 0) {
 		sayErrno(why, size);

@@ -310,10 +310,8 @@ static struct {
 	int count;
 } trusted;
 
-static bool loadSecurity(const char *path, char *why, size_t size)
+static bool initSecurity()
 {
-	if (security.loaded)
-		return true;
 	void *library = loadSystemLibrary("advapi32.dll");
 	security.loaded = library && findFunction(library, "GetSecurityInfo", &security.securityInfo)
 		&& findFunction(library, "GetAce", &security.ace) && findFunction(library, "EqualSid", &security.equalSid)
@@ -323,10 +321,8 @@ static bool loadSecurity(const char *path, char *why, size_t size)
 		&& findFunction(library, "LookupAccountSidA", &security.accountName)
 		&& findFunction(library, "OpenProcessToken", &security.openToken)
 		&& findFunction(library, "GetTokenInformation", &security.tokenInformation);
-	if (!security.loaded) {
-		snprintf(why, size, "%s: who may read or change it cannot be told (advapi32.dll)", path);
+	if (!security.loaded)
 		return false;
-	}
 	DWORD n = SECURITY_MAX_SID_SIZE;
 	if (security.wellKnownSid(WinLocalSystemSid, nullptr, trusted.sids[trusted.count], &n))
 		trusted.count++;
@@ -350,6 +346,15 @@ static bool loadSecurity(const char *path, char *why, size_t size)
 		CloseHandle(token);
 	}
 	return true;
+}
+
+// Once, whichever thread asks first: probes judge their files on theirs.
+static bool loadSecurity(const char *path, char *why, size_t size)
+{
+	static const bool loaded = initSecurity();
+	if (!loaded)
+		snprintf(why, size, "%s: who may read or change it cannot be told (advapi32.dll)", path);
+	return loaded;
 }
 
 static bool isTrusted(PSID sid)
@@ -376,13 +381,14 @@ static void accountOf(PSID sid, char *name, size_t size)
 		snprintf(name, size, "an account");
 }
 
-// The owner and access list of what stands at `path` itself (a link as
-// itself, not where it points), in a descriptor the caller frees.
-static bool securityOf(const char *path, PSID *owner, PACL *dacl, PSECURITY_DESCRIPTOR *descriptor, char *why,
-	size_t size)
+// The owner and access list of what stands at `path`: with `itself`, a
+// link as itself (who may point it elsewhere), else where it leads (who
+// may read what it leads to); in a descriptor the caller frees.
+static bool securityOf(const char *path, bool itself, PSID *owner, PACL *dacl, PSECURITY_DESCRIPTOR *descriptor,
+	char *why, size_t size)
 {
 	HANDLE handle = CreateFileA(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-		OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+		OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | (itself ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
 	DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError()
 		: security.securityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, owner,
 			nullptr, dacl, nullptr, descriptor);
@@ -427,7 +433,7 @@ bool readableByOthers(const char *path, char *why, size_t size)
 	PSID owner = nullptr;
 	PACL dacl = nullptr;
 	PSECURITY_DESCRIPTOR descriptor = nullptr;
-	if (!loadSecurity(path, why, size) || !securityOf(path, &owner, &dacl, &descriptor, why, size))
+	if (!loadSecurity(path, why, size) || !securityOf(path, false, &owner, &dacl, &descriptor, why, size))
 		return true;
 	char who[300];
 	bool others = othersAllowed(owner, dacl, FILE_READ_DATA | GENERIC_READ | GENERIC_ALL, true, who, sizeof who);
@@ -454,7 +460,7 @@ static bool othersMayChange(const char *path, DWORD rights, const char *doing, c
 	PSID owner = nullptr;
 	PACL dacl = nullptr;
 	PSECURITY_DESCRIPTOR descriptor = nullptr;
-	if (!securityOf(path, &owner, &dacl, &descriptor, why, size))
+	if (!securityOf(path, true, &owner, &dacl, &descriptor, why, size))
 		return true;
 	char who[300];
 	bool others = true;
@@ -464,8 +470,11 @@ static bool othersMayChange(const char *path, DWORD rights, const char *doing, c
 		snprintf(why, size, "%s is owned by %s, who may change it: icacls \"%s\" /setowner Administrators", path,
 			owner ? who : "no one", path);
 	} else if (othersAllowed(owner, dacl, rights, false, who, sizeof who)) {
+		// A folder's grants reach what is in it, which inherits them.
+		const char *inherited = rights == changesFile ? "" : "(OI)(CI)";
 		snprintf(why, size, "%s may be %s by %s, not only by SYSTEM and Administrators: icacls \"%s\" /inheritance:r "
-			"/grant:r SYSTEM:F Administrators:F", path, doing, who, path);
+			"/remove:g \"%s\" /grant:r SYSTEM:%sF Administrators:%sF", path, doing, who, path, who, inherited,
+			inherited);
 	} else {
 		others = false;
 	}
@@ -479,11 +488,20 @@ static bool othersMayChange(const char *path, DWORD rights, const char *doing, c
 // elsewhere.
 static bool wayChangeable(const char *path, DWORD last, const char *doing, int hops, char *why, size_t size)
 {
+	// As the system names it without its \\?\ prefix.
+	char plain[MAX_PATH + 8];
+	if (strncmp(path, "\\\\?\\UNC\\", 8) == 0)
+		snprintf(plain, sizeof plain, "\\\\%s", path + 8);
+	else
+		snprintf(plain, sizeof plain, "%s", path + (strncmp(path, "\\\\?\\", 4) == 0 ? 4 : 0));
 	char full[MAX_PATH];
-	DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+	DWORD n = GetFullPathNameA(plain, sizeof full, full, nullptr);
 	if (n == 0 || n >= sizeof full) {
 		char words[160];
-		lastErrorText(words, sizeof words);
+		if (n)
+			snprintf(words, sizeof words, "its path is too long");
+		else
+			lastErrorText(words, sizeof words);
 		snprintf(why, size, "%s: %s", path, words);
 		return true;
 	}

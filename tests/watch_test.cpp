@@ -587,9 +587,10 @@ TEST_F(Watch, AChecksUserAndWhoMayChangeItAreJudgedBeforeItRuns)
 		std::string dropIns = root + "/watch.d";
 		writeFile(config, "[check]\ncommand = [\"cmd\", \"/c\", '" + asPath(check + ".cmd") + "']\n");
 		ASSERT_EQ(mkdir(dropIns.c_str(), 0755), 0);
-		auto why = [](const std::string &path, const char *doing) {
+		auto why = [](const std::string &path, const char *doing, const char *inherited = "") {
 			return asPath(path) + " may be " + doing + " by Everyone, not only by SYSTEM and Administrators: icacls \""
-				+ asPath(path) + "\" /inheritance:r /grant:r SYSTEM:F Administrators:F\r";
+				+ asPath(path) + "\" /inheritance:r /remove:g \"Everyone\" /grant:r SYSTEM:" + inherited
+				+ "F Administrators:" + inherited + "F\r";
 		};
 		struct {
 			std::string path;
@@ -597,8 +598,8 @@ TEST_F(Watch, AChecksUserAndWhoMayChangeItAreJudgedBeforeItRuns)
 			std::string err;
 		} rows[] = {
 			{config, 0666, 0644, why(config, "changed")},
-			{dropIns, 0777, 0755, why(dropIns, "written in")},
-			{root, 0777, 0700, why(root, "changed")},
+			{dropIns, 0777, 0755, why(dropIns, "written in", "(OI)(CI)")},
+			{root, 0777, 0700, why(root, "changed", "(OI)(CI)")},
 			{check + ".cmd", 0666, 0644, "cannot start the check: " + why(check + ".cmd", "changed")},
 		};
 		for (const auto &row : rows) {
