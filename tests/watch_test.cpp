@@ -212,6 +212,18 @@ protected:
 		size_t at = table == std::string::npos ? table : text.find("\n" + key + " = ", table);
 		return at < end ? strtod(text.c_str() + at + key.size() + 4, nullptr) : NAN;
 	}
+	// The platform resets a moment after it decides: by then the record
+	// shows the watcher seen running past the window (2 s), less an
+	// interval (200 ms), on the boot's own clock. Waited for.
+	bool seenPastTheWindow()
+	{
+		for (int i = 0; i < 6000; i++, usleep(10000)) {
+			std::string text = recordText(root + "/kept");
+			if (armed(text, "seen_boot") - armed(text, "stopped_boot") >= 1.8 - 0.001)
+				return true;
+		}
+		return false;
+	}
 
 	// The lines said so far, without their time.
 	static std::vector<std::string> said(const std::string &out)
@@ -947,15 +959,7 @@ TEST_F(Watch, AResetLoopIsExplainedAtEachBootAndHeldTheFourthTime)
 		for (int i = 0; i < 6000 && !red; i++, usleep(10000))
 			red = runProgram(PULSEWARDEN_BUILT_SIM, platform).out.find("status: red") != std::string::npos;
 		ASSERT_TRUE(red) << "the platform never would have acted";
-		// The reset comes a moment after the platform decides: by then the
-		// record shows the watcher seen running past the window, less an
-		// interval, on the boot's own clock.
-		bool seen = false;
-		for (int i = 0; i < 6000 && !seen; i++, usleep(10000)) {
-			std::string text = recordText(root + "/kept");
-			seen = armed(text, "seen_boot") - armed(text, "stopped_boot") >= 1.8 - 0.001;
-		}
-		ASSERT_TRUE(seen) << recordText(root + "/kept");
+		ASSERT_TRUE(seenPastTheWindow()) << recordText(root + "/kept");
 		kill(watch.pid, SIGKILL);
 		std::vector<std::string> lines = said(finishTool(&watch).out);
 		ASSERT_FALSE(lines.empty());
@@ -1253,12 +1257,7 @@ TEST_F(Watch, ARecordOnADiskMadeReadOnlyIsStillConcludedAndCounted)
 	ASSERT_EQ(unlink((root + "/kept/resets.record").c_str()), 0);
 	setMode("fail");
 	ASSERT_TRUE(waitFor(&first, "heartbeats stop\n"));
-	bool seen = false;
-	for (int i = 0; i < 6000 && !seen; i++, usleep(10000)) {
-		std::string text = recordText(root + "/kept");
-		seen = armed(text, "seen_boot") - armed(text, "stopped_boot") >= 1.8 - 0.001;
-	}
-	ASSERT_TRUE(seen) << recordText(root + "/kept");
+	ASSERT_TRUE(seenPastTheWindow()) << recordText(root + "/kept");
 	kill(first.pid, SIGKILL);
 	finishTool(&first);
 	setMode("pass");
