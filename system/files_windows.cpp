@@ -296,6 +296,7 @@ static struct {
 	decltype(&CreateWellKnownSid) wellKnownSid;
 	decltype(&ConvertStringSidToSidA) sidOfText;
 	decltype(&ConvertSidToStringSidA) sidText;
+	decltype(&GetLengthSid) sidLength;
 	decltype(&LookupAccountSidA) accountName;
 	decltype(&OpenProcessToken) openToken;
 	decltype(&GetTokenInformation) tokenInformation;
@@ -318,6 +319,7 @@ static bool initSecurity()
 		&& findFunction(library, "CreateWellKnownSid", &security.wellKnownSid)
 		&& findFunction(library, "ConvertStringSidToSidA", &security.sidOfText)
 		&& findFunction(library, "ConvertSidToStringSidA", &security.sidText)
+		&& findFunction(library, "GetLengthSid", &security.sidLength)
 		&& findFunction(library, "LookupAccountSidA", &security.accountName)
 		&& findFunction(library, "OpenProcessToken", &security.openToken)
 		&& findFunction(library, "GetTokenInformation", &security.tokenInformation);
@@ -331,8 +333,8 @@ static bool initSecurity()
 		trusted.count++;
 	PSID installer = nullptr;
 	if (security.sidOfText("S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer)) {
-		memcpy(trusted.sids[trusted.count++], installer, SECURITY_MAX_SID_SIZE < GetLengthSid(installer)
-			? SECURITY_MAX_SID_SIZE : GetLengthSid(installer));
+		DWORD length = security.sidLength(installer);
+		memcpy(trusted.sids[trusted.count++], installer, length < SECURITY_MAX_SID_SIZE ? length : SECURITY_MAX_SID_SIZE);
 		LocalFree(installer);
 	}
 	HANDLE token;
@@ -342,7 +344,7 @@ static bool initSecurity()
 		PSID self = security.tokenInformation(token, TokenUser, user, sizeof user, &needed)
 			? reinterpret_cast<TOKEN_USER *>(user)->User.Sid : nullptr;
 		if (self)
-			memcpy(trusted.sids[trusted.count++], self, GetLengthSid(self));
+			memcpy(trusted.sids[trusted.count++], self, security.sidLength(self));
 		CloseHandle(token);
 	}
 	return true;
