@@ -142,6 +142,21 @@ static bool whereItIs(const WatchOptions &line, char *dir, size_t size, const ch
 	return true;
 }
 
+char *releaseFailure(const char *path)
+{
+	char *text = nullptr;
+	size_t length = 0;
+	char why[200];
+	size_t mark = strlen(releaseFailedMark);
+	if (!readWholeFile(path, 1024, &text, &length, why, sizeof why) || strncmp(text, releaseFailedMark, mark) != 0) {
+		free(text);
+		return nullptr;
+	}
+	text[strcspn(text, "\n")] = '\0';
+	memmove(text, text + mark, strlen(text + mark) + 1);
+	return text;
+}
+
 // watch --release: the watcher that runs takes the request at its next
 // wake, at its next tick at the latest, and answers by taking it away;
 // with none running, the record is changed here.
@@ -181,17 +196,13 @@ int releaseAsked(const WatchOptions &line)
 		}
 		// Taken, but the record that forgives could not be written: a
 		// restart would hold again.
-		char *answer = nullptr;
-		size_t length = 0;
-		if (readWholeFile(path, 1024, &answer, &length, why, sizeof why) && strncmp(answer, "failed: ", 8) == 0) {
-			answer[strcspn(answer, "\n")] = '\0';
+		if (char *failure = releaseFailure(path)) {
 			removeFile(path);
 			printTo(stderr, "watch: cannot release: process %ld %s; it counts no reset before now until it ends\n",
-				pid, answer + 8);
-			free(answer);
+				pid, failure);
+			free(failure);
 			return 1;
 		}
-		free(answer);
 		if (!runningWatcher(dir, why, sizeof why)) {
 			removeFile(path);
 			printTo(stderr, "watch: process %ld ended before it took the release: run this again\n", pid);

@@ -19,3 +19,10 @@ int releaseAsked(const WatchOptions &line);
 // said when it has refused it or cannot be asked.
 int reloadWatcher(const char *named, bool given, bool (*ask)(void *context, long pid, char *why, size_t size),
 	void *context);
+
+// A release the watcher took but could not keep on disk is answered by
+// replacing the request with this mark and why.
+inline constexpr char releaseFailedMark[] = "failed: ";
+// That answer's why, left at `path`, in memory the caller frees; null
+// when the file holds none (a request, or nothing).
+char *releaseFailure(const char *path);

@@ -533,17 +533,6 @@ static void feedKind(Loop *l, EventKind kind)
 
 // pulsewarden watch --release leaves its request in the runtime
 // directory, looked for at every wake; it waits for the file to go.
-// An answer of ours that watch --release has not read yet, not a request.
-static bool releaseRefused(const char *path)
-{
-	char *text = nullptr;
-	size_t length = 0;
-	char why[200];
-	bool refused = readWholeFile(path, 1024, &text, &length, why, sizeof why) && strncmp(text, "failed: ", 8) == 0;
-	free(text);
-	return refused;
-}
-
 // The release asked for is answered once the record that forgives is on
 // disk: taken away, or, where it could not be written, replaced by why, so
 // that watch --release never says released for a hold a restart restores.
@@ -553,7 +542,7 @@ static void answerRelease(Loop *l, const char *failure)
 	char path[1100];
 	snprintf(path, sizeof path, "%s%crelease", l->runtimeDir, pathSeparator);
 	char answer[1700];
-	int n = snprintf(answer, sizeof answer, "failed: %s\n", failure ? failure : "");
+	int n = snprintf(answer, sizeof answer, "%s%s\n", releaseFailedMark, failure ? failure : "");
 	char why[300];
 	if (!failure || !replaceFile(path, answer, static_cast<size_t>(n), why, sizeof why))
 		removeFile(path);
@@ -572,8 +561,13 @@ static void releaseIfAsked(Loop *l)
 {
 	char path[1100];
 	snprintf(path, sizeof path, "%s%crelease", l->runtimeDir, pathSeparator);
-	if (l->releaseAnswerDue || !pathExists(path) || releaseRefused(path))
+	if (l->releaseAnswerDue || !pathExists(path))
 		return;
+	// An answer of ours that watch --release has not read yet, not a request.
+	if (char *failure = releaseFailure(path)) {
+		free(failure);
+		return;
+	}
 	Event e = {};
 	l->releaseAnswerDue = true;
 	KeeperWrite write = releaseHold(&l->keeper);
