@@ -553,7 +553,7 @@ bool printConfig(const WatchOptions &o, bool silent, char *text, size_t size, ch
 	}
 	for (char **w = o.check; w && *w; w++) {
 		char *shown = hideWordSecrets(*w);
-		hidden = hidden || shown;
+		hidden = hidden || strstr(shown ? shown : *w, "<secret>");
 		free(shown);
 	}
 	if (hidden)
