@@ -489,6 +489,14 @@ void keyOf(const char *option, char *key, size_t size)
 			*p = '_';
 }
 
+// Where the scheme before a "://" begins, not before floor.
+const char *schemeStart(const char *mark, const char *floor)
+{
+	while (mark > floor && (isalnum(static_cast<unsigned char>(mark[-1])) || strchr("+-.", mark[-1])))
+		mark--;
+	return mark;
+}
+
 // A check's word as printed: each URL in it hides its secrets as a
 // probe's URL does (curl's "https://admin:pw@host/", and every one of a
 // shell's "curl ... && curl ..."). Null when it has none; else the word
@@ -510,14 +518,17 @@ char *hideWordSecrets(const char *word)
 	bool hid = false;
 	for (const char *p = word; *p;) {
 		const char *mark = strstr(p, "://");
-		const char *begin = mark ? mark : p + strlen(p);
-		while (mark && begin > p && (isalnum(static_cast<unsigned char>(begin[-1])) || strchr("+-.", begin[-1])))
-			begin--;
+		const char *begin = mark ? schemeStart(mark, p) : p + strlen(p);
 		memcpy(shown + used, p, static_cast<size_t>(begin - p));
 		used += static_cast<size_t>(begin - p);
 		if (!mark)
 			break;
 		const char *end = mark + 3 + strcspn(mark + 3, " \t\n\"'<>`|");
+		// "a://u:p@h/x://v:q@h" is two URLs: the second's password is
+		// hidden too, and the printout read back hides the same.
+		const char *next = strstr(mark + 3, "://");
+		if (next && next < end)
+			end = schemeStart(next, mark + 3);
 		snprintf(url, room, "%.*s", static_cast<int>(end - begin), begin);
 		Probe probe;
 		probe.kind = probeHttp;
