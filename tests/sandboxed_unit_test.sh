@@ -20,7 +20,7 @@ if ! unshare --mount --propagation private true 2>/dev/null; then
 	propagation=unchanged
 fi
 work=$(mktemp -d)
-trap 'kill -9 ${pid1:-} ${booted:-} 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill -9 ${pid1:-} ${booted:-} ${server:-} 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 # The view: this machine's root read-only below, its changes in memory, the
 # build tree bound in wherever it lives; all of it gone with the namespace.
 unshare --mount --propagation "$propagation" bash -c '
@@ -78,6 +78,31 @@ touch /etc/pulsewarden/written 2>/dev/null && echo "it wrote /etc" && exit 1
 echo "as $(id -un)"
 CHECK
 inside chmod 755 /etc/pulsewarden/check
+
+# As the package leaves it: the files name nothing to watch, and the unit
+# is skipped, saying why, never failed; a drop-in with one probe starts it.
+inside cp "$build/packaging/watch.toml" /etc/pulsewarden/watch.toml
+inside cp "$build/tests/pulsewarden-watch.service" /etc/systemd/system/
+inside cp "$source/packaging/systemd/corvane-sim.conf" /etc/systemd/system/pulsewarden-watch.service.d/
+inside systemctl daemon-reload
+inside timeout 60 systemctl start pulsewarden-watch || fail "the unit, as shipped, failed to start"
+[ "$(inside systemctl show -P ActiveState pulsewarden-watch)" = inactive ] || fail "the unit, as shipped, is not skipped"
+until_ sh -c "nsenter -t $pid1 -m -p -r -w journalctl -u pulsewarden-watch | grep -q 'not started: nothing to watch yet'" \
+	|| fail "the skipped unit does not say why"
+python3 -c 'import http.server, sys
+server = http.server.HTTPServer(("127.0.0.1", 0), http.server.SimpleHTTPRequestHandler)
+print(server.server_address[1], flush=True)
+server.serve_forever()' >"$work/port" 2>/dev/null &
+server=$!
+until_ test -s "$work/port" || fail "no web server to probe"
+inside mkdir -p /etc/pulsewarden/watch.d
+printf '[[http]]\nurl = "http://127.0.0.1:%s/"\n' "$(cat "$work/port")" | inside sh -c 'cat >/etc/pulsewarden/watch.d/50-web.toml'
+inside timeout 60 systemctl start pulsewarden-watch || fail "the unit does not start with a drop-in's probe"
+until_ inside "$tool" status || fail "not healthy with the shipped file and a drop-in: $(inside "$tool" status)"
+inside timeout 60 systemctl stop pulsewarden-watch
+inside rm /etc/pulsewarden/watch.d/50-web.toml
+echo "as shipped: skipped, saying why; a drop-in with one probe: started, healthy"
+
 inside sh -c 'cat >/etc/pulsewarden/watch.toml' <<'CONFIG'
 enable = true
 interval = "1s"
@@ -87,9 +112,6 @@ metrics_file = "/var/lib/prometheus/node-exporter/pulsewarden.prom"
 # watcher does, whatever way it is written.
 check.command = ["/etc/pulsewarden/check"]
 CONFIG
-inside cp "$build/tests/pulsewarden-watch.service" /etc/systemd/system/
-inside cp "$source/packaging/systemd/corvane-sim.conf" /etc/systemd/system/pulsewarden-watch.service.d/
-inside systemctl daemon-reload
 
 inside timeout 60 systemctl start pulsewarden-watch || fail "the unit does not start"
 until_ inside "$tool" status || fail "the watcher is not healthy: $(inside "$tool" status)"

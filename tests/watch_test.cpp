@@ -1749,8 +1749,9 @@ TEST_F(Watch, AConfigurationIsCheckedPrintedAndReloadedWhole)
 }
 
 // The unit's start condition is the watcher's own reading of the files:
-// whatever way TOML writes a part, it starts; with none, it is skipped
-// quietly; files it cannot read start it, for the start to say why.
+// whatever way TOML writes a part, it starts; with none, it is skipped,
+// saying so in a line; files it cannot read start it, for the start to
+// say why.
 TEST_F(Watch, TheUnitStartsWheneverTheFilesNameAPartHoweverTOMLWritesIt)
 {
 	const std::string config = root + "/watch.toml";
@@ -1764,13 +1765,18 @@ TEST_F(Watch, TheUnitStartsWheneverTheFilesNameAPartHoweverTOMLWritesIt)
 		{"check = {command = [" + check + "]}\n", 0},
 		{"http = [{url = \"http://127.0.0.1:1/\"}]\n", 0},
 		{"enable = true\n# [check]\n", 1},
+		{"[check]\ncommand = []\n", 1},
 		{"enable = true\n[check]\ncommand = \"not a list\"\n", 0},
 	};
 	for (const auto &row : rows) {
 		writeFile(config, row.text);
 		RunResult r = tool({"watch", "--check-config", "--condition", "--config", asPath(config)});
 		EXPECT_EQ(r.status, row.status) << row.text;
-		EXPECT_EQ(r.out + r.err, "") << row.text;
+		EXPECT_EQ(r.out + r.err,
+			row.status ? "watch: not started: nothing to watch yet: " + asPath(config)
+					+ " and its watch.d/*.toml name no check and no probe\n"
+				   : "")
+			<< row.text;
 	}
 }
 

@@ -245,13 +245,13 @@ TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
 		{"metrics_file = \"m.prom\"", "/etc/w.toml:1:16: metrics_file: \"m.prom\" is not a full path"},
 		{"[[file]]\npath = \"run/alive\"", "/etc/w.toml:2:8: path: \"run/alive\" is not a full path"},
 		// Every fault of a file, in the order of its lines, not of its keys' names.
-		{"rise = 0\n[[tcp]]\naddress = 1\n[check]\ncommand = []",
+		{"rise = 0\n[[tcp]]\naddress = 1\n[check]\ncommand = \"/bin/true\"",
 			"/etc/w.toml:1:8: rise: a whole number from 1 to 1000000 is needed\n"
 			"/etc/w.toml:3:11: address: a string is needed\n"
 			"/etc/w.toml:5:11: [check] needs command, a list of the program and its arguments"},
 		{"http = \"http://h/\"", "/etc/w.toml:1:8: http: probes are tables: [[http]]"},
 		{"[[tcp]]\ntimeout = \"1s\"", "/etc/w.toml:1:1: [[tcp]] needs address"},
-		{"[check]\ncommand = []", "/etc/w.toml:2:11: [check] needs command, a list of the program and its arguments"},
+		{"[check]\n", "/etc/w.toml:1:1: [check] needs command, a list of the program and its arguments"},
 		{"[check]\ncommand = [\"\"]", "/etc/w.toml:2:12: command: the program is a non-empty string"},
 		// The parser's own faults, with their place.
 		{"interval = [1,\n", "/etc/w.toml:1:16: error while parsing array: encountered end-of-file"},
@@ -264,6 +264,8 @@ TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
 		{"fall = 2\nrise = 4\f fall = 3", "fall = 3|rise = 4"},
 		{"[[tcp]]\naddress = \"db:1\"\f[[tcp]]\naddress = \"mq:2\"", "[[tcp]]|address = \"db:1\"|[[tcp]]|address = \"mq:2\""},
 		{"[check]\ncommand = [\"/a\"]\f[check]\ncommand = [\"/b\", \"x\"]", "[check]|command = [\"/b\", \"x\"]"},
+		// ...and its empty check clears the file's: probes alone, no edit of the file.
+		{"[check]\ncommand = [\"/a\"]\f[[tcp]]\naddress = \"db:1\"\n[check]\ncommand = []", "[[tcp]]|address = \"db:1\""},
 		{"fall = 2\f\f  fal = 3", "/etc/w.d/2.toml:1:3: \"fal\" is not a key of watch's configuration"},
 		// The brake on reset loops: N/D, or "0" for none, as a string.
 		{"max_resets = \"5/12h\"\nstate_dir = \"/srv/pw\"", "state_dir = \"/srv/pw\"|max_resets = \"5/12h\""},

@@ -308,8 +308,9 @@ static int checkConfigAsked(const WatchOptions &o, bool silent)
 static void unsaid(const char * /*line*/, bool /*refused*/, void * /*context*/) {}
 
 // --check-config --condition, a service's start condition: 1 when the
-// files, read whole, name no part to watch, which is no failure; 0 when
-// they do, and when they cannot be read whole, for the start to say why.
+// files, read whole, name no part to watch, which is no failure (the one
+// line says why it did not start); 0 when they do, and when they cannot
+// be read whole, for the start to say why.
 static int conditionAsked(const WatchOptions &line)
 {
 	static WatchConfig files;
@@ -317,7 +318,14 @@ static int conditionAsked(const WatchOptions &line)
 	WatchOptions &o = files.options;
 	if ((line.config && !loadConfig(line.config, &files, unsaid, nullptr)) || !layOver(&o, line))
 		return 0;
-	return o.pid || o.check || o.probeCount ? 0 : 1;
+	if (o.pid || o.check || o.probeCount)
+		return 0;
+	if (line.config)
+		printTo(stderr, "watch: not started: nothing to watch yet: %s and its watch.d/*.toml name no check and no probe\n",
+			line.config);
+	else
+		printTo(stderr, "watch: not started: nothing to watch yet: no check and no probe named\n");
+	return 1;
 }
 
 // The files read again into the reader's slot and checked whole, as a

@@ -289,12 +289,19 @@ bool readCheck(const Reader &r, const toml::node &node)
 		command = &value;
 	}
 	const toml::array *words = command ? command->as_array() : nullptr;
-	if (!words || words->empty())
+	if (!words)
 		return at(r, command ? command->source() : node.source(),
 			"[check] needs command, a list of the program and its arguments");
 	if (words->size() > maxCheckWords)
 		return at(r, command->source(), "command: at most %d words", static_cast<int>(maxCheckWords));
 	WatchConfig *c = r.config;
+	// command = []: no check, also none that a file read before named; a
+	// drop-in that watches by probes alone needs no edit of the main file.
+	if (words->empty()) {
+		c->check[0] = nullptr;
+		c->options.check = nullptr;
+		return true;
+	}
 	size_t n = 0;
 	for (const toml::node &word : *words) {
 		const auto *string = word.as_string();
