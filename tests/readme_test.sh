@@ -19,7 +19,9 @@ state=$(mktemp -d) || exit 1
 trap 'rm -rf "$state"' EXIT
 out=$(CORVANE_SIM_STATE_DIR=$state bash -euo pipefail -c "${try//build\/bin\//$build/bin/}" 2>&1)
 status=$?
-[ "$status" = 0 ] && [ "$out" = green ] || fail "the quick start's '$try' printed '$out' and ended with $status, not green and 0"
+if [ "$status" != 0 ] || [ "$out" != green ]; then
+	fail "the quick start's '$try' printed '$out' and ended with $status, not green and 0"
+fi
 
 tests=$(sed -n '/^## Tests/,/^## /{s/^    //p}' "$readme" | head -1)
 [ -n "$tests" ] || fail "no test command under ## Tests"
