@@ -31,7 +31,7 @@ for file in bin/pulsewarden bin/corvane-sim include/corvane-pulsewarden.h \
 	"$libdir/libcorvane-pulsewarden.so.1.0.0" "$libdir/pkgconfig/corvane-pulsewarden.pc" \
 	"$libdir/pulsewarden/pulsewarden-watch.so" \
 	"$libdir/cmake/corvane-pulsewarden/corvane-pulsewarden-config.cmake" \
-	share/man/man1/pulsewarden.1.gz share/man/man1/corvane-sim.1.gz share/man/man3/corvane-pulsewarden.3.gz \
+	share/man/man1/pulsewarden.1.gz share/man/man1/pulsewarden-watch.1.gz share/man/man1/corvane-sim.1.gz share/man/man3/corvane-pulsewarden.3.gz \
 	share/bash-completion/completions/pulsewarden lib/systemd/catalog/pulsewarden.catalog; do
 	check "installed: $file" test -f "$prefix/$file"
 done
@@ -92,7 +92,7 @@ check "completion after 'postAppState '" test "$(completions pulsewarden -s post
 	"appStateOk appStateNeedReset"
 check "no completion after a command" test -z "$(completions pulsewarden postAppState appStateOk '')"
 
-for page in man1/pulsewarden.1.gz man1/corvane-sim.1.gz man3/corvane-pulsewarden.3.gz; do
+for page in man1/pulsewarden.1.gz man1/pulsewarden-watch.1.gz man1/corvane-sim.1.gz man3/corvane-pulsewarden.3.gz; do
 	check "$page renders without warnings" sh -c \
 		"zcat '$prefix/share/man/$page' | groff -ww -man -z 2>&1 | (! grep .)"
 	if command -v mandoc >/dev/null; then

@@ -283,4 +283,36 @@ TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
 		EXPECT_EQ(readThenPrint(c.text), c.came) << c.text;
 }
 
+// Every row of the option table has an entry of its own in
+// pulsewarden-watch(1): a tag line under .TP naming it as the page writes
+// it ("\-\-max\-age"), whole: a space before it, and a space, a quote or
+// the line's end after it.
+TEST(OptionTable, EveryRowHasAnEntryInTheWatchManPage)
+{
+	FILE *page = fopen(WATCH_MAN_PAGE, "r");
+	ASSERT_NE(page, nullptr) << WATCH_MAN_PAGE;
+	std::string tags;
+	char line[4096];
+	bool tagNext = false;
+	while (fgets(line, sizeof line, page)) {
+		if (tagNext)
+			tags += line;
+		tagNext = strncmp(line, ".TP", 3) == 0 && (line[3] == '\n' || line[3] == ' ');
+	}
+	fclose(page);
+	int rows = 0;
+	for (const OptionRow *row = optionTable; row->name; row++, rows++) {
+		std::string written;
+		for (const char *p = row->name; *p; p++)
+			written += *p == '-' ? std::string("\\-") : std::string(1, *p);
+		bool found = false;
+		for (size_t at = tags.find(written); at != std::string::npos && !found; at = tags.find(written, at + 1)) {
+			char after = tags[at + written.size()];
+			found = at > 0 && tags[at - 1] == ' ' && (after == ' ' || after == '"' || after == '\n');
+		}
+		EXPECT_TRUE(found) << row->name << " has no entry (.TP, then a line naming it) in " << WATCH_MAN_PAGE;
+	}
+	EXPECT_GT(rows, 20);
+}
+
 }  // namespace
