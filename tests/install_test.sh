@@ -65,6 +65,17 @@ check "the moved tool finds watch's module" sh -c "'$prefix/bin/pulsewarden' wat
 check "the installed tool reaches the simulated platform" sh -c "
 	'$prefix/bin/pulsewarden' enable && '$prefix/bin/pulsewarden' markActive &&
 	test \"\$('$prefix/bin/pulsewarden' getAppStatus)\" = green"
+# Its module there but unloadable (as where a library it needs is too
+# old): the loader's own words for the installed module, not the build
+# tree's absence, and no advice to reinstall, which cannot mend it.
+module=$prefix/$libdir/pulsewarden/pulsewarden-watch.so
+mv "$module" "$work/module.so"
+printf '%080d\n' 0 >"$module"
+check "an unloadable module: the loader's error for it, no advice" sh -c "
+	'$prefix/bin/pulsewarden' watch --help >'$work/said' 2>&1; status=\$?; cat '$work/said'; [ \$status -eq 1 ] &&
+	grep -q '^watch: cannot load its module: .*/pulsewarden/pulsewarden-watch.so: invalid ELF header\$' '$work/said' &&
+	! grep -q reinstall '$work/said'"
+mv "$work/module.so" "$module"
 export LD_LIBRARY_PATH=$prefix/$libdir
 
 client=$source/tests/c_client/c_client.c

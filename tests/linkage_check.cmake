@@ -5,7 +5,9 @@
 #   its place), leaves what only watch needs to watch's module, needs no
 #   C++ runtime, and looks
 #   for libraries in no directory but the ones it names (an empty entry in
-#   its search path would be the current directory).
+#   its search path would be the current directory);
+#   watch's module needs no C++ runtime of the system's either, so that it
+#   loads where the system's libstdc++ is older than the compiler's.
 function(run out)
   execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
@@ -49,3 +51,10 @@ foreach(op IN LISTS expected)
     message(FATAL_ERROR "the tool does not call ${op} through the dynamic linker")
   endif()
 endforeach()
+
+run(module readelf -W -d --dyn-syms ${MODULE})
+if(NOT SANITIZED AND module MATCHES "libstdc\\+\\+|GLIBCXX_|CXXABI_")
+  string(REGEX MATCHALL "libstdc\\+\\+[^]]*|(GLIBCXX|CXXABI)_[0-9.]+" needs "${module}")
+  list(REMOVE_DUPLICATES needs)
+  message(FATAL_ERROR "watch's module needs the system's C++ runtime: ${needs}")
+endif()

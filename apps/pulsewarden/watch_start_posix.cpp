@@ -14,9 +14,8 @@
 // The module's entry `name`, or null, said, when it cannot be loaded.
 static void *moduleEntry(const char *word, const char *name)
 {
-	// Installed beside the library, or in the build tree: the first found,
-	// relative to the tool itself (not through dlopen's $ORIGIN, which is
-	// that of whoever calls dlopen: a sanitizer's runtime, say).
+	// Found relative to the tool itself (not through dlopen's $ORIGIN,
+	// which is that of whoever calls dlopen: a sanitizer's runtime, say).
 	char self[4096];
 	ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
 	self[n > 0 ? n : 0] = '\0';
@@ -27,17 +26,19 @@ static void *moduleEntry(const char *word, const char *name)
 		return nullptr;
 	}
 	slash[1] = '\0';
-	static const char *const places[] = {WATCH_MODULE_INSTALLED, WATCH_MODULE_BUILT};
-	void *module = nullptr;
-	for (const char *place : places) {
-		char path[sizeof self + 128];
-		snprintf(path, sizeof path, "%s%s", self, place);
-		if ((module = dlopen(path, RTLD_NOW | RTLD_LOCAL)))
-			break;
-	}
+	// Installed beside the library, or in the build tree: the first place
+	// where it is, and that place's error, so that an installed module that
+	// cannot be loaded (a library it needs is missing or too old) is not
+	// hidden behind the build tree's absence. Where neither is, the
+	// installed place is the one named.
+	char installed[sizeof self + 128], built[sizeof self + 128];
+	snprintf(installed, sizeof installed, "%s%s", self, WATCH_MODULE_INSTALLED);
+	snprintf(built, sizeof built, "%s%s", self, WATCH_MODULE_BUILT);
+	const char *path = access(installed, F_OK) != 0 && access(built, F_OK) == 0 ? built : installed;
+	void *module = dlopen(path, RTLD_NOW | RTLD_LOCAL);
 	void *entry = module ? dlsym(module, name) : nullptr;
 	if (!entry)
-		printTo(stderr, "%s: cannot load its module (reinstall pulsewarden): %s\n", word, dlerror());
+		printTo(stderr, "%s: cannot load its module: %s\n", word, dlerror());
 	return entry;
 }
 
