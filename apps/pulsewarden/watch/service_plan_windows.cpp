@@ -126,7 +126,8 @@ int planWatchService(bool silent, int argc, char **argv, const char *defaultConf
 			argv = withConfig;
 		}
 	}
-	if (parse == watchHelp) {
+	// What the service is asked: its own help, its own version.
+	if (parse == watchHelp || parse == watchVersion) {
 		plan->help = true;
 		return exitUsage;
 	}

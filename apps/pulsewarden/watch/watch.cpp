@@ -661,6 +661,9 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	switch (parseWatchOptions(argc, argv, &line, &silent, why, sizeof why)) {
 	case watchHelp:
 		return watchHelpAsked(invocationName);
+	case watchVersion:
+		printOut("pulsewarden %s\n", PULSEWARDEN_VERSION);
+		return 0;
 	case watchUnusable:
 		return watchUsage(invocationName, why);
 	case watchUsable:
