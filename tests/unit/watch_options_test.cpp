@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 
 namespace {
@@ -279,6 +280,92 @@ TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(readThenPrint(c.text), c.came) << c.text;
+}
+
+// Each row's option, its value's name and the first line of what it does,
+// on a line of the help; and the help whole, with a long invocation name,
+// in the buffer watch prints it from.
+TEST(OptionTable, EveryRowIsInTheHelpWithWhatItDoesAndTheHelpFitsWhole)
+{
+	const std::string name(256, 'p');
+	static char buffer[watchHelpSize];
+	watchHelpText(name.c_str(), buffer, sizeof buffer);
+	const std::string help = buffer;
+	const std::string last = "SIGUSR1: say how things stand.\n";
+	ASSERT_GE(help.size(), last.size());
+	EXPECT_EQ(help.substr(help.size() - last.size()), last) << "the help is cut short";
+	for (const OptionRow *row = optionTable; row->name; row++) {
+		SCOPED_TRACE(row->name);
+		ASSERT_TRUE(row->help && *row->help && *row->help != '\n');
+		std::string left = std::string(row->kind == optionSilent ? "-s, " : "") + row->name
+			+ (row->value ? std::string(" ") + row->value : "");
+		std::string first(row->help, strcspn(row->help, "\n"));
+		bool found = false;
+		for (size_t at = 0, end = 0; !found && end != std::string::npos; at = end + 1) {
+			end = help.find('\n', at);
+			std::string line = help.substr(at, end == std::string::npos ? end : end - at);
+			found = line.rfind("  " + left + " ", 0) == 0 && line.size() > first.size()
+				&& line.substr(line.size() - first.size() - 1) == " " + first;
+		}
+		EXPECT_TRUE(found) << "no line \"  " << left << " ... " << first << "\"";
+	}
+}
+
+// The words of the bash completion's list `name` (local name='...').
+std::set<std::string> completionList(const char *name)
+{
+	std::set<std::string> words;
+	FILE *file = fopen(BASH_COMPLETION, "rb");
+	if (!file) {
+		ADD_FAILURE() << "cannot read " << BASH_COMPLETION;
+		return words;
+	}
+	std::string text;
+	char chunk[4096];
+	for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;)
+		text.append(chunk, n);
+	fclose(file);
+	const std::string start = std::string("local ") + name + "='";
+	size_t at = text.find(start);
+	if (at == std::string::npos) {
+		ADD_FAILURE() << "no list " << name;
+		return words;
+	}
+	at += start.size();
+	std::string list = text.substr(at, text.find('\'', at) - at);
+	for (size_t from = list.find_first_not_of(" \t\n"); from != std::string::npos;) {
+		size_t to = list.find_first_of(" \t\n", from);
+		words.insert(list.substr(from, to - from));
+		from = list.find_first_not_of(" \t\n", to);
+	}
+	return words;
+}
+
+// The completion offers every option of the table and no other, skips a
+// value where the parser reads one, and offers files where the value is a
+// path and users where it is a user.
+TEST(OptionTable, TheBashCompletionOffersEveryRowAsTheParserReadsIt)
+{
+	std::set<std::string> options = {"--"}, valued, paths, users;
+	for (const OptionRow *row = optionTable; row->name; row++) {
+		options.insert(row->name);
+		if (row->kind == optionSilent)
+			options.insert("-s");
+		bool takesValue = row->kind != optionFlag && row->kind != optionSilent && row->kind != optionHelp
+			&& row->kind != optionVersion;
+		EXPECT_EQ(takesValue, row->value != nullptr) << row->name << ": the help names a value it does not take";
+		if (takesValue)
+			valued.insert(row->name);
+		if (row->value && (strcmp(row->value, "PATH") == 0 || strcmp(row->value, "DIR") == 0
+			|| strcmp(row->value, "FILE") == 0))
+			paths.insert(row->name);
+		if (row->kind == optionUser)
+			users.insert(row->name);
+	}
+	EXPECT_EQ(completionList("options"), options);
+	EXPECT_EQ(completionList("valued"), valued);
+	EXPECT_EQ(completionList("paths"), paths);
+	EXPECT_EQ(completionList("users"), users);
 }
 
 }  // namespace

@@ -598,7 +598,7 @@ static int watchUsage(const char *invocationName, const char *why)
 
 static int watchHelpAsked(const char *invocationName)
 {
-	char help[8192];
+	char help[watchHelpSize];
 	watchHelpText(invocationName, help, sizeof help);
 	printOut("%s", help);
 	return 0;

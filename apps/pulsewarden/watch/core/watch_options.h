@@ -114,6 +114,8 @@ bool layOver(WatchOptions *files, const WatchOptions &commandLine);
 enum WatchParse { watchUsable, watchUnusable, watchHelp, watchVersion };
 WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *options, bool *silent, char *why, size_t size);
 
-// The usage lines, for a command line it cannot use; and the whole help.
+// The usage lines, for a command line it cannot use; and the whole help,
+// which fits in watchHelpSize with an invocation name of up to 256 bytes.
+enum : size_t { watchHelpSize = 8192 };
 void watchUsageText(const char *invocationName, char *text, size_t size);
 void watchHelpText(const char *invocationName, char *text, size_t size);
