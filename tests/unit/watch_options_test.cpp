@@ -1,11 +1,11 @@
 #include "core/config_file.h"
 #include "core/watch_options.h"
+#include "support/completion.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <string>
 
 namespace {
@@ -309,36 +309,6 @@ TEST(OptionTable, EveryRowIsInTheHelpWithWhatItDoesAndTheHelpFitsWhole)
 		}
 		EXPECT_TRUE(found) << "no line \"  " << left << " ... " << first << "\"";
 	}
-}
-
-// The words of the bash completion's list `name` (local name='...').
-std::set<std::string> completionList(const char *name)
-{
-	std::set<std::string> words;
-	FILE *file = fopen(BASH_COMPLETION, "rb");
-	if (!file) {
-		ADD_FAILURE() << "cannot read " << BASH_COMPLETION;
-		return words;
-	}
-	std::string text;
-	char chunk[4096];
-	for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;)
-		text.append(chunk, n);
-	fclose(file);
-	const std::string start = std::string("local ") + name + "='";
-	size_t at = text.find(start);
-	if (at == std::string::npos) {
-		ADD_FAILURE() << "no list " << name;
-		return words;
-	}
-	at += start.size();
-	std::string list = text.substr(at, text.find('\'', at) - at);
-	for (size_t from = list.find_first_not_of(" \t\n"); from != std::string::npos;) {
-		size_t to = list.find_first_of(" \t\n", from);
-		words.insert(list.substr(from, to - from));
-		from = list.find_first_not_of(" \t\n", to);
-	}
-	return words;
 }
 
 // The completion offers every option of the table and no other, skips a
