@@ -83,7 +83,7 @@ completions() {
 		_ "$prefix/share/bash-completion/completions/pulsewarden" "$@"
 }
 check "completion after 'pulsewarden '" test "$(completions pulsewarden '')" = \
-	"enable disable markActive isEnabled getAppStatus postAppState runAsAgent watch status"
+	"enable disable markActive isEnabled getAppStatus postAppState runAsAgent watch status service help"
 check "completion of watch's options" test "$(completions pulsewarden watch --enable --int)" = "--interval"
 check "completion of status's options" test "$(completions pulsewarden status --j)" = "--json"
 check "no completion of an option's value" test -z "$(completions pulsewarden watch --interval '')"

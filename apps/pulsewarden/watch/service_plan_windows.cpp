@@ -126,7 +126,8 @@ int planWatchService(bool silent, int argc, char **argv, const char *defaultConf
 			argv = withConfig;
 		}
 	}
-	// What the service is asked: its own help, its own version.
+	// --help or --version after install: the service's help, which names
+	// its --version.
 	if (parse == watchHelp || parse == watchVersion) {
 		plan->help = true;
 		return exitUsage;
