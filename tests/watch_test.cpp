@@ -397,46 +397,6 @@ TEST_F(Watch, EachCommandOfItsOwnAnswersHelpAndVersion)
 	EXPECT_EQ(unknown.out, "");
 }
 
-// What bash offers after the words typed so far, a word a line.
-std::string completed(const std::vector<std::string> &words)
-{
-	RunSpec setup;
-	setup.args = {"-c", "source \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
-		"_pulsewarden; ((${#COMPREPLY[@]} == 0)) || printf '%s\\n' \"${COMPREPLY[@]}\"", "bash", bashCompletionFile};
-	setup.args.insert(setup.args.end(), words.begin(), words.end());
-	RunResult r = runProgram("/bin/bash", setup);
-	EXPECT_EQ(r.status, 0) << r.err;
-	EXPECT_EQ(r.err, "");
-	return r.out;
-}
-
-TEST(Completion, BashCompletesEachWordAsTheToolReadsIt)
-{
-	std::string dir = makeTempDir("completion");
-	writeFile(dir + "/watch.toml", "");
-	struct {
-		std::vector<std::string> words;
-		std::string offered;
-	} rows[] = {
-		{{"pulsewarden", "se"}, "service\n"},
-		{{"pulsewarden", "-s", "he"}, "help\n"},
-		{{"pulsewarden", "postAppState", "appStateO"}, "appStateOk\n"},
-		{{"pulsewarden", "watch", "--unch"}, "--unchecked-limit\n"},
-		// An option's value is skipped, whichever way it is given.
-		{{"pulsewarden", "watch", "--interval", "5", "--ver"}, "--version\n"},
-		{{"pulsewarden", "watch", "--interval=5", "--ver"}, "--version\n"},
-		{{"pulsewarden", "watch", "--interval", "--ver"}, ""},
-		{{"pulsewarden", "watch", "--enable", "--config", dir + "/wat"}, dir + "/watch.toml\n"},
-		{{"pulsewarden", "status", "--r"}, "--runtime-dir\n"},
-		{{"pulsewarden", "service", "--v"}, "--version\n"},
-	};
-	for (const auto &row : rows) {
-		SCOPED_TRACE(row.words.back());
-		EXPECT_EQ(completed(row.words), row.offered);
-	}
-	removeTree(dir);
-}
-
 TEST_F(Watch, HeartbeatsWhileHealthyAndSaysWhyWhenNot)
 {
 	Session watch;
