@@ -20,11 +20,11 @@ static bool isOption(const std::string &arg)
 static int commandOf(const std::string &word)
 {
 	static const char *const words[] = {"enable", "disable", "markActive", "isEnabled",
-		"getAppStatus", "postAppState", "runAsAgent", "watch", "service", "status"};
+		"getAppStatus", "postAppState", "runAsAgent", "watch", "service", "status", "help"};
 	static const int codes[] = {commandEnable, commandDisable, commandMarkActive,
 		commandIsEnabled, commandGetAppStatus, commandPostAppState, commandRunAsAgent, commandWatch,
-		commandService, commandStatus};
-	for (int i = 0; i < 10; i++)
+		commandService, commandStatus, commandHelp};
+	for (int i = 0; i < 11; i++)
 		if (word == words[i])
 			return codes[i];
 	return commandNone;

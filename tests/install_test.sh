@@ -94,9 +94,16 @@ completions() {
 		_ "$prefix/share/bash-completion/completions/pulsewarden" "$@"
 }
 check "completion after 'pulsewarden '" test "$(completions pulsewarden '')" = \
-	"enable disable markActive isEnabled getAppStatus postAppState runAsAgent watch status"
+	"enable disable markActive isEnabled getAppStatus postAppState runAsAgent watch status service help"
 check "completion of watch's options" test "$(completions pulsewarden watch --enable --int)" = "--interval"
+check "completion after an option and its value" test "$(completions pulsewarden watch --interval 5 --unch)" = \
+	"--unchecked-limit"
+check "completion after an option=value" test "$(completions pulsewarden watch --interval=5 --vers)" = "--version"
+completion=$prefix/share/bash-completion/completions/pulsewarden
+check "completion of a path option's file" test "$(completions pulsewarden watch --file "${completion%warden}")" = \
+	"$completion"
 check "completion of status's options" test "$(completions pulsewarden status --j)" = "--json"
+check "completion of service's options" test "$(completions pulsewarden service --)" = "--help --version"
 check "no completion of an option's value" test -z "$(completions pulsewarden watch --interval '')"
 check "completion of options" test "$(completions pulsewarden -s --)" = "--silent"
 check "completion after 'postAppState '" test "$(completions pulsewarden -s postAppState '')" = \

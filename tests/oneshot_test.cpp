@@ -60,7 +60,32 @@ TEST(Misuse, PrintsUsageAndExits100BeforeAnyLibraryCall)
 		misuse("postAppState with two operands", {"postAppState", "appStateOk", "appStateOk"}),
 		misuse("runAsAgent with a second word", {"runAsAgent", "enable"}),
 		misuse("word before runAsAgent", {"getAppStatus", "runAsAgent"}),
+		// Scripts have always had the usage line for these: help is a word.
+		misuse("--help", {"--help"}),
+		misuse("-h", {"-h"}),
+		misuse("--version", {"--version"}),
+		misuse("help with a stray word", {"help", "watch"}),
 	});
+}
+
+// help names every command, the tool's own too, after the usage line that
+// misuse prints, on standard output and with 0, asking nothing of the
+// library, even with -s.
+TEST(Help, NamesEveryCommandAfterTheUsageLine)
+{
+	for (const std::vector<std::string> &args : {std::vector<std::string>{"help"}, {"-s", "help"}}) {
+		SCOPED_TRACE(args.front());
+		RunSpec setup;
+		setup.args = args;
+		DoubleRun r = runAgainstDouble(setup, {});
+		EXPECT_EQ(r.run.status, 0);
+		EXPECT_EQ(r.run.err, "");
+		EXPECT_TRUE(r.calls.empty());
+		EXPECT_EQ(r.run.out.rfind(asWritten(usageLine(doubleToolPath())), 0), 0u) << r.run.out;
+		for (const char *word : {"enable", "disable", "markActive", "isEnabled", "getAppStatus", "postAppState",
+			     "runAsAgent", "watch", "status", "service", "-s,"})
+			EXPECT_NE(r.run.out.find(asWritten("\n  ") + word + " "), std::string::npos) << word;
+	}
 }
 
 TEST(Misuse, UsageLineNamesTheProgramAsInvoked)

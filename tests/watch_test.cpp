@@ -1,6 +1,7 @@
 // watch, against the simulated platform, with a check whose behaviour a
 // file sets: it passes, fails saying why, or hangs with a grandchild. No
 // test is timed: each waits (boundedly) for the lines it expects, in order.
+#include "support/completion.h"
 #include "support/tool_under_test.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <functional>
 #include <mutex>
 #include <poll.h>
+#include <set>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <spawn.h>
@@ -357,6 +359,42 @@ TEST_F(Watch, CommandLinesItCannotUseGetItsOwnUsage)
 	RunResult r = runTool(other);
 	EXPECT_EQ(r.status, 100);
 	EXPECT_EQ(r.err, asWritten(usageLine(toolPath())));
+}
+
+// The options a help lists, a line each ("  --name ...").
+std::set<std::string> optionsListed(const std::string &help)
+{
+	std::set<std::string> options;
+	for (size_t at = help.find("\n  --"); at != std::string::npos; at = help.find("\n  --", at + 1))
+		options.insert(help.substr(at + 3, help.find_first_of(" \r\n", at + 3) - at - 3));
+	return options;
+}
+
+// Each command of the tool's own answers --help and --version on standard
+// output with 0, and bash completes what each help lists.
+TEST_F(Watch, EachCommandOfItsOwnAnswersHelpAndVersion)
+{
+	for (const char *command : {"watch", "status", "service"}) {
+		SCOPED_TRACE(command);
+		RunResult help = tool({command, "--help"});
+		EXPECT_EQ(help.status, 0);
+		EXPECT_EQ(help.err, "");
+		EXPECT_EQ(help.out.rfind("Usage: ", 0), 0u) << help.out;
+		EXPECT_EQ(optionsListed(help.out).count("--version"), 1u) << help.out;
+		RunResult version = tool({command, "--version"});
+		EXPECT_EQ(version.status, 0);
+		EXPECT_EQ(version.err, "");
+		EXPECT_EQ(version.out, asWritten("pulsewarden " PULSEWARDEN_VERSION "\n"));
+	}
+	EXPECT_EQ(optionsListed(tool({"status", "--help"}).out), completionList("status_options"));
+	// Windows's service installs: its options are not bash's to complete.
+	if (!windowsBuild()) {
+		EXPECT_EQ(optionsListed(tool({"service", "--help"}).out), completionList("service_options"));
+	}
+	// A word they do not know is still refused, as before.
+	RunResult unknown = tool({"status", "-h"});
+	EXPECT_EQ(unknown.status, 100);
+	EXPECT_EQ(unknown.out, "");
 }
 
 TEST_F(Watch, HeartbeatsWhileHealthyAndSaysWhyWhenNot)

@@ -15,6 +15,7 @@ static const NamedValue commandTable[] = {
 	{"watch", commandWatch},
 	{"service", commandService},
 	{"status", commandStatus},
+	{"help", commandHelp},
 	{nullptr, commandNone},
 };
 

@@ -18,6 +18,7 @@ enum Command : int32_t {
 	commandWatch = 8,
 	commandService = 9,
 	commandStatus = 10,
+	commandHelp = 11,
 };
 
 // What the command line says, as scanCommandLine found it. The strings are

@@ -3,7 +3,7 @@
 // console text and an exit status; or, with runAsAgent, the menu-driven
 // agent; or, with watch, heartbeats kept up from a health check; or, with
 // status, how that watcher stands; or, with service, watch installed as a
-// Windows service.
+// Windows service; or, with help, what all of them are.
 #include "agent.h"
 #include "command_line.h"
 #include "console.h"
@@ -24,12 +24,45 @@ static const NamedValue statusTable[] = {
 	{nullptr, 3},
 };
 
-static int usage(const char *invocationName)
+// The usage line is the one-shot commands' alone, byte for byte as scripts
+// have always seen it: the tool's own commands are named by help.
+static void usageLine(FILE *to, const char *invocationName)
 {
-	printTo(stderr, "Usage: %s {enable | disable | markActive | isEnabled | "
+	printTo(to, "Usage: %s {enable | disable | markActive | isEnabled | "
 		"getAppStatus | postAppState [appStateOk|appStateNeedReset]}\n",
 		invocationName);
+}
+
+static int usage(const char *invocationName)
+{
+	usageLine(stderr, invocationName);
 	return exitUsage;
+}
+
+static int help(const char *invocationName)
+{
+	usageLine(stdout, invocationName);
+	printOut("Drives the Corvane platform's application monitoring, one command a run: its\n"
+		"result on standard output, errors on standard error.\n"
+		"  enable                switch application monitoring on\n"
+		"  disable               switch it off\n"
+		"  markActive            send one heartbeat\n"
+		"  isEnabled             print true or false\n"
+		"  getAppStatus          print gray, green or red; exit 0, 1 or 2 for them\n"
+		"  postAppState STATE    report appStateOk or appStateNeedReset\n"
+		"  runAsAgent            a menu, one command a line of standard input\n"
+		"  -s, --silent          hide the result line of isEnabled and getAppStatus\n"
+		"\n"
+		"The tool's own commands, each with --help and --version:\n"
+		"  watch ...             heartbeats while the application's probes or check pass\n"
+		"  status ...            how the watcher of this machine stands\n"
+		"  service ...           watch as a Windows service (on Linux: systemd's unit\n"
+		"                        pulsewarden-watch)\n"
+		"  help                  this text\n"
+		"\n"
+		"Exit status: 100 a command line it cannot use (the usage line, on standard\n"
+		"error); else the command's own.\n");
+	return 0;
 }
 
 static int reported(const CommandLine &line, int32_t result)
@@ -93,6 +126,8 @@ int main(int argc, char **argv)
 		return startStatus(invocationName, line.watchArgCount, line.watchArgs);
 	case commandService:
 		return pulsewardenService(invocationName, line.silent, line.watchArgCount, line.watchArgs);
+	case commandHelp:
+		return help(invocationName);
 	case commandNone:
 		break;
 	}

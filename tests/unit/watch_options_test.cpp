@@ -1,5 +1,6 @@
 #include "core/config_file.h"
 #include "core/watch_options.h"
+#include "support/completion.h"
 
 #include <gtest/gtest.h>
 
@@ -313,6 +314,62 @@ TEST(OptionTable, EveryRowHasAnEntryInTheWatchManPage)
 		EXPECT_TRUE(found) << row->name << " has no entry (.TP, then a line naming it) in " << WATCH_MAN_PAGE;
 	}
 	EXPECT_GT(rows, 20);
+}
+
+// Each row's option, its value's name and the first line of what it does,
+// on a line of the help; and the help whole, with a long invocation name,
+// in the buffer watch prints it from.
+TEST(OptionTable, EveryRowIsInTheHelpWithWhatItDoesAndTheHelpFitsWhole)
+{
+	const std::string name(256, 'p');
+	static char buffer[watchHelpSize];
+	watchHelpText(name.c_str(), buffer, sizeof buffer);
+	const std::string help = buffer;
+	const std::string last = "SIGUSR1: say how things stand.\n";
+	ASSERT_GE(help.size(), last.size());
+	EXPECT_EQ(help.substr(help.size() - last.size()), last) << "the help is cut short";
+	for (const OptionRow *row = optionTable; row->name; row++) {
+		SCOPED_TRACE(row->name);
+		ASSERT_TRUE(row->help && *row->help && *row->help != '\n');
+		std::string left = std::string(row->kind == optionSilent ? "-s, " : "") + row->name
+			+ (row->value ? std::string(" ") + row->value : "");
+		std::string first(row->help, strcspn(row->help, "\n"));
+		bool found = false;
+		for (size_t at = 0, end = 0; !found && end != std::string::npos; at = end + 1) {
+			end = help.find('\n', at);
+			std::string line = help.substr(at, end == std::string::npos ? end : end - at);
+			found = line.rfind("  " + left + " ", 0) == 0 && line.size() > first.size()
+				&& line.substr(line.size() - first.size() - 1) == " " + first;
+		}
+		EXPECT_TRUE(found) << "no line \"  " << left << " ... " << first << "\"";
+	}
+}
+
+// The completion offers every option of the table and no other, skips a
+// value where the parser reads one, and offers files where the value is a
+// path and users where it is a user.
+TEST(OptionTable, TheBashCompletionOffersEveryRowAsTheParserReadsIt)
+{
+	std::set<std::string> options = {"--"}, valued, paths, users;
+	for (const OptionRow *row = optionTable; row->name; row++) {
+		options.insert(row->name);
+		if (row->kind == optionSilent)
+			options.insert("-s");
+		bool takesValue = row->kind != optionFlag && row->kind != optionSilent && row->kind != optionHelp
+			&& row->kind != optionVersion;
+		EXPECT_EQ(takesValue, row->value != nullptr) << row->name << ": the help names a value it does not take";
+		if (takesValue)
+			valued.insert(row->name);
+		if (row->value && (strcmp(row->value, "PATH") == 0 || strcmp(row->value, "DIR") == 0
+			|| strcmp(row->value, "FILE") == 0))
+			paths.insert(row->name);
+		if (row->kind == optionUser)
+			users.insert(row->name);
+	}
+	EXPECT_EQ(completionList("options"), options);
+	EXPECT_EQ(completionList("valued"), valued);
+	EXPECT_EQ(completionList("paths"), paths);
+	EXPECT_EQ(completionList("users"), users);
 }
 
 }  // namespace

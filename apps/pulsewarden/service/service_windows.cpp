@@ -39,7 +39,27 @@ static int serviceUsage(const char *invocationName, const char *why)
 	printTo(to, "Usage: %s service install [-s] [--account localsystem|virtual] [WATCH OPTION...] [PROBE...] [-- CHECK [ARG...]]\n"
 		"       %s service reload\n"
 		"       %s service uninstall\n", invocationName, invocationName, invocationName);
-	return why ? exitUsage : 0;
+	if (why)
+		return exitUsage;
+	printOut("watch as the service pulsewarden-watch: started with Windows (delayed),\n"
+		"restarted when it fails, its lines in the Application event log (source\n"
+		"pulsewarden). From an elevated prompt (\"Run as administrator\").\n"
+		"  install               install it, to run watch with these arguments; with no\n"
+		"                        probe or check, watch reads %%ProgramData%%\\pulsewarden\\\n"
+		"                        watch.toml (--config); the files are checked first\n"
+		"  --account localsystem run it as LocalSystem (the default)\n"
+		"  --account virtual     run it as its own virtual account, NT SERVICE\\\n"
+		"                        pulsewarden-watch, granted what the options name\n"
+		"  -s                    hide the lines about healthy progress\n"
+		"  reload                have it read its configuration files again, and wait\n"
+		"                        for its answer (as watch --reload)\n"
+		"  uninstall             stop it if it runs, and remove it\n"
+		"  --help                this text\n"
+		"  --version             say the version, and exit\n"
+		"WATCH OPTION, PROBE, CHECK: as %s watch --help says.\n"
+		"Exit status: 0 done; 100 a command line it cannot use; any other: refused or\n"
+		"failed, and said why.\n", invocationName);
+	return 0;
 }
 
 static int refused(const char *what, const char *doing)
@@ -361,6 +381,10 @@ int pulsewardenService(const char *invocationName, bool silent, int argc, char *
 		return runService(invocationName, argc - 1, argv + 1);
 	if (strcmp(argv[0], "--help") == 0)
 		return serviceUsage(invocationName, nullptr);
+	if (strcmp(argv[0], "--version") == 0) {
+		printOut("pulsewarden %s\n", PULSEWARDEN_VERSION);
+		return 0;
+	}
 	char why[120];
 	snprintf(why, sizeof why, "\"%.60s\" is not install, reload or uninstall", argv[0]);
 	return serviceUsage(invocationName, why);

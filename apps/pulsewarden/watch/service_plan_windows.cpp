@@ -126,7 +126,9 @@ int planWatchService(bool silent, int argc, char **argv, const char *defaultConf
 			argv = withConfig;
 		}
 	}
-	if (parse == watchHelp) {
+	// --help or --version after install: the service's help, which names
+	// its --version.
+	if (parse == watchHelp || parse == watchVersion) {
 		plan->help = true;
 		return exitUsage;
 	}

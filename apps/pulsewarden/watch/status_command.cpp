@@ -16,10 +16,32 @@
 #include <cstdlib>
 #include <cstring>
 
+static void statusUsageLine(FILE *to, const char *invocationName)
+{
+	printTo(to, "Usage: %s status [--json] [--runtime-dir DIR]\n", invocationName);
+}
+
 static int statusUsage(const char *invocationName, const char *why)
 {
-	printTo(stderr, "status: %s\nUsage: %s status [--json] [--runtime-dir DIR]\n", why, invocationName);
+	printTo(stderr, "status: %s\n", why);
+	statusUsageLine(stderr, invocationName);
 	return exitUsage;
+}
+
+static int statusHelp(const char *invocationName)
+{
+	statusUsageLine(stdout, invocationName);
+	printOut("How the watcher of this machine stands, read from the status file it keeps in\n"
+		"its runtime directory, never asked of the watcher: a wedged one still gets an\n"
+		"answer.\n"
+		"  --json                the same as one JSON object\n"
+		"  --runtime-dir DIR     the watcher's runtime directory, as watch's --runtime-dir\n"
+		"                        gave it (default: that of a watcher started without it)\n"
+		"  --help                this text\n"
+		"  --version             say the version, and exit\n"
+		"Exit status: 0 healthy; 1 failing, or starting; 2 paused, monitoring off; 3 no\n"
+		"watcher runs, or its status is out of date; 100 a command line it cannot use.\n");
+	return 0;
 }
 
 static void clockTime(double unixS, char *text, size_t size)
@@ -78,6 +100,12 @@ int pulsewardenStatus(const char *invocationName, int argc, char **argv)
 			given = argv[++i];
 		else if (strcmp(argv[i], "--runtime-dir") == 0)
 			return statusUsage(invocationName, "--runtime-dir needs a full path");
+		else if (strcmp(argv[i], "--help") == 0)
+			return statusHelp(invocationName);
+		else if (strcmp(argv[i], "--version") == 0) {
+			printOut("pulsewarden %s\n", PULSEWARDEN_VERSION);
+			return 0;
+		}
 		else
 			return statusUsage(invocationName, "unknown argument");
 	}

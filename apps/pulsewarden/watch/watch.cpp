@@ -606,7 +606,7 @@ static int watchUsage(const char *invocationName, const char *why)
 
 static int watchHelpAsked(const char *invocationName)
 {
-	char help[8192];
+	char help[watchHelpSize];
 	watchHelpText(invocationName, help, sizeof help);
 	printOut("%s", help);
 	return 0;
@@ -669,6 +669,9 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	switch (parseWatchOptions(argc, argv, &line, &silent, why, sizeof why)) {
 	case watchHelp:
 		return watchHelpAsked(invocationName);
+	case watchVersion:
+		printOut("pulsewarden %s\n", PULSEWARDEN_VERSION);
+		return 0;
 	case watchUnusable:
 		return watchUsage(invocationName, why);
 	case watchUsable:

@@ -195,6 +195,7 @@ bool readOption(const Reader &r, const toml::key &name, const toml::node &value)
 		return at(r, value.source(), "%.*s: probes are tables: [[%.*s]]", static_cast<int>(key.size()), key.data(),
 			static_cast<int>(key.size()), key.data());
 	case optionHelp:
+	case optionVersion:
 		break;
 	}
 	return true;

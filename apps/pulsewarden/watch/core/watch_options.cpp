@@ -116,6 +116,7 @@ const OptionRow optionTable[] = {
 		"far; the watcher need not run; with --config, the\n"
 		"directories the files name", &WatchOptions::release)),
 	commandLineOnly(other("--help", optionHelp, nullptr, "this text")),
+	commandLineOnly(other("--version", optionVersion, nullptr, "say the version, and exit")),
 	{},
 };
 
@@ -241,6 +242,7 @@ static bool takeOption(const OptionRow &row, int argc, char **argv, int *i, Watc
 	case optionFlag:
 	case optionSilent:
 	case optionHelp:
+	case optionVersion:
 		break;
 	}
 	return true;
@@ -262,6 +264,8 @@ WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *o, bool *silen
 		}
 		if (row->kind == optionHelp)
 			return watchHelp;
+		if (row->kind == optionVersion)
+			return watchVersion;
 		if (!takeOption(*row, argc, argv, &i, o, silent, why, size))
 			return watchUnusable;
 		o->given |= uint64_t{1} << (row - optionTable);

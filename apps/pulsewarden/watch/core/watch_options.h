@@ -53,6 +53,7 @@ enum OptionKind {
 	optionResets,    // N/D, or 0
 	optionSilent,    // -s, as before the word watch
 	optionHelp,
+	optionVersion,
 };
 
 // One row an option: the parser reads its value by its kind into its
@@ -108,10 +109,13 @@ const char *watchOptionsProblem(const WatchOptions &options, char *why, size_t s
 bool layOver(WatchOptions *files, const WatchOptions &commandLine);
 
 // Reads the arguments after the word "watch"; the help asked for with
-// --help. False, with the reason in `why`, when they are not usable.
-enum WatchParse { watchUsable, watchUnusable, watchHelp };
+// --help, the version with --version. False, with the reason in `why`,
+// when they are not usable.
+enum WatchParse { watchUsable, watchUnusable, watchHelp, watchVersion };
 WatchParse parseWatchOptions(int argc, char **argv, WatchOptions *options, bool *silent, char *why, size_t size);
 
-// The usage lines, for a command line it cannot use; and the whole help.
+// The usage lines, for a command line it cannot use; and the whole help,
+// which fits in watchHelpSize with an invocation name of up to 256 bytes.
+enum : size_t { watchHelpSize = 8192 };
 void watchUsageText(const char *invocationName, char *text, size_t size);
 void watchHelpText(const char *invocationName, char *text, size_t size);
