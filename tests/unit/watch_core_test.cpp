@@ -1214,6 +1214,8 @@ TEST(WatchCore, ItsLastStatusSaysHowItEnded)
 			"on: the platform acts once no heartbeat has come for its window (30 s)", "on"},
 		{"without --enable: left on", {"check"}, {{0, start()}, {0, answer(1)}, {10, pass()}, {10, answer(0)},
 			{500, stop()}}, "stopped, monitoring left on: the platform will see heartbeats stop (see --enable)", "on"},
+		{"--enable, found off, the library refuses to switch it on: it stays off", {"--enable", "check"},
+			{{0, start()}, {0, answer(0)}, {0, answer(1)}}, "stopped: enable: Unspecified error occurred", "off"},
 		{"ended on a failure of its own: said as the line said it", {"--pid", "42"},
 			{{0, start()}, {0, answer(0)}, {500, gone()}}, "stopped: process 42 has ended; monitoring stays on: the "
 			"platform acts once no heartbeat has come for its window (30 s)", "on"},
@@ -1230,7 +1232,7 @@ TEST(WatchCore, ItsLastStatusSaysHowItEnded)
 		EXPECT_STREQ(st.summary, row.summary) << row.story;
 		EXPECT_STREQ(st.state, "stopped") << row.story;
 		EXPECT_STREQ(st.monitoring, row.monitoring) << row.story;
-		EXPECT_EQ(st.sinceS, 1e9 + 0.5) << row.story;
+		EXPECT_EQ(st.sinceS, 1e9 + row.events.back().first / 1e3) << row.story;
 		EXPECT_EQ(st.nextCheckS, 0) << row.story;
 	}
 }

@@ -220,7 +220,7 @@ const WatchView &watchView(WatchCore *c)
 	st.rise = o.rise;
 	st.needResetAfter = o.needResetAfter;
 	st.intervalS = static_cast<double>(o.intervalNs) / 1e9;
-	bool ticking = !stopping(c) && !o.pid;
+	bool ticking = !stopping(c) && !c->stop.ended && !o.pid;
 	st.nextCheckS = ticking ? unixAt(c->schedule.nextTick) : 0;
 	st.lastHeartbeatS = c->platform.lastHeartbeatAt > 0 ? unixAt(c->platform.lastHeartbeatAt) : 0;
 	st.resetRequested = c->platform.resetPosted;

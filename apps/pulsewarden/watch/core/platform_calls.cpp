@@ -303,7 +303,8 @@ static void enableRefused(WatchCore *c, Step *s, int32_t result)
 {
 	char message[80];
 	addLine(s, priorityError, "enable: %s; stopping", resultText(result, message, sizeof message));
-	endedAs(c, monitoringOff(c), "stopped: enable: %s", message);
+	// Asked only when it was found off: it stays so.
+	endedAs(c, true, "stopped: enable: %s", message);
 	exitWith(c, s, result, true);
 }
 

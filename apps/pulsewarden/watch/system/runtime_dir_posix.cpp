@@ -38,7 +38,10 @@ bool defaultRuntimeDir(char *path, size_t size, char *why, size_t whySize)
 // leads to, another user owns or others may write is not ours to trust.
 static bool ownDirectory(const char *dir, char *why, size_t size)
 {
-	if (mkdir(dir, geteuid() == 0 ? 0755 : 0700) != 0 && errno != EEXIST) {
+	mode_t mode = geteuid() == 0 ? 0755 : 0700;
+	if (mkdir(dir, mode) == 0)
+		chmod(dir, mode);  // whatever the umask: readers of root's are every user
+	else if (errno != EEXIST) {
 		snprintf(why, size, "cannot make %s: %s", dir, strerror(errno));
 		return false;
 	}
@@ -243,7 +246,9 @@ long runningWatcher(const char *dir, char *why, size_t size)
 	return watcherHolding(dir, &pid, why, size) == holdingHeld && pid ? pid : 0;
 }
 
-bool processStart(long pid, char *text, size_t size, char *why, size_t whySize)
+// The process's state letter and its start, in ticks since the boot,
+// from /proc/PID/stat, which every user may read (but for hidepid=).
+static bool processStat(long pid, char *state, unsigned long long *ticks, char *why, size_t size)
 {
 	char path[64];
 	snprintf(path, sizeof path, "/proc/%ld/stat", pid);
@@ -254,20 +259,32 @@ bool processStart(long pid, char *text, size_t size, char *why, size_t whySize)
 	if (fd >= 0)
 		close(fd);
 	if (n <= 0) {
-		snprintf(why, whySize, "cannot read %s: %s", path, n < 0 ? strerror(error) : "empty");
+		snprintf(why, size, "cannot read %s: %s", path, n < 0 ? strerror(error) : "empty");
 		return false;
 	}
 	stat[n] = '\0';
 	// Its name, in parentheses, may hold anything: the fields follow the
-	// last one. The start, in ticks since the boot, is the 22nd.
+	// last one. The state is the 3rd, the start the 22nd.
 	const char *field = strrchr(stat, ')');
-	for (int i = 2; field && i < 22; i++)
-		field = strchr(field + 1, ' ');
-	unsigned long long ticks = 0;
-	if (!field || sscanf(field, " %llu", &ticks) != 1) {
-		snprintf(why, whySize, "%s: no start time in it", path);
+	if (!field || sscanf(field, ") %c", state) != 1) {
+		snprintf(why, size, "%s: no state in it", path);
 		return false;
 	}
+	for (int i = 2; field && i < 22; i++)
+		field = strchr(field + 1, ' ');
+	if (!field || sscanf(field, " %llu", ticks) != 1) {
+		snprintf(why, size, "%s: no start time in it", path);
+		return false;
+	}
+	return true;
+}
+
+bool processStart(long pid, char *text, size_t size, char *why, size_t whySize)
+{
+	char state;
+	unsigned long long ticks;
+	if (!processStat(pid, &state, &ticks, why, whySize))
+		return false;
 	snprintf(text, size, "%llu", ticks);
 	return true;
 }
@@ -279,14 +296,10 @@ ProcessSeen processSeen(long pid, const char *start, char *why, size_t size)
 		snprintf(why, size, "process %ld has ended", pid);
 		return processEnded;
 	}
-	if (!start[0]) {
-		snprintf(why, size, "a process %ld runs, but its status does not say when its watcher started, to tell it "
-			"from another given the same id", pid);
-		return processUntold;
-	}
-	char now[32];
+	char state;
+	unsigned long long ticks;
 	char unread[300];
-	if (!processStart(pid, now, sizeof now, unread, sizeof unread)) {
+	if (!processStat(pid, &state, &ticks, unread, sizeof unread)) {
 		if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
 			snprintf(why, size, "process %ld has ended", pid);
 			return processEnded;
@@ -294,10 +307,19 @@ ProcessSeen processSeen(long pid, const char *start, char *why, size_t size)
 		snprintf(why, size, "%s", unread);
 		return processUntold;
 	}
-	if (strcmp(now, start) == 0)
+	char now[32];
+	snprintf(now, sizeof now, "%llu", ticks);
+	// A process that has exited and waits to be reaped does not run.
+	if ((start[0] && strcmp(now, start) != 0) || state == 'Z' || state == 'X') {
+		snprintf(why, size, "process %ld has ended%s", pid, state == 'Z' || state == 'X' ? ""
+			: " (another has its id now)");
+		return processEnded;
+	}
+	if (start[0])
 		return processRuns;
-	snprintf(why, size, "process %ld has ended (another has its id now)", pid);
-	return processEnded;
+	snprintf(why, size, "a process %ld runs, but its status does not say when its watcher started, to tell it "
+		"from another given the same id", pid);
+	return processUntold;
 }
 
 bool askToReload(long pid, char *why, size_t size)
