@@ -97,6 +97,32 @@ TEST(StatusView, EachStandingHasItsExitStatus)
 	EXPECT_EQ(statusExit(answerUnchecked), 1);
 }
 
+// status with no --runtime-dir: an ordinary user's own directory, or the
+// machine's, where the system's watcher runs.
+TEST(StatusView, TheMachinesWatcherIsReadWhereNoneOfTheUsersOwnRuns)
+{
+	const Liveness runs = {aliveYes, 7, ""};
+	const Liveness none = {aliveNo, 0, ""};
+	const Liveness untold = {aliveUntold, 0, "cannot open /run/pw/watch.lock: Permission denied"};
+	struct {
+		const char *story;
+		Liveness own;
+		bool ownThere;
+		Liveness machine;
+		bool machineThere;
+		bool machineRead;
+	} rows[] = {
+		{"the user's own runs", runs, true, runs, true, false},
+		{"nothing of the user's: the machine's, which the user may not look at", none, false, untold, true, true},
+		{"the user's own ended long ago, the machine's runs", none, true, runs, true, true},
+		{"both ended: the user's own last status", none, true, none, true, false},
+		{"nothing of the user's, the machine's ended: its last status", none, false, none, true, true},
+		{"nothing anywhere: the user's own, which names where it looked", none, false, none, false, false},
+	};
+	for (const auto &row : rows)
+		EXPECT_EQ(machineRead(row.own, row.ownThere, row.machine, row.machineThere), row.machineRead) << row.story;
+}
+
 TEST(StatusFile, ReadsBackWhatItWroteWhateverAPartPrinted)
 {
 	static WatchStatus s;

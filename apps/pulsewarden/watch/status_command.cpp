@@ -140,22 +140,18 @@ int pulsewardenStatus(const char *invocationName, int argc, char **argv)
 		return answerNone;
 	}
 	readIn(&own);
-	bool machineRead = false;
-	if (!given && own.seen.alive != aliveYes && machineRuntimeDir(machine.dir, sizeof machine.dir, why, sizeof why)
-		&& strcmp(machine.dir, own.dir) != 0) {
+	bool looked = !given && own.seen.alive != aliveYes
+		&& machineRuntimeDir(machine.dir, sizeof machine.dir, why, sizeof why) && strcmp(machine.dir, own.dir) != 0;
+	if (looked) {
 		readIn(&machine);
-		// Where something runs, or has run: the user's own comes first.
-		bool ownThere = own.seen.alive != aliveNo || own.there;
-		bool machineThere = machine.seen.alive != aliveNo || machine.there;
-		machineRead = machineThere && (!ownThere || (own.seen.alive == aliveNo && machine.seen.alive != aliveNo));
-		r = machineRead ? &machine : &own;
+		if (machineRead(own.seen, own.there, machine.seen, machine.there))
+			r = &machine;
 	}
 	const WatchStatus *status = r->read ? &r->status : nullptr;
 	char answerWhy[2400];
 	StatusAnswer answer = judgeStatus(status, r->there ? r->unread : nullptr, r->seen, r->dir, unixTimeS(), answerWhy,
 		sizeof answerWhy);
-	if (!given && !machineRead && answer == answerNone && !r->there && own.seen.alive == aliveNo && machine.dir[0]
-		&& strcmp(machine.dir, own.dir) != 0) {
+	if (looked && r == &own && answer == answerNone && !own.there && own.seen.alive == aliveNo) {
 		size_t used = strlen(answerWhy);
 		snprintf(answerWhy + used, sizeof answerWhy - used, ", nor in %s", machine.dir);
 	}
@@ -166,7 +162,7 @@ int pulsewardenStatus(const char *invocationName, int argc, char **argv)
 		return statusExit(answer);
 	}
 	// Said where it matters: another directory than the user's own.
-	if (machineRead)
+	if (r == &machine)
 		printOut("the machine's watcher, in %s:\n", r->dir);
 	if (answerWhy[0])
 		printOut("%s%s\n", answerWhy, status && answer == answerNone ? "; its last status:" : "");

@@ -89,6 +89,15 @@ StatusAnswer judgeStatus(const WatchStatus *s, const char *unread, const Livenes
 	return answer;
 }
 
+bool machineRead(const Liveness &own, bool ownThere, const Liveness &machine, bool machineThere)
+{
+	if (own.alive == aliveYes || (machine.alive == aliveNo && !machineThere))
+		return false;
+	if (own.alive == aliveNo && !ownThere)
+		return true;
+	return own.alive == aliveNo && machine.alive != aliveNo;
+}
+
 static void addTime(Text *t, const char *key, double unixS)
 {
 	if (unixS > 0)

@@ -31,6 +31,13 @@ struct Liveness {
 	const char *why;  // untold: why not
 };
 
+// Asked with no --runtime-dir: whether the machine's directory (where the
+// system's watcher runs) is read instead of the user's own, each with
+// whether its watcher runs and whether a status file is there. The
+// user's own comes first, unless nothing runs there and the machine's
+// watcher may, or nothing was ever there.
+bool machineRead(const Liveness &own, bool ownThere, const Liveness &machine, bool machineThere);
+
 // `status`: the file read, or null (then `unread` says why, or is null
 // when there is no file); `seen`: whether the watcher of the runtime
 // directory `dir` runs. `why` says why the watcher's own state is not the
