@@ -501,7 +501,10 @@ TEST_F(Watch, StatusTellsAnOrdinaryUserWhetherTheMachinesWatcherRuns)
 	start(&watch);
 	if (asNobody({"status", "--runtime-dir", run}).status == 126)
 		GTEST_SKIP() << "the temporary directory is out of reach of other users";
-	RunResult r = asNobody({"status", "--runtime-dir", run});
+	// The status is written off the watcher's thread: it may follow the line.
+	RunResult r;
+	for (int i = 0; i < 6000 && (r = asNobody({"status", "--runtime-dir", run})).status == 1; i++)
+		usleep(10000);
 	EXPECT_EQ(r.status, 0) << r.out << r.err;
 	EXPECT_EQ(r.out.rfind("healthy\n", 0), 0u) << r.out;
 	r = asNobody({"status", "--runtime-dir", run, "--json"});
@@ -529,7 +532,7 @@ TEST_F(Watch, StatusTellsAnOrdinaryUserWhetherTheMachinesWatcherRuns)
 	r = asNobody({"status", "--runtime-dir", run, "--json"});
 	EXPECT_EQ(r.status, 3) << r.out;
 	EXPECT_NE(r.out.find("has ended (its status was last written "), std::string::npos) << r.out;
-	EXPECT_NE(r.out.find(",\"alive\":false,\"state\":\"healthy\""), std::string::npos) << r.out;
+	EXPECT_NE(r.out.find(",\"alive\":false,"), std::string::npos) << r.out;
 	finishTool(&killed);
 }
 
@@ -2362,7 +2365,10 @@ TEST_F(Probes, TheWatchersOwnInputsFailingCountNothingAgainstTheApplication)
 	EXPECT_TRUE(waitFor(&watch, "cannot check " + url("/ok") + ": " + headers + " may be read by others than its owner "
 		"(mode 644): chmod 600 it; not counted against the application: heartbeats go on as before; tried again every "
 		"200 ms\n"));
-	RunResult status = tool({"status", "--runtime-dir", root + "/run"});
+	// The status is written off the watcher's thread: it may follow the line.
+	RunResult status;
+	for (int i = 0; i < 6000 && (status = tool({"status", "--runtime-dir", root + "/run"})).status == 0; i++)
+		usleep(10000);
 	EXPECT_EQ(status.status, 1);
 	EXPECT_EQ(status.out.rfind("nothing is being checked: cannot check " + url("/ok") + ": ", 0), 0u) << status.out;
 	ASSERT_EQ(chmod(headers.c_str(), 0600), 0);
