@@ -125,6 +125,19 @@ inside grep -q '^pulsewarden_watch_state{state="healthy"} 1' /var/lib/prometheus
 inside test -d /var/lib/pulsewarden || fail "no state directory"
 echo "started: healthy, the check ran as pulsewarden-check, the metrics file and the state directory written"
 
+# An ordinary user, who may not open the unit's locks (0600 under UMask=),
+# asks with no --runtime-dir: the machine's watcher is found, and runs. The
+# build may sit where others cannot go: nobody gets a copy.
+inside sh -c "mkdir -p /opt/pw-nobody && cp -a '$build/bin' '$build/lib' /opt/pw-nobody/ && chmod -R a+rX /opt/pw-nobody"
+asNobody() {
+	inside setpriv --reuid=65534 --regid=65534 --clear-groups env -u XDG_RUNTIME_DIR /opt/pw-nobody/bin/pulsewarden "$@"
+}
+answered=0
+said=$(asNobody status 2>&1) || answered=$?
+[ "$answered" = 0 ] && [ "${said%%$'\n'*}" = "the machine's watcher, in /run/pulsewarden:" ] \
+	&& grep -qx healthy <<<"$said" || fail "status as another user ($answered): $said"
+echo "status as another user: the machine's watcher found, healthy"
+
 # Killed outright, it is started again and takes its lock back.
 inside systemctl kill --signal=KILL --kill-whom=main pulsewarden-watch
 until_ sh -c "[ \"\$(nsenter -t $pid1 -m -p -r -w systemctl show -P NRestarts pulsewarden-watch)\" = 1 ]" \
@@ -137,6 +150,11 @@ inside timeout 60 systemctl stop pulsewarden-watch
 inside "$build/bin/corvane-sim" status | grep -qx 'enabled: no' || fail "monitoring was not switched off at the stop"
 inside test ! -e /etc/pulsewarden/written || fail "a check wrote /etc"
 echo "stopped: monitoring switched off; nothing written outside its directories"
+answered=0
+said=$(asNobody status 2>&1) || answered=$?
+[ "$answered" = 3 ] && grep -qx "stopped, monitoring switched off" <<<"$said" \
+	|| fail "status as another user after the stop ($answered): $said"
+echo "status as another user after the stop: stopped, monitoring switched off"
 
 exposure=$(inside systemd-analyze security pulsewarden-watch --no-pager | sed -n 's/.*Overall exposure level for pulsewarden-watch.service: \([0-9.]*\).*/\1/p')
 echo "exposure under systemd $(inside systemctl --version | sed -n '1s/systemd \([0-9]*\).*/\1/p'): $exposure (at most 2.5)"

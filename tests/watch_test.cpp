@@ -480,9 +480,98 @@ TEST_F(Watch, StatusSaysHowTheWatcherStandsEvenWhenItIsWedged)
 	}
 	setMode("pass");  // under Wine, a heartbeat refused stops it
 	stop(&watch);
+	// Its last status says how it stopped, and that the stop switched
+	// monitoring off: not "monitoring on" as it was.
 	r = tool(ask);
 	EXPECT_EQ(r.status, 3);
+	EXPECT_NE(r.out.find(" stopped (its status was last written "), std::string::npos) << r.out;
+	EXPECT_NE(r.out.find(asWritten(windowsBuild() ? "\nstopped: markActive: " : "\nstopped, monitoring switched off\n")),
+		std::string::npos) << r.out;
+	EXPECT_NE(r.out.find(", stopped since "), std::string::npos) << r.out;
+	if (!windowsBuild()) {
+		EXPECT_NE(r.out.find("; monitoring off;"), std::string::npos) << r.out;
+	}
+}
+
+// An ordinary user asks after the machine's watcher, whose locks (0600
+// under the unit's UMask=) are not theirs to open: whether it runs is told
+// by the process its status names, never "ended" for a lock that cannot be
+// opened; and without --runtime-dir the machine's directory is found.
+TEST_F(Watch, StatusTellsAnOrdinaryUserWhetherTheMachinesWatcherRuns)
+{
+	if (windowsBuild() || emulatedBuild())
+		GTEST_SKIP() << "Linux users and modes, the tool run natively";
+	if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+		GTEST_SKIP() << "needs root to run the tool as another user";
+	ASSERT_EQ(chmod(root.c_str(), 0755), 0);
+	// The build may sit where others cannot go: nobody gets copies, laid
+	// out as the build lays them out.
+	std::string bin = root + "/bin";
+	std::string built = toolPath().substr(0, toolPath().rfind('/'));
+	for (const char *dir : {"/bin", "/lib", "/lib/pulsewarden"})
+		ASSERT_EQ(mkdir((root + dir).c_str(), 0755), 0);
+	for (const auto &[from, to] : {std::pair<std::string, std::string>{toolPath(), "/bin/pulsewarden"},
+		     {PULSEWARDEN_BUILT_LIBRARY, "/bin/libcorvane-pulsewarden.so.1"},
+		     {built + "/../lib/pulsewarden/pulsewarden-watch.so", "/lib/pulsewarden/pulsewarden-watch.so"}}) {
+		writeFile(root + to, readFile(from));
+		ASSERT_EQ(chmod((root + to).c_str(), 0755), 0);
+	}
+	// The machine's lock in the watcher's runtime directory, as root's is.
+	std::string run = root + "/run";
+	std::string lock = "PULSEWARDEN_LOCK=" + run + "/monitoring.lock";
+	auto asNobody = [&](std::vector<std::string> args) {
+		RunSpec setup;
+		setup.args = {"--reuid=65534", "--regid=65534", "--clear-groups", bin + "/pulsewarden"};
+		setup.args.insert(setup.args.end(), args.begin(), args.end());
+		setup.env = {"LD_LIBRARY_PATH=" + bin, "XDG_RUNTIME_DIR=" + root + "/nobody", lock};
+		return runProgram("/usr/bin/setpriv", setup);
+	};
+	auto start = [&](Session *watch) {
+		RunSpec setup = watching({"--enable", "--interval", "300ms"}, true);
+		setup.env.back() = lock;
+		ASSERT_TRUE(startTool(watch, setup));
+		ASSERT_TRUE(waitFor(watch, "heartbeats start\n"));
+		// As the unit's UMask=0077 leaves them.
+		ASSERT_EQ(chmod((run + "/watch.lock").c_str(), 0600), 0);
+		ASSERT_EQ(chmod((run + "/monitoring.lock").c_str(), 0600), 0);
+	};
+	Session watch;
+	start(&watch);
+	if (asNobody({"status", "--runtime-dir", run}).status == 126)
+		GTEST_SKIP() << "the temporary directory is out of reach of other users";
+	// The status is written off the watcher's thread: it may follow the line.
+	RunResult r;
+	for (int i = 0; i < 6000 && (r = asNobody({"status", "--runtime-dir", run})).status == 1; i++)
+		usleep(10000);
+	EXPECT_EQ(r.status, 0) << r.out << r.err;
+	EXPECT_EQ(r.out.rfind("healthy\n", 0), 0u) << r.out;
+	r = asNobody({"status", "--runtime-dir", run, "--json"});
+	EXPECT_NE(r.out.find(",\"pid\":" + std::to_string(watch.pid) + ",\"alive\":true,"), std::string::npos) << r.out;
+	// Nothing runs in the user's own directory: the machine's is read, and named.
+	r = asNobody({"status"});
+	EXPECT_EQ(r.status, 0) << r.out << r.err;
+	EXPECT_EQ(r.out.rfind("the machine's watcher, in " + run + ":\nhealthy\n", 0), 0u) << r.out;
+	EXPECT_NE(asNobody({"status", "--json"}).out.find("\"runtime_dir\":\"" + run + "\""), std::string::npos);
+	// Stopped in order: the machine's last status says so, and that
+	// monitoring was switched off.
+	EXPECT_EQ(stop(&watch).status, 0);
+	r = asNobody({"status"});
+	EXPECT_EQ(r.status, 3) << r.out;
+	EXPECT_NE(r.out.find("no watcher runs in " + run + ": process " + std::to_string(watch.pid) + " stopped"),
+		std::string::npos) << r.out;
+	EXPECT_NE(r.out.find("\nstopped, monitoring switched off\n"), std::string::npos) << r.out;
+	EXPECT_NE(r.out.find("; monitoring off;"), std::string::npos) << r.out;
+	// Killed, its status still says how it ran: ended all the same, also
+	// while it waits to be reaped.
+	Session killed;
+	start(&killed);
+	kill(killed.pid, SIGKILL);
+	ASSERT_TRUE(processEnds(std::to_string(killed.pid)));
+	r = asNobody({"status", "--runtime-dir", run, "--json"});
+	EXPECT_EQ(r.status, 3) << r.out;
 	EXPECT_NE(r.out.find("has ended (its status was last written "), std::string::npos) << r.out;
+	EXPECT_NE(r.out.find(",\"alive\":false,"), std::string::npos) << r.out;
+	finishTool(&killed);
 }
 
 TEST_F(Watch, AHungCheckEndsWithAllItStartedAndOverrunsAreSaidOnce)
@@ -2320,7 +2409,10 @@ TEST_F(Probes, TheWatchersOwnInputsFailingCountNothingAgainstTheApplication)
 	EXPECT_TRUE(waitFor(&watch, "cannot check " + url("/ok") + ": " + headers + " may be read by others than its owner "
 		"(mode 644): chmod 600 it; not counted against the application: heartbeats go on as before; tried again every "
 		"200 ms\n"));
-	RunResult status = tool({"status", "--runtime-dir", root + "/run"});
+	// The status is written off the watcher's thread: it may follow the line.
+	RunResult status;
+	for (int i = 0; i < 6000 && (status = tool({"status", "--runtime-dir", root + "/run"})).status == 0; i++)
+		usleep(10000);
 	EXPECT_EQ(status.status, 1);
 	EXPECT_EQ(status.out.rfind("nothing is being checked: cannot check " + url("/ok") + ": ", 0), 0u) << status.out;
 	ASSERT_EQ(chmod(headers.c_str(), 0600), 0);

@@ -1182,6 +1182,61 @@ TEST(WatchCore, ItsStateInALineCarriesTheCountsInARow)
 	}
 }
 
+// The last status says how the watcher ended and whether monitoring was
+// switched off, as the stop decided: a reader after an orderly stop must
+// not find "monitoring on" where the stop switched it off.
+TEST(WatchCore, ItsLastStatusSaysHowItEnded)
+{
+	// Healthy, a heartbeat taken; with --enable it was on at the start.
+	const std::vector<std::pair<int64_t, Event>> healthy = {{0, start()}, {0, answer(1)}, {0, answer(1)}, {10, pass()},
+		{10, answer(0)}};
+	auto then = [&](std::vector<std::pair<int64_t, Event>> more) {
+		std::vector<std::pair<int64_t, Event>> all = healthy;
+		all.insert(all.end(), more.begin(), more.end());
+		return all;
+	};
+	struct {
+		const char *story;
+		std::vector<const char *> args;
+		std::vector<std::pair<int64_t, Event>> events;
+		const char *summary;
+		const char *monitoring;
+	} rows[] = {
+		{"--enable: switched off", {"--enable", "check"}, then({{500, stop()}, {500, answer(0)}}),
+			"stopped, monitoring switched off", "off"},
+		{"--enable: found off already", {"--enable", "check"}, then({{500, stop()}, {500, answer(3)}}),
+			"stopped, monitoring was off already", "off"},
+		{"--enable, paused by someone else: left as they set it", {"--enable", "check"},
+			{{0, start()}, {0, answer(1)}, {0, answer(0)}, {500, stop()}},
+			"stopped, monitoring left off, as someone else set it", "off"},
+		{"--enable, the library refuses to switch it off", {"--enable", "check"}, then({{500, stop()}, {500, answer(1)}}),
+			"stopped, but monitoring could not be switched off: disable: Unspecified error occurred; monitoring stays "
+			"on: the platform acts once no heartbeat has come for its window (30 s)", "on"},
+		{"without --enable: left on", {"check"}, {{0, start()}, {0, answer(1)}, {10, pass()}, {10, answer(0)},
+			{500, stop()}}, "stopped, monitoring left on: the platform will see heartbeats stop (see --enable)", "on"},
+		{"--enable, found off, the library refuses to switch it on: it stays off", {"--enable", "check"},
+			{{0, start()}, {0, answer(0)}, {0, answer(1)}}, "stopped: enable: Unspecified error occurred", "off"},
+		{"ended on a failure of its own: said as the line said it", {"--pid", "42"},
+			{{0, start()}, {0, answer(0)}, {500, gone()}}, "stopped: process 42 has ended; monitoring stays on: the "
+			"platform acts once no heartbeat has come for its window (30 s)", "on"},
+	};
+	for (const auto &row : rows) {
+		WatchCore core = {};
+		std::vector<char *> argv;
+		ASSERT_TRUE(parsed(row.args, &argv, &core.setting.options)) << row.story;
+		countResets(&core.setting.resets, {}, false);
+		for (const auto &[ms, event] : row.events)
+			watchStep(&core, event, ms * nsPerMs, 0, 1e9 + ms / 1e3);
+		ASSERT_TRUE(core.stop.ended) << row.story;
+		const WatchStatus &st = watchView(&core).status;
+		EXPECT_STREQ(st.summary, row.summary) << row.story;
+		EXPECT_STREQ(st.state, "stopped") << row.story;
+		EXPECT_STREQ(st.monitoring, row.monitoring) << row.story;
+		EXPECT_EQ(st.sinceS, 1e9 + row.events.back().first / 1e3) << row.story;
+		EXPECT_EQ(st.nextCheckS, 0) << row.story;
+	}
+}
+
 // --file's age across steps of the wall clock: looks at the file, one a
 // row, each with the file's modification time and the wall clock's age
 // of it then (in s), the boot clock, and the age judged.

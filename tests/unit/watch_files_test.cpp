@@ -30,46 +30,97 @@ TEST(StatusView, EachStandingHasItsExitStatus)
 	WatchStatus paused = statusOf("paused", 995);
 	WatchStatus wedged = statusOf("healthy", 969);
 	WatchStatus earlier = statusOf("healthy", 995, 6);
+	WatchStatus stopped = statusOf("stopped", 990);
 	WatchStatus unchecked = statusOf("healthy", 995);
 	snprintf(unchecked.unchecked, sizeof unchecked.unchecked, "cannot start the check: /c: not found");
 	WatchStatus uncheckedHeld = unchecked;
 	snprintf(uncheckedHeld.state, sizeof uncheckedHeld.state, "held");
+	const Liveness holds = {aliveYes, 7, ""};
+	const Liveness none = {aliveNo, 0, ""};
+	// An ordinary user, who may not open the machine's lock, and cannot
+	// look at its process either.
+	const Liveness untold = {aliveUntold, 7, "cannot read /proc/7/stat: Permission denied"};
+	const Liveness lockUntold = {aliveUntold, 0, "cannot open /run/pw/watch.lock: Permission denied"};
 	struct {
 		const char *story;
 		const WatchStatus *status;
 		const char *unread;
-		long holder;
+		Liveness seen;
 		StatusAnswer answer;
 		const char *why;
 	} rows[] = {
-		{"fresh and healthy", &healthy, nullptr, 7, answerHealthy, ""},
-		{"failing", &failing, nullptr, 7, answerFailing, ""},
-		{"starting counts as not healthy yet", &starting, nullptr, 7, answerFailing, ""},
-		{"held", &held, nullptr, 7, answerPaused, ""},
-		{"paused", &paused, nullptr, 7, answerPaused, ""},
-		{"older than three intervals: alive, but it does not run", &wedged, nullptr, 7, answerNone,
+		{"fresh and healthy", &healthy, nullptr, holds, answerHealthy, ""},
+		{"failing", &failing, nullptr, holds, answerFailing, ""},
+		{"starting counts as not healthy yet", &starting, nullptr, holds, answerFailing, ""},
+		{"held", &held, nullptr, holds, answerPaused, ""},
+		{"paused", &paused, nullptr, holds, answerPaused, ""},
+		{"older than three intervals: alive, but it does not run", &wedged, nullptr, holds, answerNone,
 			"process 7 is alive, but its status was last written 31 s ago, more than 3 intervals (10 s): it does not "
 			"run (stopped, or wedged)"},
-		{"its watcher has ended, whatever the file says", &healthy, nullptr, 0, answerNone,
+		{"its watcher has ended, whatever the file says", &healthy, nullptr, none, answerNone,
 			"no watcher runs in /run/pw: process 7 has ended (its status was last written 5 s ago)"},
-		{"no file, no watcher", nullptr, nullptr, 0, answerNone, "no watcher runs in /run/pw"},
-		{"a watcher that has not written yet is starting", nullptr, nullptr, 9, answerFailing,
+		{"no file, no watcher", nullptr, nullptr, none, answerNone, "no watcher runs in /run/pw"},
+		{"a watcher that has not written yet is starting", nullptr, nullptr, {aliveYes, 9, ""}, answerFailing,
 			"process 9 holds /run/pw and has written no status yet: starting"},
-		{"an earlier watcher's file is not the one running now's", &earlier, nullptr, 7, answerFailing,
+		{"an earlier watcher's file is not the one running now's", &earlier, nullptr, holds, answerFailing,
 			"process 7 holds /run/pw and has written no status yet: starting"},
-		{"a file it cannot read is no answer", nullptr, "line 1: bad", 7, answerNone,
+		{"a file it cannot read is no answer", nullptr, "line 1: bad", holds, answerNone,
 			"process 7 holds /run/pw, but its status cannot be read: line 1: bad"},
-		{"healthy as far as it went, but nothing is checked: never healthy", &unchecked, nullptr, 7, answerUnchecked,
+		{"healthy as far as it went, but nothing is checked: never healthy", &unchecked, nullptr, holds, answerUnchecked,
 			"nothing is being checked: cannot start the check: /c: not found"},
-		{"held, whatever is checked", &uncheckedHeld, nullptr, 7, answerPaused, ""},
+		{"held, whatever is checked", &uncheckedHeld, nullptr, holds, answerPaused, ""},
+		{"stopped in order: its status says so", &stopped, nullptr, none, answerNone,
+			"no watcher runs in /run/pw: process 7 stopped (its status was last written 10 s ago)"},
+		{"stopped, its lock not yet let go", &stopped, nullptr, holds, answerNone,
+			"process 7 is ending: its status says it stopped"},
+		{"a lock held whose holder has not written its id", nullptr, nullptr, {aliveYes, 0, ""}, answerFailing,
+			"a watcher holds /run/pw and has not written its process id yet: starting"},
+		{"a lock not the reader's to open is never nobody's: a fresh status is judged, said so", &healthy, nullptr,
+			untold, answerHealthy, "cannot tell whether process 7 runs (cannot read /proc/7/stat: Permission denied): "
+			"judged by its status, written 5 s ago"},
+		{"the same, failing", &failing, nullptr, untold, answerFailing, "cannot tell whether process 7 runs (cannot "
+			"read /proc/7/stat: Permission denied): judged by its status, written 5 s ago"},
+		{"the same, an old status: it does not run", &wedged, nullptr, untold, answerNone, "cannot tell whether "
+			"process 7 runs (cannot read /proc/7/stat: Permission denied), but its status was last written 31 s ago, "
+			"more than 3 intervals (10 s): it does not run (stopped, or wedged)"},
+		{"the same, a status that says it stopped", &stopped, nullptr, untold, answerNone,
+			"no watcher runs in /run/pw: process 7 stopped (its status was last written 10 s ago)"},
+		{"the same, no status to name a process", nullptr, nullptr, lockUntold, answerNone,
+			"cannot tell whether a watcher runs in /run/pw: cannot open /run/pw/watch.lock: Permission denied"},
 	};
 	for (const auto &row : rows) {
 		char why[600];
-		EXPECT_EQ(judgeStatus(row.status, row.unread, row.holder, "/run/pw", 1000, why, sizeof why), row.answer)
+		EXPECT_EQ(judgeStatus(row.status, row.unread, row.seen, "/run/pw", 1000, why, sizeof why), row.answer)
 			<< row.story;
 		EXPECT_STREQ(why, row.why) << row.story;
 	}
 	EXPECT_EQ(statusExit(answerUnchecked), 1);
+}
+
+// status with no --runtime-dir: an ordinary user's own directory, or the
+// machine's, where the system's watcher runs.
+TEST(StatusView, TheMachinesWatcherIsReadWhereNoneOfTheUsersOwnRuns)
+{
+	const Liveness runs = {aliveYes, 7, ""};
+	const Liveness none = {aliveNo, 0, ""};
+	const Liveness untold = {aliveUntold, 0, "cannot open /run/pw/watch.lock: Permission denied"};
+	struct {
+		const char *story;
+		Liveness own;
+		bool ownThere;
+		Liveness machine;
+		bool machineThere;
+		bool machineRead;
+	} rows[] = {
+		{"the user's own runs", runs, true, runs, true, false},
+		{"nothing of the user's: the machine's, which the user may not look at", none, false, untold, true, true},
+		{"the user's own ended long ago, the machine's runs", none, true, runs, true, true},
+		{"both ended: the user's own last status", none, true, none, true, false},
+		{"nothing of the user's, the machine's ended: its last status", none, false, none, true, true},
+		{"nothing anywhere: the user's own, which names where it looked", none, false, none, false, false},
+	};
+	for (const auto &row : rows)
+		EXPECT_EQ(machineRead(row.own, row.ownThere, row.machine, row.machineThere), row.machineRead) << row.story;
 }
 
 TEST(StatusFile, ReadsBackWhatItWroteWhateverAPartPrinted)
@@ -79,6 +130,7 @@ TEST(StatusFile, ReadsBackWhatItWroteWhateverAPartPrinted)
 	snprintf(s.summary, sizeof s.summary, "failing: 2 of 3; http://db/health: status 503");
 	snprintf(s.config, sizeof s.config, "command line");
 	snprintf(s.monitoring, sizeof s.monitoring, "on");
+	snprintf(s.processStart, sizeof s.processStart, "4242");
 	s.partCount = 1;
 	snprintf(s.parts[0].name, sizeof s.parts[0].name, "http://db/health");
 	for (int i = 0; i < resultsKept + 3; i++)
@@ -92,12 +144,22 @@ TEST(StatusFile, ReadsBackWhatItWroteWhateverAPartPrinted)
 	EXPECT_EQ(back.parts[0].results[0].atS, 903);  // the oldest gone, newest last
 	EXPECT_STREQ(back.parts[0].results[resultsKept - 1].line, "got \"x\"?[0m from https://admin@db/x ?");
 	EXPECT_STREQ(back.summary, s.summary);
+	EXPECT_STREQ(back.processStart, "4242");
+	// A status an older watcher wrote, without its start: still a status.
+	std::string older = text;
+	older.erase(older.find("process_start = \"4242\"\n"), strlen("process_start = \"4242\"\n"));
+	ASSERT_TRUE(parseStatusFile(older.c_str(), older.size(), &back, why, sizeof why)) << why;
+	EXPECT_STREQ(back.processStart, "");
 	// Cut short, as a reader may find one a power cut left: not a status.
 	EXPECT_FALSE(parseStatusFile(text, strlen(text) / 2, &back, why, sizeof why));
 	char json[1 << 16];
-	ASSERT_TRUE(statusJson(nullptr, answerNone, "no watcher runs in /run/pw", 0, json, sizeof json));
-	EXPECT_STREQ(json, "{\"version\":1,\"answer\":\"none\",\"why\":\"no watcher runs in /run/pw\",\"pid\":null,"
-		"\"alive\":false,\"state\":\"none\",\"parts\":[]}\n");
+	ASSERT_TRUE(statusJson(nullptr, answerNone, "no watcher runs in /run/pw", Liveness{aliveNo, 0, ""}, "/run/pw", json,
+		sizeof json));
+	EXPECT_STREQ(json, "{\"version\":1,\"answer\":\"none\",\"why\":\"no watcher runs in /run/pw\",\"runtime_dir\":"
+		"\"/run/pw\",\"pid\":null,\"alive\":false,\"state\":\"none\",\"parts\":[]}\n");
+	// Whether it runs, where that cannot be told, is neither true nor false.
+	ASSERT_TRUE(statusJson(&s, answerFailing, "", Liveness{aliveUntold, 7, "hidden"}, "/run/pw", json, sizeof json));
+	EXPECT_NE(strstr(json, ",\"pid\":7,\"alive\":null,"), nullptr) << json;
 }
 
 ResetEntry entry(const char *boot, double stoppedS, double seenS, bool needReset)

@@ -89,6 +89,51 @@ static void printStatus(const WatchStatus &s)
 	}
 }
 
+// A runtime directory as the status command reads it: its status file,
+// and whether its watcher runs.
+struct Reading {
+	char dir[1024];
+	bool there;          // a status file is there
+	bool read;           // and was read
+	char unread[300];    // why it could not be
+	WatchStatus status;
+	Liveness seen;
+	char seenWhy[1200];
+};
+
+// By the lock, where this user may look at it; else by the process the
+// status names, which must be the one that started then.
+static void readIn(Reading *r)
+{
+	char path[1100];
+	snprintf(path, sizeof path, "%s%cstatus", r->dir, pathSeparator);
+	r->there = pathExists(path);
+	r->read = false;
+	r->unread[0] = '\0';
+	char *text = nullptr;
+	size_t length = 0;
+	if (r->there && readWholeFile(path, 4 << 20, &text, &length, r->unread, sizeof r->unread))
+		r->read = parseStatusFile(text, length, &r->status, r->unread, sizeof r->unread);
+	free(text);
+	long pid = 0;
+	Holding holding = watcherHolding(r->dir, &pid, r->seenWhy, sizeof r->seenWhy);
+	r->seen = Liveness{holding == holdingHeld ? aliveYes : holding == holdingNone ? aliveNo : aliveUntold, pid,
+		r->seenWhy};
+	if (holding != holdingUntold || !r->read || pid)
+		return;
+	switch (processSeen(r->status.pid, r->status.processStart, r->seenWhy, sizeof r->seenWhy)) {
+	case processRuns:
+		r->seen = Liveness{aliveYes, r->status.pid, r->seenWhy};
+		return;
+	case processEnded:
+		r->seen = Liveness{aliveNo, 0, r->seenWhy};
+		return;
+	case processUntold:
+		r->seen.pid = r->status.pid;
+		return;
+	}
+}
+
 int pulsewardenStatus(const char *invocationName, int argc, char **argv)
 {
 	bool json = false;
@@ -109,38 +154,47 @@ int pulsewardenStatus(const char *invocationName, int argc, char **argv)
 		else
 			return statusUsage(invocationName, "unknown argument");
 	}
-	char dir[1024];
+	// The user's own directory, else the machine's, where the system's
+	// watcher runs: an ordinary user asks after it as often as after one
+	// of their own.
+	static Reading own;
+	static Reading machine;
+	Reading *r = &own;
 	char why[1200];
 	if (given)
-		snprintf(dir, sizeof dir, "%s", given);
-	else if (!defaultRuntimeDir(dir, sizeof dir, why, sizeof why)) {
+		snprintf(own.dir, sizeof own.dir, "%s", given);
+	else if (!defaultRuntimeDir(own.dir, sizeof own.dir, why, sizeof why)) {
 		printTo(stderr, "status: no runtime directory: %s (give --runtime-dir)\n", why);
 		return answerNone;
 	}
-	long holder = runningWatcher(dir, why, sizeof why);
-	char path[1100];
-	snprintf(path, sizeof path, "%s%cstatus", dir, pathSeparator);
-	char *text = nullptr;
-	size_t length = 0;
-	char unread[300] = "";
-	static WatchStatus status;
-	bool read = false;
-	bool there = pathExists(path);
-	if (there && readWholeFile(path, 4 << 20, &text, &length, unread, sizeof unread))
-		read = parseStatusFile(text, length, &status, unread, sizeof unread);
-	free(text);
-	char answerWhy[1400];
-	StatusAnswer answer = judgeStatus(read ? &status : nullptr, there ? unread : nullptr, holder, dir, unixTimeS(),
-		answerWhy, sizeof answerWhy);
+	readIn(&own);
+	bool looked = !given && own.seen.alive != aliveYes
+		&& machineRuntimeDir(machine.dir, sizeof machine.dir, why, sizeof why) && strcmp(machine.dir, own.dir) != 0;
+	if (looked) {
+		readIn(&machine);
+		if (machineRead(own.seen, own.there, machine.seen, machine.there))
+			r = &machine;
+	}
+	const WatchStatus *status = r->read ? &r->status : nullptr;
+	char answerWhy[2400];
+	StatusAnswer answer = judgeStatus(status, r->there ? r->unread : nullptr, r->seen, r->dir, unixTimeS(), answerWhy,
+		sizeof answerWhy);
+	if (looked && r == &own && answer == answerNone && !own.there && own.seen.alive == aliveNo) {
+		size_t used = strlen(answerWhy);
+		snprintf(answerWhy + used, sizeof answerWhy - used, ", nor in %s", machine.dir);
+	}
 	if (json) {
 		static char out[1 << 20];
-		if (statusJson(read ? &status : nullptr, answer, answerWhy, holder, out, sizeof out))
+		if (statusJson(status, answer, answerWhy, r->seen, r->dir, out, sizeof out))
 			printOut("%s", out);
 		return statusExit(answer);
 	}
+	// Said where it matters: another directory than the user's own.
+	if (r == &machine)
+		printOut("the machine's watcher, in %s:\n", r->dir);
 	if (answerWhy[0])
-		printOut("%s%s\n", answerWhy, read && answer == answerNone ? "; its last status:" : "");
-	if (read)
-		printStatus(status);
+		printOut("%s%s\n", answerWhy, status && answer == answerNone ? "; its last status:" : "");
+	if (status)
+		printStatus(*status);
 	return statusExit(answer);
 }

@@ -724,6 +724,9 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	setting.options = o;
 	setting.watchdogNs = serviceWatchdogNs();
 	setting.pid = ownProcessId();
+	// For readers who may not open the lock: that pid is still this process.
+	if (!processStart(setting.pid, setting.processStart, sizeof setting.processStart, why, sizeof why))
+		setting.processStart[0] = '\0';
 	// What the boot before left is said first, before anything else.
 	openResetKeeper(&l.keeper, o.stateDir, sayKept, &l);
 	writeKeptBy(&l.keeper, l.publisher);

@@ -208,9 +208,11 @@ const WatchView &watchView(WatchCore *c)
 	v.state = c->state;
 	WatchStatus &st = v.status;
 	st.pid = c->setting.pid;
+	snprintf(st.processStart, sizeof st.processStart, "%s", c->setting.processStart);
 	statusSummary(*c, st.summary, sizeof st.summary);
-	snprintf(st.state, sizeof st.state, "%s", stateName(c->state));
-	st.sinceS = unixAt(c->stateSince);
+	// Ended in order or not, it says so: "stopped" since then.
+	snprintf(st.state, sizeof st.state, "%s", c->stop.ended ? "stopped" : stateName(c->state));
+	st.sinceS = unixAt(c->stop.ended ? c->stop.endedAt : c->stateSince);
 	st.updatedS = nowS;
 	st.failures = c->record.failures;
 	st.passes = c->record.passes;
@@ -218,11 +220,11 @@ const WatchView &watchView(WatchCore *c)
 	st.rise = o.rise;
 	st.needResetAfter = o.needResetAfter;
 	st.intervalS = static_cast<double>(o.intervalNs) / 1e9;
-	bool ticking = !stopping(c) && !o.pid;
+	bool ticking = !stopping(c) && !c->stop.ended && !o.pid;
 	st.nextCheckS = ticking ? unixAt(c->schedule.nextTick) : 0;
 	st.lastHeartbeatS = c->platform.lastHeartbeatAt > 0 ? unixAt(c->platform.lastHeartbeatAt) : 0;
 	st.resetRequested = c->platform.resetPosted;
-	snprintf(st.monitoring, sizeof st.monitoring, "%s", monitoringOff(c) ? "off" : "on");
+	snprintf(st.monitoring, sizeof st.monitoring, "%s", (c->stop.ended ? c->stop.off : monitoringOff(c)) ? "off" : "on");
 	snprintf(st.config, sizeof st.config, "%s", o.config ? o.config : "command line");
 	snprintf(st.unchecked, sizeof st.unchecked, "%s", c->unstarted.since != none ? c->unstarted.why : "");
 	const ResetsCounted &r = c->setting.resets;

@@ -128,6 +128,7 @@ void endOnFailure(WatchCore *c, Step *s, int status, const char *what)
 	char after[200];
 	afterUs(c, after, sizeof after);
 	addLine(s, priorityError, "%s; stopping%s", what, after);
+	endedAs(c, monitoringOff(c), "stopped: %s%s", what, after);
 	exitWith(c, s, status, false);
 }
 

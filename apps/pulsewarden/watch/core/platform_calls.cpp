@@ -156,6 +156,7 @@ static void heartbeatAnswered(WatchCore *c, Step *s, int32_t result, int64_t now
 	if (nothingToMonitor(result)) {
 		// Nothing to monitor here, now or later.
 		addLine(s, priorityError, "markActive: %s; stopping", message);
+		endedAs(c, monitoringOff(c), "stopped: markActive: %s", message);
 		exitWith(c, s, result, true);
 		return;
 	}
@@ -247,6 +248,8 @@ void finishStop(WatchCore *c, Step *s)
 		releaseCommand(options(c), release, sizeof release);
 		addLine(s, priorityNotice, "stopping: held: monitoring stays off until a check passes after the oldest "
 			"reset leaves the period, or %s", release);
+		endedAs(c, true, "stopped, monitoring left off for the hold: off until a check passes after the oldest reset "
+			"leaves the period, or %s", release);
 		exitWith(c, s, 0, false);
 		return;
 	}
@@ -254,15 +257,19 @@ void finishStop(WatchCore *c, Step *s)
 		ask(c, s, actDisable, askedDisable);
 		return;
 	}
-	if (c->state == statePaused)
+	if (c->state == statePaused) {
 		addLine(s, priorityNotice, "stopping: monitoring is off, as someone else left it");
-	else if (!c->platform.beatSinceOn && c->platform.onFromOff)
+		endedAs(c, true, "stopped, monitoring left off, as someone else set it");
+	} else if (!c->platform.beatSinceOn && c->platform.onFromOff) {
 		addLine(s, priorityNotice, "stopping: no heartbeat was sent since monitoring was switched on: the platform "
 			"shows gray and does nothing (see --enable)");
-	else {
+		endedAs(c, false, "stopped, monitoring left on, but no heartbeat was sent since it was switched on: the "
+			"platform shows gray and does nothing (see --enable)");
+	} else {
 		if (platformWillAct(c) && !c->kept.stands)
 			keepRecord(c, s, "the watcher was stopped with monitoring left on (see --enable)", false);
 		addLine(s, priorityNotice, "stopping: heartbeats stop; the platform will see them stop (see --enable)");
+		endedAs(c, false, "stopped, monitoring left on: the platform will see heartbeats stop (see --enable)");
 	}
 	exitWith(c, s, 0, false);
 }
@@ -273,11 +280,13 @@ static void disableAnswered(WatchCore *c, Step *s, int32_t result)
 		takeBackRecord(c, s);
 	if (result == libraryOk) {
 		addLine(s, priorityNotice, "stopping: monitoring switched off");
+		endedAs(c, true, "stopped, monitoring switched off");
 		exitWith(c, s, 0, false);
 		return;
 	}
 	if (result == libraryNotEnabled) {
 		addLine(s, priorityNotice, "stopping: monitoring was off already");
+		endedAs(c, true, "stopped, monitoring was off already");
 		exitWith(c, s, 0, false);
 		return;
 	}
@@ -285,6 +294,7 @@ static void disableAnswered(WatchCore *c, Step *s, int32_t result)
 	char after[200];
 	afterUs(c, after, sizeof after);
 	addLine(s, priorityError, "stopping: disable: %s%s", resultText(result, message, sizeof message), after);
+	endedAs(c, false, "stopped, but monitoring could not be switched off: disable: %s%s", message, after);
 	exitWith(c, s, exitDisableFailed, false);
 }
 
@@ -293,6 +303,8 @@ static void enableRefused(WatchCore *c, Step *s, int32_t result)
 {
 	char message[80];
 	addLine(s, priorityError, "enable: %s; stopping", resultText(result, message, sizeof message));
+	// Asked only when it was found off: it stays so.
+	endedAs(c, true, "stopped: enable: %s", message);
 	exitWith(c, s, result, true);
 }
 
@@ -340,6 +352,7 @@ static void answeredWhileStopping(WatchCore *c, Step *s, Asked asked, int32_t an
 		// Off before this watcher switched it on: nobody else's doing.
 		if (!answer) {
 			addLine(s, priorityNotice, "stopping: monitoring was off already");
+			endedAs(c, true, "stopped, monitoring was off already");
 			exitWith(c, s, 0, false);
 			return;
 		}
@@ -491,5 +504,6 @@ void stop(WatchCore *c, Step *s, int64_t now)
 		afterUs(c, after, sizeof after);
 	addLine(s, leftOn ? priorityError : priorityNotice, "stopping without the platform's library's answer to %s "
 		"(asked %.1f s ago)%s", call, waited, after);
+	endedAs(c, monitoringOff(c), "stopped without the platform's library's answer to %s%s", call, after);
 	exitWith(c, s, leftOn ? exitDisableFailed : 0, false);
 }

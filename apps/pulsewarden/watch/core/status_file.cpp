@@ -50,6 +50,7 @@ bool formatStatusFile(const WatchStatus &s, char *text, size_t size)
 {
 	Text t = textIn(text, size);
 	add(&t, "version = 1\npid = %ld\n", s.pid);
+	addText(&t, "process_start", s.processStart);
 	addText(&t, "state", s.state);
 	add(&t, "since = %.3f\nupdated = %.3f\n", s.sinceS, s.updatedS);
 	add(&t, "failures_in_a_row = %d\npasses_in_a_row = %d\nfall = %d\nrise = %d\nneed_reset_after = %d\n",
@@ -117,6 +118,9 @@ bool parseStatusFile(const char *text, size_t length, WatchStatus *s, char *why,
 		return false;
 	const toml::table &table = parsed.table();
 	s->pid = static_cast<long>(number(&r, "pid"));
+	// Older watchers did not write it.
+	if (table.contains("process_start"))
+		string(&r, "process_start", s->processStart, sizeof s->processStart);
 	string(&r, "state", s->state, sizeof s->state);
 	s->sinceS = number(&r, "since");
 	s->updatedS = number(&r, "updated");

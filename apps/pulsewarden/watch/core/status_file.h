@@ -31,7 +31,8 @@ struct PartHistory {
 
 struct WatchStatus {
 	long pid;
-	char state[16];       // starting, healthy, failing, paused
+	char processStart[32]; // when the process started, as the system tells it; "": not known
+	char state[16];       // starting, healthy, failing, paused, held; stopped, once it has ended
 	double sinceS;        // Unix time the state began
 	double updatedS;      // Unix time this was written
 	int failures;         // checks failed in a row

@@ -262,7 +262,9 @@ void statusSummary(const WatchCore &c, char *text, size_t size)
 	// The last failure, as its line said it.
 	const char *why = strncmp(c.record.last, "failed: ", 8) == 0 ? c.record.last + 8 : c.record.last;
 	int failures = c.record.failures;
-	if (o.pid && c.state != statePaused)
+	if (c.stop.ended)
+		snprintf(text, size, "%s", c.stop.how);
+	else if (o.pid && c.state != statePaused)
 		snprintf(text, size, "%s: process %ld running", name, o.pid);
 	else if (c.state == statePaused)
 		snprintf(text, size, "paused: monitoring is off");
@@ -289,7 +291,7 @@ void statusSummary(const WatchCore &c, char *text, size_t size)
 		snprintf(text, size, "failing: %d of %d; %s", failures, o.needResetAfter, why);
 	else
 		snprintf(text, size, "failing: %d in a row; %s", failures, why);
-	if (c.unstarted.since != none && !o.pid) {
+	if (c.unstarted.since != none && !o.pid && !c.stop.ended) {
 		size_t used = strlen(text);
 		snprintf(text + used, size - used, "; %s", c.unstarted.why);
 	}

@@ -111,8 +111,20 @@ bool monitoringOff(const WatchCore *c)
 	return c->state == statePaused || (c->state == stateHeld && c->hold.off);
 }
 
+void endedAs(WatchCore *c, bool off, const char *format, ...)
+{
+	c->stop.off = off;
+	va_list ap;
+	va_start(ap, format);
+	vsnprintf(c->stop.how, sizeof c->stop.how, format, ap);
+	va_end(ap);
+}
+
 void exitWith(WatchCore *c, Step *s, int status, bool fromLibrary)
 {
+	if (!c->stop.how[0])
+		endedAs(c, monitoringOff(c), "stopped");
+	c->stop.endedAt = c->schedule.lastNow;
 	if (c->check.running)
 		add(s, actEndCheck);
 	c->check.running = false;

@@ -189,6 +189,7 @@ struct WatchSetting {
 	int64_t recordStoppedAt; // its last heartbeat, on the boot clock; 0: not known
 	char recordUnkept[1500]; // why no reset record can be kept at all; "": it can
 	long pid;              // the watcher's own process, for the status
+	char processStart[32]; // when it started, as the system tells it: a later process given its id is not it
 	ResetsCounted resets;
 };
 
@@ -264,6 +265,9 @@ struct WatchCore {
 		int requests;        // 1: in order; 2: at once; 3: not waiting for the library
 		int64_t deadline;    // when a check that has not ended is ended
 		bool ended;
+		int64_t endedAt;
+		bool off;            // monitoring was off as it ended (switched off, or found so)
+		char how[512];       // how it ended, as its last status says it
 	} stop;
 	struct {                 // the files written whole
 		bool figuresDue;     // something the metrics file shows has changed

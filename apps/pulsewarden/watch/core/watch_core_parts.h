@@ -59,6 +59,10 @@ void notify(Step *s, const char *message);
 const WatchOptions &options(const WatchCore *c);
 // Off as someone else left it, or as the hold switched it.
 bool monitoringOff(const WatchCore *c);
+// How the watcher ends, as its last status says it ("stopped, monitoring
+// switched off"), and whether monitoring is off as it does: said before
+// exitWith, which says "stopped" where nothing was.
+void endedAs(WatchCore *c, bool off, const char *format, ...) PRINTF_LIKE(3, 4);
 void exitWith(WatchCore *c, Step *s, int status, bool fromLibrary);
 // What the platform does once the watcher has ended with monitoring left
 // as it is: it acts on heartbeats that stop, and only on those.

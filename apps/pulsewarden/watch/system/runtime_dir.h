@@ -34,8 +34,29 @@ LockResult lockMonitoring(const char *path, const char *runtimeDir, long *holder
 // release, whatever the files name now); 0 when none does.
 long machineWatcher(char *dir, size_t size);
 // The process id of the watcher that holds the directory's lock; 0, with
-// why, when none does.
+// why, when none does, or when that cannot be told.
 long runningWatcher(const char *dir, char *why, size_t size);
+
+// What a directory's lock shows whoever looks.
+enum Holding { holdingNone, holdingHeld, holdingUntold };
+// Whether a watcher holds the directory's lock, with its process id in
+// `pid` (0, with why, when it has not written it yet); untold, with why,
+// when the lock is there but not this user's to look at (the machine's
+// watcher's, for an ordinary user): never taken for a lock nobody holds.
+Holding watcherHolding(const char *dir, long *pid, char *why, size_t size);
+// The machine's runtime directory, where the system's watcher runs
+// (/run/pulsewarden; on Windows %ProgramData%\pulsewarden), whoever asks:
+// the one the machine's lock names when it can be read, else the one that
+// holds that lock (PULSEWARDEN_LOCK's, for tests).
+bool machineRuntimeDir(char *path, size_t size, char *why, size_t whySize);
+
+// When process `pid` started, as text that tells it from a later process
+// given the same id: false, with why, when the system does not say.
+bool processStart(long pid, char *text, size_t size, char *why, size_t whySize);
+enum ProcessSeen { processRuns, processEnded, processUntold };
+// Whether process `pid` runs and is the one that started at `start`
+// (processStart's text); untold, with why, when this user cannot tell.
+ProcessSeen processSeen(long pid, const char *start, char *why, size_t size);
 // Asks that watcher to read its configuration again (SIGHUP). False, with
 // why, when it cannot be asked.
 bool askToReload(long pid, char *why, size_t size);

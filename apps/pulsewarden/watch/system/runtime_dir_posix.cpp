@@ -13,12 +13,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Root's, where the unit's RuntimeDirectory= is.
+static const char machineDir[] = "/run/pulsewarden";
+
 bool defaultRuntimeDir(char *path, size_t size, char *why, size_t whySize)
 {
 	const char *runtime = getenv("XDG_RUNTIME_DIR");
 	int n;
 	if (geteuid() == 0)
-		n = snprintf(path, size, "/run/pulsewarden");
+		n = snprintf(path, size, "%s", machineDir);
 	else if (runtime && runtime[0] == '/')
 		n = snprintf(path, size, "%s/pulsewarden", runtime);
 	else
@@ -35,7 +38,10 @@ bool defaultRuntimeDir(char *path, size_t size, char *why, size_t whySize)
 // leads to, another user owns or others may write is not ours to trust.
 static bool ownDirectory(const char *dir, char *why, size_t size)
 {
-	if (mkdir(dir, geteuid() == 0 ? 0755 : 0700) != 0 && errno != EEXIST) {
+	mode_t mode = geteuid() == 0 ? 0755 : 0700;
+	if (mkdir(dir, mode) == 0)
+		chmod(dir, mode);  // whatever the umask: readers of root's are every user
+	else if (errno != EEXIST) {
 		snprintf(why, size, "cannot make %s: %s", dir, strerror(errno));
 		return false;
 	}
@@ -149,12 +155,10 @@ LockResult lockMonitoring(const char *path, const char *runtimeDir, long *holder
 	return takeLock(dir, path, runtimeDir, holder, why, size);
 }
 
-long machineWatcher(char *dir, size_t size)
+// The process id that holds the machine's lock at `path`, and the
+// runtime directory it wrote there; 0 when none does, or it cannot be read.
+static long lockedPlace(const char *path, char *dir, size_t size)
 {
-	char path[4096];
-	char why[300];
-	if (!monitoringLockPath(path, sizeof path, why, sizeof why))
-		return 0;
 	int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
 	if (fd < 0)
 		return 0;
@@ -173,26 +177,149 @@ long machineWatcher(char *dir, size_t size)
 	return pid;
 }
 
-long runningWatcher(const char *dir, char *why, size_t size)
+long machineWatcher(char *dir, size_t size)
 {
+	char path[4096];
+	char why[300];
+	if (!monitoringLockPath(path, sizeof path, why, sizeof why))
+		return 0;
+	return lockedPlace(path, dir, size);
+}
+
+bool machineRuntimeDir(char *path, size_t size, char *why, size_t whySize)
+{
+	const char *named = getenv("PULSEWARDEN_LOCK");
+	char lock[4096];
+	if (named && named[0] == '/')
+		snprintf(lock, sizeof lock, "%s", named);
+	else
+		snprintf(lock, sizeof lock, "%s/monitoring.lock", machineDir);
+	if (lockedPlace(lock, path, size))
+		return true;
+	char *slash = strrchr(lock, '/');
+	*slash = '\0';
+	if (snprintf(path, size, "%s", lock[0] ? lock : "/") < static_cast<int>(size))
+		return true;
+	snprintf(why, whySize, "%s: %s", lock, strerror(ENAMETOOLONG));
+	return false;
+}
+
+Holding watcherHolding(const char *dir, long *pid, char *why, size_t size)
+{
+	*pid = 0;
 	char path[4096];
 	snprintf(path, sizeof path, "%s/watch.lock", dir);
 	int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-	if (fd < 0) {
+	if (fd < 0 && errno == ENOENT) {
 		snprintf(why, size, "no watcher runs here (%s: %s)", path, strerror(errno));
-		return 0;
+		return holdingNone;
+	}
+	// Not ours to open (the machine's watcher's, 0600): that says nothing
+	// of whether it is held.
+	if (fd < 0) {
+		snprintf(why, size, "cannot open %s: %s", path, strerror(errno));
+		return holdingUntold;
 	}
 	// A lock that can be had is nobody's: its file outlives its watcher.
 	if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
 		close(fd);
 		snprintf(why, size, "no watcher runs here (%s is not held)", path);
-		return 0;
+		return holdingNone;
 	}
-	long pid = holderOf(fd);
+	int error = errno;
+	*pid = error == EWOULDBLOCK ? holderOf(fd) : 0;
 	close(fd);
-	if (pid <= 0)
+	if (error != EWOULDBLOCK) {
+		snprintf(why, size, "cannot lock %s: %s", path, strerror(error));
+		return holdingUntold;
+	}
+	if (*pid <= 0) {
+		*pid = 0;
 		snprintf(why, size, "the watcher that holds %s has not written its process id", path);
-	return pid > 0 ? pid : 0;
+	}
+	return holdingHeld;
+}
+
+long runningWatcher(const char *dir, char *why, size_t size)
+{
+	long pid;
+	return watcherHolding(dir, &pid, why, size) == holdingHeld && pid ? pid : 0;
+}
+
+// The process's state letter and its start, in ticks since the boot,
+// from /proc/PID/stat, which every user may read (but for hidepid=).
+static bool processStat(long pid, char *state, unsigned long long *ticks, char *why, size_t size)
+{
+	char path[64];
+	snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	char stat[1024];
+	ssize_t n = fd < 0 ? -1 : read(fd, stat, sizeof stat - 1);
+	int error = errno;
+	if (fd >= 0)
+		close(fd);
+	if (n <= 0) {
+		snprintf(why, size, "cannot read %s: %s", path, n < 0 ? strerror(error) : "empty");
+		return false;
+	}
+	stat[n] = '\0';
+	// Its name, in parentheses, may hold anything: the fields follow the
+	// last one. The state is the 3rd, the start the 22nd.
+	const char *field = strrchr(stat, ')');
+	if (!field || sscanf(field, ") %c", state) != 1) {
+		snprintf(why, size, "%s: no state in it", path);
+		return false;
+	}
+	for (int i = 2; field && i < 22; i++)
+		field = strchr(field + 1, ' ');
+	if (!field || sscanf(field, " %llu", ticks) != 1) {
+		snprintf(why, size, "%s: no start time in it", path);
+		return false;
+	}
+	return true;
+}
+
+bool processStart(long pid, char *text, size_t size, char *why, size_t whySize)
+{
+	char state;
+	unsigned long long ticks;
+	if (!processStat(pid, &state, &ticks, why, whySize))
+		return false;
+	snprintf(text, size, "%llu", ticks);
+	return true;
+}
+
+ProcessSeen processSeen(long pid, const char *start, char *why, size_t size)
+{
+	// EPERM: there, but another user's.
+	if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
+		snprintf(why, size, "process %ld has ended", pid);
+		return processEnded;
+	}
+	char state;
+	unsigned long long ticks;
+	char unread[300];
+	if (!processStat(pid, &state, &ticks, unread, sizeof unread)) {
+		if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+			snprintf(why, size, "process %ld has ended", pid);
+			return processEnded;
+		}
+		snprintf(why, size, "%s", unread);
+		return processUntold;
+	}
+	char now[32];
+	snprintf(now, sizeof now, "%llu", ticks);
+	// A process that has exited and waits to be reaped does not run.
+	if ((start[0] && strcmp(now, start) != 0) || state == 'Z' || state == 'X') {
+		snprintf(why, size, "process %ld has ended%s", pid, state == 'Z' || state == 'X' ? ""
+			: " (another has its id now)");
+		return processEnded;
+	}
+	if (start[0])
+		return processRuns;
+	snprintf(why, size, "a process %ld runs, but its status does not say when its watcher started, to tell it "
+		"from another given the same id", pid);
+	return processUntold;
 }
 
 bool askToReload(long pid, char *why, size_t size)

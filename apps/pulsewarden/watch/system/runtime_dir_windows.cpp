@@ -153,20 +153,38 @@ LockResult lockMonitoring(const char *path, const char *runtimeDir, long *holder
 	return takeLock(dir, path, runtimeDir, holder, why, size);
 }
 
-long machineWatcher(char *dir, size_t size)
+// Held: its watcher keeps it open for writing. Opened to be read, sharing
+// only reading, it cannot be while that lasts; an ordinary user, who may
+// not write the machine's, may still ask so.
+static Holding lockHolding(const char *path, char *why, size_t size)
 {
-	char path[MAX_PATH + 16];
-	char why[300];
-	if (!monitoringLockPath(path, sizeof path, why, sizeof why))
-		return 0;
-	// Held: its watcher keeps it open for writing, and lets others read it.
-	HANDLE probe = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-		FILE_ATTRIBUTE_NORMAL, nullptr);
-	if (probe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) {
-		if (probe != INVALID_HANDLE_VALUE)
-			CloseHandle(probe);
-		return 0;
+	HANDLE probe = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+		nullptr);
+	DWORD error = GetLastError();
+	if (probe != INVALID_HANDLE_VALUE) {
+		CloseHandle(probe);
+		snprintf(why, size, "no watcher runs here (%s is not held)", path);
+		return holdingNone;
 	}
+	if (error == ERROR_SHARING_VIOLATION)
+		return holdingHeld;
+	char words[160];
+	lastErrorText(words, sizeof words);
+	if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+		snprintf(why, size, "no watcher runs here (%s: %s)", path, words);
+		return holdingNone;
+	}
+	snprintf(why, size, "cannot open %s: %s", path, words);
+	return holdingUntold;
+}
+
+// The process id that holds the machine's lock at `path`, and the
+// runtime directory it wrote there; 0 when none does, or it cannot be read.
+static long lockedPlace(const char *path, char *dir, size_t size)
+{
+	char why[300];
+	if (lockHolding(path, why, sizeof why) != holdingHeld)
+		return 0;
 	HANDLE held = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
 		FILE_ATTRIBUTE_NORMAL, nullptr);
 	char text[MAX_PATH + 64] = "";
@@ -184,23 +202,119 @@ long machineWatcher(char *dir, size_t size)
 	return pid;
 }
 
-long runningWatcher(const char *dir, char *why, size_t size)
+long machineWatcher(char *dir, size_t size)
 {
 	char path[MAX_PATH + 16];
-	snprintf(path, sizeof path, "%s\\watch.lock", dir);
-	// Its watcher keeps it open for writing, and lets others read it only.
-	HANDLE probe = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-		FILE_ATTRIBUTE_NORMAL, nullptr);
-	if (probe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) {
-		if (probe != INVALID_HANDLE_VALUE)
-			CloseHandle(probe);
-		snprintf(why, size, "no watcher runs here (%s is not held)", path);
+	char why[300];
+	if (!monitoringLockPath(path, sizeof path, why, sizeof why))
 		return 0;
+	return lockedPlace(path, dir, size);
+}
+
+bool machineRuntimeDir(char *path, size_t size, char *why, size_t whySize)
+{
+	char lock[MAX_PATH + 16];
+	DWORD n = GetEnvironmentVariableA("PULSEWARDEN_LOCK", lock, sizeof lock);
+	if (n >= sizeof lock) {
+		snprintf(why, whySize, "PULSEWARDEN_LOCK is too long");
+		return false;
 	}
-	long pid = holderOf(path);
-	if (pid <= 0)
+	if (n == 0) {
+		char dir[MAX_PATH];
+		if (!machineDataPath("pulsewarden", dir, sizeof dir)) {
+			snprintf(why, whySize, "%%ProgramData%% is not set");
+			return false;
+		}
+		snprintf(lock, sizeof lock, "%s\\monitoring.lock", dir);
+	}
+	if (lockedPlace(lock, path, size))
+		return true;
+	char *slash = strrchr(lock, '\\');
+	char *other = strrchr(lock, '/');
+	if (!slash || (other && other > slash))
+		slash = other;
+	if (slash)
+		*slash = '\0';
+	snprintf(path, size, "%s", lock);
+	return true;
+}
+
+Holding watcherHolding(const char *dir, long *pid, char *why, size_t size)
+{
+	*pid = 0;
+	char path[MAX_PATH + 16];
+	snprintf(path, sizeof path, "%s\\watch.lock", dir);
+	Holding holding = lockHolding(path, why, size);
+	if (holding != holdingHeld)
+		return holding;
+	*pid = holderOf(path);
+	if (*pid <= 0) {
+		*pid = 0;
 		snprintf(why, size, "the watcher that holds %s has not written its process id", path);
-	return pid > 0 ? pid : 0;
+	}
+	return holdingHeld;
+}
+
+long runningWatcher(const char *dir, char *why, size_t size)
+{
+	long pid;
+	return watcherHolding(dir, &pid, why, size) == holdingHeld && pid ? pid : 0;
+}
+
+// Its creation time, in 100 ns since 1601: another process given the same
+// id later starts later.
+static bool creationOf(HANDLE process, char *text, size_t size)
+{
+	FILETIME created, exited, kernel, user;
+	if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+		return false;
+	unsigned long long at = (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+	snprintf(text, size, "%llu", at);
+	return true;
+}
+
+bool processStart(long pid, char *text, size_t size, char *why, size_t whySize)
+{
+	HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+	bool told = process && creationOf(process, text, size);
+	if (!told) {
+		char words[160];
+		lastErrorText(words, sizeof words);
+		snprintf(why, whySize, "cannot look at process %ld: %s", pid, words);
+	}
+	if (process)
+		CloseHandle(process);
+	return told;
+}
+
+ProcessSeen processSeen(long pid, const char *start, char *why, size_t size)
+{
+	HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+	if (!process) {
+		// No such process: the id names none.
+		if (GetLastError() == ERROR_INVALID_PARAMETER) {
+			snprintf(why, size, "process %ld has ended", pid);
+			return processEnded;
+		}
+		char words[160];
+		lastErrorText(words, sizeof words);
+		snprintf(why, size, "cannot look at process %ld: %s", pid, words);
+		return processUntold;
+	}
+	DWORD code = 0;
+	char now[32] = "";
+	bool ended = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
+	bool told = creationOf(process, now, sizeof now);
+	CloseHandle(process);
+	if (ended || (told && start[0] && strcmp(now, start) != 0)) {
+		snprintf(why, size, ended ? "process %ld has ended" : "process %ld has ended (another has its id now)", pid);
+		return processEnded;
+	}
+	if (told && start[0])
+		return processRuns;
+	snprintf(why, size, "a process %ld runs, but when its watcher started cannot be told, to tell it from another "
+		"given the same id", pid);
+	return processUntold;
 }
 
 bool askToReload(long /*pid*/, char *why, size_t size)
