@@ -998,6 +998,31 @@ TEST_F(Watch, OneWatcherAMachineASecondIsRefusedNamingTheFirst)
 	EXPECT_EQ(said(second.out), std::vector<std::string>{"watch: another watcher runs: " + root + "/monitoring.lock is "
 		"held, its process id not written yet; one watcher a machine, so that neither sends heartbeats beside the other "
 		"nor switches monitoring off under it"});
+	// A look at the lock, held shared for an instant by status or --reload,
+	// never turns a watcher that starts at that moment away.
+	int looking = open((root + "/monitoring.lock").c_str(), O_RDONLY | O_CLOEXEC);
+	ASSERT_GE(looking, 0);
+	ASSERT_EQ(flock(looking, LOCK_SH | LOCK_NB), 0);
+	Session third;
+	ASSERT_TRUE(startTool(&third, elsewhere));
+	auto opened = [&third, this] {
+		std::string fds = "/proc/" + std::to_string(third.pid) + "/fd";
+		DIR *dir = opendir(fds.c_str());
+		bool found = false;
+		for (dirent *e; dir && !found && (e = readdir(dir));) {
+			char to[4096];
+			ssize_t n = readlink((fds + "/" + e->d_name).c_str(), to, sizeof to - 1);
+			found = n > 0 && std::string(to, static_cast<size_t>(n)) == root + "/monitoring.lock";
+		}
+		if (dir)
+			closedir(dir);
+		return found;
+	};
+	for (int i = 0; i < 6000 && !opened(); i++)
+		usleep(10000);
+	close(looking);
+	EXPECT_TRUE(waitFor(&third, "); starting\n")) << third.result.out;
+	stop(&third);
 	// A directory another could have put a lock in is not trusted, and
 	// starting again would not help.
 	std::string open = root + "/open";

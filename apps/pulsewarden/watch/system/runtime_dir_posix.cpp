@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -71,6 +72,26 @@ static long holderOf(int fd)
 	return strtol(text, nullptr, 10);
 }
 
+// The lock on fd, taken; or false with errno. A reader that looks
+// whether a watcher runs (status, --reload) holds the lock shared for an
+// instant: while the file names no process that runs, the lock is tried
+// again for up to 2 s, so that a look never turns a starting watcher away.
+static bool lockSoon(int fd)
+{
+	for (int tries = 0;; tries++) {
+		if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+			return true;
+		int error = errno;
+		long pid = holderOf(fd);
+		if (error != EWOULDBLOCK || tries == 200 || (pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH))) {
+			errno = error;
+			return false;
+		}
+		struct timespec pause = {0, 10 * 1000 * 1000};
+		nanosleep(&pause, nullptr);
+	}
+}
+
 // The lock at `path`, in the directory `dir`, taken for as long as the
 // process runs, with its process id in it, and `place` after it.
 static LockResult takeLock(const char *dir, const char *path, const char *place, long *holder, char *why, size_t size)
@@ -86,7 +107,7 @@ static LockResult takeLock(const char *dir, const char *path, const char *place,
 			close(fd);
 		return lockFailed;
 	}
-	if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+	if (!lockSoon(fd)) {
 		int error = errno;
 		if (error == EWOULDBLOCK)
 			*holder = holderOf(fd);
