@@ -533,9 +533,12 @@ char *hideWordSecrets(const char *word)
 			break;
 		const char *end = mark + 3 + strcspn(mark + 3, " \t\n\"'<>`|");
 		// "a://u:p@h/x://v:q@h" is two URLs: the second's password is
-		// hidden too, and the printout read back hides the same.
+		// hidden too, and the printout read back hides the same. One in
+		// the query ("?next=https://app/&token=...") is a value of this
+		// one, whose secrets follow it.
 		const char *next = strstr(mark + 3, "://");
-		if (next && next < end)
+		const char *query = mark + 3 + strcspn(mark + 3, "?#");
+		if (next && next < end && next < query)
 			end = schemeStart(next, mark + 3);
 		snprintf(url, room, "%.*s", static_cast<int>(end - begin), begin);
 		Probe probe;
