@@ -107,8 +107,8 @@ const OptionRow optionTable[] = {
 	commandLineOnly(flag("--print", "with --check-config: the configuration in effect, as a\n"
 		"file that --config reads", &WatchOptions::print)),
 	commandLineOnly(flag("--condition", "with --check-config, as a service's start condition:\n"
-		"exit 1, saying nothing, when the files read whole name\n"
-		"nothing to watch; else 0 (a start says what is wrong)", &WatchOptions::condition)),
+		"exit 1, saying so in a line, when the files read whole\n"
+		"name nothing to watch; else 0 (a start says what is wrong)", &WatchOptions::condition)),
 	commandLineOnly(flag("--reload", "ask the running watcher to read them again (as SIGHUP\n"
 		"does), and wait for its answer: 0 when it applied them;\n"
 		"with --config, the watcher its runtime_dir names", &WatchOptions::reload)),
