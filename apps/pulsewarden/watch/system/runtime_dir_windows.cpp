@@ -85,8 +85,24 @@ static LockResult takeLock(const char *dir, const char *path, const char *place,
 	*holder = 0;
 	if (!ownDirectory(dir, why, size))
 		return lockFailed;
-	HANDLE lock = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-		FILE_ATTRIBUTE_NORMAL, nullptr);
+	// A reader that looks whether a watcher runs (status, --reload) has it
+	// open for an instant: while it names no process that runs, it is
+	// tried again for up to 2 s, so that a look never turns a starting
+	// watcher away.
+	HANDLE lock;
+	for (int tries = 0;; tries++) {
+		lock = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+			FILE_ATTRIBUTE_NORMAL, nullptr);
+		if (lock != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION || tries == 200)
+			break;
+		long pid = holderOf(path);
+		char seen[160];
+		bool runs = pid > 0 && processSeen(pid, "", seen, sizeof seen) != processEnded;
+		SetLastError(ERROR_SHARING_VIOLATION);
+		if (runs)
+			break;
+		Sleep(10);
+	}
 	if (lock == INVALID_HANDLE_VALUE) {
 		if (GetLastError() == ERROR_SHARING_VIOLATION) {
 			*holder = holderOf(path);
