@@ -31,7 +31,8 @@ static void *moduleEntry(const char *word, const char *name)
 	// cannot be loaded (a library it needs is missing or too old) is not
 	// hidden behind the build tree's absence. Where neither is, the
 	// installed place is the one named.
-	char installed[sizeof self + 128], built[sizeof self + 128];
+	char installed[sizeof self + 128];
+	char built[sizeof self + 128];
 	snprintf(installed, sizeof installed, "%s%s", self, WATCH_MODULE_INSTALLED);
 	snprintf(built, sizeof built, "%s%s", self, WATCH_MODULE_BUILT);
 	const char *path = access(installed, F_OK) != 0 && access(built, F_OK) == 0 ? built : installed;

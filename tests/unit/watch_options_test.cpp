@@ -234,10 +234,11 @@ TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
 			"# shown as <secret>: read back, this file would send \"<secret>\" in their place.|"
 			"[[http]]|url = \"http://a:<secret>@h/?Token=<secret>\""},
 		// So are those of a check's word, also after a URL in the query.
-		{"[check]\ncommand = [\"/c\", \"https://h/cb?next=http://a/b&api_key=k\"]",
+		{"[check]\ncommand = [\"/c\", \"https://h/cb?next=http://a/b&api_key=k\", \"https://h/?next=https://u:p@a/?token=t\"]",
 			"# A URL's password and the values of its query parameters named as secrets (token, key...) are|"
 			"# shown as <secret>: read back, this file would send \"<secret>\" in their place.|"
-			"[check]|command = [\"/c\", \"https://h/cb?next=http://a/b&api_key=<secret>\"]"},
+			"[check]|command = [\"/c\", \"https://h/cb?next=http://a/b&api_key=<secret>\", "
+			"\"https://h/?next=https://u:<secret>@a/?token=<secret>\"]"},
 		{"[[http]]\nurl = \"http://h/\"\nmethod = \"POST\"", "/etc/w.toml:3:10: method: \"GET\" or \"HEAD\" is needed"},
 		{"[[http]]\nurl = \"http://h/\"\nexpect_status = [200, 99]",
 			"/etc/w.toml:3:23: expect_status: a status is a whole number from 100 to 599"},

@@ -497,64 +497,22 @@ void keyOf(const char *option, char *key, size_t size)
 			*p = '_';
 }
 
-// Where the scheme before a "://" begins, not before floor.
-const char *schemeStart(const char *mark, const char *floor)
-{
-	while (mark > floor && (isalnum(static_cast<unsigned char>(mark[-1])) || strchr("+-.", mark[-1])))
-		mark--;
-	return mark;
-}
-
-// A check's word as printed: each URL in it hides its secrets as a
-// probe's URL does (curl's "https://admin:pw@host/", and every one of a
-// shell's "curl ... && curl ..."). Null when it has none; else the word
-// with them hidden, whole, in memory the caller frees.
+// The word with each URL's secrets hidden, again and again until nothing
+// more is, so that the printout, read back, prints the same.
 char *hideWordSecrets(const char *word)
 {
-	if (!strstr(word, "://"))
-		return nullptr;
-	// "<secret>" in place of a secret of one byte at the most.
-	size_t room = strlen(word) * 9 + 1;
-	char *shown = static_cast<char *>(malloc(room));
-	char *url = static_cast<char *>(malloc(room));
-	if (!shown || !url) {
-		free(shown);
-		free(url);
-		return nullptr;
-	}
-	size_t used = 0;
-	bool hid = false;
-	for (const char *p = word; *p;) {
-		const char *mark = strstr(p, "://");
-		const char *begin = mark ? schemeStart(mark, p) : p + strlen(p);
-		memcpy(shown + used, p, static_cast<size_t>(begin - p));
-		used += static_cast<size_t>(begin - p);
-		if (!mark)
+	char *shown = wordShownWithoutSecrets(word);
+	while (shown) {
+		char *more = wordShownWithoutSecrets(shown);
+		if (!more)
 			break;
-		const char *end = mark + 3 + strcspn(mark + 3, " \t\n\"'<>`|");
-		// "a://u:p@h/x://v:q@h" is two URLs: the second's password is
-		// hidden too, and the printout read back hides the same. One in
-		// the query ("?next=https://app/&token=...") is a value of this
-		// one, whose secrets follow it.
-		const char *next = strstr(mark + 3, "://");
-		const char *query = mark + 3 + strcspn(mark + 3, "?#");
-		if (next && next < end && next < query)
-			end = schemeStart(next, mark + 3);
-		snprintf(url, room, "%.*s", static_cast<int>(end - begin), begin);
-		Probe probe;
-		probe.kind = probeHttp;
-		probe.target = url;
-		probeShownTarget(probe, shown + used, room - used, shownInPrint);
-		hid = hid || strcmp(shown + used, url) != 0;
-		used += strlen(shown + used);
-		p = end;
+		bool same = strcmp(more, shown) == 0;
+		free(shown);
+		shown = more;
+		if (same)
+			break;
 	}
-	shown[used] = '\0';
-	free(url);
-	if (hid)
-		return shown;
-	free(shown);
-	return nullptr;
+	return shown;
 }
 
 }  // namespace

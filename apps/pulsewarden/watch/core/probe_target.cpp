@@ -304,3 +304,63 @@ const char *probeTargetProblem(const Probe &probe)
 	}
 	return nullptr;
 }
+
+// Where the scheme before a "://" begins, not before floor.
+static const char *schemeStart(const char *mark, const char *floor)
+{
+	while (mark > floor && (isalnum(static_cast<unsigned char>(mark[-1])) || strchr("+-.", mark[-1])))
+		mark--;
+	return mark;
+}
+
+char *wordShownWithoutSecrets(const char *word)
+{
+	if (!strstr(word, "://"))
+		return nullptr;
+	// Each "://" begins a URL that runs to where a shell's word would end,
+	// also one inside another ("?next=https://a/?token=..."): the secrets
+	// of each, together, are hidden, each run of them as one mark.
+	size_t length = strlen(word);
+	// Which bytes are hidden, then room for one URL at a time.
+	char *hidden = static_cast<char *>(calloc(2 * (length + 1), 1));
+	// At most a mark for every other byte.
+	size_t room = length + (length / 2 + 1) * (sizeof secretMark - 1) + 1;
+	char *shown = static_cast<char *>(malloc(room));
+	if (!hidden || !shown) {
+		free(hidden);
+		free(shown);
+		return nullptr;
+	}
+	char *url = hidden + length + 1;
+	bool any = false;
+	for (const char *mark = strstr(word, "://"); mark; mark = strstr(mark + 3, "://")) {
+		const char *begin = schemeStart(mark, word);
+		size_t span = static_cast<size_t>(mark + 3 - begin) + strcspn(mark + 3, " \t\n\"'<>`|");
+		memcpy(url, begin, span);
+		url[span] = '\0';
+		eachSecret(url, [hidden, url, word, begin, &any](const Secret &secret) {
+			size_t from = static_cast<size_t>(begin - word) + static_cast<size_t>(secret.at - url);
+			memset(hidden + from, 1, secret.length);
+			any = any || secret.length;
+			return true;
+		});
+	}
+	if (any) {
+		Pieces out = {shown, room, 0, true};
+		for (size_t i = 0; i < length;) {
+			size_t run = i;
+			while (run < length && hidden[run] == hidden[i])
+				run++;
+			if (hidden[i])
+				put(&out, secretMark, sizeof secretMark - 1);
+			else
+				put(&out, word + i, run - i);
+			i = run;
+		}
+	}
+	free(hidden);
+	if (any)
+		return shown;
+	free(shown);
+	return nullptr;
+}

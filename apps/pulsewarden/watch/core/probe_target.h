@@ -40,6 +40,12 @@ bool probeShownTarget(const Probe &probe, char *text, size_t size, TargetShown h
 // place: a probe's own words, which a library may fill with what it was
 // given.
 void hideTargetSecrets(const Probe &probe, char *text, size_t size);
+
+// A check's word as printed: each URL in it hides its secrets as a
+// probe's URL does (curl's "https://admin:pw@host/", every one of a
+// shell's "curl ... && curl ...", and one in another's query). Null when
+// it has none; else the word with them hidden, in memory the caller frees.
+char *wordShownWithoutSecrets(const char *word);
 // The probe as a line names it: "http://host/health", "tcp db:5432",
 // "process myapp", "service nginx", "file /run/myapp/alive".
 void probeName(const Probe &probe, char *text, size_t size);

@@ -87,7 +87,7 @@ static bool lockSoon(int fd)
 			errno = error;
 			return false;
 		}
-		struct timespec pause = {0, 10 * 1000 * 1000};
+		struct timespec pause = {0, 10000000L};
 		nanosleep(&pause, nullptr);
 	}
 }
@@ -178,9 +178,9 @@ LockResult lockMonitoring(const char *path, const char *runtimeDir, long *holder
 
 // The process id that holds the machine's lock at `path`, and the
 // runtime directory it wrote there; 0 when none does, or it cannot be read.
-static long lockedPlace(const char *path, char *dir, size_t size)
+static long lockedPlace(const char *lockFile, char *dir, size_t size)
 {
-	int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+	int fd = open(lockFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
 	if (fd < 0)
 		return 0;
 	char text[4200] = "";
@@ -293,7 +293,10 @@ static bool processStat(long pid, char *state, unsigned long long *ticks, char *
 	}
 	for (int i = 2; field && i < 22; i++)
 		field = strchr(field + 1, ' ');
-	if (!field || sscanf(field, " %llu", ticks) != 1) {
+	char *end = nullptr;
+	if (field)
+		*ticks = strtoull(field, &end, 10);
+	if (!field || end == field) {
 		snprintf(why, size, "%s: no start time in it", path);
 		return false;
 	}
