@@ -239,6 +239,13 @@ TEST(ConfigFile, KeysAreTheOptionsAndEveryFaultHasItsPlace)
 			"# shown as <secret>: read back, this file would send \"<secret>\" in their place.|"
 			"[check]|command = [\"/c\", \"https://h/cb?next=http://a/b&api_key=<secret>\", "
 			"\"https://h/?next=https://u:<secret>@a/?token=<secret>\"]"},
+		// Nothing but a blank, or the quote that opened it, ends a word's URL.
+		{"[check]\ncommand = [\"/c\", \"http://h/?q=a|b&token=s\", \"http://u:p<w@h/?q=<b>&token=ab<cd\", "
+			"\"curl 'http://u:p@h/' \\\"http://h/?key=k\\\"\"]",
+			"# A URL's password and the values of its query parameters named as secrets (token, key...) are|"
+			"# shown as <secret>: read back, this file would send \"<secret>\" in their place.|"
+			"[check]|command = [\"/c\", \"http://h/?q=a|b&token=<secret>\", \"http://u:<secret>@h/?q=<b>&token=<secret>\", "
+			"\"curl 'http://u:<secret>@h/' \\\"http://h/?key=<secret>\\\"\"]"},
 		{"[[http]]\nurl = \"http://h/\"\nmethod = \"POST\"", "/etc/w.toml:3:10: method: \"GET\" or \"HEAD\" is needed"},
 		{"[[http]]\nurl = \"http://h/\"\nexpect_status = [200, 99]",
 			"/etc/w.toml:3:23: expect_status: a status is a whole number from 100 to 599"},

@@ -317,9 +317,11 @@ char *wordShownWithoutSecrets(const char *word)
 {
 	if (!strstr(word, "://"))
 		return nullptr;
-	// Each "://" begins a URL that runs to where a shell's word would end,
-	// also one inside another ("?next=https://a/?token=..."): the secrets
-	// of each, together, are hidden, each run of them as one mark.
+	// Each "://" begins a URL that runs to the next blank, or to the quote
+	// that opened it, also one inside another ("?next=https://a/?token="):
+	// the secrets of each, together, are hidden, each run of them as one
+	// mark. Nothing else ends it: a '|', '<' or quote inside it would leave
+	// the secrets after it shown.
 	size_t length = strlen(word);
 	// Which bytes are hidden, then room for one URL at a time.
 	char *hidden = static_cast<char *>(calloc(2 * (length + 1), 1));
@@ -335,7 +337,10 @@ char *wordShownWithoutSecrets(const char *word)
 	bool any = false;
 	for (const char *mark = strstr(word, "://"); mark; mark = strstr(mark + 3, "://")) {
 		const char *begin = schemeStart(mark, word);
-		size_t span = static_cast<size_t>(mark + 3 - begin) + strcspn(mark + 3, " \t\n\"'<>`|");
+		char ends[] = " \t\r\n\0";
+		if (begin > word && (begin[-1] == '\'' || begin[-1] == '"'))
+			ends[4] = begin[-1];
+		size_t span = static_cast<size_t>(mark + 3 - begin) + strcspn(mark + 3, ends);
 		memcpy(url, begin, span);
 		url[span] = '\0';
 		eachSecret(url, [hidden, url, word, begin, &any](const Secret &secret) {
