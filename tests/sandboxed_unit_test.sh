@@ -71,7 +71,7 @@ until_() {
 tool=$build/bin/pulsewarden
 inside sh -c 'getent passwd pulsewarden-check >/dev/null ||
 	useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin pulsewarden-check'
-inside sh -c 'mkdir -p /etc/pulsewarden /var/lib/prometheus/node-exporter /etc/systemd/system/pulsewarden-watch.service.d'
+inside sh -c 'mkdir -p /etc/pulsewarden /etc/systemd/system/pulsewarden-watch.service.d'
 inside sh -c 'cat >/etc/pulsewarden/check' <<'CHECK'
 #!/bin/sh
 touch /etc/pulsewarden/written 2>/dev/null && echo "it wrote /etc" && exit 1
@@ -99,9 +99,38 @@ inside mkdir -p /etc/pulsewarden/watch.d
 printf '[[http]]\nurl = "http://127.0.0.1:%s/"\n' "$(cat "$work/port")" | inside sh -c 'cat >/etc/pulsewarden/watch.d/50-web.toml'
 inside timeout 60 systemctl start pulsewarden-watch || fail "the unit does not start with a drop-in's probe"
 until_ inside "$tool" status || fail "not healthy with the shipped file and a drop-in: $(inside "$tool" status)"
-inside timeout 60 systemctl stop pulsewarden-watch
-inside rm /etc/pulsewarden/watch.d/50-web.toml
 echo "as shipped: skipped, saying why; a drop-in with one probe: started, healthy"
+
+# README's Prometheus recipe: the exporter's directory made after the start,
+# the metrics file named in a drop-in, and a restart.
+prom=/var/lib/prometheus/node-exporter/pulsewarden.prom
+# The whole journal read, never cut short: pipefail would count that.
+journalSays() { inside journalctl -u pulsewarden-watch --no-pager | grep -cF "$1"; }
+metric() { inside grep -qx "$1" "$prom"; }
+inside mkdir -p /var/lib/prometheus/node-exporter
+echo "metrics_file = \"$prom\"" | inside sh -c 'cat >/etc/pulsewarden/watch.d/60-metrics.toml'
+inside timeout 60 systemctl restart pulsewarden-watch || fail "the restart with a metrics drop-in failed"
+until_ metric 'pulsewarden_watch_state{state="healthy"} 1' || fail "no healthy state in $prom"
+echo "a drop-in's metrics file, after a restart: healthy in it"
+
+# README's Reload recipe: files that check out are applied; a drop-in that
+# does not is refused by --check-config and by the reload, which fails,
+# the journal naming where, the metric 0, the configuration in use kept.
+config=/etc/pulsewarden/watch.toml
+inside "$tool" watch --check-config --config "$config" && inside timeout 60 systemctl reload pulsewarden-watch \
+	|| fail "a reload of files that check out failed"
+until_ journalSays 'configuration reloaded: ' || fail "no reload in the journal"
+until_ metric 'pulsewarden_config_last_reload_successful 1' || fail "the reload metric is not 1"
+printf 'interval = "soon"\n' | inside sh -c 'cat >/etc/pulsewarden/watch.d/70-bad.toml'
+! inside "$tool" watch --check-config --config "$config" >/dev/null 2>&1 || fail "--check-config passed a bad drop-in"
+! inside timeout 60 systemctl reload pulsewarden-watch 2>/dev/null || fail "a reload of a bad drop-in succeeded"
+until_ journalSays 'configuration not reloaded, the one in use stays: /etc/pulsewarden/watch.d/70-bad.toml:1:' \
+	|| fail "the refused reload's file and line are not in the journal"
+until_ metric 'pulsewarden_config_last_reload_successful 0' || fail "the reload metric is not 0"
+inside "$tool" status >/dev/null || fail "not healthy after a refused reload: $(inside "$tool" status)"
+echo "reloaded; a bad drop-in refused by --check-config and the reload, named in the journal, the metric 0, still healthy"
+inside timeout 60 systemctl stop pulsewarden-watch
+inside rm /etc/pulsewarden/watch.d/50-web.toml /etc/pulsewarden/watch.d/60-metrics.toml /etc/pulsewarden/watch.d/70-bad.toml
 
 inside sh -c 'cat >/etc/pulsewarden/watch.toml' <<'CONFIG'
 enable = true
