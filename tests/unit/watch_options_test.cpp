@@ -96,7 +96,11 @@ TEST(ProbeTarget, WhatCanNeverBeProbedIsToldFromItsTextAlone)
 		{probeHttp, "http://db/h?token=t1&full=1&Access_Token=t2;API_KEY=k#x&signature=s", nullptr, nullptr,
 			"http://db/h?token=<secret>&full=1&Access_Token=<secret>;API_KEY=<secret>#x&signature=<secret>"},
 		{probeHttp, "http://db?%74oken=t&key=k&sig=&auth", nullptr, nullptr, "http://db?%74oken=<secret>&key=<secret>&sig=&auth"},
-		{probeHttp, "http://db/h?tokens=1&monkey=2&secret_key=3&x=token", nullptr, nullptr},
+		{probeHttp, "http://db/h?tokens=1&monkey=2&keyword=3&x=token", nullptr, nullptr},
+		// Read without "-", "_" or ".", and by their endings too.
+		{probeHttp, "http://db/h?x-api-key=1&Access-Token=2&X-Auth-Token=3&private_token=4&secret_key=5&sort.key=6",
+			nullptr, nullptr, "http://db/h?x-api-key=<secret>&Access-Token=<secret>&X-Auth-Token=<secret>"
+			"&private_token=<secret>&secret_key=<secret>&sort.key=6"},
 		{probeHttp, "https://s3/b/o?X-Amz-Credential=c&X-Amz-Signature=s&client_secret=cs&refresh_token=r", nullptr,
 			nullptr, "https://s3/b/o?X-Amz-Credential=<secret>&X-Amz-Signature=<secret>&client_secret=<secret>"
 			"&refresh_token=<secret>"},

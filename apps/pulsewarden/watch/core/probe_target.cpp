@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 static const struct {
 	const char *option;
@@ -42,34 +41,42 @@ bool probeKindNamed(const char *option, ProbeKind *kind)
 	return kinds[i].option != nullptr;
 }
 
-// Query parameters whose names say that what they carry is a secret,
-// matched whole, whatever the case.
-static const char *const secretParameters[] = {"token", "access_token", "refresh_token", "id_token", "key", "api_key",
-	"apikey", "secret", "client_secret", "password", "passwd", "sig", "signature", "auth", "x-amz-signature",
-	"x-amz-credential", "x-amz-security-token", "x-goog-signature", "x-goog-credential", nullptr};
+// Query parameters whose names say that what they carry is a secret, read
+// without case, "-", "_" or ".": named so whole, or ending so (access_token,
+// X-Amz-Security-Token, x-api-key, client_secret, X-Goog-Signature).
+static const char *const secretNames[] = {"key", "sig", "auth", "pass", "pwd", "jwt", nullptr};
+static const char *const secretEndings[] = {"token", "secret", "password", "passwd", "signature", "apikey",
+	"credential", "credentials", "accesskey", "secretkey", "privatekey", "sessionid", nullptr};
 
 // A parameter's name as a server reads it: "%74oken" is "token".
 static bool namesSecret(const char *name, size_t length)
 {
-	char decoded[32];
+	char folded[48];
 	size_t n = 0;
 	for (size_t i = 0; i < length; i++) {
-		if (n + 1 == sizeof decoded)
-			return false;
-		if (name[i] == '%' && i + 2 < length && isxdigit(static_cast<unsigned char>(name[i + 1]))
+		char c = name[i];
+		if (c == '%' && i + 2 < length && isxdigit(static_cast<unsigned char>(name[i + 1]))
 			&& isxdigit(static_cast<unsigned char>(name[i + 2]))) {
 			char hex[3] = {name[i + 1], name[i + 2], '\0'};
-			decoded[n++] = static_cast<char>(strtol(hex, nullptr, 16));
+			c = static_cast<char>(strtol(hex, nullptr, 16));
 			i += 2;
-		} else {
-			decoded[n++] = name[i];
 		}
+		if (c == '-' || c == '_' || c == '.')
+			continue;
+		if (n + 1 == sizeof folded)
+			return false;
+		folded[n++] = static_cast<char>(tolower(static_cast<unsigned char>(c)));
 	}
-	decoded[n] = '\0';
-	size_t i = 0;
-	while (secretParameters[i] && strcasecmp(secretParameters[i], decoded) != 0)
-		i++;
-	return secretParameters[i] != nullptr;
+	folded[n] = '\0';
+	for (const char *const *whole = secretNames; *whole; whole++)
+		if (strcmp(folded, *whole) == 0)
+			return true;
+	for (const char *const *ending = secretEndings; *ending; ending++) {
+		size_t at = strlen(*ending);
+		if (n >= at && strcmp(folded + n - at, *ending) == 0)
+			return true;
+	}
+	return false;
 }
 
 // Where a secret sits in a URL's text.
