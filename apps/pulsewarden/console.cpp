@@ -34,6 +34,11 @@ void printOut(const char *format, ...)
 	va_end(ap);
 }
 
+void printVersion()
+{
+	printOut("pulsewarden %s\n", PULSEWARDEN_VERSION);
+}
+
 static void flushStdoutFirst()
 {
 	if (!stdoutWritten)

@@ -10,6 +10,8 @@
 extern bool silentMode;
 
 void printOut(const char *format, ...) PRINTF_LIKE(1, 2);
+// The line each command of the tool's own answers --version with.
+void printVersion();
 void printTo(FILE *stream, const char *format, ...) PRINTF_LIKE(2, 3);
 
 // Error message for a library result code; code 0 prints nothing.

@@ -11,7 +11,7 @@ int pulsewardenService(const char *invocationName, bool /*silent*/, int argc, ch
 {
 	const char *dir = PULSEWARDEN_CONFIG_DIR;
 	if (argc == 1 && strcmp(argv[0], "--version") == 0) {
-		printOut("pulsewarden %s\n", PULSEWARDEN_VERSION);
+		printVersion();
 		return 0;
 	}
 	if (argc != 1 || strcmp(argv[0], "--help") != 0) {

@@ -382,7 +382,7 @@ int pulsewardenService(const char *invocationName, bool silent, int argc, char *
 	if (strcmp(argv[0], "--help") == 0)
 		return serviceUsage(invocationName, nullptr);
 	if (strcmp(argv[0], "--version") == 0) {
-		printOut("pulsewarden %s\n", PULSEWARDEN_VERSION);
+		printVersion();
 		return 0;
 	}
 	char why[120];

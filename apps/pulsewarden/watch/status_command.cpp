@@ -149,7 +149,7 @@ int pulsewardenStatus(const char *invocationName, int argc, char **argv)
 		else if (strcmp(argv[i], "--help") == 0)
 			return statusHelp(invocationName);
 		else if (strcmp(argv[i], "--version") == 0) {
-			printOut("pulsewarden %s\n", PULSEWARDEN_VERSION);
+			printVersion();
 			return 0;
 		}
 		else

@@ -670,7 +670,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	case watchHelp:
 		return watchHelpAsked(invocationName);
 	case watchVersion:
-		printOut("pulsewarden %s\n", PULSEWARDEN_VERSION);
+		printVersion();
 		return 0;
 	case watchUnusable:
 		return watchUsage(invocationName, why);
