@@ -1023,6 +1023,8 @@ TEST_F(Watch, OneWatcherAMachineASecondIsRefusedNamingTheFirst)
 	ASSERT_EQ(flock(looking, LOCK_SH | LOCK_NB), 0);
 	Session third;
 	ASSERT_TRUE(startTool(&third, elsewhere));
+	// Opened to be taken (read and write), not only looked at: the lock is
+	// tried at once after.
 	auto opened = [&third, this] {
 		std::string fds = "/proc/" + std::to_string(third.pid) + "/fd";
 		DIR *dir = opendir(fds.c_str());
@@ -1030,7 +1032,10 @@ TEST_F(Watch, OneWatcherAMachineASecondIsRefusedNamingTheFirst)
 		for (dirent *e; dir && !found && (e = readdir(dir));) {
 			char to[4096];
 			ssize_t n = readlink((fds + "/" + e->d_name).c_str(), to, sizeof to - 1);
-			found = n > 0 && std::string(to, static_cast<size_t>(n)) == root + "/monitoring.lock";
+			std::string info = readFile("/proc/" + std::to_string(third.pid) + "/fdinfo/" + e->d_name);
+			size_t flags = info.find("flags:");
+			found = n > 0 && std::string(to, static_cast<size_t>(n)) == root + "/monitoring.lock"
+				&& flags != std::string::npos && (strtoul(info.c_str() + flags + 6, nullptr, 8) & O_ACCMODE) == O_RDWR;
 		}
 		if (dir)
 			closedir(dir);
@@ -1040,7 +1045,7 @@ TEST_F(Watch, OneWatcherAMachineASecondIsRefusedNamingTheFirst)
 		usleep(10000);
 	close(looking);
 	EXPECT_TRUE(waitFor(&third, "); starting\n")) << third.result.out;
-	stop(&third);
+	EXPECT_EQ(stop(&third).status, byBuild(0, 2));
 	// A directory another could have put a lock in is not trusted, and
 	// starting again would not help.
 	std::string open = root + "/open";
