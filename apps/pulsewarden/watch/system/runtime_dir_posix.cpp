@@ -88,7 +88,8 @@ static bool lockSoon(int fd)
 		if (flock(fd, LOCK_EX | LOCK_NB) == 0)
 			return true;
 		int error = errno;
-		char start[32], seen[300];
+		char start[32];
+		char seen[300];
 		long pid = holderOf(fd, start, sizeof start);
 		if (error != EWOULDBLOCK || tries == 200 || (pid > 0 && processSeen(pid, start, seen, sizeof seen) != processEnded)) {
 			errno = error;
@@ -126,7 +127,8 @@ static LockResult takeLock(const char *dir, const char *path, const char *place,
 		snprintf(why, size, "cannot lock %s: %s", path, strerror(error));
 		return lockFailed;
 	}
-	char start[32] = "", unread[300];
+	char start[32] = "";
+	char unread[300];
 	bool told = processStart(getpid(), start, sizeof start, unread, sizeof unread);
 	char pid[4200];
 	int n = snprintf(pid, sizeof pid, "%ld%s%s\n%s%s", static_cast<long>(getpid()), told ? " " : "", told ? start : "",

@@ -101,7 +101,8 @@ static LockResult takeLock(const char *dir, const char *path, const char *place,
 			FILE_ATTRIBUTE_NORMAL, nullptr);
 		if (lock != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION || tries == 200)
 			break;
-		char start[32], seen[160];
+		char start[32];
+		char seen[160];
 		long pid = holderOf(path, start, sizeof start);
 		bool runs = pid > 0 && processSeen(pid, start, seen, sizeof seen) != processEnded;
 		SetLastError(ERROR_SHARING_VIOLATION);
@@ -120,7 +121,8 @@ static LockResult takeLock(const char *dir, const char *path, const char *place,
 		snprintf(why, size, "cannot open %s: %s", path, words);
 		return lockFailed;
 	}
-	char start[32] = "", unread[160];
+	char start[32] = "";
+	char unread[160];
 	bool told = processStart(static_cast<long>(GetCurrentProcessId()), start, sizeof start, unread, sizeof unread);
 	char pid[MAX_PATH + 96];
 	int n = snprintf(pid, sizeof pid, "%lu%s%s\r\n%s%s", static_cast<unsigned long>(GetCurrentProcessId()),
