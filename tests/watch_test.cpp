@@ -16,7 +16,6 @@
 #include <functional>
 #include <dirent.h>
 #include <fcntl.h>
-#include <functional>
 #include <mutex>
 #include <poll.h>
 #include <set>

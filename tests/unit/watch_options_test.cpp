@@ -101,6 +101,12 @@ TEST(ProbeTarget, WhatCanNeverBeProbedIsToldFromItsTextAlone)
 		{probeHttp, "http://db/h?x-api-key=1&Access-Token=2&X-Auth-Token=3&private_token=4&secret_key=5&sort.key=6",
 			nullptr, nullptr, "http://db/h?x-api-key=<secret>&Access-Token=<secret>&X-Auth-Token=<secret>"
 			"&private_token=<secret>&secret_key=<secret>&sort.key=6"},
+		{probeHttp, "http://db/h?subscription-key=1&x-functions-key=2&PHPSESSID=3&code=4&keycode=5",
+			nullptr, nullptr, "http://db/h?subscription-key=<secret>&x-functions-key=<secret>&PHPSESSID=<secret>"
+			"&code=<secret>&keycode=5"},
+		// However long the name: its ending says secret.
+		{probeHttp, "http://db/h?googleCloudPlatformServiceAccountOAuthRefreshToken=t", nullptr, nullptr,
+			"http://db/h?googleCloudPlatformServiceAccountOAuthRefreshToken=<secret>"},
 		{probeHttp, "https://s3/b/o?X-Amz-Credential=c&X-Amz-Signature=s&client_secret=cs&refresh_token=r", nullptr,
 			nullptr, "https://s3/b/o?X-Amz-Credential=<secret>&X-Amz-Signature=<secret>&client_secret=<secret>"
 			"&refresh_token=<secret>"},

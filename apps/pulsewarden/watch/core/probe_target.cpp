@@ -44,15 +44,17 @@ bool probeKindNamed(const char *option, ProbeKind *kind)
 // Query parameters whose names say that what they carry is a secret, read
 // without case, "-", "_" or ".": named so whole, or ending so (access_token,
 // X-Amz-Security-Token, x-api-key, client_secret, X-Goog-Signature).
-static const char *const secretNames[] = {"key", "sig", "auth", "pass", "pwd", "jwt", nullptr};
-static const char *const secretEndings[] = {"token", "secret", "password", "passwd", "signature", "apikey",
-	"credential", "credentials", "accesskey", "secretkey", "privatekey", "sessionid", nullptr};
+static const char *const secretNames[] = {"key", "sig", "auth", "pass", "pwd", "jwt", "code", nullptr};
+static const char *const secretEndings[] = {"token", "secret", "password", "passwd", "signature", "authorization",
+	"credential", "credentials", "apikey", "accesskey", "secretkey", "privatekey", "appkey", "authkey",
+	"subscriptionkey", "functionskey", "sessionid", "sessid", nullptr};
 
 // A parameter's name as a server reads it: "%74oken" is "token".
 static bool namesSecret(const char *name, size_t length)
 {
 	char folded[48];
 	size_t n = 0;
+	bool cut = false;
 	for (size_t i = 0; i < length; i++) {
 		char c = name[i];
 		if (c == '%' && i + 2 < length && isxdigit(static_cast<unsigned char>(name[i + 1]))
@@ -63,13 +65,17 @@ static bool namesSecret(const char *name, size_t length)
 		}
 		if (c == '-' || c == '_' || c == '.')
 			continue;
-		if (n + 1 == sizeof folded)
-			return false;
+		// However long the name, its ending is kept: only the ending of a
+		// name cut short can say secret.
+		if (n + 1 == sizeof folded) {
+			memmove(folded, folded + 1, --n);
+			cut = true;
+		}
 		folded[n++] = static_cast<char>(tolower(static_cast<unsigned char>(c)));
 	}
 	folded[n] = '\0';
 	for (const char *const *whole = secretNames; *whole; whole++)
-		if (strcmp(folded, *whole) == 0)
+		if (!cut && strcmp(folded, *whole) == 0)
 			return true;
 	for (const char *const *ending = secretEndings; *ending; ending++) {
 		size_t at = strlen(*ending);
