@@ -63,19 +63,13 @@ static bool ownDirectory(const char *dir, char *why, size_t size)
 	return true;
 }
 
-// The process id its holder wrote in the lock, 0 when there is none, and
-// when that process started (processStart's text, "" if not written), so
-// that an id given since to another process is not taken for the holder.
-static long holderOf(int fd, char *start = nullptr, size_t size = 0)
+// The process id its holder wrote in the lock; 0 when there is none.
+static long holderOf(int fd)
 {
-	char text[96] = "";
+	char text[32] = "";
 	ssize_t n = pread(fd, text, sizeof text - 1, 0);
 	text[n > 0 ? n : 0] = '\0';
-	char *end = text;
-	long pid = strtol(text, &end, 10);
-	if (start)
-		snprintf(start, size, "%.*s", *end == ' ' ? static_cast<int>(strcspn(end + 1, "\n")) : 0, end + 1);
-	return pid;
+	return strtol(text, nullptr, 10);
 }
 
 // The lock on fd, taken; or false with errno. A reader that looks
@@ -88,10 +82,9 @@ static bool lockSoon(int fd)
 		if (flock(fd, LOCK_EX | LOCK_NB) == 0)
 			return true;
 		int error = errno;
-		char start[32];
+		long pid = holderOf(fd);
 		char seen[300];
-		long pid = holderOf(fd, start, sizeof start);
-		if (error != EWOULDBLOCK || tries == 200 || (pid > 0 && processSeen(pid, start, seen, sizeof seen) != processEnded)) {
+		if (error != EWOULDBLOCK || tries == 200 || (pid > 0 && processSeen(pid, "", seen, sizeof seen) != processEnded)) {
 			errno = error;
 			return false;
 		}
@@ -127,12 +120,8 @@ static LockResult takeLock(const char *dir, const char *path, const char *place,
 		snprintf(why, size, "cannot lock %s: %s", path, strerror(error));
 		return lockFailed;
 	}
-	char start[32] = "";
-	char unread[300];
-	bool told = processStart(getpid(), start, sizeof start, unread, sizeof unread);
 	char pid[4200];
-	int n = snprintf(pid, sizeof pid, "%ld%s%s\n%s%s", static_cast<long>(getpid()), told ? " " : "", told ? start : "",
-		place ? place : "", place ? "\n" : "");
+	int n = snprintf(pid, sizeof pid, "%ld\n%s%s", static_cast<long>(getpid()), place ? place : "", place ? "\n" : "");
 	n = n < static_cast<int>(sizeof pid) ? n : static_cast<int>(sizeof pid) - 1;
 	if (ftruncate(fd, 0) != 0 || pwrite(fd, pid, static_cast<size_t>(n), 0) != n) {
 		snprintf(why, size, "cannot write %s: %s", path, strerror(errno));

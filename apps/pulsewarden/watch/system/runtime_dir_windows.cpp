@@ -63,25 +63,19 @@ static bool ownDirectory(const char *dir, char *why, size_t size)
 }
 
 // The process id its holder wrote in the lock, which others may read
-// while it holds it, 0 when there is none, and when that process started
-// (processStart's text, "" if not written), so that an id given since to
-// another process is not taken for the holder.
-static long holderOf(const char *path, char *start = nullptr, size_t size = 0)
+// while it holds it; 0 when there is none.
+static long holderOf(const char *path)
 {
 	HANDLE held = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
 		FILE_ATTRIBUTE_NORMAL, nullptr);
-	char text[96] = "";
+	char text[32] = "";
 	DWORD n = 0;
 	if (held != INVALID_HANDLE_VALUE) {
 		if (ReadFile(held, text, sizeof text - 1, &n, nullptr))
 			text[n] = '\0';
 		CloseHandle(held);
 	}
-	char *end = text;
-	long pid = strtol(text, &end, 10);
-	if (start)
-		snprintf(start, size, "%.*s", *end == ' ' ? static_cast<int>(strcspn(end + 1, "\r\n")) : 0, end + 1);
-	return pid;
+	return strtol(text, nullptr, 10);
 }
 
 // The lock at `path`, in the directory `dir`, held for as long as the
@@ -101,10 +95,9 @@ static LockResult takeLock(const char *dir, const char *path, const char *place,
 			FILE_ATTRIBUTE_NORMAL, nullptr);
 		if (lock != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION || tries == 200)
 			break;
-		char start[32];
+		long pid = holderOf(path);
 		char seen[160];
-		long pid = holderOf(path, start, sizeof start);
-		bool runs = pid > 0 && processSeen(pid, start, seen, sizeof seen) != processEnded;
+		bool runs = pid > 0 && processSeen(pid, "", seen, sizeof seen) != processEnded;
 		SetLastError(ERROR_SHARING_VIOLATION);
 		if (runs)
 			break;
@@ -121,12 +114,9 @@ static LockResult takeLock(const char *dir, const char *path, const char *place,
 		snprintf(why, size, "cannot open %s: %s", path, words);
 		return lockFailed;
 	}
-	char start[32] = "";
-	char unread[160];
-	bool told = processStart(static_cast<long>(GetCurrentProcessId()), start, sizeof start, unread, sizeof unread);
-	char pid[MAX_PATH + 96];
-	int n = snprintf(pid, sizeof pid, "%lu%s%s\r\n%s%s", static_cast<unsigned long>(GetCurrentProcessId()),
-		told ? " " : "", told ? start : "", place ? place : "", place ? "\r\n" : "");
+	char pid[MAX_PATH + 64];
+	int n = snprintf(pid, sizeof pid, "%lu\r\n%s%s", static_cast<unsigned long>(GetCurrentProcessId()),
+		place ? place : "", place ? "\r\n" : "");
 	n = n < static_cast<int>(sizeof pid) ? n : static_cast<int>(sizeof pid) - 1;
 	DWORD written = 0;
 	if (!WriteFile(lock, pid, static_cast<DWORD>(n), &written, nullptr) || !SetEndOfFile(lock)) {
