@@ -4,10 +4,10 @@
 # [check], or its command = [], still has the last word.
 if [ -e "@KEEP_CHECK_MARK@" ]; then
 	rm -f "@KEEP_CHECK_MARK@"
-	if ! grep -qxF 'command = ["@PULSEWARDEN_CHECK@"]' "@PULSEWARDEN_CONFIG@" 2>/dev/null \
+	if ! grep -qxF '@KEEP_CHECK_LINE@' "@PULSEWARDEN_CONFIG@" 2>/dev/null \
 		&& [ -f "@PULSEWARDEN_CHECK@" ] && [ -x "@PULSEWARDEN_CHECK@" ] && [ ! -e "@KEEP_CHECK_DROP_IN@" ]; then
 		mkdir -p "@PULSEWARDEN_CONFIG_DIR@/watch.d"
 		printf '%s\n' "# Written at an upgrade: the check watch.toml named before, which it names no more." \
-			'[check]' 'command = ["@PULSEWARDEN_CHECK@"]' >"@KEEP_CHECK_DROP_IN@"
+			'[check]' '@KEEP_CHECK_LINE@' >"@KEEP_CHECK_DROP_IN@"
 	fi
 fi

@@ -4,6 +4,6 @@
 # without a word. Noted now, while the old file is in place, for after; a
 # drop-in taken away since is never written back by a later upgrade.
 rm -f "@KEEP_CHECK_MARK@"
-if [ "$upgrading" = yes ] && grep -qxF 'command = ["@PULSEWARDEN_CHECK@"]' "@PULSEWARDEN_CONFIG@" 2>/dev/null; then
+if [ "$upgrading" = yes ] && grep -qxF '@KEEP_CHECK_LINE@' "@PULSEWARDEN_CONFIG@" 2>/dev/null; then
 	: >"@KEEP_CHECK_MARK@"
 fi

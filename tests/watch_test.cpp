@@ -13,9 +13,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <mutex>
 #include <poll.h>
 #include <set>
@@ -122,16 +122,16 @@ protected:
 	RunResult tool(std::vector<std::string> args) { return runTool(onThePlatform(std::move(args))); }
 	// The status file is written off the loop's thread, a moment after the
 	// line that announces the change: the answer is awaited, not assumed.
-	RunResult statusOnce(std::vector<std::string> args, const std::function<bool(const RunResult &)> &says)
+	RunResult statusOnce(const std::vector<std::string> &args, const std::function<bool(const RunResult &)> &says)
 	{
 		RunResult r = tool(args);
 		for (int i = 0; i < 6000 && !says(r); i++, usleep(10000))
 			r = tool(args);
 		return r;
 	}
-	RunResult statusOnce(std::vector<std::string> args, int status)
+	RunResult statusOnce(const std::vector<std::string> &args, int status)
 	{
-		return statusOnce(std::move(args), [&](const RunResult &r) { return r.status == status; });
+		return statusOnce(args, [status](const RunResult &r) { return r.status == status; });
 	}
 	// corvane-sim of this build: the state is one file for both systems.
 	RunResult sim(std::vector<std::string> args)
@@ -449,9 +449,10 @@ TEST_F(Watch, BytesACheckPrintsOutsideUtf8AreShownAsTheStatusShowsThem)
 	Session watch;
 	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "200ms"}, true)));
 	EXPECT_TRUE(waitFor(&watch, "not healthy yet: exit status 3: \"caf?\"\n"));
-	EXPECT_NE(statusOnce({"status", "--runtime-dir", root + "/run"}, [](const RunResult &r) {
-		return r.out.find("exit status 3: \"caf?\"") != std::string::npos;
-	}).out.find("exit status 3: \"caf?\""), std::string::npos);
+	const std::string shown = "exit status 3: \"caf?\"";
+	RunResult r = statusOnce({"status", "--runtime-dir", root + "/run"},
+		[&](const RunResult &answer) { return answer.out.find(shown) != std::string::npos; });
+	EXPECT_NE(r.out.find(shown), std::string::npos) << r.out;
 	stop(&watch);
 }
 
@@ -487,8 +488,7 @@ TEST_F(Watch, StatusSaysHowTheWatcherStandsEvenWhenItIsWedged)
 	if (!windowsBuild()) {
 		// Stopped, it writes nothing: three intervals on, the answer says so.
 		kill(watch.pid, SIGSTOP);
-		for (int i = 0; i < 6000 && (r = tool(ask)).status != 3; i++)
-			usleep(10000);
+		r = statusOnce(ask, 3);
 		kill(watch.pid, SIGCONT);
 		EXPECT_EQ(r.status, 3);
 		EXPECT_NE(r.out.find("is alive, but its status was last written "), std::string::npos) << r.out;
@@ -1160,9 +1160,8 @@ TEST_F(Watch, AResetLoopIsExplainedAtEachBootAndHeldTheFourthTime)
 	EXPECT_NE(readFile(figures).find("pulsewarden_watch_state{state=\"held\"} 1\n"), std::string::npos);
 	// A watcher slowed past three intervals (200 ms each) reads as not
 	// running until its next write: asked until it has written.
-	RunResult standing;
-	for (int i = 0; i < 600 && (standing = tool({"status", "--runtime-dir", root + "/run"})).status == 3; i++)
-		usleep(100000);
+	RunResult standing = statusOnce({"status", "--runtime-dir", root + "/run"},
+		[](const RunResult &answer) { return answer.status != 3; });
 	EXPECT_EQ(standing.status, 2) << standing.out;
 	EXPECT_NE(standing.out.find("\nthe platform's resets: 3 in all; the last:\n"), std::string::npos) << standing.out;
 	RunResult r = stop(&watch);
@@ -2457,9 +2456,8 @@ TEST_F(Probes, TheWatchersOwnInputsFailingCountNothingAgainstTheApplication)
 		"(mode 644): chmod 600 it; not counted against the application: heartbeats go on as before; tried again every "
 		"200 ms\n"));
 	// The status is written off the watcher's thread: it may follow the line.
-	RunResult status;
-	for (int i = 0; i < 6000 && (status = tool({"status", "--runtime-dir", root + "/run"})).status == 0; i++)
-		usleep(10000);
+	RunResult status = statusOnce({"status", "--runtime-dir", root + "/run"},
+		[](const RunResult &answer) { return answer.status != 0; });
 	EXPECT_EQ(status.status, 1);
 	EXPECT_EQ(status.out.rfind("nothing is being checked: cannot check " + url("/ok") + ": ", 0), 0u) << status.out;
 	ASSERT_EQ(chmod(headers.c_str(), 0600), 0);

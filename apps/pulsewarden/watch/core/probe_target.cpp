@@ -74,8 +74,8 @@ static bool namesSecret(const char *name, size_t length)
 		folded[n++] = static_cast<char>(tolower(static_cast<unsigned char>(c)));
 	}
 	folded[n] = '\0';
-	for (const char *const *whole = secretNames; *whole; whole++)
-		if (!cut && strcmp(folded, *whole) == 0)
+	for (const char *const *whole = secretNames; !cut && *whole; whole++)
+		if (strcmp(folded, *whole) == 0)
 			return true;
 	for (const char *const *ending = secretEndings; *ending; ending++) {
 		size_t at = strlen(*ending);
