@@ -678,6 +678,25 @@ TEST_F(Watch, WhatACheckLeavesBehindOutsideItsGroupEndsWithIt)
 	EXPECT_EQ(left(), 0);
 }
 
+// The check gets standard input, output and error and nothing else of
+// the watcher's, also where close_range() is refused and descriptors are
+// left open by whoever started the watcher.
+TEST_F(Watch, ACheckInheritsNoDescriptorOfTheWatchersWhereCloseRangeIsRefused)
+{
+	if (windowsBuild() || emulatedBuild())
+		GTEST_SKIP() << "a system call filter is Linux's, and the emulator's own";
+	Session watch;
+	RunSpec setup = watching({"--enable", "--interval", "100ms", "--", "/bin/sh", "-c",
+		"set -- /proc/self/fd/*; [ $# -le 4 ] || { echo \"open: $*\"; exit 1; }"});
+	setup.args.insert(setup.args.begin(), toolPath());
+	ASSERT_TRUE(startTool(&watch, setup, REFUSE_CLOSE_RANGE));
+	// "healthy" or "not healthy yet", whichever the first check says.
+	ASSERT_TRUE(waitFor(&watch, "healthy"));
+	RunResult r = stop(&watch);
+	ASSERT_GE(story(r.out).size(), 2u) << r.out;
+	EXPECT_EQ(story(r.out)[1], "watch: healthy: the check passed; heartbeats start") << r.out;
+}
+
 TEST_F(Watch, EndsWithADistinctStatusForEachCause)
 {
 	std::string missing = windowsBuild() ? "missing.exe" : root + "/missing";

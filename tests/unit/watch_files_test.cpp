@@ -3,6 +3,7 @@
 // row a verdict.
 #include "core/reset_record.h"
 #include "core/status_view.h"
+#include "core/text.h"
 
 #include <gtest/gtest.h>
 
@@ -160,6 +161,34 @@ TEST(StatusFile, ReadsBackWhatItWroteWhateverAPartPrinted)
 	// Whether it runs, where that cannot be told, is neither true nor false.
 	ASSERT_TRUE(statusJson(&s, answerFailing, "", Liveness{aliveUntold, 7, "hidden"}, "/run/pw", json, sizeof json));
 	EXPECT_NE(strstr(json, ",\"pid\":7,\"alive\":null,"), nullptr) << json;
+}
+
+TEST(StatusFile, QuotesEachCharacterAsTomlAndJsonReadItInAnyRunAndRefusesWhatDoesNotFit)
+{
+	const struct {
+		const char *text;
+		size_t room;
+		const char *quoted;  // null: refused as not UTF-8
+		bool fits;
+	} rows[] = {
+		{"plain words", 64, "\"plain words\"", true},
+		{"\"at both ends\"", 64, "\"\\\"at both ends\\\"\"", true},
+		{"a\\b\tc\x7f", 64, "\"a\\\\b\\u0009c\\u007F\"", true},
+		{"\xc3\xa9t\xc3\xa9 \xe2\x82\xac", 64, "\"\xc3\xa9t\xc3\xa9 \xe2\x82\xac\"", true},
+		{"half \xe2\x82", 64, nullptr, true},
+		{"twelve bytes", 14, "whatever", false},  // the closing quote has no room
+		{"twelve bytes", 15, "\"twelve bytes\"", true},
+	};
+	for (const auto &row : rows) {
+		char out[64];
+		Text t = textIn(out, row.room);
+		bool utf8 = addQuoted(&t, row.text);
+		EXPECT_EQ(utf8, row.quoted != nullptr) << row.text;
+		EXPECT_EQ(t.fits, row.fits) << row.text;
+		if (row.quoted && row.fits) {
+			EXPECT_STREQ(out, row.quoted) << row.text;
+		}
+	}
 }
 
 ResetEntry entry(const char *boot, double stoppedS, double seenS, bool needReset)

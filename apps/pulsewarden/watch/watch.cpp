@@ -540,7 +540,8 @@ static void feedKind(Loop *l, EventKind kind)
 }
 
 // pulsewarden watch --release leaves its request in the runtime
-// directory, looked for at every wake; it waits for the file to go.
+// directory, looked for at each deadline the loop wakes for (each tick at
+// least), not at a worker's or a check's wake; it waits for the file to go.
 // The release asked for is answered once the record that forgives is on
 // disk: taken away, or, where it could not be written, replaced by why, so
 // that watch --release never says released for a hold a restart restores.
@@ -760,7 +761,8 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 			feedKind(&l, eventReloadAsked);
 		if (l.process && processGone(l.process))
 			feedKind(&l, eventProcessGone);
-		releaseIfAsked(&l);
+		if (woke.events & wokeByDeadline)
+			releaseIfAsked(&l);
 		feedKind(&l, eventTime);
 	}
 	// The last status is written, unless the disk has stalled: a stop is

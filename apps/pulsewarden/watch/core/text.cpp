@@ -4,12 +4,20 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 Text textIn(char *buffer, size_t size)
 {
 	if (size)
 		buffer[0] = '\0';
 	return Text{buffer, size, size > 0};
+}
+
+static void doesNotFit(Text *t)
+{
+	t->at[0] = '\0';
+	t->fits = false;
+	t->left = 0;
 }
 
 void add(Text *t, const char *format, ...)
@@ -20,14 +28,24 @@ void add(Text *t, const char *format, ...)
 	va_start(ap, format);
 	int n = vsnprintf(t->at, t->left, format, ap);
 	va_end(ap);
-	if (n < 0 || static_cast<size_t>(n) >= t->left) {
-		t->at[0] = '\0';
-		t->fits = false;
-		t->left = 0;
-		return;
-	}
+	if (n < 0 || static_cast<size_t>(n) >= t->left)
+		return doesNotFit(t);
 	t->at += n;
 	t->left -= static_cast<size_t>(n);
+}
+
+// Bytes as they are, in one copy: what is built a tick must not cost a
+// formatted call a character.
+static void addBytes(Text *t, const char *bytes, size_t n)
+{
+	if (!t->fits)
+		return;
+	if (n >= t->left)
+		return doesNotFit(t);
+	memcpy(t->at, bytes, n);
+	t->at += n;
+	t->at[0] = '\0';
+	t->left -= n;
 }
 
 // How many bytes of valid UTF-8 start at `p`: 0 for none.
@@ -53,21 +71,25 @@ size_t utf8Length(const unsigned char *p)
 
 bool addQuoted(Text *t, const char *text)
 {
-	add(t, "\"");
+	addBytes(t, "\"", 1);
+	const char *plain = text;  // the run of bytes copied as they are
 	for (const char *p = text; *p;) {
 		size_t length = utf8Length(reinterpret_cast<const unsigned char *>(p));
 		if (!length)
 			return false;
 		unsigned char c = static_cast<unsigned char>(*p);
-		if (c == '"' || c == '\\')
-			add(t, "\\%c", c);
-		else if (c < 0x20 || c == 0x7f)
-			add(t, "\\u%04X", c);
-		else
-			add(t, "%.*s", static_cast<int>(length), p);
+		if (c == '"' || c == '\\' || c < 0x20 || c == 0x7f) {
+			addBytes(t, plain, static_cast<size_t>(p - plain));
+			if (c == '"' || c == '\\')
+				add(t, "\\%c", c);
+			else
+				add(t, "\\u%04X", c);
+			plain = p + 1;
+		}
 		p += length;
 	}
-	add(t, "\"");
+	addBytes(t, plain, strlen(plain));
+	addBytes(t, "\"", 1);
 	return true;
 }
 

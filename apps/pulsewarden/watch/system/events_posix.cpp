@@ -210,19 +210,41 @@ static bool theWatchersOwn(const char *entry)
 
 // Every descriptor from `first` on, in the child: by close_range() (Linux
 // 5.9, and called by its number, which a glibc before 2.34 has no wrapper
-// for), or one by one below the limit on a kernel before it, or where a
-// system call filter older than the call refuses it (EPERM, not ENOSYS).
+// for); where a kernel before it or a system call filter older than the
+// call refuses it (ENOSYS, EPERM), those /proc/self/fd lists, read into
+// the stack (the child may not allocate); one by one below the limit only
+// without /proc, which at a limit of many thousands costs milliseconds.
 static void closeFrom(int first)
 {
 	if (syscall(SYS_close_range, first, ~0U, 0) == 0)
 		return;
+	int list = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (list >= 0) {
+		alignas(8) char entries[4096];
+		long n;
+		while ((n = syscall(SYS_getdents64, list, entries, sizeof entries)) > 0) {
+			for (long at = 0; at < n;) {
+				const auto *d = reinterpret_cast<const struct dirent64 *>(entries + at);
+				at += d->d_reclen;
+				char *end;
+				long fd = strtol(d->d_name, &end, 10);
+				if (*end == '\0' && end != d->d_name && fd >= first && fd != list)
+					close(static_cast<int>(fd));
+			}
+		}
+		close(list);
+		if (n == 0)
+			return;
+	}
 	struct rlimit limit;
 	int end = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < INT_MAX ? static_cast<int>(limit.rlim_cur) : 65536;
 	for (int fd = first; fd < end; fd++)
 		close(fd);
 }
 
-// The child's side of spawnCheck: never returns.
+// The child's side of spawnCheck: never returns. Started by vfork, it
+// shares the watcher's memory until its exec: it makes system calls and
+// writes nothing but its own frame.
 [[noreturn]] static void becomeCheck(char *const *argv, char **env, const CheckUser *user, pid_t watcher, int output,
 	int report)
 {
@@ -292,7 +314,12 @@ Check *spawnCheck(char *const *argv, const CheckUser *user, char *why, size_t si
 		sigfillset(&all);
 		sigprocmask(SIG_SETMASK, &all, &before);
 		pid_t watcher = getpid();
-		pid = fork();
+		// As itself, the check is started by vfork: no copy of the
+		// watcher's memory to make and throw away at each check, and the
+		// child does nothing but system calls before its exec. As a user,
+		// by fork: the change of user goes through the C library, which
+		// tells every thread of the process it runs in.
+		pid = user ? fork() : vfork();
 		if (pid == 0)
 			becomeCheck(argv, env, user, watcher, pipeEnds[1], report[1]);
 		error = errno;
