@@ -32,8 +32,13 @@ static int createBeside(const char *path, mode_t mode, char *temporary, size_t s
 {
 	if (!temporaryBeside(path, temporary, size))
 		return -1;
-	unlink(temporary);
-	return open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+	const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+	int fd = open(temporary, flags, mode);
+	// One a write that did not end left behind (a power cut, a kill) is
+	// taken away; mostly there is none, and no call is spent on it.
+	if (fd < 0 && errno == EEXIST && unlink(temporary) == 0)
+		fd = open(temporary, flags, mode);
+	return fd;
 }
 
 static bool sayErrno(char *why, size_t size)

@@ -607,11 +607,15 @@ Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 				}
 			}
 			struct signalfd_siginfo ended[8];
+			bool childChanged = false;
 			while (read(childEnded, ended, sizeof ended) > 0)
-				;
+				childChanged = true;
 			// What ended is collected whether or not a check runs: what a
-			// check left behind, or what the library started, is ours.
-			if (!check || !check->ended) {
+			// check left behind, or what the library started, is ours. Only
+			// once a child has ended (SIGCHLD, read above before anything is
+			// collected, so none is missed), or while a check that has
+			// ended waits for the rest of its group, which is looked for.
+			if ((childChanged || (check && check->exited)) && (!check || !check->ended)) {
 				reapChildren(check);
 				if (check && check->ended)
 					woke.events |= wokeByCheck;
