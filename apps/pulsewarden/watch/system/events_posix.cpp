@@ -242,9 +242,7 @@ static void closeFrom(int first)
 		close(fd);
 }
 
-// The child's side of spawnCheck: never returns. Started by vfork, it
-// shares the watcher's memory until its exec: it makes system calls and
-// writes nothing but its own frame.
+// The child's side of spawnCheck: never returns.
 [[noreturn]] static void becomeCheck(char *const *argv, char **env, const CheckUser *user, pid_t watcher, int output,
 	int report)
 {
@@ -314,12 +312,7 @@ Check *spawnCheck(char *const *argv, const CheckUser *user, char *why, size_t si
 		sigfillset(&all);
 		sigprocmask(SIG_SETMASK, &all, &before);
 		pid_t watcher = getpid();
-		// As itself, the check is started by vfork: no copy of the
-		// watcher's memory to make and throw away at each check, and the
-		// child does nothing but system calls before its exec. As a user,
-		// by fork: the change of user goes through the C library, which
-		// tells every thread of the process it runs in.
-		pid = user ? fork() : vfork();
+		pid = fork();
 		if (pid == 0)
 			becomeCheck(argv, env, user, watcher, pipeEnds[1], report[1]);
 		error = errno;
