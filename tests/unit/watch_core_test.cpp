@@ -1043,78 +1043,74 @@ TEST(WatchCore, WhatOnlyAStartDecidesOutlivesTheSlotItWasReadInto)
 // (the status file, STATUS=, the reset record's "still seen") are shown,
 // then the deadline and the status's own.
 const Row fileRows[] = {
-	{"the status is written at once, before the lines, when its summary changes; else once a wake is over and the "
-		"watcher has settled, and each interval whatever runs or hangs; STATUS= tells the summary when it is new or a "
-		"line was told since",
+	{"the status is written at once, before the lines, when its summary changes; else at the tick's own wake, once "
+		"a tick, and by an interval and a half whatever runs or hangs, never by a wake of its own while ticks come; "
+		"STATUS= tells the summary when it is new or a line was told since",
 		{"--timeout", "3s", "check"}, 0, {
-		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
-			"check yet | write status | next 5000, status by 10000"},
-		{0, answer(1), "next 3000, status by 10000"},
-		{0, time(), "next 3000, status by 10000"},
-		{10, pass(), "write status | next 5010, status by 10010"},
-		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000, status by 10010"},
-		{10, time(), "STATUS=healthy | write status | next 10000, status by 10010"},
-		{5000, time(), "next 10000, status by 10010"},
-		{10000, time(), "next 13000, status by 10010"},
-		{10010, pass(), "next 15010, status by 10010"},
-		{10010, time(), "write status | next 15010, status by 20010"},
-		{15010, time(), "warning markActive: the platform's library has not answered for 5.0 s; waiting for it, and no "
-			"check starts meanwhile | STATUS=healthy | next never, status by 20010"},
-		{25010, time(), "write status | next never, status by 35010"},
-		{26000, stop(), "next never, status by 35010"},
+		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no check "
+			"yet | write status | next 5000, status by 15000"},
+		{0, answer(1), "next 3000, status by 15000"},
+		{0, time(), "next 3000, status by 15000"},
+		{10, pass(), "write status | next 5010, status by 15010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000, status by 15010"},
+		{10, time(), "STATUS=healthy | next 10000, status by 15010"},
+		{5000, time(), "next 10000, status by 15010"},
+		{10000, time(), "write status | next 13000, status by 25000"},
+		{10010, pass(), "next 15010, status by 25000"},
+		{10010, time(), "next 15010, status by 25000"},
+		{15010, time(), "warning markActive: the platform's library has not answered for 5.0 s; waiting for it, and no check "
+			"starts meanwhile | STATUS=healthy | write status | next never, status by 30010"},
+		{25010, time(), "write status | next never, status by 40010"},
+		{26000, stop(), "next never, status by 40010"},
 		{26001, answer(0), "notice markActive: the platform's library answered after 16.0 s | notice stopping: "
 			"heartbeats stop; the platform will see them stop (see --enable) | write status | next never, status never"},
 	}},
 	{"a file that cannot be written is said once, and once more when it is written again",
 		{"--timeout", "3s", "check"}, 0, {
-		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
-			"check yet | write status | next 5000, status by 10000"},
-		{1, wrote(fileStatus, "/run/w/status", "no space left on device"), "warning cannot write the status file "
-			"/run/w/status: no space left on device; trying again at each tick | next 5000, status by 10000"},
-		{1, wrote(fileRecord, "/var/w/resets.record", "read-only file system"), "warning cannot keep the reset record "
-			"/var/w/resets.record: read-only file system; a reset would not be explained after the reboot | next 5000, "
-			"status by 10000"},
-		{1, time(), "STATUS=starting: no check yet | next 5000, status by 10000"},
-		{1, wrote(fileStatus, "/run/w/status", "no space left on device"), "next 5000, status by 10000"},
-		{2, wrote(fileStatus, "/run/w/status"), "notice the status file /run/w/status is written again | next 5000, "
-			"status by 10000"},
-		{2, answer(1), "next 3002, status by 10000"},
-		{2, time(), "STATUS=starting: no check yet | next 3002, status by 10000"},
-		{3, wrote(fileRecord, "/var/w/resets.record"), "notice the reset record /var/w/resets.record is kept again | "
-			"next 3002, status by 10000"},
+		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no check "
+			"yet | write status | next 5000, status by 15000"},
+		{1, wrote(fileStatus, "/run/w/status", "no space left on device"), "warning cannot write the status file /run/w/status: no space left on device; trying again at each "
+			"tick | next 5000, status by 15000"},
+		{1, wrote(fileRecord, "/var/w/resets.record", "read-only file system"), "warning cannot keep the reset record /var/w/resets.record: read-only file system; a reset would not "
+			"be explained after the reboot | next 5000, status by 15000"},
+		{1, time(), "STATUS=starting: no check yet | next 5000, status by 15000"},
+		{1, wrote(fileStatus, "/run/w/status", "no space left on device"), "next 5000, status by 15000"},
+		{2, wrote(fileStatus, "/run/w/status"), "notice the status file /run/w/status is written again | next 5000, status by 15000"},
+		{2, answer(1), "next 3002, status by 15000"},
+		{2, time(), "STATUS=starting: no check yet | next 3002, status by 15000"},
+		{3, wrote(fileRecord, "/var/w/resets.record"), "notice the reset record /var/w/resets.record is kept again | next 3002, status by 15000"},
 	}},
 	{"while a reset record an earlier watcher of this boot kept stands, the watcher is seen running once, at the "
 		"first wake's end from when that shows the boot outlived the window less an interval; never at each tick",
 		{"--timeout", "3s", "check"}, 0, {
-		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no "
-			"check yet | write status | next 5000, status by 10000"},
-		{0, answer(1), "next 3000, status by 10000"},
-		{10, fail(), "write status | notice not healthy yet: exit status 3 | next 10000, status by 10010"},
-		{10, time(), "STATUS=starting: not healthy yet: exit status 3 | next 10000, status by 10010"},
-		{10000, time(), "next 15000, status by 10010"},
-		{10000, answer(1), "next 13000, status by 10010"},
-		{10010, fail(), "next 20000, status by 10010"},
-		{10010, time(), "write status | next 20000, status by 20010"},
-		{20000, time(), "record seen | next 25000, status by 20010"},
-		{20000, answer(1), "next 23000, status by 20010"},
-		{20010, fail(), "next 30000, status by 20010"},
-		{20010, time(), "write status | next 30000, status by 30010"},
-		{30000, time(), "next 35000, status by 30010"},
+		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no check "
+			"yet | write status | next 5000, status by 15000"},
+		{0, answer(1), "next 3000, status by 15000"},
+		{10, fail(), "write status | notice not healthy yet: exit status 3 | next 10000, status by 15010"},
+		{10, time(), "STATUS=starting: not healthy yet: exit status 3 | next 10000, status by 15010"},
+		{10000, time(), "write status | next 15000, status by 25000"},
+		{10000, answer(1), "next 13000, status by 25000"},
+		{10010, fail(), "next 20000, status by 25000"},
+		{10010, time(), "next 20000, status by 25000"},
+		{20000, time(), "write status | record seen | next 25000, status by 35000"},
+		{20000, answer(1), "next 23000, status by 35000"},
+		{20010, fail(), "next 30000, status by 35000"},
+		{20010, time(), "next 30000, status by 35000"},
+		{30000, time(), "write status | next 35000, status by 45000"},
 	}, {}, false, true},
 	{"a write that has not returned for longer than the window is said as the file's, once, and its end too",
 		{"--timeout", "3s", "--window", "15s", "check"}, 0, {
-		{0, start(), "info watching: check every 10 s, timeout 3 s (window 15 s); starting | STATUS=starting: no "
-			"check yet | write status | next 5000, status by 10000"},
-		{0, answer(1), "next 3000, status by 10000"},
-		{10, fail(), "write status | notice not healthy yet: exit status 3 | next 10000, status by 10010"},
-		{10000, time(), "STATUS=starting: not healthy yet: exit status 3 | next 15000, status by 10010"},
-		{10000, answer(1), "next 13000, status by 10010"},
-		{16000, time(), "error the status file has not been written for 16.0 s, longer than the platform's window "
-			"(15 s): its write has not returned (a file system that does not answer?); heartbeats go on | write status "
-			"| next 17000, status by 26000"},
-		{20000, time(), "next 21000, status by 26000"},
-		{20001, wrote(fileStatus, "/run/w/status"), "notice the status file /run/w/status is written again | next "
-			"21000, status by 26000"},
+		{0, start(), "info watching: check every 10 s, timeout 3 s (window 15 s); starting | STATUS=starting: no check "
+			"yet | write status | next 5000, status by 15000"},
+		{0, answer(1), "next 3000, status by 15000"},
+		{10, fail(), "write status | notice not healthy yet: exit status 3 | next 10000, status by 15010"},
+		{10000, time(), "STATUS=starting: not healthy yet: exit status 3 | write status | next 15000, status by 25000"},
+		{10000, answer(1), "next 13000, status by 25000"},
+		{16000, time(), "error the status file has not been written for 16.0 s, longer than the platform's window (15 s): "
+			"its write has not returned (a file system that does not answer?); heartbeats go on | write status | "
+			"next 17000, status by 31000"},
+		{20000, time(), "next 21000, status by 31000"},
+		{20001, wrote(fileStatus, "/run/w/status"), "notice the status file /run/w/status is written again | next 21000, status by 31000"},
 	}},
 };
 

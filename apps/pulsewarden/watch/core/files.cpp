@@ -124,11 +124,11 @@ void filesDue(WatchCore *c, Step *s, bool answered, bool wakeEnds, WatchState be
 			c->files.lineSince = true;
 	// At once when what a person reads of it changes (a new summary):
 	// before the step's lines, so that whoever reads a line and asks
-	// pulsewarden status finds what the line says. Else once a wake is over
-	// (the first at the start) and the watcher has settled (no round
-	// running, no call awaited), whole, once a tick; and each interval
-	// whatever runs or hangs, so that an old status means a watcher that
-	// does not run.
+	// pulsewarden status finds what the line says. Else at the end of the
+	// first wake half an interval or more after the last write (the tick's
+	// own, where the loop wakes anyway), and by its own deadline whatever
+	// runs or hangs: its time, not a write at each wake, tells a reader
+	// that the watcher runs.
 	c->files.statusDue = c->files.statusDue || s->count > 0 || answered;
 	if (!c->files.statusDue && !wakeEnds)
 		return;
@@ -145,8 +145,7 @@ void filesDue(WatchCore *c, Step *s, bool answered, bool wakeEnds, WatchState be
 	tellSummary(c, s, summary);
 	fileOverdue(c, s, fileMetrics);
 	fileOverdue(c, s, fileStatus);
-	bool settled = !c->check.running && !awaiting(c);
-	if (c->files.statusAt == none || (c->files.statusDue && settled) || now - c->files.statusAt >= o.intervalNs)
+	if (c->files.statusAt == none || now - c->files.statusAt >= o.intervalNs / 2)
 		writeStatusFile(c, s, summary);
 	seenIfDue(c, s);
 }

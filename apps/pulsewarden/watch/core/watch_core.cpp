@@ -244,7 +244,9 @@ Step watchStep(WatchCore *c, const Event &e, int64_t now, int64_t asleep, double
 		c->stateSince = now;
 	filesDue(c, &s, e.kind == eventAnswer, e.kind == eventStart || e.kind == eventTime, before, e.kind);
 	s.deadline = nextDeadline(c);
-	s.statusDeadline = c->stop.ended || c->files.statusAt == none ? never : c->files.statusAt + options(c).intervalNs;
+	// Once a tick at most, at the tick's own wake; this wake of its own only
+	// where no tick came, well within the three intervals a reader allows.
+	s.statusDeadline = c->stop.ended || c->files.statusAt == none ? never : c->files.statusAt + options(c).intervalNs * 3 / 2;
 	c->schedule.deadline = s.deadline;
 	bool judging = c->check.running && !c->check.timedOut && !c->stop.ended;
 	c->view.judgesTimeoutAt = judging ? c->check.deadline : never;

@@ -174,9 +174,9 @@ struct Step {
 	Action actions[maxActions];
 	size_t count;
 	int64_t deadline;      // the next time to be woken with eventTime
-	// The status kept fresh while nothing else wakes the watcher (the
-	// library awaited): woken with eventTime by then too, so that an old
-	// status means a watcher that does not run.
+	// The status kept fresh while no tick wakes the watcher (the library
+	// awaited): woken with eventTime by then too, so that an old status
+	// means a watcher that does not run.
 	int64_t statusDeadline;
 };
 
