@@ -48,6 +48,7 @@ struct Slot {
 	char why[300];
 	bool lastOk = true;   // the thread's: the outcome before, to wake the loop on a change
 	bool tellEach;        // each outcome wakes the loop, and only the newest text's is told
+	bool here;            // written on the loop's thread: no worker's hand-off
 	bool anything;        // something waits
 	char path[1100];      // the loop's copy of the path an outcome names
 	char said[300];
@@ -89,7 +90,7 @@ static void writeHanded(void *argument)
 	bool changed = s.ok != s.lastOk;
 	s.lastOk = s.ok;
 	s.state.store(slotDone);
-	if (changed || s.tellEach || s.publisher->wakeAlways.load())
+	if (!s.here && (changed || s.tellEach || s.publisher->wakeAlways.load()))
 		wakeWatcher();
 }
 
@@ -118,7 +119,15 @@ static void handOn(Slot &s)
 	next.write = false;
 	s.anything = false;
 	s.state.store(slotHanded);
-	askWorker(s.worker);
+	if (s.here)
+		writeHanded(&s);
+	else
+		askWorker(s.worker);
+}
+
+void writeHere(Publisher *p, FileKind file)
+{
+	p->slots[file].here = true;
 }
 
 static bool replaceWhole(void * /*target*/, const char *path, const char *text, size_t length, char *why, size_t size)
@@ -164,28 +173,34 @@ void unpublish(Publisher *p, FileKind file, const char *path)
 	handOn(s);
 }
 
+bool publishedOf(Publisher *p, FileKind file, Event *event)
+{
+	Slot &s = p->slots[file];
+	if (s.state.load() != slotDone)
+		return false;
+	const Work &w = s.work[s.handed];
+	bool wrote = w.write && !(s.tellEach && s.anything);
+	static_assert(sizeof s.path == sizeof w.path && sizeof s.said == sizeof s.why, "copied whole");
+	memcpy(s.path, w.path, sizeof s.path);
+	memcpy(s.said, s.why, sizeof s.said);
+	bool ok = s.ok;
+	s.state.store(slotIdle);
+	handOn(s);
+	if (!wrote)
+		return false;
+	*event = Event{};
+	event->kind = eventWritten;
+	event->answer = file;
+	event->path = s.path;
+	event->why = ok ? nullptr : s.said;
+	return true;
+}
+
 bool published(Publisher *p, Event *event)
 {
-	for (int file = 0; file <= fileRecord; file++) {
-		Slot &s = p->slots[file];
-		if (s.state.load() != slotDone)
-			continue;
-		const Work &w = s.work[s.handed];
-		bool wrote = w.write && !(s.tellEach && s.anything);
-		snprintf(s.path, sizeof s.path, "%s", w.path);
-		snprintf(s.said, sizeof s.said, "%s", s.why);
-		bool ok = s.ok;
-		s.state.store(slotIdle);
-		handOn(s);
-		if (!wrote)
-			continue;
-		*event = Event{};
-		event->kind = eventWritten;
-		event->answer = file;
-		event->path = s.path;
-		event->why = ok ? nullptr : s.said;
-		return true;
-	}
+	for (int file = 0; file <= fileRecord; file++)
+		if (publishedOf(p, static_cast<FileKind>(file), event))
+			return true;
 	return false;
 }
 

@@ -30,11 +30,18 @@ void publishBy(Publisher *p, FileKind file, WriteWhole write, void *target, cons
 // text waiting for the same path is dropped.
 void unpublish(Publisher *p, FileKind file, const char *path);
 
+// The file's writes made on the caller's thread from now on, where its
+// disk cannot stall (the runtime directory in memory): a write then wakes
+// no thread of its own, and its outcome is there at once.
+void writeHere(Publisher *p, FileKind file);
+
 // The outcome of a write handed before, one at a time: false once none
 // is left. The loop is woken when one fails or is written again after
 // failing, and at each of the reset record's; others wait for its next
 // wake.
 bool published(Publisher *p, Event *event);
+// The same, of one file's writes.
+bool publishedOf(Publisher *p, FileKind file, Event *event);
 // At the end: what was handed is written, waited for until `deadlineNs`
 // on the boot clock. False when a write has not ended by then: what waits
 // behind it to be removed is removed on the caller's thread.

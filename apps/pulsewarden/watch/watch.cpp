@@ -219,7 +219,8 @@ static bool writeFigures(Loop *l, Event *next)
 	return false;
 }
 
-// The status file, where pulsewarden status reads it.
+// The status file, where pulsewarden status reads it; its outcome at once
+// where it is written on this thread.
 static bool writeStatus(Loop *l, Event *next)
 {
 	const WatchView &v = watchView(&l->core);
@@ -227,7 +228,7 @@ static bool writeStatus(Loop *l, Event *next)
 	if (!formatStatusFile(v.status, text, sizeof text))
 		return written(next, fileStatus, false, l->statusPath, "more than the file can hold");
 	publish(l->publisher, fileStatus, l->statusPath, text, strlen(text));
-	return false;
+	return publishedOf(l->publisher, fileStatus, next);
 }
 
 // Tells whoever waits in watch --reload how the reload went: a file in the
@@ -721,6 +722,11 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		sayLine(&l, priorityError, "%s", why);
 		return 1;
 	}
+	// The status, written a tick, is written here where the runtime
+	// directory is in memory; the metrics file and the reset record may be
+	// anywhere, on a disk that stalls, and stay off the heartbeats' thread.
+	if (runtimeDirInMemory(l.runtimeDir))
+		writeHere(l.publisher, fileStatus);
 	WatchSetting &setting = l.core.setting;
 	setting.options = o;
 	setting.watchdogNs = serviceWatchdogNs();

@@ -50,6 +50,10 @@ Holding watcherHolding(const char *dir, long *pid, char *why, size_t size);
 // holds that lock (PULSEWARDEN_LOCK's, for tests).
 bool machineRuntimeDir(char *path, size_t size, char *why, size_t whySize);
 
+// Whether the directory is kept in memory (tmpfs, ramfs, as /run is):
+// a write there never waits on a disk, and nothing there outlives a boot.
+bool runtimeDirInMemory(const char *dir);
+
 // When process `pid` started, as text that tells it from a later process
 // given the same id: false, with why, when the system does not say.
 bool processStart(long pid, char *text, size_t size, char *why, size_t whySize);

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/statfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -302,6 +303,16 @@ static bool processStat(long pid, char *state, unsigned long long *ticks, char *
 		return false;
 	}
 	return true;
+}
+
+bool runtimeDirInMemory(const char *dir)
+{
+	// The kernel's magic numbers (linux/magic.h) of tmpfs and ramfs.
+	const long tmpfsMagic = 0x01021994;
+	const long ramfsMagic = 0x858458f6;
+	struct statfs fs;
+	return statfs(dir, &fs) == 0 && (static_cast<long>(fs.f_type) == tmpfsMagic
+		|| static_cast<long>(fs.f_type) == ramfsMagic);
 }
 
 bool processStart(long pid, char *text, size_t size, char *why, size_t whySize)

@@ -289,6 +289,12 @@ static bool creationOf(HANDLE process, char *text, size_t size)
 	return true;
 }
 
+// %ProgramData% is on a disk.
+bool runtimeDirInMemory(const char * /*dir*/)
+{
+	return false;
+}
+
 bool processStart(long pid, char *text, size_t size, char *why, size_t whySize)
 {
 	HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
