@@ -1,14 +1,17 @@
 // Linux: a worker is a detached thread waiting on a condition variable,
 // started with every signal blocked, so that signals stay the main
-// thread's to handle.
+// thread's to handle. A standby is a worker that waits on a timerfd that
+// each call arms and disarms: a call that ends in time wakes nobody.
 #include "threads.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <pthread.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 struct Worker {
@@ -70,6 +73,71 @@ void askWorker(Worker *worker)
 	pthread_mutex_unlock(&worker->lock);
 	// Woken after the lock is let go, it does not wait for it.
 	pthread_cond_signal(&worker->asked);
+}
+
+struct Standby {
+	int timer;  // blocking: whoever stands by waits in its read
+	void (*takeOver)(void *);
+	void *argument;
+};
+
+static void standbyMain(void *argument)
+{
+	Standby *standby = static_cast<Standby *>(argument);
+	for (;;) {
+		standBy(standby);
+		standby->takeOver(standby->argument);
+	}
+}
+
+Standby *startStandby(void (*takeOver)(void *), void *argument, char *why, size_t size)
+{
+	Standby *standby = static_cast<Standby *>(calloc(1, sizeof(Standby)));
+	if (!standby) {
+		snprintf(why, size, "cannot start a thread: %s", strerror(ENOMEM));
+		return nullptr;
+	}
+	standby->takeOver = takeOver;
+	standby->argument = argument;
+	standby->timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+	if (standby->timer < 0) {
+		snprintf(why, size, "cannot start a thread: %s", strerror(errno));
+		free(standby);
+		return nullptr;
+	}
+	Worker *worker = startWorker(standbyMain, standby, why, size);
+	if (!worker) {
+		close(standby->timer);
+		free(standby);
+		return nullptr;
+	}
+	askWorker(worker);
+	return standby;
+}
+
+static void armFor(Standby *standby, long long ns)
+{
+	struct itimerspec at = {};
+	at.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+	at.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+	timerfd_settime(standby->timer, 0, &at, nullptr);
+}
+
+void callStarts(Standby *standby, long long ns)
+{
+	armFor(standby, ns > 0 ? ns : 1);
+}
+
+void callEnds(Standby *standby)
+{
+	armFor(standby, 0);
+}
+
+void standBy(Standby *standby)
+{
+	uint64_t expirations;
+	while (read(standby->timer, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+	}
 }
 
 void endAtOnce(int status)

@@ -1,4 +1,5 @@
-// Windows: a worker is a thread waiting on an auto-reset event.
+// Windows: a worker is a thread waiting on an auto-reset event; a standby
+// a worker waiting on a waitable timer that each call sets and cancels.
 #include "threads.h"
 
 #include "system.h"
@@ -47,6 +48,64 @@ Worker *startWorker(void (*work)(void *), void *argument, char *why, size_t size
 void askWorker(Worker *worker)
 {
 	SetEvent(worker->asked);
+}
+
+struct Standby {
+	HANDLE timer;  // a synchronization timer: one wait takes one expiry
+	void (*takeOver)(void *);
+	void *argument;
+};
+
+static void standbyMain(void *argument)
+{
+	Standby *standby = static_cast<Standby *>(argument);
+	for (;;) {
+		standBy(standby);
+		standby->takeOver(standby->argument);
+	}
+}
+
+Standby *startStandby(void (*takeOver)(void *), void *argument, char *why, size_t size)
+{
+	Standby *standby = static_cast<Standby *>(calloc(1, sizeof(Standby)));
+	if (standby) {
+		standby->takeOver = takeOver;
+		standby->argument = argument;
+		standby->timer = CreateWaitableTimerA(nullptr, FALSE, nullptr);
+	}
+	if (!standby || !standby->timer) {
+		char words[160];
+		lastErrorText(words, sizeof words);
+		snprintf(why, size, "cannot start a thread: %s", words);
+		free(standby);
+		return nullptr;
+	}
+	Worker *worker = startWorker(standbyMain, standby, why, size);
+	if (!worker) {
+		CloseHandle(standby->timer);
+		free(standby);
+		return nullptr;
+	}
+	askWorker(worker);
+	return standby;
+}
+
+void callStarts(Standby *standby, long long ns)
+{
+	// Relative, in 100 ns units: negative.
+	LARGE_INTEGER due;
+	due.QuadPart = -(ns / 100 > 0 ? ns / 100 : 1);
+	SetWaitableTimer(standby->timer, &due, 0, nullptr, nullptr, FALSE);
+}
+
+void callEnds(Standby *standby)
+{
+	CancelWaitableTimer(standby->timer);
+}
+
+void standBy(Standby *standby)
+{
+	WaitForSingleObject(standby->timer, INFINITE);
 }
 
 void endAtOnce(int status)

@@ -3,9 +3,10 @@
 // a time: it turns what happened into events, and actions into calls. It
 // decides nothing, and reads nothing of the core but the view it builds
 // for the files and lines written here. Each change of state is one line
-// on stderr; stdout is not written. The platform's library is called on a
-// thread of its own, so that a call that hangs holds up neither a stop nor
-// the watchdog.
+// on stderr; stdout is not written. The platform's library is called on
+// the loop's own thread at the end of a wake, its answer heard with no
+// wake of its own; a standby thread takes the loop over from a call that
+// hangs, so that it holds up neither a stop nor the watchdog.
 #include "watch.h"
 
 #include "config.h"
@@ -39,14 +40,22 @@
 #include <cstdlib>
 #include <cstring>
 
-// The call into the platform's library under way, on the library's thread.
+// The call into the platform's library the core asked for.
 struct LibraryCall {
-	Worker *worker;
+	Standby *standby;
 	ActionKind kind;
+	bool due;                   // asked, to be made at the wake's end
 	int32_t answer;
-	std::atomic<bool> busy;     // asked, and not yet taken back with its answer
+	std::atomic<bool> busy;     // made, and not yet taken back with its answer
 	std::atomic<bool> answered;
+	// The loop's owner is in the call: whichever clears it first, the
+	// owner back from it or the standby woken for it, has the loop.
+	std::atomic<bool> inCall;
 };
+
+// A call that has not answered by then leaves the loop to the standby:
+// long enough for any call that does not hang, short against a tick.
+static const long long takeOverAfterNs = 100 * 1000 * 1000;
 
 // The configuration read again, on a thread of its own.
 struct ConfigReader {
@@ -116,36 +125,28 @@ static void sayLine(const Loop *l, Priority priority, const char *format, ...)
 	}
 }
 
-static void callLibrary(void *argument)
+static int32_t askLibrary(ActionKind kind)
 {
-	LibraryCall *call = static_cast<LibraryCall *>(argument);
-	switch (call->kind) {
+	switch (kind) {
 	case actAskEnabled:
-		call->answer = Tendwell_IsEnabled();
-		break;
+		return Tendwell_IsEnabled();
 	case actEnable:
-		call->answer = Tendwell_Enable();
-		break;
+		return Tendwell_Enable();
 	case actDisable:
-		call->answer = Tendwell_Disable();
-		break;
+		return Tendwell_Disable();
 	case actHeartbeat:
-		call->answer = Tendwell_MarkActive();
-		break;
+		return Tendwell_MarkActive();
 	case actPostOk:
-		call->answer = Tendwell_PostAppState(TENDWELL_APP_STATE_OK);
-		break;
+		return Tendwell_PostAppState(TENDWELL_APP_STATE_OK);
 	case actPostNeedReset:
-		call->answer = Tendwell_PostAppState(TENDWELL_APP_STATE_NEED_RESET);
-		break;
+		return Tendwell_PostAppState(TENDWELL_APP_STATE_NEED_RESET);
 	default:
-		break;
+		return 0;
 	}
-	call->answered.store(true);
-	wakeWatcher();
 }
 
-// The answer of the call under way, once there is one.
+// The answer of a call the standby took the loop over from, once there
+// is one.
 static bool libraryAnswered(Loop *l, Event *event)
 {
 	LibraryCall &call = l->call;
@@ -426,11 +427,10 @@ static bool perform(Loop *l, const Action &a, Event *next)
 	case actHeartbeat:
 	case actPostOk:
 	case actPostNeedReset:
-		// The core asks one call at a time, and only once the last is answered.
+		// The core asks one call at a time, and only once the last is
+		// answered; it is made once nothing else of the wake is left.
 		l->call.kind = a.kind;
-		l->call.answered.store(false);
-		l->call.busy.store(true);
-		askWorker(l->call.worker);
+		l->call.due = true;
 		return false;
 	case actStartCheck:
 		// A round that is over at once (a program that could not start)
@@ -596,6 +596,103 @@ static void releaseIfAsked(Loop *l)
 	feed(l, e);
 }
 
+// The call the core asked for, made here once nothing else of the wake is
+// left, and its answer heard as a wake of its own. A call that outlasts
+// takeOverAfterNs is this thread's alone: the standby has the loop from
+// then on and hears the answer when it comes. False then, and this thread
+// touches the loop no more.
+static bool callsDue(Loop *l)
+{
+	LibraryCall &call = l->call;
+	while (call.due && !l->ended) {
+		call.due = false;
+		call.answered.store(false);
+		call.busy.store(true);
+		call.inCall.store(true);
+		callStarts(call.standby, takeOverAfterNs);
+		int32_t answer = askLibrary(call.kind);
+		callEnds(call.standby);
+		if (!call.inCall.exchange(false)) {
+			call.answer = answer;
+			call.answered.store(true);
+			wakeWatcher();
+			return false;
+		}
+		call.busy.store(false);
+		Event e = {};
+		e.kind = eventAnswer;
+		e.answer = answer;
+		feed(l, e);
+		feedKind(l, eventTime);
+	}
+	return true;
+}
+
+// Wakes and feeds the core until the watcher ends (true) or this thread
+// is held up in a call and the loop is the standby's (false).
+static bool runLoop(Loop *l)
+{
+	while (!l->ended) {
+		if (!callsDue(l))
+			return false;
+		if (l->ended)
+			break;
+		Woken woke = waitForEvents(l->deadline, l->round.program, l->process);
+		// What ended is collected before any deadline is judged: a check
+		// that ended while the watcher was stopped did not time out.
+		Event ended = {};
+		ended.kind = eventCheckEnded;
+		if (roundOver(l, &ended.check))
+			feed(l, ended);
+		if (programGone(&l->round))
+			feedKind(l, eventCheckGone);
+		Event answer;
+		if (libraryAnswered(l, &answer))
+			feed(l, answer);
+		if (filesRead(l, &answer))
+			feed(l, answer);
+		while (published(l->publisher, &answer)) {
+			releaseWritten(l, answer);
+			feed(l, answer);
+		}
+		for (int i = 0; i < woke.stops; i++)
+			feedKind(l, eventStop);
+		if (woke.events & wokeByReport)
+			feedKind(l, eventReport);
+		if (woke.events & wokeByReload)
+			feedKind(l, eventReloadAsked);
+		if (l->process && processGone(l->process))
+			feedKind(l, eventProcessGone);
+		if (woke.events & wokeByDeadline)
+			releaseIfAsked(l);
+		feedKind(l, eventTime);
+	}
+	return true;
+}
+
+// The last status is written, unless the disk has stalled: a stop is not
+// held up for it. A probe or a call into the library still under way: the
+// process's exit must not pull their libraries from under them; nor may
+// the standby's end of the loop wait for a thread held up in a call.
+static int finish(Loop *l, bool onStandby)
+{
+	bool drained = finishPublishing(l->publisher, bootClockNs() + nsPerS);
+	if (finishRound(&l->round, inUse(l)) || l->call.busy.load() || l->reader.busy.load() || !drained || onStandby) {
+		serviceManagerEnding(l->status);
+		endAtOnce(l->status);
+	}
+	return l->status;
+}
+
+// The standby woken by a call that outlasted its time: the loop is its
+// own unless the call ended just then.
+static void takeOver(void *argument)
+{
+	Loop *l = static_cast<Loop *>(argument);
+	if (l->call.inCall.exchange(false) && runLoop(l))
+		finish(l, true);
+}
+
 static int watchUsage(const char *invocationName, const char *why)
 {
 	if (logToServiceManager(priorityError, why))
@@ -717,7 +814,7 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 		sayLine(&l, priorityError, "process %ld does not exist", o.pid);
 		return exitPidGone;
 	}
-	if (!(l.call.worker = startWorker(callLibrary, &l.call, why, sizeof why))
+	if (!(l.call.standby = startStandby(takeOver, &l, why, sizeof why))
 		|| !(l.publisher = startPublisher(why, sizeof why))) {
 		sayLine(&l, priorityError, "%s", why);
 		return 1;
@@ -740,46 +837,13 @@ int pulsewardenWatch(const char *invocationName, bool silent, int argc, char **a
 	recordAtStart(&l.keeper, &setting);
 	resetsToCount(&l.keeper, o, &setting.resets);
 	feedKind(&l, eventStart);
-	while (!l.ended) {
-		Woken woke = waitForEvents(l.deadline, l.round.program, l.process);
-		// What ended is collected before any deadline is judged: a check
-		// that ended while the watcher was stopped did not time out.
-		Event ended = {};
-		ended.kind = eventCheckEnded;
-		if (roundOver(&l, &ended.check))
-			feed(&l, ended);
-		if (programGone(&l.round))
-			feedKind(&l, eventCheckGone);
-		Event answer;
-		if (libraryAnswered(&l, &answer))
-			feed(&l, answer);
-		if (filesRead(&l, &answer))
-			feed(&l, answer);
-		while (published(l.publisher, &answer)) {
-			releaseWritten(&l, answer);
-			feed(&l, answer);
-		}
-		for (int i = 0; i < woke.stops; i++)
-			feedKind(&l, eventStop);
-		if (woke.events & wokeByReport)
-			feedKind(&l, eventReport);
-		if (woke.events & wokeByReload)
-			feedKind(&l, eventReloadAsked);
-		if (l.process && processGone(l.process))
-			feedKind(&l, eventProcessGone);
-		if (woke.events & wokeByDeadline)
-			releaseIfAsked(&l);
-		feedKind(&l, eventTime);
-	}
-	// The last status is written, unless the disk has stalled: a stop is
-	// not held up for it. A probe or a call into the library still under
-	// way: the process's exit must not pull their libraries from under them.
-	bool drained = finishPublishing(l.publisher, bootClockNs() + nsPerS);
-	if (finishRound(&l.round, inUse(&l)) || l.call.busy.load() || l.reader.busy.load() || !drained) {
-		serviceManagerEnding(l.status);
-		endAtOnce(l.status);
-	}
-	return l.status;
+	// Held up in a call, this thread stands by in its turn, and takes the
+	// loop back from the standby held up in one of its own.
+	while (!runLoop(&l))
+		do
+			standBy(l.call.standby);
+		while (!l.call.inCall.exchange(false));
+	return finish(&l, false);
 }
 
 #if defined(_WIN32)

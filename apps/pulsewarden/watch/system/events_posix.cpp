@@ -40,6 +40,7 @@ struct Check {
 	int output;         // the pipe's reading end; -1 once closed
 	bool exited;        // its own process has ended: `outcome` says how
 	bool ended;         // and no process of its group is left
+	long starter;       // the thread that started it, whose children it leaves
 	CheckOutcome outcome;
 	FirstLine line;
 };
@@ -98,6 +99,13 @@ bool catchRequests(bool /*console*/, char *why, size_t size)
 	for (int sig : caught)
 		sigaction(sig, &action, nullptr);
 	return true;
+}
+
+// This thread's id, asked of the kernel once a thread.
+static long ownThreadId()
+{
+	static thread_local long id = syscall(SYS_gettid);
+	return id;
 }
 
 static bool executableFile(const char *path, int *error)
@@ -311,7 +319,9 @@ Check *spawnCheck(char *const *argv, const CheckUser *user, char *why, size_t si
 		sigset_t before;
 		sigfillset(&all);
 		sigprocmask(SIG_SETMASK, &all, &before);
-		pid_t watcher = getpid();
+		// Asked once: a thread of the watcher's never changes it.
+		static const pid_t watcher = getpid();
+		check->starter = ownThreadId();
 		pid = fork();
 		if (pid == 0)
 			becomeCheck(argv, env, user, watcher, pipeEnds[1], report[1]);
@@ -437,12 +447,14 @@ static void readOutput(Check *check)
 
 // What a check left behind that is the watcher's child now: a process
 // that left the check's group (setsid) is the subreaper's once its parent
-// has ended, and is a child of the thread that started the check (this
-// one). Each is ended with `signal` when one is given; true when any is
-// there.
-static bool childrenLeft(int signal)
+// has ended, and is a child of the thread that started the check (the
+// loop's, or the standby's that took the loop over). Each is ended with
+// `signal` when one is given; true when any is there.
+static bool childrenLeft(const Check *check, int signal)
 {
-	int fd = open("/proc/thread-self/children", O_RDONLY | O_CLOEXEC);
+	char path[64];
+	snprintf(path, sizeof path, "/proc/self/task/%ld/children", check->starter);
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
 	if (fd < 0)
 		return false;
 	char text[4096];
@@ -466,7 +478,7 @@ static bool childrenLeft(int signal)
 // left: its zombies, ours, are collected by then.
 static bool groupLeft(const Check *check)
 {
-	return kill(-check->pid, 0) == 0 || errno == EPERM || childrenLeft(0);
+	return kill(-check->pid, 0) == 0 || errno == EPERM || childrenLeft(check, 0);
 }
 
 // Everything of ours that has ended is collected (with a subreaper, what
@@ -499,7 +511,7 @@ static void reapChildren(Check *check)
 		check->ended = !groupLeft(check);
 		if (!check->ended) {
 			kill(-check->pid, SIGKILL);
-			childrenLeft(SIGKILL);
+			childrenLeft(check, SIGKILL);
 		}
 	}
 }
@@ -516,7 +528,7 @@ void releaseCheck(Check *check)
 	// that has ended has left nothing.
 	if (!check->ended) {
 		kill(-check->pid, SIGKILL);
-		childrenLeft(SIGKILL);
+		childrenLeft(check, SIGKILL);
 	}
 	if (check->output >= 0)
 		close(check->output);
