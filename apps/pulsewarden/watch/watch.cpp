@@ -509,17 +509,20 @@ static void feed(Loop *l, const Event &event)
 		// What ended before this moment is heard of before the moment is
 		// judged: a watcher stopped (SIGSTOP) in the middle of a wake must
 		// not find its check's deadline past while the check's end, which
-		// came during the stop, waits to be collected.
+		// came during the stop, waits to be collected. Looked for only when
+		// the core will judge its timeout: else its end wakes the loop.
 		Event next = {};
 		next.kind = eventCheckEnded;
-		collectCheckEnd(l->round.program);
+		bool judged = l->round.program && now >= l->core.view.judgesTimeoutAt;
+		if (judged)
+			collectCheckEnd(l->round.program);
 		if (queue[first].kind == eventCheckEnded || !roundOver(l, &next.check)) {
 			next = queue[first];
 			first = (first + 1) % queued;
 			count--;
 		}
 		// Asked of the system only when the core will judge a timeout.
-		if (l->round.program && now >= l->core.view.judgesTimeoutAt)
+		if (judged)
 			next.checkWaitedNs = checkWaitedNs(l->round.program);
 		Step step = watchStep(&l->core, next, now, now - awakeClockNs(), unixTimeS());
 		l->deadline = step.deadline < step.statusDeadline ? step.deadline : step.statusDeadline;

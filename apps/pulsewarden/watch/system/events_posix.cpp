@@ -490,7 +490,9 @@ static void reapChildren(Check *check)
 {
 	int status;
 	pid_t pid;
-	while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+	while ((pid = waitpid(-1, &status, WNOHANG)) > 0 || (pid < 0 && errno == EINTR)) {
+		if (pid < 0)
+			continue;
 		if (!check || pid != check->pid)
 			continue;
 		check->exited = true;
@@ -506,9 +508,12 @@ static void reapChildren(Check *check)
 			}
 		}
 	}
+	// No child at all: with the watcher a subreaper, nothing the check
+	// started is left anywhere, and nothing more is looked for.
+	bool childless = pid < 0 && errno == ECHILD;
 	// What is left is ended; its ends wake the watcher again.
 	if (check && check->exited && !check->ended) {
-		check->ended = !groupLeft(check);
+		check->ended = childless || !groupLeft(check);
 		if (!check->ended) {
 			kill(-check->pid, SIGKILL);
 			childrenLeft(check, SIGKILL);
@@ -589,13 +594,13 @@ Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 		Woken woke = {0, 0};
 		if (check && fds[2].revents)
 			readOutput(check);
-		// Whatever the signals said, and whatever ended, is collected every
-		// time, not only when the pipe was seen ready: a signal handled just
-		// after the wait returned for the timer must not leave a check's end
-		// for after its deadline is judged.
+		// Read when the wait saw them ready: a request or an end that comes
+		// just after is heard at the next wait, at once; a check's end that
+		// comes as its deadline does is collected before the deadline is
+		// judged (collectCheckEnd).
 		{
 			char requests[64];
-			ssize_t n = static_cast<ssize_t>(sizeof requests);
+			ssize_t n = fds[0].revents ? static_cast<ssize_t>(sizeof requests) : 0;
 			// A short read has emptied it.
 			while (n == static_cast<ssize_t>(sizeof requests) && (n = read(requestPipe[0], requests, sizeof requests)) > 0) {
 				for (ssize_t i = 0; i < n; i++) {
@@ -612,8 +617,9 @@ Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 				}
 			}
 			struct signalfd_siginfo ended[8];
+			// The check's output closing is its end as often as not.
 			bool childChanged = false;
-			while (read(childEnded, ended, sizeof ended) > 0)
+			while ((fds[4].revents || fds[2].revents) && read(childEnded, ended, sizeof ended) > 0)
 				childChanged = true;
 			// What ended is collected whether or not a check runs: what a
 			// check left behind, or what the library started, is ours. Only
