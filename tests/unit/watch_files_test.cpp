@@ -169,6 +169,32 @@ TEST(StatusFile, ReadsBackWhatItWroteWhateverAPartPrinted)
 	EXPECT_NE(strstr(json, ",\"pid\":7,\"alive\":null,"), nullptr) << json;
 }
 
+// The status's numbers are written without printf: each as printf writes it.
+TEST(StatusFile, NumbersReadAsPrintfWritesThem)
+{
+	const struct {
+		double value;
+		int decimals;
+	} rows[] = {
+		{1765340123.4567, 3}, {1765340123.0004, 3}, {1765340123.9996, 3}, {0, 3}, {0.0000004, 6}, {0.25, 6},
+		{0.1234565, 6}, {12.5, 0}, {-3.25, 3}, {-0.0001, 3}, {9.5e18, 3}, {1e-300, 3}, {7, 0}, {123456789.987654, 6},
+	};
+	for (const auto &row : rows) {
+		char ours[64];
+		Text t = textIn(ours, sizeof ours);
+		addFixed(&t, row.value, row.decimals);
+		char printed[64];
+		snprintf(printed, sizeof printed, "%.*f", row.decimals, row.value);
+		EXPECT_STREQ(ours, printed) << row.value;
+	}
+	for (long long whole : {0LL, 7LL, -42LL, 9223372036854775807LL, -9223372036854775807LL - 1}) {
+		char ours[32];
+		Text t = textIn(ours, sizeof ours);
+		addInteger(&t, whole);
+		EXPECT_EQ(std::to_string(whole), ours);
+	}
+}
+
 ResetEntry entry(const char *boot, double stoppedS, double seenS, bool needReset)
 {
 	ResetEntry e = {};

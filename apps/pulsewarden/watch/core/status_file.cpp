@@ -41,40 +41,69 @@ void addResult(PartHistory *part, double atS, ResultKind result, double duration
 // a check prints or a path holds.
 static void addText(Text *t, const char *key, const char *value)
 {
-	add(t, "%s = ", key);
+	addString(t, key);
+	addString(t, " = ");
 	addPrintable(t, value);
-	add(t, "\n");
+	addString(t, "\n");
+}
+
+// Written a tick: built with no formatted call a piece.
+static void addNumber(Text *t, const char *key, double value, int decimals)
+{
+	addString(t, key);
+	addString(t, " = ");
+	addFixed(t, value, decimals);
+	addString(t, "\n");
+}
+
+static void addWhole(Text *t, const char *key, long long value)
+{
+	addString(t, key);
+	addString(t, " = ");
+	addInteger(t, value);
+	addString(t, "\n");
 }
 
 bool formatStatusFile(const WatchStatus &s, char *text, size_t size)
 {
 	Text t = textIn(text, size);
-	add(&t, "version = 1\npid = %ld\n", s.pid);
+	addString(&t, "version = 1\n");
+	addWhole(&t, "pid", s.pid);
 	addText(&t, "process_start", s.processStart);
 	addText(&t, "state", s.state);
-	add(&t, "since = %.3f\nupdated = %.3f\n", s.sinceS, s.updatedS);
-	add(&t, "failures_in_a_row = %d\npasses_in_a_row = %d\nfall = %d\nrise = %d\nneed_reset_after = %d\n",
-		s.failures, s.passes, s.fall, s.rise, s.needResetAfter);
-	add(&t, "interval = %.3f\nnext_check = %.3f\nlast_heartbeat = %.3f\n", s.intervalS, s.nextCheckS,
-		s.lastHeartbeatS);
-	add(&t, "reset_requested = %s\n", s.resetRequested ? "true" : "false");
+	addNumber(&t, "since", s.sinceS, 3);
+	addNumber(&t, "updated", s.updatedS, 3);
+	addWhole(&t, "failures_in_a_row", s.failures);
+	addWhole(&t, "passes_in_a_row", s.passes);
+	addWhole(&t, "fall", s.fall);
+	addWhole(&t, "rise", s.rise);
+	addWhole(&t, "need_reset_after", s.needResetAfter);
+	addNumber(&t, "interval", s.intervalS, 3);
+	addNumber(&t, "next_check", s.nextCheckS, 3);
+	addNumber(&t, "last_heartbeat", s.lastHeartbeatS, 3);
+	addString(&t, s.resetRequested ? "reset_requested = true\n" : "reset_requested = false\n");
 	addText(&t, "monitoring", s.monitoring);
 	addText(&t, "config", s.config);
 	addText(&t, "summary", s.summary);
 	addText(&t, "unchecked", s.unchecked);
-	add(&t, "resets_total = %lld\n", s.resetsTotal);
+	addWhole(&t, "resets_total", s.resetsTotal);
 	for (int i = 0; i < s.resetCount; i++) {
-		add(&t, "\n[[resets]]\ntime = %.3f\n", s.resets[i].atS);
+		addString(&t, "\n[[resets]]\n");
+		addNumber(&t, "time", s.resets[i].atS, 3);
 		addText(&t, "why", s.resets[i].why);
 	}
 	for (int i = 0; i < s.partCount; i++) {
 		const PartHistory &p = s.parts[i];
-		add(&t, "\n[[parts]]\n");
+		addString(&t, "\n[[parts]]\n");
 		addText(&t, "name", p.name);
 		for (int j = 0; j < p.count; j++) {
 			const PartResult &r = p.results[j];
-			add(&t, "[[parts.results]]\ntime = %.3f\nresult = \"%s\"\nduration = %.6f\n", r.atS,
-				resultNames[r.result], r.durationS);
+			addString(&t, "[[parts.results]]\n");
+			addNumber(&t, "time", r.atS, 3);
+			addString(&t, "result = \"");
+			addString(&t, resultNames[r.result]);
+			addString(&t, "\"\n");
+			addNumber(&t, "duration", r.durationS, 6);
 			addText(&t, "line", r.line);
 		}
 	}

@@ -2,6 +2,7 @@
 #include "text.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +35,14 @@ void add(Text *t, const char *format, ...)
 	t->left -= static_cast<size_t>(n);
 }
 
+static unsigned long long scaleOf(int decimals)
+{
+	unsigned long long scale = 1;
+	for (int i = 0; i < decimals; i++)
+		scale *= 10;
+	return scale;
+}
+
 // Bytes as they are, in one copy: what is built a tick must not cost a
 // formatted call a character.
 static void addBytes(Text *t, const char *bytes, size_t n)
@@ -46,6 +55,59 @@ static void addBytes(Text *t, const char *bytes, size_t n)
 	t->at += n;
 	t->at[0] = '\0';
 	t->left -= n;
+}
+
+void addString(Text *t, const char *text)
+{
+	addBytes(t, text, strlen(text));
+}
+
+// Digits written backwards from `end`: where they start.
+static char *digitsBefore(char *end, unsigned long long value, int least)
+{
+	char *p = end;
+	for (int i = 0; i < least || value; i++, value /= 10)
+		*--p = static_cast<char>('0' + value % 10);
+	return p;
+}
+
+static void addSigned(Text *t, bool negative, unsigned long long magnitude, int decimals)
+{
+	char text[48];
+	char *end = text + sizeof text;
+	char *p = digitsBefore(end, magnitude % scaleOf(decimals), decimals);
+	if (decimals)
+		*--p = '.';
+	p = digitsBefore(p, magnitude / scaleOf(decimals), 1);
+	if (negative)
+		*--p = '-';
+	addBytes(t, p, static_cast<size_t>(end - p));
+}
+
+void addInteger(Text *t, long long value)
+{
+	unsigned long long magnitude = value < 0 ? 0 - static_cast<unsigned long long>(value)
+		: static_cast<unsigned long long>(value);
+	addSigned(t, value < 0, magnitude, 0);
+}
+
+void addFixed(Text *t, double value, int decimals)
+{
+	// Within what an integer holds, and not a half to within the scaling's
+	// rounding error: the nearest, as printf rounds it. Else (a half, whose
+	// exact value decides; beyond an integer; not a number): printf itself.
+	double scaled = decimals >= 0 && decimals <= 9 ? value * static_cast<double>(scaleOf(decimals)) : 0;
+	double fraction = scaled - std::floor(scaled);
+	if (decimals < 0 || decimals > 9 || !(scaled > -9e18 && scaled < 9e18)
+		|| std::fabs(fraction - 0.5) <= std::fabs(scaled) * 1e-15 + 1e-12) {
+		add(t, "%.*f", decimals, value);
+		return;
+	}
+	long long n = llround(scaled);
+	// printf keeps the sign of what rounds to zero: "-0.000".
+	bool negative = n < 0 || (n == 0 && std::signbit(value));
+	unsigned long long magnitude = n < 0 ? 0 - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n);
+	addSigned(t, negative, magnitude, decimals);
 }
 
 // How many bytes of valid UTF-8 start at `p`: 0 for none.
@@ -108,7 +170,9 @@ void makePrintable(char *text)
 void addPrintable(Text *t, const char *text)
 {
 	char fit[1024];
-	snprintf(fit, sizeof fit, "%s", text);
+	size_t length = strnlen(text, sizeof fit - 1);
+	memcpy(fit, text, length);
+	fit[length] = '\0';
 	makePrintable(fit);
 	addQuoted(t, fit);
 }

@@ -16,6 +16,14 @@ struct Text {
 Text textIn(char *buffer, size_t size);
 void add(Text *text, const char *format, ...) PRINTF_LIKE(2, 3);
 
+// Text as it is, and numbers, with no format to read: what is written a
+// tick (the status) costs no formatted call a piece.
+void addString(Text *t, const char *text);
+void addInteger(Text *t, long long value);
+// `value` with `decimals` digits after the point, as printf's "%.*f"
+// writes it.
+void addFixed(Text *t, double value, int decimals);
+
 // How many bytes of valid UTF-8 start at `p`: 0 for none.
 size_t utf8Length(const unsigned char *p);
 // A quoted string as both TOML (a basic string) and JSON read it: quotes,
