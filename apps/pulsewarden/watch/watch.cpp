@@ -521,8 +521,9 @@ static void feed(Loop *l, const Event &event)
 			first = (first + 1) % queued;
 			count--;
 		}
-		// Asked of the system only when the core will judge a timeout.
-		if (judged)
+		// Asked of the system only when the core will judge a timeout, of
+		// a check that the end just collected has not ended.
+		if (judged && l->round.program)
 			next.checkWaitedNs = checkWaitedNs(l->round.program);
 		Step step = watchStep(&l->core, next, now, now - awakeClockNs(), unixTimeS());
 		l->deadline = step.deadline < step.statusDeadline ? step.deadline : step.statusDeadline;
