@@ -55,7 +55,7 @@ struct LibraryCall {
 
 // A call that has not answered by then leaves the loop to the standby:
 // long enough for any call that does not hang, short against a tick.
-static const long long takeOverAfterNs = 100 * 1000 * 1000;
+static const long long takeOverAfterNs = 100LL * 1000 * 1000;
 
 // The configuration read again, on a thread of its own.
 struct ConfigReader {

@@ -508,11 +508,11 @@ static void reapChildren(Check *check)
 			}
 		}
 	}
-	// No child at all: with the watcher a subreaper, nothing the check
-	// started is left anywhere, and nothing more is looked for.
-	bool childless = pid < 0 && errno == ECHILD;
 	// What is left is ended; its ends wake the watcher again.
 	if (check && check->exited && !check->ended) {
+		// No child at all: with the watcher a subreaper, nothing the check
+		// started is left anywhere, and nothing more is looked for.
+		bool childless = pid < 0 && errno == ECHILD;
 		check->ended = childless || !groupLeft(check);
 		if (!check->ended) {
 			kill(-check->pid, SIGKILL);
