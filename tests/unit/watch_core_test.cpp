@@ -1112,6 +1112,18 @@ const Row fileRows[] = {
 		{20000, time(), "next 21000, status by 31000"},
 		{20001, wrote(fileStatus, "/run/w/status"), "notice the status file /run/w/status is written again | next 21000, status by 31000"},
 	}},
+	{"a reload that lengthens the interval writes the status at that wake's end: a reader judges its age by the "
+		"interval it shows", {"--config", "/etc/w.toml", "--timeout", "3s", "check"}, 0, {
+		{0, start(), "info watching: check every 10 s, timeout 3 s (window 30 s); starting | STATUS=starting: no check "
+			"yet | write status | next 5000, status by 15000"},
+		{0, answer(1), "next 3000, status by 15000"},
+		{10, pass(), "write status | next 5010, status by 15010"},
+		{10, answer(0), "info healthy: the check passed; heartbeats start | next 10000, status by 15010"},
+		{3000, asked(), "next 10000, status by 15010"},
+		{3000, read(1), "notice configuration reloaded: 1 part: 1 kept, 0 new, 0 removed | next 60000, status by 90010"},
+		{3000, time(), "STATUS=healthy | write status | next 60000, status by 93000"},
+		{4000, time(), "next 60000, status by 93000"},
+	}, {}, false, false, {"--config", "/etc/w.toml", "--interval", "60s", "--timeout", "3s", "check"}},
 };
 
 TEST(WatchCore, TheFilesAreWrittenAsWhatTheyShowChanges)

@@ -79,6 +79,7 @@ static void writeStatusFile(WatchCore *c, Step *s, const char *summary)
 	snprintf(c->files.shown, sizeof c->files.shown, "%s", summary);
 	c->files.statusDue = false;
 	c->files.statusAt = now;
+	c->files.statusIntervalNs = options(c).intervalNs;
 }
 
 // While a reset record stands, the watcher is seen running once, at the
@@ -145,7 +146,10 @@ void filesDue(WatchCore *c, Step *s, bool answered, bool wakeEnds, WatchState be
 	tellSummary(c, s, summary);
 	fileOverdue(c, s, fileMetrics);
 	fileOverdue(c, s, fileStatus);
-	if (c->files.statusAt == none || now - c->files.statusAt >= o.intervalNs / 2)
+	// And at once when a reload changed the interval: a status that shows
+	// the shorter one would soon read as a watcher that does not run.
+	if (c->files.statusAt == none || now - c->files.statusAt >= o.intervalNs / 2
+		|| o.intervalNs != c->files.statusIntervalNs)
 		writeStatusFile(c, s, summary);
 	seenIfDue(c, s);
 }

@@ -274,6 +274,7 @@ struct WatchCore {
 		int64_t figuresAt;
 		bool statusDue;      // something the status file shows may have changed
 		int64_t statusAt;
+		int64_t statusIntervalNs;  // the interval the status shows: a reader judges its age by it
 		bool lineSince;      // a line was told as STATUS= since the summary was
 		char told[512];      // STATUS= as the summary last told it
 		char shown[512];     // the summary as the status file last showed it

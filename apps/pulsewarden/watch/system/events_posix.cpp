@@ -3,10 +3,12 @@
 // stop ends. Its own process gets the parent-death signal: a watcher
 // killed outright (SIGKILL) takes it along. One poll() waits for exactly
 // what can happen: the schedule's timer (a timerfd on the boot-time clock, which counts a suspended
-// machine's sleep), the check's output, a request (through a self-pipe),
-// a child's end (SIGCHLD, blocked and read from a signalfd: a handler
-// would interrupt the wait and cost a wake more), the watched process's
-// end (a pidfd).
+// machine's sleep), the check's output, a worker's wake (through a
+// self-pipe), the signals that ask something and a child's end (blocked
+// in every thread and read from a signalfd: whichever thread runs the loop
+// hears them, even while another is held up in the platform's library,
+// and no call is interrupted by a handler), the watched process's end (a
+// pidfd).
 #include "events.h"
 
 #include "check_user.h"
@@ -51,19 +53,11 @@ struct WatchedProcess {
 	bool gone;
 };
 
-static int requestPipe[2] = {-1, -1};  // written by the signal handler and the workers
-static int childEnded = -1;  // a signalfd for SIGCHLD
+static int requestPipe[2] = {-1, -1};  // written by the workers
+static int signalled = -1;  // a signalfd for the requests' signals and SIGCHLD
 static int timer = -1;
+static bool subreaper;  // what a check leaves behind is the watcher's to collect
 static int64_t armedFor = -1;  // the deadline the timer is set to and has not fired for
-
-static void onSignal(int sig)
-{
-	int saved = errno;
-	char what = sig == SIGTERM || sig == SIGINT ? 'S' : sig == SIGHUP ? 'R' : 'H';
-	ssize_t ignored = write(requestPipe[1], &what, 1);
-	(void)ignored;
-	errno = saved;
-}
 
 void wakeWatcher()
 {
@@ -76,28 +70,23 @@ bool catchRequests(bool /*console*/, char *why, size_t size)
 {
 	// Blocked before any thread starts, so that every thread inherits it
 	// and the signal stays pending for the signalfd.
-	sigset_t child;
-	sigemptyset(&child);
-	sigaddset(&child, SIGCHLD);
-	pthread_sigmask(SIG_BLOCK, &child, nullptr);
+	sigset_t caught;
+	sigemptyset(&caught);
+	const int asking[] = {SIGCHLD, SIGTERM, SIGINT, SIGHUP, SIGUSR1};
+	for (int sig : asking)
+		sigaddset(&caught, sig);
+	pthread_sigmask(SIG_BLOCK, &caught, nullptr);
 	// What a check leaves behind when its own process ends is ours to
 	// collect, not init's: its end (SIGCHLD) says when nothing of the
 	// check is left, and a process that cannot die (one stuck in the
 	// kernel) stays in sight.
-	prctl(PR_SET_CHILD_SUBREAPER, 1);
+	subreaper = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
 	timer = timerfd_create(CLOCK_BOOTTIME, TFD_CLOEXEC | TFD_NONBLOCK);
-	childEnded = signalfd(-1, &child, SFD_CLOEXEC | SFD_NONBLOCK);
-	if (timer < 0 || childEnded < 0 || pipe2(requestPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+	signalled = signalfd(-1, &caught, SFD_CLOEXEC | SFD_NONBLOCK);
+	if (timer < 0 || signalled < 0 || pipe2(requestPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
 		snprintf(why, size, "cannot wait for events: %s", strerror(errno));
 		return false;
 	}
-	struct sigaction action = {};
-	action.sa_handler = onSignal;
-	action.sa_flags = SA_RESTART;
-	sigemptyset(&action.sa_mask);
-	const int caught[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
-	for (int sig : caught)
-		sigaction(sig, &action, nullptr);
 	return true;
 }
 
@@ -445,15 +434,12 @@ static void readOutput(Check *check)
 	}
 }
 
-// What a check left behind that is the watcher's child now: a process
-// that left the check's group (setsid) is the subreaper's once its parent
-// has ended, and is a child of the thread that started the check (the
-// loop's, or the standby's that took the loop over). Each is ended with
-// `signal` when one is given; true when any is there.
-static bool childrenLeft(const Check *check, int signal)
+// The children of the watcher's thread `tid`, each ended with `signal`
+// when one is given; true when there is any.
+static bool childrenOf(long tid, int signal)
 {
 	char path[64];
-	snprintf(path, sizeof path, "/proc/self/task/%ld/children", check->starter);
+	snprintf(path, sizeof path, "/proc/self/task/%ld/children", tid);
 	int fd = open(path, O_RDONLY | O_CLOEXEC);
 	if (fd < 0)
 		return false;
@@ -472,6 +458,20 @@ static bool childrenLeft(const Check *check, int signal)
 			kill(static_cast<pid_t>(pid), signal);
 	}
 	return true;
+}
+
+// What a check left behind that is the watcher's child now: a process
+// that left the check's group (setsid) is the subreaper's once its parent
+// has ended, a child of the watcher's first thread (the kernel gives an
+// orphan to the first of the subreaper's threads); one not yet orphaned is
+// the child of the thread that started the check (the loop's, or the
+// standby's that took the loop over). Each is ended with `signal` when
+// one is given; true when any is there.
+static bool childrenLeft(const Check *check, int signal)
+{
+	static const long leader = getpid();
+	bool left = childrenOf(leader, signal);
+	return (check->starter != leader && childrenOf(check->starter, signal)) || left;
 }
 
 // Whether a process of the check's group, or one it left behind, is
@@ -512,7 +512,7 @@ static void reapChildren(Check *check)
 	if (check && check->exited && !check->ended) {
 		// No child at all: with the watcher a subreaper, nothing the check
 		// started is left anywhere, and nothing more is looked for.
-		bool childless = pid < 0 && errno == ECHILD;
+		bool childless = subreaper && pid < 0 && errno == ECHILD;
 		check->ended = childless || !groupLeft(check);
 		if (!check->ended) {
 			kill(-check->pid, SIGKILL);
@@ -581,11 +581,8 @@ Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 			{timer, POLLIN, 0},
 			{check ? check->output : -1, POLLIN, 0},
 			{process ? process->fd : -1, POLLIN, 0},
-			{childEnded, POLLIN, 0},
+			{signalled, POLLIN, 0},
 		};
-		// A signal that interrupts the wait has written to the pipe: asked
-		// again, which says at once what it was, before any deadline is
-		// judged.
 		if (poll(fds, 5, -1) < 0) {
 			if (errno == EINTR)
 				continue;
@@ -604,23 +601,29 @@ Woken waitForEvents(int64_t deadlineNs, Check *check, WatchedProcess *process)
 			// A short read has emptied it.
 			while (n == static_cast<ssize_t>(sizeof requests) && (n = read(requestPipe[0], requests, sizeof requests)) > 0) {
 				for (ssize_t i = 0; i < n; i++) {
-					if (requests[i] == 'S') {
+					if (requests[i] == 'W')
+						woke.events |= wokeByWorker;
+				}
+			}
+			// The check's output closing is its end as often as not.
+			struct signalfd_siginfo heard[8];
+			bool childChanged = false;
+			ssize_t got;
+			while ((fds[4].revents || fds[2].revents) && (got = read(signalled, heard, sizeof heard)) > 0) {
+				for (size_t i = 0; i < static_cast<size_t>(got) / sizeof heard[0]; i++) {
+					int sig = static_cast<int>(heard[i].ssi_signo);
+					if (sig == SIGCHLD) {
+						childChanged = true;
+					} else if (sig == SIGTERM || sig == SIGINT) {
 						woke.events |= wokeByStop;
 						woke.stops++;
-					} else if (requests[i] == 'H') {
-						woke.events |= wokeByReport;
-					} else if (requests[i] == 'R') {
+					} else if (sig == SIGHUP) {
 						woke.events |= wokeByReload;
-					} else if (requests[i] == 'W') {
-						woke.events |= wokeByWorker;
+					} else if (sig == SIGUSR1) {
+						woke.events |= wokeByReport;
 					}
 				}
 			}
-			struct signalfd_siginfo ended[8];
-			// The check's output closing is its end as often as not.
-			bool childChanged = false;
-			while ((fds[4].revents || fds[2].revents) && read(childEnded, ended, sizeof ended) > 0)
-				childChanged = true;
 			// What ended is collected whether or not a check runs: what a
 			// check left behind, or what the library started, is ours. Only
 			// once a child has ended (SIGCHLD, read above before anything is

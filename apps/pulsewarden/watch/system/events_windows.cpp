@@ -139,6 +139,20 @@ static void startRead(Check *check)
 	}
 }
 
+// The pending read cancelled, whichever thread started it (the loop moves
+// to the standby's thread when a call into the library hangs), and waited
+// for: its buffer is the check's, freed after.
+static void stopReading(Check *check)
+{
+	if (!check->output)
+		return;
+	DWORD n = 0;
+	if (CancelIoEx(check->output, &check->read) || GetLastError() != ERROR_NOT_FOUND)
+		GetOverlappedResult(check->output, &check->read, &n, TRUE);
+	CloseHandle(check->output);
+	check->output = nullptr;
+}
+
 // Takes what the pending read brought, and starts the next one.
 static void readDone(Check *check)
 {
@@ -286,11 +300,7 @@ static void noteEnd(Check *check)
 	// not waited for.
 	while (check->output && WaitForSingleObject(check->readDone, 0) == WAIT_OBJECT_0)
 		readDone(check);
-	if (check->output) {
-		CancelIo(check->output);
-		CloseHandle(check->output);
-		check->output = nullptr;
-	}
+	stopReading(check);
 }
 
 void collectCheckEnd(Check *check)
@@ -303,10 +313,7 @@ void releaseCheck(Check *check)
 {
 	// Whatever it started ends with it.
 	TerminateJobObject(check->job, 1);
-	if (check->output) {
-		CancelIo(check->output);
-		CloseHandle(check->output);
-	}
+	stopReading(check);
 	CloseHandle(check->readDone);
 	CloseHandle(check->process);
 	CloseHandle(check->job);
