@@ -1125,6 +1125,40 @@ TEST_F(Watch, ACallIntoTheLibraryThatHangsHoldsUpNeitherTheStopNorTheWatchdog)
 	EXPECT_EQ(tool({"isEnabled"}).out, "false\n");
 }
 
+// Once a call has hung, the loop goes on from the thread that stood by,
+// and starts the checks from there: what they leave behind is still
+// found and ended, wherever the kernel puts it.
+TEST_F(Watch, WhatChecksLeaveBehindIsEndedAfterACallIntoTheLibraryHung)
+{
+	if (windowsBuild())
+		GTEST_SKIP() << "the simulated platform's lock as Linux takes it, and setsid";
+	std::string leaving = root + "/leaving";
+	// It ends once what it started has a session of its own: out of its group.
+	writeFile(leaving, "#!/bin/sh\nsetsid sleep 300 </dev/null >/dev/null 2>&1 &\necho $! >> \"$0.left\"\n"
+		"until [ \"$(cut -d' ' -f6 /proc/$!/stat)\" = $! ]; do sleep 0.01; done\nexit 0\n");
+	ASSERT_EQ(chmod(leaving.c_str(), 0755), 0);
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, watching({"--enable", "--interval", "200ms", "--timeout", "900ms", "--window", "30s",
+		leaving})));
+	ASSERT_TRUE(waitFor(&watch, "heartbeats start\n"));
+	int lock = open((root + "/state/lock").c_str(), O_RDONLY | O_CLOEXEC);
+	ASSERT_GE(lock, 0);
+	ASSERT_EQ(flock(lock, LOCK_EX), 0);
+	ASSERT_TRUE(waitFor(&watch, "the platform's library has not answered for "));
+	flock(lock, LOCK_UN);
+	close(lock);
+	ASSERT_TRUE(waitFor(&watch, "the platform's library answered after "));
+	// Three checks more, started by the thread that stood by.
+	std::string left = readFile(leaving + ".left");
+	const long before = std::count(left.begin(), left.end(), '\n');
+	for (int i = 0; i < 6000 && std::count(left.begin(), left.end(), '\n') < before + 3; i++, usleep(10000))
+		left = readFile(leaving + ".left");
+	stop(&watch);
+	std::istringstream pids(left);
+	for (std::string pid; std::getline(pids, pid);)
+		EXPECT_TRUE(processEnds(pid)) << "process " << pid << ", left behind by a check, outlived it";
+}
+
 TEST_F(Watch, KilledOutrightItTakesItsCheckAlong)
 {
 	if (windowsBuild())
@@ -1764,6 +1798,40 @@ TEST_F(Watch, AReloadThatHangsInTheKernelHoldsUpNothingElse)
 	EXPECT_TRUE(waitFor(&watch, "configuration not reloaded, the one in use stays: " + root + "/watch.d"));
 	RunResult r = stop(&watch);
 	EXPECT_EQ(r.out.find("woke "), std::string::npos) << r.out;
+}
+
+// The platform's library held up in the kernel, where no signal reaches
+// the thread that called it (a file system that does not answer): each
+// stop is still heard, by the thread that stands by.
+TEST_F(Watch, EachStopIsHeardWhileTheLibraryWaitsWhereNoSignalReachesIt)
+{
+	if (windowsBuild() || emulatedBuild() || toolIsWrapped())
+		GTEST_SKIP() << "a FUSE file system of this machine's own, the tool run as it is";
+	Session fs;
+	const std::string mount = root + "/hung";
+	if (!stallingMount(&fs, mount, {"lookup"}))
+		GTEST_SKIP() << "no FUSE here: /dev/fuse and python3-fusepy are needed";
+	ServiceManager manager(root + "/notify");
+	RunSpec setup = watching({"--enable", "--interval", "200ms", "--timeout", "900ms", "--window", "5s"}, true);
+	setup.env[0] = "CORVANE_SIM_STATE_DIR=" + mount + "/state";
+	setup.env.push_back("NOTIFY_SOCKET=" + manager.path);
+	Session watch;
+	ASSERT_TRUE(startTool(&watch, setup));
+	ASSERT_TRUE(fs.waitForText("hangs: /state"));
+	kill(watch.pid, SIGTERM);
+	bool stopping = false;
+	for (int i = 0; i < 6000 && !stopping; i++, usleep(10000)) {
+		std::vector<std::string> told = manager.told();
+		stopping = std::find(told.begin(), told.end(), "STOPPING=1") != told.end();
+	}
+	EXPECT_TRUE(stopping) << "the first stop was not heard";
+	kill(watch.pid, SIGTERM);
+	EXPECT_TRUE(waitFor(&watch, "asked again to stop: still waiting for the platform's library to answer isEnabled"));
+	kill(watch.pid, SIGTERM);
+	EXPECT_TRUE(waitFor(&watch, "stopping without the platform's library's answer to isEnabled"));
+	// Its process ends once the kernel lets go of that thread.
+	unmount(&fs, mount);
+	finishTool(&watch);
 }
 
 // A metrics file on a file system whose writes stall: that file's
