@@ -79,6 +79,7 @@ struct Standby {
 	int timer;  // blocking: whoever stands by waits in its read
 	void (*takeOver)(void *);
 	void *argument;
+	Worker *worker;  // its thread, kept for as long as the process runs
 };
 
 static void standbyMain(void *argument)
@@ -105,13 +106,13 @@ Standby *startStandby(void (*takeOver)(void *), void *argument, char *why, size_
 		free(standby);
 		return nullptr;
 	}
-	Worker *worker = startWorker(standbyMain, standby, why, size);
-	if (!worker) {
+	standby->worker = startWorker(standbyMain, standby, why, size);
+	if (!standby->worker) {
 		close(standby->timer);
 		free(standby);
 		return nullptr;
 	}
-	askWorker(worker);
+	askWorker(standby->worker);
 	return standby;
 }
 

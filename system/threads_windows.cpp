@@ -54,6 +54,7 @@ struct Standby {
 	HANDLE timer;  // a synchronization timer: one wait takes one expiry
 	void (*takeOver)(void *);
 	void *argument;
+	Worker *worker;  // its thread, kept for as long as the process runs
 };
 
 static void standbyMain(void *argument)
@@ -80,13 +81,13 @@ Standby *startStandby(void (*takeOver)(void *), void *argument, char *why, size_
 		free(standby);
 		return nullptr;
 	}
-	Worker *worker = startWorker(standbyMain, standby, why, size);
-	if (!worker) {
+	standby->worker = startWorker(standbyMain, standby, why, size);
+	if (!standby->worker) {
 		CloseHandle(standby->timer);
 		free(standby);
 		return nullptr;
 	}
-	askWorker(worker);
+	askWorker(standby->worker);
 	return standby;
 }
 
