@@ -97,6 +97,14 @@ static long ownThreadId()
 	return id;
 }
 
+// The watcher's process id, its first thread's too, asked once: a thread
+// of the watcher's never changes it.
+static long watcherId()
+{
+	static const long id = getpid();
+	return id;
+}
+
 static bool executableFile(const char *path, int *error)
 {
 	struct stat st;
@@ -308,8 +316,7 @@ Check *spawnCheck(char *const *argv, const CheckUser *user, char *why, size_t si
 		sigset_t before;
 		sigfillset(&all);
 		sigprocmask(SIG_SETMASK, &all, &before);
-		// Asked once: a thread of the watcher's never changes it.
-		static const pid_t watcher = getpid();
+		pid_t watcher = static_cast<pid_t>(watcherId());
 		check->starter = ownThreadId();
 		pid = fork();
 		if (pid == 0)
@@ -469,9 +476,8 @@ static bool childrenOf(long tid, int signal)
 // one is given; true when any is there.
 static bool childrenLeft(const Check *check, int signal)
 {
-	static const long leader = getpid();
-	bool left = childrenOf(leader, signal);
-	return (check->starter != leader && childrenOf(check->starter, signal)) || left;
+	bool left = childrenOf(watcherId(), signal);
+	return (check->starter != watcherId() && childrenOf(check->starter, signal)) || left;
 }
 
 // Whether a process of the check's group, or one it left behind, is
